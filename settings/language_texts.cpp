@@ -1,0 +1,256 @@
+#include "settings/language_texts.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+#include "settings/text_encoding.h"
+
+namespace korvanel {
+namespace {
+
+constexpr std::array kDefaultTexts = {
+    DefaultText{"Main/Text/InfoBox", "Information"},
+    DefaultText{"Main/Text/PlayBox", "Playback"},
+    DefaultText{"Main/Text/NoTitle", "No Title"},
+    DefaultText{"Main/Text/NotPlaying", "Not Playing"},
+    DefaultText{"Main/Text/AbortingConnect", "Aborting Connect"},
+    DefaultText{"Main/Text/Connecting", "Connecting"},
+    DefaultText{"Main/Text/UnknownType", "Unknown Stream Type"},
+    DefaultText{"Main/Text/ShowWindow", "Show &Window"},
+    DefaultText{"Main/Text/HideWindow", "Hide &Window"},
+    DefaultText{"Main/Text/RecoverWindow", "&Recover Window"},
+    DefaultText{"Main/Text/ParseErrorPresets", "Error parsing presets"},
+    DefaultText{"Main/Text/ParseErrorFavorites", "Error parsing favorites"},
+    DefaultText{"Main/Message/KorvanelError", "Korvanel Radio: Error"},
+    DefaultText{"Main/Message/KorvanelWarning", "Korvanel Radio: Warning"},
+    DefaultText{"Main/Message/NoSources", "No sources available.\r\nPlease select a radio station from Presets or Favorites to play."},
+    DefaultText{"Main/Message/PresetsFailed", "Presets could not be updated from server, please try again later."},
+    DefaultText{"Main/Message/PresetsOk", "Presets successfully updated from server!"},
+    DefaultText{"Main/Message/ConnectionFailure", "Connection failure"},
+    DefaultText{"Main/Message/RecordingFailure", "Unfortunately there was an error trying to record, recording is disabled."},
+    DefaultText{"Main/Buttons/Prev", "<"},
+    DefaultText{"Main/Buttons/Play", "&Play"},
+    DefaultText{"Main/Buttons/Stop", "&Stop"},
+    DefaultText{"Main/Buttons/Next", ">"},
+    DefaultText{"Main/Buttons/RecOn", "&REC"},
+    DefaultText{"Main/Buttons/RecOff", "&Rec"},
+    DefaultText{"Main/Buttons/MuteOn", "Un&mute"},
+    DefaultText{"Main/Buttons/MuteOff", "&Mute"},
+    DefaultText{"Main/Status/Idling", "Idling.."},
+    DefaultText{"Main/Status/Connecting", "Connecting.."},
+    DefaultText{"Main/Status/Aborting", "Aborting.."},
+    DefaultText{"Main/Status/Playing", "Playing.."},
+    DefaultText{"Main/Status/Recording", "Recording.."},
+    DefaultText{"Main/Status/Buffering", "Buffering.."},
+    DefaultText{"Main/Status/Downloading", "Downloading.."},
+    DefaultText{"Main/TopMenu/File", "&File"},
+    DefaultText{"Main/TopMenu/Settings", "&Settings"},
+    DefaultText{"Main/TopMenu/Favorites", "F&avorites"},
+    DefaultText{"Main/TopMenu/Presets", "&Presets"},
+    DefaultText{"Main/TopMenu/Recording", "&Recording"},
+    DefaultText{"Main/TopMenu/Window", "&Window"},
+    DefaultText{"Main/TopMenu/Clipboard", "&Clipboard"},
+    DefaultText{"Main/TopMenu/Help", "&Help"},
+    DefaultText{"Main/FileMenu/History", "&History"},
+    DefaultText{"Main/FileMenu/HistoryEmpty", "No History"},
+    DefaultText{"Main/FileMenu/OpenURL", "&Open URL"},
+    DefaultText{"Main/FileMenu/EditConfig", "Edit &Config"},
+    DefaultText{"Main/FileMenu/EditFavorites", "&Edit Favorites"},
+    DefaultText{"Main/FileMenu/UpdatePresets", "&Update Presets Now"},
+    DefaultText{"Main/FileMenu/ReloadConfig", "&Reload Config"},
+    DefaultText{"Main/FileMenu/ReloadFavorites", "Reload &Favorites"},
+    DefaultText{"Main/FileMenu/ReloadPresets", "Reload &Presets"},
+    DefaultText{"Main/FileMenu/Exit", "E&xit"},
+    DefaultText{"Main/SettingsMenu/StereoSeparation", "&Stereo Separation"},
+    DefaultText{"Main/SettingsMenu/Effects", "&Effects"},
+    DefaultText{"Main/SettingsMenu/Compressor", "&Compressor (Auto Volume)"},
+    DefaultText{"Main/SettingsMenu/ReverseStereo", "&Reverse Stereo"},
+    DefaultText{"Main/SettingsMenu/AlwaysOnTop", "&Always On Top"},
+    DefaultText{"Main/SettingsMenu/Preferences", "&Preferences"},
+    DefaultText{"Main/RecordingMenu/BeginRecording", "Begin &Recording"},
+    DefaultText{"Main/RecordingMenu/OpenFolder", "&Open Recording folder"},
+    DefaultText{"Main/RecordingMenu/StopRecording", "Stop &Recording"},
+    DefaultText{"Main/RecordingMenu/CannotRecord", "Error, cannot start recording.."},
+    DefaultText{"Main/WindowMenu/LogWindow", "&Log"},
+    DefaultText{"Main/ClipboardMenu/CopyTo", "&Copy to Clipboard"},
+    DefaultText{"Main/ClipboardMenu/IMString", "&Messenger String"},
+    DefaultText{"Main/ClipboardMenu/RadiostationTitle", "Radiostation &Title"},
+    DefaultText{"Main/ClipboardMenu/RadiostationURL", "Radiostation &URL"},
+    DefaultText{"Main/ClipboardMenu/TrackTitle", "T&rack Title"},
+    DefaultText{"Main/ClipboardMenu/SourceURL", "&Source URL"},
+    DefaultText{"Main/ClipboardMenu/PlayFromClipboard", "&Play from Clipboard"},
+    DefaultText{"Main/HelpMenu/RestoreTrayIcon", "&Restore Tray Icon"},
+    DefaultText{"Main/HelpMenu/About", "&About Korvanel Radio"},
+    DefaultText{"Log/Message/Connecting", "Connecting to %s"},
+    DefaultText{"Log/Message/DlPlaylist", "Retrieving playlist, %s"},
+    DefaultText{"Log/Message/Playing", "Playing"},
+    DefaultText{"Log/Message/ConnectionLost", "Connection lost.."},
+    DefaultText{"Log/Message/EOS", "Reached end of stream.."},
+    DefaultText{"Log/Message/Stopped", "Stopped.."},
+    DefaultText{"Log/Message/Started", "%s Started"},
+    DefaultText{"Player/Error/InitError", "Critical error! Could not initialize BASS, make sure bass.dll exists.."},
+    DefaultText{"Player/Error/NoSource", "No sources in list, giving up!"},
+    DefaultText{"Player/Error/AllFailed", "All sources failed, giving up!"},
+    DefaultText{"Player/Error/PlaylistFailed", "Could not retrieve playlist.."},
+    DefaultText{"Player/Error/Critical", "Critical error, giving up: %s"},
+    DefaultText{"Player/Error/Connect", "Connect error: %s"},
+    DefaultText{"Player/Message/Reconnecting", "Trying to reconnect.."},
+    DefaultText{"Player/Message/WaitRetry", "Retrying in %d seconds.."},
+    DefaultText{"Player/Message/WaitRestart", "Reconnecting from scratch in %d seconds.."},
+};
+
+constexpr std::string_view kFlags = "-+ #0";
+constexpr std::string_view kLengths = "hlLqjzt";
+
+// One printf conversion starting at a '%'.
+struct Conversion {
+    std::size_t length = 0;  // bytes from the '%' through the conversion letter
+    char letter = 0;         // 0 when the text ends inside the conversion
+    bool starArgument = false;
+    bool hugeWidth = false;  // a width or precision beyond any buffer here
+    std::string flagsAndWidth;  // flags, width and precision, no length modifier
+};
+
+Conversion scanConversion(std::string_view text, std::size_t percent) {
+    Conversion conversion;
+    std::size_t pos = percent + 1;
+    const auto take = [&](auto accept) {
+        while (pos < text.size() && accept(text[pos])) {
+            if (text[pos] == '*') {
+                conversion.starArgument = true;
+            }
+            conversion.flagsAndWidth += text[pos];
+            ++pos;
+        }
+    };
+    take([](char c) { return kFlags.find(c) != std::string_view::npos; });
+    take([](char c) { return (c >= '0' && c <= '9') || c == '*'; });
+    take([](char c) { return c == '.' || (c >= '0' && c <= '9') || c == '*'; });
+    unsigned number = 0;
+    for (const char c : conversion.flagsAndWidth) {
+        number = (c >= '0' && c <= '9') ? std::min(number * 10 + static_cast<unsigned>(c - '0'), 100000u) : 0;
+        if (number > kFormattedTextMaxBytes) {
+            conversion.hugeWidth = true;
+        }
+    }
+    while (pos < text.size() && kLengths.find(text[pos]) != std::string_view::npos) {
+        ++pos;
+    }
+    if (pos < text.size()) {
+        conversion.letter = text[pos];
+        ++pos;
+    }
+    conversion.length = pos - percent;
+    return conversion;
+}
+
+char signatureLetter(const Conversion& conversion) {
+    if (conversion.starArgument || conversion.hugeWidth) {
+        return '?';
+    }
+    switch (conversion.letter) {
+        case 's': return 's';
+        case 'd':
+        case 'i': return 'd';
+        default: return '?';
+    }
+}
+
+}  // namespace
+
+std::span<const DefaultText> defaultTexts() { return kDefaultTexts; }
+
+void registerDefaultTexts(SettingsStore& store) {
+    for (const auto& text : kDefaultTexts) {
+        store.put(text.key, SettingType::String, text.text);
+    }
+}
+
+std::string conversionSignature(std::string_view format) {
+    std::string signature;
+    for (std::size_t pos = 0; pos < format.size(); ++pos) {
+        if (format[pos] != '%') {
+            continue;
+        }
+        if (pos + 1 < format.size() && format[pos + 1] == '%') {
+            ++pos;
+            continue;
+        }
+        const Conversion conversion = scanConversion(format, pos);
+        signature += signatureLetter(conversion);
+        pos += conversion.length - 1;
+    }
+    return signature;
+}
+
+int rejectMismatchedTexts(SettingsStore& language) {
+    int rejected = 0;
+    for (const auto& text : kDefaultTexts) {
+        // Only texts stored as strings are ever shown, so only those can harm.
+        if (!language.contains(text.key)) {
+            continue;
+        }
+        const std::string loaded = language.getString(text.key);
+        if (!loaded.empty() && conversionSignature(loaded) != conversionSignature(text.text)) {
+            language.put(text.key, SettingType::String, text.text);
+            ++rejected;
+        }
+    }
+    return rejected;
+}
+
+std::string formatText(std::string_view format, std::initializer_list<TextArg> args) {
+    std::string out;
+    auto next = args.begin();
+    std::size_t pos = 0;
+    while (pos < format.size() && out.size() <= kFormattedTextMaxBytes) {
+        const std::size_t percent = format.find('%', pos);
+        if (percent == std::string_view::npos) {
+            out.append(format.substr(pos));
+            break;
+        }
+        out.append(format.substr(pos, percent - pos));
+        if (percent + 1 < format.size() && format[percent + 1] == '%') {
+            out += '%';
+            pos = percent + 2;
+            continue;
+        }
+        const Conversion conversion = scanConversion(format, percent);
+        const std::string_view literal = format.substr(percent, conversion.length);
+        pos = percent + conversion.length;
+
+        const char letter = signatureLetter(conversion);
+        if (letter == '?' || next == args.end()) {
+            out.append(literal);
+            continue;
+        }
+        const TextArg& arg = *next;
+        if (letter == 's' && std::holds_alternative<std::string_view>(arg)) {
+            ++next;
+            // The spec is rebuilt from checked characters only, so the
+            // library sees a format this code wrote, never the text's own.
+            const std::string spec = "%" + conversion.flagsAndWidth + "s";
+            const std::string value(std::get<std::string_view>(arg));
+            const int needed = std::snprintf(nullptr, 0, spec.c_str(), value.c_str());
+            if (needed > 0) {
+                std::string piece(static_cast<std::size_t>(needed) + 1, '\0');
+                std::snprintf(piece.data(), piece.size(), spec.c_str(), value.c_str());
+                piece.resize(static_cast<std::size_t>(needed));
+                out.append(piece);
+            }
+        } else if (letter == 'd' && std::holds_alternative<std::int64_t>(arg)) {
+            ++next;
+            const std::string spec = "%" + conversion.flagsAndWidth + "lld";
+            char piece[512];
+            std::snprintf(piece, sizeof piece, spec.c_str(),
+                          static_cast<long long>(std::get<std::int64_t>(arg)));
+            out.append(piece);
+        } else {
+            out.append(literal);
+        }
+    }
+    return std::string(truncateUtf8(out, kFormattedTextMaxBytes));
+}
+
+}  // namespace korvanel
