@@ -222,6 +222,11 @@ bool XmlParser::parseText(std::string_view text) {
             }
             document_.reset();
             reset();
+            // A declaration must open its document, so the white space
+            // between two documents is not handed to the fresh parser.
+            while (!text.empty() && isLeadingSpace(text.front())) {
+                text.remove_prefix(1);
+            }
         }
     }
     // A text that stops inside a document is not well-formed; after the last
