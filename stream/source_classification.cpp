@@ -1,0 +1,75 @@
+#include "stream/source_classification.h"
+
+namespace korvanel {
+
+namespace {
+
+constexpr std::string_view kHttpScheme = "http://";
+constexpr std::string_view kMmsScheme = "mms://";
+constexpr std::string_view kRtspScheme = "rtsp://";
+
+constexpr std::string_view kPlaylistMarks[] = {".pls", ".m3u", ".asx", ".php", ".asp"};
+constexpr std::string_view kWindowsMediaMarks[] = {".asf", ".wma"};
+
+bool isWindowsMediaScheme(std::string_view address) {
+    return startsWith(address, kMmsScheme) || startsWith(address, kRtspScheme);
+}
+
+}  // namespace
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+bool contains(std::string_view text, std::string_view part) {
+    return text.find(part) != std::string_view::npos;
+}
+
+bool endsWith(std::string_view text, std::string_view suffix) {
+    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+bool needsResolving(std::string_view address) {
+    if (isWindowsMediaScheme(address)) {
+        return false;
+    }
+    for (std::string_view mark : kPlaylistMarks) {
+        if (contains(address, mark)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+OpenRoute openRoute(std::string_view address) {
+    if (address.empty()) {
+        return OpenRoute::NotNetwork;
+    }
+    if (startsWith(address, kHttpScheme)) {
+        for (std::string_view mark : kWindowsMediaMarks) {
+            if (contains(address, mark)) {
+                return OpenRoute::WindowsMedia;
+            }
+        }
+        return OpenRoute::HttpStream;
+    }
+    if (isWindowsMediaScheme(address)) {
+        return OpenRoute::WindowsMedia;
+    }
+    return OpenRoute::NotNetwork;
+}
+
+StreamKind kindOfChannel(std::uint32_t channelType) {
+    switch (channelType) {
+        case channel_type::kMp3Stream:
+            return StreamKind::Mp3;
+        case channel_type::kOggVorbisStream:
+            return StreamKind::OggVorbis;
+        case channel_type::kWindowsMediaStream:
+            return StreamKind::WindowsMedia;
+        default:
+            return StreamKind::Other;
+    }
+}
+
+}  // namespace korvanel
