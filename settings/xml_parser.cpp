@@ -66,7 +66,7 @@ struct XmlParser::State {
 
     static void onStart(void* data, const XML_Char* name, const XML_Char** attributes) {
         auto& state = *static_cast<State*>(data);
-        if (state.skippedDepth > 0 || static_cast<int>(state.open.size()) + 1 >= kMaxDepth) {
+        if (state.skippedDepth > 0 || static_cast<int>(state.open.size()) + 1 >= state.owner->maxDepth_) {
             // Too deep for the tree: skip this element and all inside it.
             ++state.skippedDepth;
             return;

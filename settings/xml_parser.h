@@ -12,7 +12,8 @@ namespace korvanel {
 // Builds an XmlDocument from XML text with Expat. Texts arrive as UTF-8
 // whatever the declared encoding. Element contents are trimmed of
 // surrounding white space when the element ends. Elements nested deeper than
-// kMaxDepth levels (root included) are skipped with everything inside them.
+// the depth limit (root included; kMaxDepth unless set) are skipped with
+// everything inside them.
 //
 // One parser belongs to one thread at a time.
 class XmlParser {
@@ -35,6 +36,7 @@ public:
     // Off: whitespace-only contents vanish, other contents stay untrimmed.
     void setIgnoreWhitespace(bool on) { ignoreWhitespace_ = on; }
     void setDocumentCallback(DocumentCallback callback) { callback_ = std::move(callback); }
+    void setMaxDepth(int levels) { maxDepth_ = levels; }
 
     // Reads the file in blocks. Sets FileAccess or Syntax on failure.
     bool parseFile(const std::string& path);
@@ -56,6 +58,7 @@ private:
     std::unique_ptr<State> state_;
     std::unique_ptr<XmlDocument> document_;
     bool ignoreWhitespace_ = true;
+    int maxDepth_ = kMaxDepth;
     DocumentCallback callback_;
 };
 
