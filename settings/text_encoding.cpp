@@ -103,6 +103,11 @@ std::string toUtf8(std::string_view text) {
 std::string utf8ToLatin1WithReferences(std::string_view text) {
     std::string out;
     out.reserve(text.size());
+    appendUtf8AsLatin1WithReferences(out, text);
+    return out;
+}
+
+void appendUtf8AsLatin1WithReferences(std::string& out, std::string_view text) {
     std::size_t pos = 0;
     while (pos < text.size()) {
         const std::size_t start = pos;
@@ -121,19 +126,22 @@ std::string utf8ToLatin1WithReferences(std::string_view text) {
             out += reference;
         }
     }
-    return out;
 }
 
 std::string withoutXmlForbiddenCharacters(std::string_view text) {
     std::string out;
     out.reserve(text.size());
+    appendWithoutXmlForbiddenCharacters(out, text);
+    return out;
+}
+
+void appendWithoutXmlForbiddenCharacters(std::string& out, std::string_view text) {
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte >= 0x20 || byte == '\t' || byte == '\n' || byte == '\r') {
             out += c;
         }
     }
-    return out;
 }
 
 std::string_view truncateUtf8(std::string_view text, std::size_t maxBytes) {

@@ -20,9 +20,11 @@ std::string toUtf8(std::string_view text);
 // other than tab, line feed and carriage return) are left out, so the file
 // always reads back.
 std::string utf8ToLatin1WithReferences(std::string_view text);
+void appendUtf8AsLatin1WithReferences(std::string& out, std::string_view text);
 
 // The same removal of characters XML cannot hold, for UTF-8 output.
 std::string withoutXmlForbiddenCharacters(std::string_view text);
+void appendWithoutXmlForbiddenCharacters(std::string& out, std::string_view text);
 
 // Cuts text to at most maxBytes without splitting a UTF-8 sequence.
 std::string_view truncateUtf8(std::string_view text, std::size_t maxBytes);

@@ -63,7 +63,11 @@ private:
     }
 
     void text(std::string_view value) {
-        out_ += latin1_ ? utf8ToLatin1WithReferences(value) : withoutXmlForbiddenCharacters(value);
+        if (latin1_) {
+            appendUtf8AsLatin1WithReferences(out_, value);
+        } else {
+            appendWithoutXmlForbiddenCharacters(out_, value);
+        }
     }
 
     bool latin1_;
