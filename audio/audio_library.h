@@ -1,0 +1,237 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "stream/source_classification.h"
+
+namespace korvanel {
+
+// Error codes of the audio library: what errorCode() reports after a failed
+// call. The numbers are fixed; the output channel classifies them.
+enum class AudioError : std::int32_t {
+    Ok = 0,
+    Memory = 1,
+    FileOpen = 2,
+    Driver = 3,
+    BufferLost = 4,
+    Handle = 5,
+    Format = 6,
+    Position = 7,
+    Init = 8,
+    Start = 9,
+    Already = 14,
+    NotPaused = 16,
+    NoChannel = 18,
+    IllegalType = 19,
+    IllegalParameter = 20,
+    No3d = 21,
+    NoEax = 22,
+    Device = 23,
+    NotPlaying = 24,
+    Frequency = 25,
+    NotFile = 27,
+    NoHardware = 29,
+    Empty = 31,
+    NoInternet = 32,
+    Create = 33,
+    NoEffects = 34,
+    Playing = 35,
+    NotAvailable = 37,
+    Decode = 38,
+    DirectX = 39,
+    Timeout = 40,
+    FileFormat = 41,
+    Speaker = 42,
+    Unknown = -1,
+};
+
+// The English text of a library error code; codes without one give
+// "No error".
+const char* audioErrorText(AudioError code);
+
+// A stream (decoding or output) of one library instance; 0 is no stream.
+struct StreamHandle {
+    std::uint32_t id = 0;
+    explicit operator bool() const { return id != 0; }
+    bool operator==(const StreamHandle&) const = default;
+};
+
+// A registered notification on a stream; 0 is none.
+struct SyncHandle {
+    std::uint32_t id = 0;
+    explicit operator bool() const { return id != 0; }
+    bool operator==(const SyncHandle&) const = default;
+};
+
+namespace audio {
+
+inline constexpr std::uint32_t kVersion = 0x00010002;  // what version() reports
+inline constexpr int kNoSoundDevice = 0;        // decoding streams live here
+inline constexpr int kDefaultDevice = 1;        // the system's default output
+inline constexpr int kOutputFrequency = 44100;  // what init() is called with
+
+// setConfig options.
+inline constexpr std::uint32_t kConfigNetBuffer = 12;  // milliseconds
+
+// Stream creation flags and channel information flags.
+inline constexpr std::uint32_t kStreamAutoFree = 0x40000;  // frees itself when it ends
+inline constexpr std::uint32_t kStreamBlock = 0x100000;    // unknown length, played in blocks
+inline constexpr std::uint32_t kStreamDecode = 0x200000;   // pulled with channelGetData
+inline constexpr std::uint32_t kStreamMeta = 0x400000;     // deliver stream metadata
+// Added by a sample callback to its byte count when its stream has ended.
+inline constexpr std::uint32_t kSampleEnd = 0x80000000;
+
+// Channel types (channelGetInfo); the values live with the stream kinds.
+inline constexpr std::uint32_t kChannelTypeOgg = channel_type::kOggVorbisStream;
+inline constexpr std::uint32_t kChannelTypeMp3 = channel_type::kMp3Stream;
+inline constexpr std::uint32_t kChannelTypeWindowsMedia = channel_type::kWindowsMediaStream;
+
+// Sync types (channelSetSync).
+inline constexpr std::uint32_t kSyncEnd = 2;             // stream ended
+inline constexpr std::uint32_t kSyncStall = 6;           // data 0 stalled, 1 resumed
+inline constexpr std::uint32_t kSyncMeta = 0x40000004;   // new stream metadata
+inline constexpr std::uint32_t kStallData = 0;
+inline constexpr std::uint32_t kResumeData = 1;
+
+// Tag types (streamGetTags).
+inline constexpr std::uint32_t kTagOgg = 2;   // Vorbis comments "KEY=value"
+inline constexpr std::uint32_t kTagHttp = 3;  // status line and response headers
+inline constexpr std::uint32_t kTagIcy = 4;   // status line and the icy-* headers
+inline constexpr std::uint32_t kTagMeta = 5;  // ICY "StreamTitle='...';" or WMA "key = value"
+
+// Results meaning "unknown" or "failed".
+inline constexpr std::uint32_t kLevelError = 0xFFFFFFFF;
+inline constexpr std::int32_t kDataError = -1;
+inline constexpr std::int64_t kUnknownLength = -1;
+
+// channelSetAttributes: values that leave an attribute unchanged.
+inline constexpr int kFrequencyUnchanged = -1;
+inline constexpr int kVolumeUnchanged = -1;
+inline constexpr int kPanUnchanged = -101;
+
+}  // namespace audio
+
+enum class ActiveState : std::uint32_t {
+    Stopped = 0,  // never started, stopped, ended, or not a stream
+    Playing = 1,
+    Stalled = 2,  // waiting for data
+    Paused = 3,
+};
+
+struct ChannelInfo {
+    std::uint32_t frequency = 0;
+    std::uint32_t channels = 0;
+    std::uint32_t flags = 0;  // creation flags, plus kStreamBlock for live streams
+    std::uint32_t channelType = 0;
+};
+
+struct ChannelAttributes {
+    int frequency = 0;
+    int volume = 0;  // 0..100
+    int pan = 0;     // -100..100
+};
+
+// What a sync callback receives. For kSyncStall, data is kStallData or
+// kResumeData; for kSyncMeta, texts holds the new metadata in the form of the
+// stream's metadata tags (one ICY metadata text, or Vorbis comments).
+struct SyncEvent {
+    StreamHandle stream;
+    SyncHandle sync;
+    std::uint32_t data = 0;
+    std::vector<std::string> texts;
+};
+
+// Raw bytes as they came from the network, without ICY metadata, in stream
+// order; an empty span with finished = true once the download has ended.
+using DownloadCallback = std::function<void(std::span<const std::uint8_t> data, bool finished)>;
+// Fills the buffer with interleaved signed 16-bit samples; returns the byte
+// count given, plus audio::kSampleEnd when the stream has ended.
+using SampleCallback = std::function<std::uint32_t(std::span<std::uint8_t> buffer)>;
+using SyncCallback = std::function<void(const SyncEvent& event)>;
+
+// The audio library: decoding of network streams and output to sound cards.
+// Device 0 is the no-sound device on which decoding streams live; devices 1,
+// 2, ... are sound cards.
+//
+// Threads: every call may be made from any thread. errorCode() reports the
+// last failure of the calling thread. The selected device (setDevice) is one
+// per library. Callbacks run on the library's own threads: download callbacks
+// and kSyncMeta on the network or decoder thread (in stream order with the
+// data), sample callbacks on a sound card's thread, the other syncs on a
+// notification thread, never inside a sound card's callback.
+//
+// After channelRemoveSync or streamFree returns, the callbacks concerned are
+// not running and will not run again, unless the call was made from inside
+// one of them.
+class AudioLibrary {
+public:
+    virtual ~AudioLibrary() = default;
+
+    // Library settings, such as audio::kConfigNetBuffer.
+    virtual bool setConfig(std::uint32_t option, std::uint32_t value) = 0;
+    virtual std::uint32_t version() const = 0;
+    // The description of device n, or nothing past the last one.
+    virtual std::optional<std::string> deviceDescription(int device) = 0;
+    // The calling thread's last error.
+    virtual AudioError errorCode() const = 0;
+
+    // Device lifetime; kAlready when the device is initialised already.
+    virtual bool init(int device, int frequency) = 0;
+    virtual bool setDevice(int device) = 0;
+    // Frees the selected device and every stream still on it.
+    virtual bool freeDevice() = 0;
+    virtual bool startDevice() = 0;
+    // Stops every output stream on the selected device.
+    virtual bool stopDevice() = 0;
+    virtual bool pauseDevice() = 0;
+    // Master volume of the selected device, 0..100, or -1 on an error.
+    virtual bool setDeviceVolume(int volume) = 0;
+    virtual int deviceVolume() = 0;
+
+    // An output stream on the selected device, fed by the sample callback.
+    virtual StreamHandle streamCreate(int frequency, int channels, std::uint32_t flags,
+                                      SampleCallback samples) = 0;
+    // A decoding stream (flags must hold kStreamDecode) from an http:// or
+    // https:// address. Blocks until the stream's format is known or it
+    // failed: a connection that does not open within 5 s gives kTimeout.
+    virtual StreamHandle streamCreateUrl(const std::string& url, std::uint32_t offset,
+                                         std::uint32_t flags, DownloadCallback download) = 0;
+    // The Windows Media route: mms://, rtsp:// and http:// addresses of
+    // ASF/WMA streams; kStreamDecode required.
+    virtual StreamHandle wmaStreamCreateFile(const std::string& address, std::uint32_t flags) = 0;
+    // Whether wmaStreamCreateFile can be used at all.
+    virtual bool windowsMediaAvailable() const = 0;
+    virtual bool streamFree(StreamHandle stream) = 0;
+    // Tags of one type (audio::kTag*), or nothing when the stream has none.
+    virtual std::optional<std::vector<std::string>> streamGetTags(StreamHandle stream,
+                                                                  std::uint32_t type) = 0;
+    // Decoded length in bytes, or audio::kUnknownLength.
+    virtual std::int64_t streamGetLength(StreamHandle stream) = 0;
+
+    virtual bool channelPlay(StreamHandle stream, bool restart) = 0;
+    virtual bool channelStop(StreamHandle stream) = 0;
+    virtual SyncHandle channelSetSync(StreamHandle stream, std::uint32_t type,
+                                      std::uint64_t param, SyncCallback callback) = 0;
+    virtual bool channelRemoveSync(StreamHandle stream, SyncHandle sync) = 0;
+    // Peak levels of the latest output: left in the low 16 bits, right in the
+    // high 16 bits (0..32768), or audio::kLevelError.
+    virtual std::uint32_t channelGetLevel(StreamHandle stream) = 0;
+    virtual ActiveState channelIsActive(StreamHandle stream) = 0;
+    virtual std::optional<ChannelInfo> channelGetInfo(StreamHandle stream) = 0;
+    virtual bool channelSetAttributes(StreamHandle stream, int frequency, int volume,
+                                      int pan) = 0;
+    virtual std::optional<ChannelAttributes> channelGetAttributes(StreamHandle stream) = 0;
+    // Decoded samples from a decoding stream, never waiting: the byte count
+    // given (0 while no data is ready), or audio::kDataError on an error or
+    // once the stream has ended and everything was read.
+    virtual std::int32_t channelGetData(StreamHandle stream, std::span<std::uint8_t> buffer) = 0;
+    // Decoded bytes given so far, or audio::kUnknownLength.
+    virtual std::int64_t channelGetPosition(StreamHandle stream) = 0;
+};
+
+}  // namespace korvanel

@@ -1,0 +1,659 @@
+#include "tests/support/fake_audio_library.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+namespace korvanel::test {
+namespace {
+
+std::string hex(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", value);
+    return text;
+}
+
+}  // namespace
+
+FakeAudioLibrary::FakeAudioLibrary() = default;
+FakeAudioLibrary::~FakeAudioLibrary() = default;
+
+// --- scripting ---
+
+void FakeAudioLibrary::setDevices(std::vector<std::string> descriptions) {
+    std::lock_guard<std::mutex> guard(lock_);
+    descriptions_ = std::move(descriptions);
+}
+
+void FakeAudioLibrary::setInitError(int device, AudioError error) {
+    std::lock_guard<std::mutex> guard(lock_);
+    initErrors_[device] = error;
+}
+
+void FakeAudioLibrary::setVersion(std::uint32_t version) {
+    std::lock_guard<std::mutex> guard(lock_);
+    version_ = version;
+}
+
+void FakeAudioLibrary::setWindowsMediaAvailable(bool available) {
+    std::lock_guard<std::mutex> guard(lock_);
+    windowsMedia_ = available;
+}
+
+void FakeAudioLibrary::scriptStream(const std::string& address, ScriptedStream stream) {
+    std::lock_guard<std::mutex> guard(lock_);
+    failures_.erase(address);
+    scripts_[address] = std::move(stream);
+}
+
+void FakeAudioLibrary::scriptFailure(const std::string& address, AudioError error) {
+    std::lock_guard<std::mutex> guard(lock_);
+    scripts_.erase(address);
+    failures_[address] = error;
+}
+
+void FakeAudioLibrary::failOutputsOnDevice(int device, AudioError error) {
+    std::lock_guard<std::mutex> guard(lock_);
+    outputErrors_[device] = error;
+}
+
+// --- driving ---
+
+void FakeAudioLibrary::appendPcm(StreamHandle decoding, const std::vector<std::uint8_t>& bytes) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (Stream* stream = find(decoding)) {
+        auto& pcm = stream->script.pcm;
+        pcm.insert(pcm.end(), bytes.begin(), bytes.end());
+    }
+}
+
+void FakeAudioLibrary::endStream(StreamHandle decoding) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (Stream* stream = find(decoding)) {
+        stream->script.ended = true;
+    }
+}
+
+std::uint32_t FakeAudioLibrary::pull(StreamHandle output, std::span<std::uint8_t> buffer) {
+    std::shared_ptr<SampleCallback> samples;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        const Stream* stream = find(output);
+        if (stream == nullptr || stream->decoding) {
+            return 0;
+        }
+        samples = stream->samples;
+    }
+    return samples && *samples ? (*samples)(buffer) : 0;
+}
+
+int FakeAudioLibrary::fireSync(StreamHandle stream, std::uint32_t type, std::uint32_t data,
+                               std::vector<std::string> texts) {
+    std::vector<std::pair<SyncHandle, std::shared_ptr<SyncCallback>>> due;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        const Stream* found = find(stream);
+        if (found == nullptr) {
+            return 0;
+        }
+        for (const Sync& sync : found->syncs) {
+            if (sync.type == type) {
+                due.emplace_back(sync.handle, sync.callback);
+            }
+        }
+    }
+    for (auto& [handle, callback] : due) {
+        SyncEvent event{stream, handle, data, texts};
+        (*callback)(event);
+    }
+    return static_cast<int>(due.size());
+}
+
+void FakeAudioLibrary::download(StreamHandle decoding, const std::vector<std::uint8_t>& bytes) {
+    DownloadCallback callback;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        const Stream* stream = find(decoding);
+        if (stream == nullptr) {
+            return;
+        }
+        callback = stream->download;
+    }
+    if (callback) {
+        callback(bytes, false);
+    }
+}
+
+void FakeAudioLibrary::finishDownload(StreamHandle decoding) {
+    DownloadCallback callback;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        const Stream* stream = find(decoding);
+        if (stream == nullptr) {
+            return;
+        }
+        callback = stream->download;
+    }
+    if (callback) {
+        callback({}, true);
+    }
+}
+
+void FakeAudioLibrary::setLevel(StreamHandle stream, std::uint32_t level) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (Stream* found = find(stream)) {
+        found->level = level;
+    }
+}
+
+void FakeAudioLibrary::setPosition(StreamHandle stream, std::int64_t position) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (Stream* found = find(stream)) {
+        found->position = position;
+    }
+}
+
+// --- inspection ---
+
+std::vector<std::string> FakeAudioLibrary::calls() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return calls_;
+}
+
+void FakeAudioLibrary::clearCalls() {
+    std::lock_guard<std::mutex> guard(lock_);
+    calls_.clear();
+}
+
+std::vector<int> FakeAudioLibrary::initialisedDevices() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return initialised_;
+}
+
+std::optional<std::uint32_t> FakeAudioLibrary::config(std::uint32_t option) const {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = config_.find(option);
+    if (it == config_.end()) {
+        return std::nullopt;
+    }
+    return it->second;
+}
+
+std::vector<StreamHandle> FakeAudioLibrary::outputStreams() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    std::vector<StreamHandle> result;
+    for (const auto& [id, stream] : streams_) {
+        if (!stream.decoding) {
+            result.push_back(StreamHandle{id});
+        }
+    }
+    return result;
+}
+
+std::optional<FakeAudioLibrary::OutputState> FakeAudioLibrary::output(StreamHandle stream) const {
+    std::lock_guard<std::mutex> guard(lock_);
+    const Stream* found = find(stream);
+    if (found == nullptr || found->decoding) {
+        return std::nullopt;
+    }
+    return found->output;
+}
+
+std::vector<StreamHandle> FakeAudioLibrary::decodingStreams() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    std::vector<StreamHandle> result;
+    for (const auto& [id, stream] : streams_) {
+        if (stream.decoding) {
+            result.push_back(StreamHandle{id});
+        }
+    }
+    return result;
+}
+
+int FakeAudioLibrary::syncCount(StreamHandle stream) const {
+    std::lock_guard<std::mutex> guard(lock_);
+    const Stream* found = find(stream);
+    return found == nullptr ? 0 : static_cast<int>(found->syncs.size());
+}
+
+int FakeAudioLibrary::selectedDevice() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return selected_;
+}
+
+// --- AudioLibrary ---
+
+bool FakeAudioLibrary::setConfig(std::uint32_t option, std::uint32_t value) {
+    std::lock_guard<std::mutex> guard(lock_);
+    log("setConfig(" + std::to_string(option) + "," + std::to_string(value) + ")");
+    config_[option] = value;
+    return finish(true, AudioError::Ok);
+}
+
+std::uint32_t FakeAudioLibrary::version() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return version_;
+}
+
+std::optional<std::string> FakeAudioLibrary::deviceDescription(int device) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (device == audio::kNoSoundDevice) {
+        finish(true, AudioError::Ok);
+        return "No sound";
+    }
+    if (device < 1 || device > static_cast<int>(descriptions_.size())) {
+        finish(false, AudioError::Device);
+        return std::nullopt;
+    }
+    finish(true, AudioError::Ok);
+    return descriptions_[static_cast<std::size_t>(device - 1)];
+}
+
+AudioError FakeAudioLibrary::errorCode() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = errors_.find(std::this_thread::get_id());
+    return it == errors_.end() ? AudioError::Ok : it->second;
+}
+
+bool FakeAudioLibrary::init(int device, int frequency) {
+    std::lock_guard<std::mutex> guard(lock_);
+    log("init(" + std::to_string(device) + ")");
+    if (frequency <= 0) {
+        return finish(false, AudioError::Frequency);
+    }
+    if (device != audio::kNoSoundDevice &&
+        (device < 1 || device > static_cast<int>(descriptions_.size()))) {
+        return finish(false, AudioError::Device);
+    }
+    auto error = initErrors_.find(device);
+    if (error != initErrors_.end() && error->second != AudioError::Ok) {
+        return finish(false, error->second);
+    }
+    if (std::find(initialised_.begin(), initialised_.end(), device) != initialised_.end()) {
+        return finish(false, AudioError::Already);
+    }
+    initialised_.push_back(device);
+    selected_ = device;
+    return finish(true, AudioError::Ok);
+}
+
+bool FakeAudioLibrary::setDevice(int device) {
+    std::lock_guard<std::mutex> guard(lock_);
+    log("setDevice(" + std::to_string(device) + ")");
+    if (std::find(initialised_.begin(), initialised_.end(), device) == initialised_.end()) {
+        return finish(false, AudioError::Init);
+    }
+    selected_ = device;
+    return finish(true, AudioError::Ok);
+}
+
+bool FakeAudioLibrary::freeDevice() {
+    std::unique_lock<std::mutex> lock(lock_);
+    log("freeDevice()@" + std::to_string(selected_));
+    auto it = std::find(initialised_.begin(), initialised_.end(), selected_);
+    if (it == initialised_.end()) {
+        return finish(false, AudioError::Init);
+    }
+    initialised_.erase(it);
+    std::erase_if(streams_, [this](const auto& entry) {
+        return !entry.second.decoding && entry.second.output.device == selected_;
+    });
+    return finish(true, AudioError::Ok);
+}
+
+bool FakeAudioLibrary::startDevice() {
+    std::lock_guard<std::mutex> guard(lock_);
+    log("startDevice()");
+    return finish(true, AudioError::Ok);
+}
+
+bool FakeAudioLibrary::stopDevice() {
+    std::lock_guard<std::mutex> guard(lock_);
+    log("stopDevice()@" + std::to_string(selected_));
+    for (auto& [id, stream] : streams_) {
+        if (!stream.decoding && stream.output.device == selected_) {
+            stream.output.playing = false;
+        }
+    }
+    return finish(true, AudioError::Ok);
+}
+
+bool FakeAudioLibrary::pauseDevice() {
+    std::lock_guard<std::mutex> guard(lock_);
+    log("pauseDevice()");
+    return finish(true, AudioError::Ok);
+}
+
+bool FakeAudioLibrary::setDeviceVolume(int volume) {
+    std::lock_guard<std::mutex> guard(lock_);
+    log("setDeviceVolume(" + std::to_string(volume) + ")");
+    return finish(volume >= 0 && volume <= 100, AudioError::IllegalParameter);
+}
+
+int FakeAudioLibrary::deviceVolume() {
+    std::lock_guard<std::mutex> guard(lock_);
+    finish(true, AudioError::Ok);
+    return 100;
+}
+
+StreamHandle FakeAudioLibrary::streamCreate(int frequency, int channels, std::uint32_t flags,
+                                            SampleCallback samples) {
+    std::lock_guard<std::mutex> guard(lock_);
+    log("streamCreate(" + std::to_string(frequency) + "," + std::to_string(channels) + "," +
+        hex(flags) + ")@" + std::to_string(selected_));
+    if (std::find(initialised_.begin(), initialised_.end(), selected_) == initialised_.end()) {
+        finish(false, AudioError::Init);
+        return {};
+    }
+    auto error = outputErrors_.find(selected_);
+    if (error != outputErrors_.end() && error->second != AudioError::Ok) {
+        finish(false, error->second);
+        return {};
+    }
+    if (frequency <= 0 || channels <= 0) {
+        finish(false, AudioError::IllegalParameter);
+        return {};
+    }
+    const std::uint32_t id = nextId_++;
+    Stream& stream = streams_[id];
+    stream.output = OutputState{selected_, frequency, channels, flags, false, 100};
+    stream.samples = std::make_shared<SampleCallback>(std::move(samples));
+    finish(true, AudioError::Ok);
+    return StreamHandle{id};
+}
+
+StreamHandle FakeAudioLibrary::createDecoding(const std::string& address, std::uint32_t flags,
+                                              DownloadCallback download) {
+    StreamHandle handle;
+    std::vector<std::vector<std::uint8_t>> chunks;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if ((flags & audio::kStreamDecode) == 0) {
+            finish(false, AudioError::IllegalParameter);
+            return {};
+        }
+        auto failure = failures_.find(address);
+        if (failure != failures_.end()) {
+            finish(false, failure->second);
+            return {};
+        }
+        auto script = scripts_.find(address);
+        if (script == scripts_.end()) {
+            finish(false, AudioError::FileOpen);
+            return {};
+        }
+        handle = StreamHandle{nextId_++};
+        Stream& stream = streams_[handle.id];
+        stream.decoding = true;
+        stream.script = script->second;
+        stream.script.info.flags |= flags;
+        stream.download = download;
+        chunks = stream.script.downloadChunks;
+        finish(true, AudioError::Ok);
+    }
+    for (const auto& chunk : chunks) {
+        if (download) {
+            download(chunk, false);
+        }
+    }
+    return handle;
+}
+
+StreamHandle FakeAudioLibrary::streamCreateUrl(const std::string& url, std::uint32_t offset,
+                                               std::uint32_t flags, DownloadCallback download) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        log("streamCreateUrl(" + url + "," + std::to_string(offset) + "," + hex(flags) + ")");
+    }
+    return createDecoding(url, flags, std::move(download));
+}
+
+StreamHandle FakeAudioLibrary::wmaStreamCreateFile(const std::string& address,
+                                                   std::uint32_t flags) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        log("wmaStreamCreateFile(" + address + "," + hex(flags) + ")");
+        if (!windowsMedia_) {
+            finish(false, AudioError::Unknown);
+            return {};
+        }
+    }
+    return createDecoding(address, flags, nullptr);
+}
+
+bool FakeAudioLibrary::windowsMediaAvailable() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return windowsMedia_;
+}
+
+bool FakeAudioLibrary::streamFree(StreamHandle stream) {
+    std::lock_guard<std::mutex> guard(lock_);
+    log("streamFree(" + std::to_string(stream.id) + ")");
+    return finish(streams_.erase(stream.id) == 1, AudioError::Handle);
+}
+
+std::optional<std::vector<std::string>> FakeAudioLibrary::streamGetTags(StreamHandle stream,
+                                                                        std::uint32_t type) {
+    std::lock_guard<std::mutex> guard(lock_);
+    log("streamGetTags(" + std::to_string(stream.id) + "," + std::to_string(type) + ")");
+    const Stream* found = find(stream);
+    if (found == nullptr) {
+        finish(false, AudioError::Handle);
+        return std::nullopt;
+    }
+    auto tags = found->script.tags.find(type);
+    if (tags == found->script.tags.end()) {
+        finish(false, AudioError::NotAvailable);
+        return std::nullopt;
+    }
+    finish(true, AudioError::Ok);
+    return tags->second;
+}
+
+std::int64_t FakeAudioLibrary::streamGetLength(StreamHandle stream) {
+    std::lock_guard<std::mutex> guard(lock_);
+    const Stream* found = find(stream);
+    if (found == nullptr) {
+        finish(false, AudioError::Handle);
+        return audio::kUnknownLength;
+    }
+    finish(found->script.length >= 0, AudioError::NotAvailable);
+    return found->script.length;
+}
+
+bool FakeAudioLibrary::channelPlay(StreamHandle stream, bool restart) {
+    std::lock_guard<std::mutex> guard(lock_);
+    log("channelPlay(" + std::to_string(stream.id) + "," + (restart ? "true" : "false") + ")");
+    Stream* found = find(stream);
+    if (found == nullptr) {
+        return finish(false, AudioError::Handle);
+    }
+    if (found->decoding) {
+        return finish(false, AudioError::Decode);
+    }
+    found->output.playing = true;
+    return finish(true, AudioError::Ok);
+}
+
+bool FakeAudioLibrary::channelStop(StreamHandle stream) {
+    std::lock_guard<std::mutex> guard(lock_);
+    log("channelStop(" + std::to_string(stream.id) + ")");
+    Stream* found = find(stream);
+    if (found == nullptr) {
+        return finish(false, AudioError::Handle);
+    }
+    found->output.playing = false;
+    return finish(true, AudioError::Ok);
+}
+
+SyncHandle FakeAudioLibrary::channelSetSync(StreamHandle stream, std::uint32_t type,
+                                            std::uint64_t /*param*/, SyncCallback callback) {
+    std::lock_guard<std::mutex> guard(lock_);
+    log("channelSetSync(" + std::to_string(stream.id) + "," + hex(type) + ")");
+    Stream* found = find(stream);
+    if (found == nullptr) {
+        finish(false, AudioError::Handle);
+        return {};
+    }
+    if (type != audio::kSyncEnd && type != audio::kSyncStall && type != audio::kSyncMeta) {
+        finish(false, AudioError::IllegalType);
+        return {};
+    }
+    const SyncHandle handle{nextId_++};
+    found->syncs.push_back(Sync{handle, type, std::make_shared<SyncCallback>(std::move(callback))});
+    finish(true, AudioError::Ok);
+    return handle;
+}
+
+bool FakeAudioLibrary::channelRemoveSync(StreamHandle stream, SyncHandle sync) {
+    std::lock_guard<std::mutex> guard(lock_);
+    log("channelRemoveSync(" + std::to_string(stream.id) + "," + std::to_string(sync.id) + ")");
+    Stream* found = find(stream);
+    if (found == nullptr) {
+        return finish(false, AudioError::Handle);
+    }
+    const auto removed =
+        std::erase_if(found->syncs, [&](const Sync& entry) { return entry.handle == sync; });
+    return finish(removed == 1, AudioError::Handle);
+}
+
+std::uint32_t FakeAudioLibrary::channelGetLevel(StreamHandle stream) {
+    std::lock_guard<std::mutex> guard(lock_);
+    const Stream* found = find(stream);
+    if (found == nullptr) {
+        finish(false, AudioError::Handle);
+        return audio::kLevelError;
+    }
+    if (found->decoding) {
+        finish(false, AudioError::Decode);
+        return audio::kLevelError;
+    }
+    finish(true, AudioError::Ok);
+    return found->level;
+}
+
+ActiveState FakeAudioLibrary::channelIsActive(StreamHandle stream) {
+    std::lock_guard<std::mutex> guard(lock_);
+    const Stream* found = find(stream);
+    if (found == nullptr) {
+        finish(false, AudioError::Handle);
+        return ActiveState::Stopped;
+    }
+    finish(true, AudioError::Ok);
+    if (found->decoding) {
+        const bool drained = found->readOffset >= found->script.pcm.size();
+        return found->script.ended && drained ? ActiveState::Stopped : ActiveState::Playing;
+    }
+    return found->output.playing ? ActiveState::Playing : ActiveState::Stopped;
+}
+
+std::optional<ChannelInfo> FakeAudioLibrary::channelGetInfo(StreamHandle stream) {
+    std::lock_guard<std::mutex> guard(lock_);
+    const Stream* found = find(stream);
+    if (found == nullptr) {
+        finish(false, AudioError::Handle);
+        return std::nullopt;
+    }
+    finish(true, AudioError::Ok);
+    if (found->decoding) {
+        return found->script.info;
+    }
+    return ChannelInfo{static_cast<std::uint32_t>(found->output.frequency),
+                       static_cast<std::uint32_t>(found->output.channels), found->output.flags, 0};
+}
+
+bool FakeAudioLibrary::channelSetAttributes(StreamHandle stream, int frequency, int volume,
+                                            int pan) {
+    std::lock_guard<std::mutex> guard(lock_);
+    log("channelSetAttributes(" + std::to_string(stream.id) + "," + std::to_string(frequency) +
+        "," + std::to_string(volume) + "," + std::to_string(pan) + ")");
+    Stream* found = find(stream);
+    if (found == nullptr) {
+        return finish(false, AudioError::Handle);
+    }
+    if (volume != audio::kVolumeUnchanged && (volume < 0 || volume > 100)) {
+        return finish(false, AudioError::IllegalParameter);
+    }
+    if (volume != audio::kVolumeUnchanged) {
+        found->output.volume = volume;
+    }
+    if (pan != audio::kPanUnchanged) {
+        found->pan = pan;
+    }
+    if (frequency != audio::kFrequencyUnchanged && frequency > 0) {
+        found->output.frequency = frequency;
+    }
+    return finish(true, AudioError::Ok);
+}
+
+std::optional<ChannelAttributes> FakeAudioLibrary::channelGetAttributes(StreamHandle stream) {
+    std::lock_guard<std::mutex> guard(lock_);
+    const Stream* found = find(stream);
+    if (found == nullptr) {
+        finish(false, AudioError::Handle);
+        return std::nullopt;
+    }
+    finish(true, AudioError::Ok);
+    return ChannelAttributes{found->output.frequency, found->output.volume, found->pan};
+}
+
+std::int32_t FakeAudioLibrary::channelGetData(StreamHandle stream,
+                                              std::span<std::uint8_t> buffer) {
+    std::lock_guard<std::mutex> guard(lock_);
+    Stream* found = find(stream);
+    if (found == nullptr) {
+        finish(false, AudioError::Handle);
+        return audio::kDataError;
+    }
+    if (!found->decoding) {
+        finish(false, AudioError::NotAvailable);
+        return audio::kDataError;
+    }
+    const auto& pcm = found->script.pcm;
+    const std::size_t available = pcm.size() - found->readOffset;
+    if (available == 0 && found->script.ended) {
+        finish(false, AudioError::NotPlaying);
+        return audio::kDataError;
+    }
+    const std::size_t count = std::min(available, buffer.size());
+    if (count > 0) {
+        std::memcpy(buffer.data(), pcm.data() + found->readOffset, count);
+    }
+    found->readOffset += count;
+    found->position += static_cast<std::int64_t>(count);
+    finish(true, AudioError::Ok);
+    return static_cast<std::int32_t>(count);
+}
+
+std::int64_t FakeAudioLibrary::channelGetPosition(StreamHandle stream) {
+    std::lock_guard<std::mutex> guard(lock_);
+    const Stream* found = find(stream);
+    if (found == nullptr) {
+        finish(false, AudioError::Handle);
+        return audio::kUnknownLength;
+    }
+    finish(true, AudioError::Ok);
+    return found->position;
+}
+
+// --- helpers ---
+
+FakeAudioLibrary::Stream* FakeAudioLibrary::find(StreamHandle stream) {
+    auto it = streams_.find(stream.id);
+    return it == streams_.end() ? nullptr : &it->second;
+}
+
+const FakeAudioLibrary::Stream* FakeAudioLibrary::find(StreamHandle stream) const {
+    auto it = streams_.find(stream.id);
+    return it == streams_.end() ? nullptr : &it->second;
+}
+
+bool FakeAudioLibrary::finish(bool ok, AudioError error) {
+    errors_[std::this_thread::get_id()] = ok ? AudioError::Ok : error;
+    return ok;
+}
+
+void FakeAudioLibrary::log(std::string call) { calls_.push_back(std::move(call)); }
+
+}  // namespace korvanel::test

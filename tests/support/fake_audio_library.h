@@ -1,0 +1,169 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/audio_library.h"
+
+namespace korvanel::test {
+
+// A scripted AudioLibrary for unit tests of the layers above it. Tests say
+// which devices exist, how init() and stream creation turn out, and what a
+// decoding stream delivers; then they drive output streams (pull), syncs
+// (fireSync) and downloads by hand and inspect what the code under test did.
+// Nothing runs on threads of its own. Callbacks are called without the
+// fake's lock held, so they may call back into it.
+class FakeAudioLibrary final : public AudioLibrary {
+public:
+    // What a URL or Windows Media address opens as.
+    struct ScriptedStream {
+        ChannelInfo info{44100, 2, audio::kStreamDecode, audio::kChannelTypeMp3};
+        std::map<std::uint32_t, std::vector<std::string>> tags;
+        std::vector<std::uint8_t> pcm;  // what channelGetData hands out
+        bool ended = false;             // no more pcm will come
+        std::int64_t length = audio::kUnknownLength;
+        // Handed to the download callback during creation, in order.
+        std::vector<std::vector<std::uint8_t>> downloadChunks;
+    };
+
+    struct OutputState {
+        int device = 0;
+        int frequency = 0;
+        int channels = 0;
+        std::uint32_t flags = 0;
+        bool playing = false;
+        int volume = 100;
+    };
+
+    FakeAudioLibrary();
+    ~FakeAudioLibrary() override;
+
+    // --- scripting ---
+    // Devices 1..n with these descriptions (device 0 always exists).
+    void setDevices(std::vector<std::string> descriptions);
+    // Every later init(device) fails with this code (Ok: succeeds again).
+    void setInitError(int device, AudioError error);
+    void setVersion(std::uint32_t version);
+    void setWindowsMediaAvailable(bool available);
+    void scriptStream(const std::string& address, ScriptedStream stream);
+    // Opening the address fails with this code. Unscripted addresses fail
+    // with AudioError::FileOpen.
+    void scriptFailure(const std::string& address, AudioError error);
+    // Output streams fail to be created on this device.
+    void failOutputsOnDevice(int device, AudioError error);
+
+    // --- driving ---
+    void appendPcm(StreamHandle decoding, const std::vector<std::uint8_t>& bytes);
+    void endStream(StreamHandle decoding);
+    // Runs an output stream's sample callback as its sound card would.
+    std::uint32_t pull(StreamHandle output, std::span<std::uint8_t> buffer);
+    // Calls every sync of this type on the stream; returns how many ran.
+    int fireSync(StreamHandle stream, std::uint32_t type, std::uint32_t data = 0,
+                 std::vector<std::string> texts = {});
+    // Calls the decoding stream's download callback.
+    void download(StreamHandle decoding, const std::vector<std::uint8_t>& bytes);
+    void finishDownload(StreamHandle decoding);
+    void setLevel(StreamHandle stream, std::uint32_t level);
+    void setPosition(StreamHandle stream, std::int64_t position);
+
+    // --- inspection ---
+    // Every call made, in order, e.g. "init(2)", "streamCreate(44100,2,0x40000)@1".
+    std::vector<std::string> calls() const;
+    void clearCalls();
+    std::vector<int> initialisedDevices() const;
+    std::optional<std::uint32_t> config(std::uint32_t option) const;
+    // Output streams that exist now (not freed), in creation order.
+    std::vector<StreamHandle> outputStreams() const;
+    std::optional<OutputState> output(StreamHandle stream) const;
+    // Open decoding streams.
+    std::vector<StreamHandle> decodingStreams() const;
+    int syncCount(StreamHandle stream) const;
+    int selectedDevice() const;
+
+    // --- AudioLibrary ---
+    bool setConfig(std::uint32_t option, std::uint32_t value) override;
+    std::uint32_t version() const override;
+    std::optional<std::string> deviceDescription(int device) override;
+    AudioError errorCode() const override;
+    bool init(int device, int frequency) override;
+    bool setDevice(int device) override;
+    bool freeDevice() override;
+    bool startDevice() override;
+    bool stopDevice() override;
+    bool pauseDevice() override;
+    bool setDeviceVolume(int volume) override;
+    int deviceVolume() override;
+    StreamHandle streamCreate(int frequency, int channels, std::uint32_t flags,
+                              SampleCallback samples) override;
+    StreamHandle streamCreateUrl(const std::string& url, std::uint32_t offset, std::uint32_t flags,
+                                 DownloadCallback download) override;
+    StreamHandle wmaStreamCreateFile(const std::string& address, std::uint32_t flags) override;
+    bool windowsMediaAvailable() const override;
+    bool streamFree(StreamHandle stream) override;
+    std::optional<std::vector<std::string>> streamGetTags(StreamHandle stream,
+                                                          std::uint32_t type) override;
+    std::int64_t streamGetLength(StreamHandle stream) override;
+    bool channelPlay(StreamHandle stream, bool restart) override;
+    bool channelStop(StreamHandle stream) override;
+    SyncHandle channelSetSync(StreamHandle stream, std::uint32_t type, std::uint64_t param,
+                              SyncCallback callback) override;
+    bool channelRemoveSync(StreamHandle stream, SyncHandle sync) override;
+    std::uint32_t channelGetLevel(StreamHandle stream) override;
+    ActiveState channelIsActive(StreamHandle stream) override;
+    std::optional<ChannelInfo> channelGetInfo(StreamHandle stream) override;
+    bool channelSetAttributes(StreamHandle stream, int frequency, int volume, int pan) override;
+    std::optional<ChannelAttributes> channelGetAttributes(StreamHandle stream) override;
+    std::int32_t channelGetData(StreamHandle stream, std::span<std::uint8_t> buffer) override;
+    std::int64_t channelGetPosition(StreamHandle stream) override;
+
+private:
+    struct Sync {
+        SyncHandle handle;
+        std::uint32_t type = 0;
+        std::shared_ptr<SyncCallback> callback;
+    };
+    struct Stream {
+        bool decoding = false;
+        ScriptedStream script;     // decoding streams
+        std::size_t readOffset = 0;
+        std::int64_t position = 0;
+        DownloadCallback download;
+        OutputState output;        // output streams
+        std::shared_ptr<SampleCallback> samples;
+        int pan = 0;
+        std::uint32_t level = 0;
+        std::vector<Sync> syncs;
+    };
+
+    StreamHandle createDecoding(const std::string& address, std::uint32_t flags,
+                                DownloadCallback download);
+    Stream* find(StreamHandle stream);
+    const Stream* find(StreamHandle stream) const;
+    // Record a call; set the thread's error; returns ok.
+    bool finish(bool ok, AudioError error);
+    void log(std::string call);
+
+    mutable std::mutex lock_;
+    std::vector<std::string> descriptions_;
+    std::map<int, AudioError> initErrors_;
+    std::map<int, AudioError> outputErrors_;
+    std::vector<int> initialised_;
+    int selected_ = 0;
+    std::uint32_t version_ = audio::kVersion;
+    bool windowsMedia_ = true;
+    std::map<std::string, ScriptedStream> scripts_;
+    std::map<std::string, AudioError> failures_;
+    std::map<std::uint32_t, std::uint32_t> config_;
+    std::map<std::uint32_t, Stream> streams_;  // by handle id, creation order
+    std::uint32_t nextId_ = 1;
+    std::vector<std::string> calls_;
+    std::map<std::thread::id, AudioError> errors_;
+};
+
+}  // namespace korvanel::test
