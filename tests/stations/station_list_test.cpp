@@ -164,3 +164,30 @@ TEST_F(StationListTest, FavouritesBeyondAThousandGetNoMenuItemsAndAreLoggedOnce)
 
 }  // namespace
 }  // namespace korvanel
+
+namespace korvanel {
+namespace {
+
+TEST(ShippedStationLists, LoadWithTitledStationsThatHavePlainHttpSources) {
+    for (const auto& [file, minimum] : {std::pair<std::string, int>{"favorites.xml", 3},
+                                        std::pair<std::string, int>{"presets.xml", 60}}) {
+        StationList list;
+        list.setPath(std::string(KORVANEL_BUILD_DIR) + "/" + file);
+        list.load();
+        ASSERT_TRUE(list.loaded()) << file;
+        std::vector<std::string> lines;
+        RecordingMenu menu(lines);
+        const int stations = list.buildMenu(menu, StationList::kPresetsBaseId);
+        EXPECT_GE(stations, minimum) << file;
+        for (int n = 1; n <= stations; ++n) {
+            const auto sources = list.lookup(n);
+            ASSERT_FALSE(sources.empty()) << file << " station " << n;
+            for (const auto& source : sources) {
+                EXPECT_EQ(source.rfind("http://", 0), 0u) << list.title() << ": " << source;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace korvanel
