@@ -218,47 +218,33 @@ const char* SettingsStore::typeName(SettingType type) {
     return "string";
 }
 
-namespace {
-
-// Applies a parsed document to the store only once the whole parse worked.
-bool applyParsed(SettingsStore& store, XmlParser& parser, bool parsed) {
+bool SettingsStore::finishLoad(XmlParser& parser, bool parsed) {
+    // The store changes only once the whole parse worked.
     std::unique_ptr<XmlDocument> document = parser.takeDocument();
     if (!parsed || !document || document->root() == nullptr) {
         return false;
     }
-    const ReadIdentity identity =
-        readSettingsDocument(*document, [&store](std::string key, SettingType type,
-                                                 std::string text) { store.put(key, type, text); });
-    store.setRootName(identity.rootName);
+    const ReadIdentity identity = readSettingsDocument(
+        *document, [this](std::string key, SettingType type, std::string text) { put(key, type, text); });
+    setRootName(identity.rootName);
     if (identity.target) {
-        store.setTarget(*identity.target);
+        setTarget(*identity.target);
     }
     if (identity.version) {
-        store.setVersion(*identity.version);
-    }
-    return true;
-}
-
-}  // namespace
-
-bool SettingsStore::load(const std::string& path) {
-    XmlParser parser;
-    const bool parsed = parser.parseFile(path);
-    if (!applyParsed(*this, parser, parsed)) {
-        return false;
+        setVersion(*identity.version);
     }
     notifyChanged();
     return true;
+}
+
+bool SettingsStore::load(const std::string& path) {
+    XmlParser parser;
+    return finishLoad(parser, parser.parseFile(path));
 }
 
 bool SettingsStore::loadFromText(std::string_view text) {
     XmlParser parser;
-    const bool parsed = parser.parseText(text);
-    if (!applyParsed(*this, parser, parsed)) {
-        return false;
-    }
-    notifyChanged();
-    return true;
+    return finishLoad(parser, parser.parseText(text));
 }
 
 bool SettingsStore::save(const std::string& path, const std::string& encoding,

@@ -12,6 +12,8 @@
 
 namespace korvanel {
 
+class XmlParser;
+
 enum class SettingType : std::int32_t {
     Unknown = 0,  // an unknown type name read from a file; no typed getter returns it
     Int = 1,
@@ -103,6 +105,7 @@ public:
 
 private:
     std::vector<SettingsListener*> listenersSnapshot() const;
+    bool finishLoad(XmlParser& parser, bool parsed);
 
     mutable std::shared_mutex mutex_;
     std::map<std::string, SettingEntry, std::less<>> entries_;
