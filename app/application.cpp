@@ -12,9 +12,11 @@ Application::Application(const WindowFactory& makeWindow) {
     settings_.load(resolveProgramPath(kSettingsFileName));
     applySettings(settings_);
 
+    httpClient_ = std::make_unique<HttpClient>(*this);
     mainWindow_ = makeWindow(*this);
 
     settings_.addListener(this);
+    settings_.addListener(httpClient_.get());
     if (mainWindow_) {
         settings_.addListener(mainWindow_.get());
     }
@@ -24,10 +26,16 @@ Application::~Application() {
     if (mainWindow_) {
         settings_.removeListener(mainWindow_.get());
     }
+    settings_.removeListener(httpClient_.get());
     settings_.removeListener(this);
+
+    // Downloads still running would report to a window that is about to
+    // go, so they are cut short and joined first.
+    httpClient_->shutdown();
 
     // Each component stops its own workers before the next one goes.
     mainWindow_.reset();
+    httpClient_.reset();
 
     saveSettings();
 }

@@ -6,6 +6,7 @@
 #include "app/app_window.h"
 #include "settings/settings_listener.h"
 #include "settings/settings_store.h"
+#include "stream/http_client.h"
 
 namespace korvanel {
 
@@ -43,12 +44,14 @@ public:
 
     SettingsStore& settings() { return settings_; }
     SettingsStore& language() { return language_; }
+    HttpClient& httpClient() { return *httpClient_; }
     AppWindow* mainWindow() { return mainWindow_.get(); }
 
 private:
     // Declared in creation order; the destructor undoes it explicitly.
     SettingsStore settings_;
     SettingsStore language_;
+    std::unique_ptr<HttpClient> httpClient_;
     std::unique_ptr<AppWindow> mainWindow_;
 };
 

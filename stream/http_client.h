@@ -1,0 +1,103 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "app/job_pool.h"
+#include "settings/settings_listener.h"
+#include "stream/byte_buffer.h"
+#include "stream/cancel_signal.h"
+
+namespace korvanel {
+
+class Application;
+
+// Bounds of one fetch, so an address that is really an endless audio stream,
+// or a server that goes silent, fails instead of holding a worker forever.
+struct HttpLimits {
+    std::chrono::milliseconds connectTimeout{10000};
+    std::chrono::milliseconds idleTimeout{15000};  // silence while sending or receiving
+    std::size_t maxBodyBytes = 16 * 1024 * 1024;
+};
+
+// What a queued download job asks for; it travels as the job's payload.
+struct HttpRequest : JobPayload {
+    std::string url;
+    std::string filePath;  // only for DownloadToFile
+    std::uint32_t options = 0;
+};
+
+// A minimal HTTP/1.0 GET over TCP, directly or through the plain HTTP proxy
+// of "General/Proxy" and "General/ProxyPort". Offered as a blocking fetch
+// and as two queued jobs that run on up to two workers of its own and report
+// to the main window's queue.
+//
+// Threads: fetch() may run on any thread, several at once. applySettings()
+// runs on the window thread; the proxy fields it writes are locked. shutdown()
+// (also run by the destructor) cancels fetches in progress and joins the
+// workers; afterwards every fetch fails at once.
+class HttpClient : public JobPool, public SettingsListener {
+public:
+    static constexpr std::uint32_t kDownloadToFile = 0x1E42D;
+    static constexpr std::uint32_t kEventPresetsUpdated = 0x1E42E;
+    static constexpr std::uint32_t kEventPresetsUpdateFailed = 0x1E42F;
+    static constexpr std::uint32_t kFetchToMemory = 0x1E430;
+    // Carries the body in Job::text.
+    static constexpr std::uint32_t kEventPresetsVersion = 0x1E431;
+    static constexpr std::uint32_t kEventPresetsCheckFailed = 0x1E432;
+
+    static constexpr const char* kUserAgent = "Korvanel Radio v0.3.6";
+    static constexpr const char* kProxyHostKey = "General/Proxy";
+    static constexpr const char* kProxyPortKey = "General/ProxyPort";
+
+    explicit HttpClient(Application& application);
+    ~HttpClient() override;
+
+    // Blocking GET. On success out holds the body (headers removed, as
+    // received otherwise). On any failure out is empty and false returns:
+    // not an "http://" address, an address too long for the request, no
+    // connection, a status line other than "HTTP/1.x 200 OK", no end of the
+    // headers, a time-out, or a body over the size bound.
+    bool fetch(const std::string& url, ByteBuffer& out);
+
+    // Jobs for post(): fetch url and write the body over filePath (a file
+    // beside it is renamed over it only when all arrived), or fetch url and
+    // hand the body to the main window.
+    static Job downloadToFileJob(std::string url, std::string filePath);
+    static Job fetchToMemoryJob(std::string url);
+
+    void setLimits(const HttpLimits& limits);
+    HttpLimits limits() const;
+
+    void shutdown();
+
+    void applySettings(SettingsStore& store) override;
+    void collectSettings(SettingsStore& store) override;
+
+protected:
+    void runJob(Job& job) override;
+
+private:
+    struct Route {
+        std::string proxyHost;  // empty: connect to the address's own host
+        int proxyPort = 0;
+        HttpLimits limits;
+    };
+
+    Route route() const;
+    void readProxy(const SettingsStore& store);
+    void downloadToFile(const HttpRequest& request);
+    void fetchToMemory(const HttpRequest& request);
+
+    Application& application_;
+    CancelSignal cancel_;
+    mutable std::mutex lock_;  // guards the three fields below
+    std::string proxyHost_;
+    int proxyPort_ = 0;
+    HttpLimits limits_;
+};
+
+}  // namespace korvanel
