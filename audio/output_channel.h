@@ -1,0 +1,149 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "audio/audio_library.h"
+#include "audio/shared_sample_buffer.h"
+
+namespace korvanel {
+
+class JobPool;
+class MetadataParser;
+class RecordingSink;
+class SoundEffects;
+class StreamInfo;
+
+enum class OpenResult {
+    Opened = 0,
+    Fatal = 1,        // no output device or a library fault: do not retry
+    Timeout = 2,      // worth another attempt on the same address
+    Failed = 3,       // move on to the next address
+    Unsupported = 4,  // move on to the next address
+};
+
+// Why the library is unusable or the last open failed.
+enum class AudioErrorKind {
+    None = 0,
+    NotLoaded = 1,    // no library, or one of another version
+    NoDevice = 2,     // "Sound/PlayOnDevices" named no usable sound card
+    LibraryCall = 3,  // a library call failed with errorCode()
+};
+
+// Opens one source as a decoding stream on the no-sound device and plays it
+// on one or several sound cards at once, each through an output stream of
+// its own that pulls from one shared sample buffer. Hands the stream bytes
+// and decoded samples to the recorder, runs the sound effects, fills the
+// stream information through the metadata parser, and posts the library's
+// notifications (end, stall, resume) to the player's queue.
+//
+// Threads: the player's worker calls init, shutdown, the setters, open and
+// close; the window thread may call setVolume, volume, level, progress,
+// deviceNames and setDevices/setBufferLength (through the player's settings)
+// at any time. Library callbacks never wait on the network or on a lock held
+// across a library call: they copy samples, forward to the recorder, or post
+// a job.
+class OutputChannel {
+public:
+    // Takes the library over; null stands for a library that could not be
+    // loaded.
+    explicit OutputChannel(std::unique_ptr<AudioLibrary> library);
+    // shutdown().
+    ~OutputChannel();
+
+    OutputChannel(const OutputChannel&) = delete;
+    OutputChannel& operator=(const OutputChannel&) = delete;
+
+    // Checks the library version and initialises the no-sound device.
+    bool init();
+    // Closes the stream, frees the no-sound device and releases the library.
+    void shutdown();
+
+    // Given once after init(), before the first open(); null means none.
+    void setSoundEffects(SoundEffects* effects);
+    void setRecorder(RecordingSink* recorder);
+    void setStreamInfo(StreamInfo* info);
+    void setNotifyQueue(JobPool* queue);
+
+    // Network buffer length in milliseconds.
+    void setBufferLength(int milliseconds);
+    // Device numbers separated by commas ("1,2"); used from the next open.
+    void setDevices(std::string_view text);
+    std::string devices() const;
+
+    OpenResult open(const std::string& address);
+    void close();
+
+    AudioErrorKind errorKind() const;
+    AudioError errorCode() const;
+    std::string errorText() const;
+
+    // The decoding stream has no known length and is played in blocks.
+    bool isLiveStream() const;
+    void setVolume(double volume);
+    double volume() const;
+    // Left peak in the low 16 bits, right in the high 16 bits; 0 when unknown.
+    std::uint32_t level() const;
+    // Position as a percentage of the length, -1 when the length is unknown.
+    double progress() const;
+    // Sound cards 1, 2, ... except Bluetooth devices.
+    std::vector<std::string> deviceNames() const;
+
+    // How an open failure with this library error is reported.
+    static OpenResult classify(AudioError code);
+    // The device numbers of a "Sound/PlayOnDevices" text, read like atoi.
+    static std::vector<int> parseDeviceList(std::string_view text);
+    // v * 100 as an integer volume, clamped to 0..100.
+    static int libraryVolume(double volume);
+
+    static constexpr const char* kNotLoadedText = "Could not load bass.dll.";
+    static constexpr const char* kNoDeviceText = "No soundcard configured.";
+
+private:
+    struct DeviceEntry {
+        int device = 0;
+        int slot = -1;
+        bool enabled = false;
+        bool playing = false;
+        StreamHandle stream;
+    };
+
+    std::vector<DeviceEntry> prepareDevices();
+    StreamHandle createDecodingStream(const std::string& address);
+    void readStreamInformation(StreamHandle decoding, const ChannelInfo& info);
+    // Creates and starts the output streams; false when none could be made.
+    bool startOutputs(StreamHandle decoding, const ChannelInfo& info);
+    void onDownload(std::span<const std::uint8_t> data, bool finished);
+    void post(std::uint32_t command);
+    void setError(AudioErrorKind kind, AudioError code);
+
+    std::unique_ptr<AudioLibrary> library_;
+    SharedSampleBuffer buffer_;
+    std::atomic<RecordingSink*> recorder_{nullptr};
+    std::atomic<JobPool*> queue_{nullptr};
+    std::atomic<bool> opening_{false};
+    std::atomic<double> volume_{1.0};
+    // Used only on the player's worker.
+    SoundEffects* effects_ = nullptr;
+    StreamInfo* info_ = nullptr;
+    std::unique_ptr<MetadataParser> parser_;
+
+    // The worker writes these under the lock and reads them without it; the
+    // window thread reads them under the lock.
+    mutable std::mutex stateLock_;
+    std::string deviceList_ = "1";
+    AudioErrorKind errorKind_ = AudioErrorKind::None;
+    AudioError errorCode_ = AudioError::Ok;
+    std::vector<DeviceEntry> devices_;
+    StreamHandle decoding_;
+    StreamHandle outputStream_;  // created last; carries the end and stall syncs
+    SyncHandle endSync_;
+    SyncHandle stallSync_;
+};
+
+}  // namespace korvanel
