@@ -110,6 +110,14 @@ int StationList::buildMenu(StationMenu& menu, int baseId) {
     return builder.count - builder.skipped;
 }
 
+int StationList::stationCount() const {
+    int count = 0;
+    if (document_) {
+        forEachStation(*document_->root(), 0, count, [](const XmlElement&, int) { return true; });
+    }
+    return count;
+}
+
 std::vector<std::string> StationList::lookup(int n) {
     std::vector<std::string> sources;
     if (!document_ || n < 1) {

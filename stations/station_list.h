@@ -38,6 +38,8 @@ public:
     // (Re)reads the file; on any failure the list is empty.
     void load();
     bool loaded() const { return document_ != nullptr; }
+    // The number of titled stations, menu items or not.
+    int stationCount() const;
 
     // Appends the list's items; returns the number of station items.
     int buildMenu(StationMenu& menu, int baseId);

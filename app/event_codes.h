@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+
+namespace korvanel::event {
+
+// Events that components post to the main window's queue. A text payload
+// travels in Job::text. The HTTP client's preset events are declared with
+// the client.
+inline constexpr std::uint32_t kStarted = 0x1E414;       // the window itself, once at start
+inline constexpr std::uint32_t kConnecting = 0x1E41F;    // text: the address; empty only refreshes
+inline constexpr std::uint32_t kError = 0x1E420;         // text: the message
+inline constexpr std::uint32_t kMessage = 0x1E421;       // text: the message, shown in a box
+inline constexpr std::uint32_t kConnected = 0x1E422;
+inline constexpr std::uint32_t kStalled = 0x1E423;
+inline constexpr std::uint32_t kResumed = 0x1E424;
+inline constexpr std::uint32_t kStreamLost = 0x1E425;
+inline constexpr std::uint32_t kStreamEnded = 0x1E426;
+inline constexpr std::uint32_t kStopped = 0x1E427;
+inline constexpr std::uint32_t kInfoChanged = 0x1E428;
+inline constexpr std::uint32_t kReconnecting = 0x1E429;  // text: the message
+inline constexpr std::uint32_t kResolving = 0x1E42A;     // text: the playlist address
+inline constexpr std::uint32_t kResolved = 0x1E42B;
+inline constexpr std::uint32_t kResolveFailed = 0x1E42C;
+
+}  // namespace korvanel::event

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace korvanel {
+
+// What the command line of korvanel-cli asks for.
+struct CliOptions {
+    std::string command;  // play, record, resolve, list, update-presets
+    bool help = false;
+    std::vector<std::pair<std::string, std::string>> settingOverrides;  // --set Key=Value
+
+    std::optional<int> seconds;
+    std::optional<std::string> pcmOut;  // a file, or "-" for standard output
+    std::optional<std::string> devices;
+    std::optional<int> volume;
+    std::optional<std::string> folder;
+    std::optional<std::string> pattern;
+    std::optional<int> favorite;
+    std::optional<int> preset;
+    std::string listWhich;  // favorites or presets
+    std::vector<std::string> sources;
+};
+
+struct CliParseResult {
+    std::optional<CliOptions> options;
+    std::string error;  // one line, set when options is empty
+};
+
+CliParseResult parseCliArguments(const std::vector<std::string>& arguments);
+
+// The text of --help.
+const char* cliUsage();
+
+}  // namespace korvanel

@@ -1,0 +1,35 @@
+#include "cli/console_window.h"
+
+#include "app/application.h"
+
+namespace korvanel {
+
+ConsoleWindow::ConsoleWindow(Application& application, std::FILE* out)
+    : JobPool(1, 1), out_(out), events_(std::make_unique<WindowEvents>(application, *this)) {}
+
+ConsoleWindow::~ConsoleWindow() { stopWorkers(); }
+
+void ConsoleWindow::applySettings(SettingsStore&) {}
+
+void ConsoleWindow::collectSettings(SettingsStore& store) { events_->saveHistory(store); }
+
+void ConsoleWindow::run() {
+    std::unique_lock<std::mutex> lock(quitLock_);
+    quitChanged_.wait(lock, [this] { return quitRequested_; });
+}
+
+void ConsoleWindow::quit() {
+    std::lock_guard<std::mutex> guard(quitLock_);
+    quitRequested_ = true;
+    quitChanged_.notify_all();
+}
+
+void ConsoleWindow::addLogLine(LogKind, const std::string& text) {
+    const std::string line = logTimeStamp() + text + "\n";
+    std::fwrite(line.data(), 1, line.size(), out_);
+    std::fflush(out_);
+}
+
+void ConsoleWindow::runJob(Job& job) { events_->handle(job); }
+
+}  // namespace korvanel

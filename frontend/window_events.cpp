@@ -1,0 +1,166 @@
+#include "frontend/window_events.h"
+
+#include "app/application.h"
+#include "app/event_codes.h"
+#include "app/program_path.h"
+#include "settings/language_texts.h"
+#include "stream/http_client.h"
+
+namespace korvanel {
+
+WindowEvents::WindowEvents(Application& application, WindowView& view)
+    : application_(application),
+      view_(view),
+      presetUpdater_(application.settings(), application.httpClient(),
+                     resolveProgramPath("presets.xml")) {
+    favorites_.setPath(resolveProgramPath("favorites.xml"));
+    presets_.setPath(resolveProgramPath("presets.xml"));
+    favorites_.setLogger([this](const std::string& line) { log(LogKind::Error, line); });
+    presets_.setLogger([this](const std::string& line) { log(LogKind::Error, line); });
+}
+
+WindowEvents::~WindowEvents() = default;
+
+PlayHistory WindowEvents::history() const {
+    std::lock_guard<std::mutex> guard(historyLock_);
+    return history_;
+}
+
+void WindowEvents::saveHistory(SettingsStore& settings) const {
+    std::lock_guard<std::mutex> guard(historyLock_);
+    history_.save(settings);
+}
+
+bool WindowEvents::loadHistory(const SettingsStore& settings) {
+    std::lock_guard<std::mutex> guard(historyLock_);
+    return history_.load(settings);
+}
+
+std::string WindowEvents::programTitle() {
+    return std::string(Application::kTarget) + " " + Application::kVersion;
+}
+
+void WindowEvents::handle(const Job& event) {
+    const SettingsStore& language = application_.language();
+    const auto idleStatus = [&] { view_.setStatusText(0, " " + language.getString("Main/Status/Idling")); };
+
+    switch (event.code) {
+        case event::kStarted:
+            onStarted();
+            break;
+        case event::kConnecting:
+            if (!event.text.empty()) {
+                logFormatted(LogKind::Normal, "Log/Message/Connecting", event.text);
+                view_.setStatusText(1, event.text);
+            }
+            view_.refresh(DisplayPart::All);
+            break;
+        case event::kError:
+            log(LogKind::Error, event.text);
+            view_.setStatusText(1, "");
+            break;
+        case event::kMessage:
+            view_.refresh(DisplayPart::All);
+            log(LogKind::Error, event.text);
+            if (popupsEnabled()) {
+                view_.showMessage(MessageIcon::Warning, language.getString("Main/Message/ConnectionFailure"),
+                                  event.text);
+            }
+            break;
+        case event::kStalled:
+        case event::kResumed:
+            view_.refresh(DisplayPart::StatusBar);
+            break;
+        case event::kStreamLost:
+            logText(LogKind::Error, "Log/Message/ConnectionLost");
+            break;
+        case event::kStreamEnded:
+            logText(LogKind::Normal, "Log/Message/EOS");
+            break;
+        case event::kStopped:
+            lastTrack_.clear();
+            logText(LogKind::Error, "Log/Message/Stopped");
+            view_.setStatusText(1, "");
+            view_.refresh(DisplayPart::All);
+            break;
+        case event::kReconnecting:
+            log(LogKind::Normal, event.text);
+            break;
+        case event::kResolving:
+            playlistAddress_ = event.text;
+            logFormatted(LogKind::Normal, "Log/Message/DlPlaylist", event.text);
+            view_.setStatusText(0, " " + language.getString("Main/Status/Downloading"));
+            view_.setStatusText(1, event.text);
+            break;
+        case event::kResolved:
+            // The playlist address stays, so the history records the playlist.
+            idleStatus();
+            break;
+        case event::kResolveFailed:
+            playlistAddress_.clear();
+            idleStatus();
+            break;
+        case HttpClient::kEventPresetsVersion:
+            onPresetResult(presetUpdater_.onVersion(event.text));
+            break;
+        case HttpClient::kEventPresetsCheckFailed:
+            onPresetResult(presetUpdater_.onCheckFailed());
+            break;
+        case HttpClient::kEventPresetsUpdated:
+            onPresetResult(presetUpdater_.onDownloaded());
+            break;
+        case HttpClient::kEventPresetsUpdateFailed:
+            onPresetResult(presetUpdater_.onDownloadFailed());
+            break;
+        default:
+            break;
+    }
+}
+
+void WindowEvents::onStarted() {
+    favorites_.load();
+    presets_.load();
+    view_.refresh(DisplayPart::MenuBar);
+    logFormatted(LogKind::Normal, "Log/Message/Started", programTitle());
+    presetUpdater_.check();
+}
+
+void WindowEvents::onPresetResult(PresetUpdater::Result result) {
+    const char* key = PresetUpdater::messageKey(result);
+    if (key != nullptr) {
+        reportPresetResult(result, key);
+    }
+    if (presetObserver_) {
+        presetObserver_(result);
+    }
+}
+
+void WindowEvents::reportPresetResult(PresetUpdater::Result result, const char* key) {
+    if (result == PresetUpdater::Result::Updated) {
+        presets_.load();
+        view_.refresh(DisplayPart::MenuBar);
+    }
+    logText(LogKind::Normal, key);
+    if (popupsEnabled()) {
+        view_.showMessage(result == PresetUpdater::Result::Updated ? MessageIcon::Information
+                                                                   : MessageIcon::Error,
+                          programTitle(), application_.language().getString(key));
+    }
+}
+
+void WindowEvents::log(LogKind kind, const std::string& text) { view_.addLogLine(kind, text); }
+
+void WindowEvents::logText(LogKind kind, const char* languageKey) {
+    // A text is formatted even without arguments, so "%%" shows as "%".
+    log(kind, formatText(application_.language().getString(languageKey), {}));
+}
+
+void WindowEvents::logFormatted(LogKind kind, const char* languageKey, const std::string& argument) {
+    log(kind, formatText(application_.language().getString(languageKey), {argument}));
+}
+
+bool WindowEvents::popupsEnabled() const {
+    return !application_.settings().getBool("General/DisablePopups");
+}
+
+}  // namespace korvanel

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "app/job.h"
+#include "frontend/play_history.h"
+#include "frontend/window_view.h"
+#include "stations/preset_updater.h"
+#include "stations/station_list.h"
+
+namespace korvanel {
+
+class Application;
+
+// The main window's handling of what the components report, shared by the
+// desktop window and the console: log lines, status texts, messages, the
+// station lists, the preset update and the play history. The front end
+// supplies the view.
+//
+// Threads: handle() runs on the window's one event worker; everything here
+// belongs to that thread.
+class WindowEvents {
+public:
+    WindowEvents(Application& application, WindowView& view);
+    ~WindowEvents();
+
+    // Handles one event; codes that are not events are ignored.
+    void handle(const Job& event);
+
+    StationList& favorites() { return favorites_; }
+    StationList& presets() { return presets_; }
+    PresetUpdater& presetUpdater() { return presetUpdater_; }
+
+    // The history is read and written by the window thread too (session
+    // settings), so these may be called from any thread.
+    PlayHistory history() const;
+    void saveHistory(SettingsStore& settings) const;
+    bool loadHistory(const SettingsStore& settings);
+
+    // Set by the play commands: the playlist a station came from, if any.
+    const std::string& playlistAddress() const { return playlistAddress_; }
+    void setPlaylistAddress(std::string address) { playlistAddress_ = std::move(address); }
+
+    // Told of every settled preset update step (for front ends that wait on it).
+    void setPresetObserver(std::function<void(PresetUpdater::Result)> observer) {
+        presetObserver_ = std::move(observer);
+    }
+
+    // "Korvanel Radio v0.3.6", the caption of the preset messages.
+    static std::string programTitle();
+
+private:
+    void onStarted();
+    void onPresetResult(PresetUpdater::Result result);
+    void reportPresetResult(PresetUpdater::Result result, const char* key);
+    void log(LogKind kind, const std::string& text);
+    void logText(LogKind kind, const char* languageKey);
+    void logFormatted(LogKind kind, const char* languageKey, const std::string& argument);
+    bool popupsEnabled() const;
+
+    Application& application_;
+    WindowView& view_;
+    StationList favorites_;
+    StationList presets_;
+    PresetUpdater presetUpdater_;
+    mutable std::mutex historyLock_;
+    PlayHistory history_;  // guarded by historyLock_
+    std::string playlistAddress_;
+    std::string lastTrack_;
+    std::function<void(PresetUpdater::Result)> presetObserver_;
+};
+
+}  // namespace korvanel

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+
+namespace korvanel {
+
+// Kinds of log lines; each has its own colours in the log.
+enum class LogKind { Normal = 0, Error = 1, TrackTitle = 2, PlaybackStart = 3 };
+
+// Parts of the display that an event asks to redraw.
+enum class DisplayPart { All = 0, Texts = 2, StatusBar = 3, MenuBar = 5 };
+
+enum class MessageIcon { Information, Warning, Error };
+
+// What a front end (the desktop window or the console) does for the event
+// handling it shares with the other one. Called on the window's event worker.
+class WindowView {
+public:
+    virtual ~WindowView() = default;
+
+    // The text is shown as it is (it is never a format).
+    virtual void addLogLine(LogKind kind, const std::string& text) = 0;
+    virtual void setStatusText(int part, const std::string& text) = 0;
+    virtual void refresh(DisplayPart part) = 0;
+    // A message for the user; a front end without dialogs may log it instead.
+    virtual void showMessage(MessageIcon icon, const std::string& caption, const std::string& text) = 0;
+};
+
+// "%H:%M:%S :: " for the current local time, the start of every log line.
+std::string logTimeStamp();
+
+}  // namespace korvanel
