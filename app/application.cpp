@@ -13,10 +13,12 @@ Application::Application(const WindowFactory& makeWindow) {
     applySettings(settings_);
 
     httpClient_ = std::make_unique<HttpClient>(*this);
+    playlistResolver_ = std::make_unique<PlaylistResolver>(*this);
     mainWindow_ = makeWindow(*this);
 
     settings_.addListener(this);
     settings_.addListener(httpClient_.get());
+    settings_.addListener(playlistResolver_.get());
     if (mainWindow_) {
         settings_.addListener(mainWindow_.get());
     }
@@ -26,6 +28,7 @@ Application::~Application() {
     if (mainWindow_) {
         settings_.removeListener(mainWindow_.get());
     }
+    settings_.removeListener(playlistResolver_.get());
     settings_.removeListener(httpClient_.get());
     settings_.removeListener(this);
 
@@ -35,6 +38,7 @@ Application::~Application() {
 
     // Each component stops its own workers before the next one goes.
     mainWindow_.reset();
+    playlistResolver_.reset();
     httpClient_.reset();
 
     saveSettings();

@@ -7,6 +7,7 @@
 #include "settings/settings_listener.h"
 #include "settings/settings_store.h"
 #include "stream/http_client.h"
+#include "stream/playlist_resolver.h"
 
 namespace korvanel {
 
@@ -45,6 +46,7 @@ public:
     SettingsStore& settings() { return settings_; }
     SettingsStore& language() { return language_; }
     HttpClient& httpClient() { return *httpClient_; }
+    PlaylistResolver& playlistResolver() { return *playlistResolver_; }
     AppWindow* mainWindow() { return mainWindow_.get(); }
 
 private:
@@ -52,6 +54,7 @@ private:
     SettingsStore settings_;
     SettingsStore language_;
     std::unique_ptr<HttpClient> httpClient_;
+    std::unique_ptr<PlaylistResolver> playlistResolver_;
     std::unique_ptr<AppWindow> mainWindow_;
 };
 

@@ -1,0 +1,154 @@
+#include "stream/playlist_resolver.h"
+
+#include <filesystem>
+#include <iterator>
+#include <optional>
+#include <string_view>
+
+#include "app/application.h"
+#include "app/file_util.h"
+#include "stream/byte_buffer.h"
+#include "stream/link_scraper.h"
+#include "stream/playlist_text.h"
+#include "stream/source_classification.h"
+
+namespace korvanel {
+
+namespace {
+
+constexpr std::string_view kTrimmed = " \t\n\r";
+
+std::string trimmed(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(kTrimmed);
+    if (first == std::string_view::npos) {
+        return "";
+    }
+    const std::size_t last = text.find_last_not_of(kTrimmed);
+    return std::string(text.substr(first, last - first + 1));
+}
+
+}  // namespace
+
+PlaylistResolver::PlaylistResolver(Application& application) : application_(application) {}
+
+void PlaylistResolver::applySettings(SettingsStore&) {}
+
+void PlaylistResolver::collectSettings(SettingsStore&) {}
+
+void PlaylistResolver::clear() {
+    std::lock_guard<std::mutex> guard(lock_);
+    givenList_.clear();
+    working_.clear();
+    current_ = 0;
+    ++generation_;
+}
+
+void PlaylistResolver::setSources(const std::vector<std::string>& sources) {
+    std::lock_guard<std::mutex> guard(lock_);
+    givenList_ = sources;
+    working_ = sources;
+    current_ = 0;
+    ++generation_;
+}
+
+void PlaylistResolver::setSource(const std::string& address) { setSources({address}); }
+
+bool PlaylistResolver::isEmpty() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return working_.empty();
+}
+
+bool PlaylistResolver::needsResolving() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return current_ < working_.size() && korvanel::needsResolving(working_[current_]);
+}
+
+bool PlaylistResolver::resolveCurrent() {
+    std::string entry;
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (current_ >= working_.size()) {
+            return false;
+        }
+        entry = working_[current_];
+        generation = generation_;
+    }
+
+    std::vector<std::string> links = scrapeLinks(readText(trimmed(entry)));
+    if (links.empty()) {
+        return false;
+    }
+
+    std::lock_guard<std::mutex> guard(lock_);
+    if (generation != generation_ || current_ >= working_.size() || working_[current_] != entry) {
+        return false;  // the list was refilled or moved while we downloaded
+    }
+    const auto position = working_.begin() + static_cast<std::ptrdiff_t>(current_);
+    working_.insert(std::next(position), std::make_move_iterator(links.begin()), std::make_move_iterator(links.end()));
+    working_.erase(working_.begin() + static_cast<std::ptrdiff_t>(current_));
+    ++generation_;
+    return true;
+}
+
+std::string PlaylistResolver::readText(const std::string& address) const {
+    HttpClient& client = application_.httpClient();
+    if (startsWith(address, "http://")) {
+        ByteBuffer body;
+        if (!client.fetch(address, body)) {
+            return "";
+        }
+        return PlaylistText::decode(body.view());
+    }
+    // A local file, bounded like a download; only a regular file is read,
+    // so a device or a pipe cannot block the player.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(address, error)) {
+        return "";
+    }
+    const std::optional<std::string> bytes = readWholeFile(address, client.limits().maxBodyBytes);
+    return bytes ? PlaylistText::decode(*bytes) : std::string();
+}
+
+void PlaylistResolver::rewind() {
+    std::lock_guard<std::mutex> guard(lock_);
+    working_ = givenList_;
+    current_ = 0;
+    ++generation_;
+}
+
+bool PlaylistResolver::hasNext() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return current_ + 1 < working_.size();
+}
+
+void PlaylistResolver::next() {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (current_ + 1 < working_.size()) {
+        ++current_;
+    }
+}
+
+bool PlaylistResolver::hasPrevious() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return current_ > 0 && !working_.empty();
+}
+
+void PlaylistResolver::previous() {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (current_ > 0 && !working_.empty()) {
+        --current_;
+    }
+}
+
+std::string PlaylistResolver::currentAddress() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return current_ < working_.size() ? working_[current_] : std::string();
+}
+
+std::vector<std::string> PlaylistResolver::workingList() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return working_;
+}
+
+}  // namespace korvanel

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "settings/settings_listener.h"
+
+namespace korvanel {
+
+class Application;
+
+// The list of sources the player walks. A playlist or page entry is replaced,
+// when resolved, by the stream links found in its text; rewind() brings back
+// the caller's list.
+//
+// Threads: the window thread fills the list, the player's worker resolves
+// and moves through it. Every operation is atomic under the resolver's lock,
+// and resolveCurrent() does its download without the lock; when the list
+// is refilled meanwhile, the result is thrown away and it returns false.
+class PlaylistResolver : public SettingsListener {
+public:
+    explicit PlaylistResolver(Application& application);
+
+    void applySettings(SettingsStore& store) override;
+    void collectSettings(SettingsStore& store) override;
+
+    virtual void clear();
+    virtual void setSources(const std::vector<std::string>& sources);
+    virtual void setSource(const std::string& address);
+    virtual bool isEmpty() const;
+    // The playlist test on the current entry; false for an empty list.
+    virtual bool needsResolving() const;
+    // Downloads ("http://") or reads (anything else: a local file) the current
+    // entry and puts the links found in its place, the first of them current.
+    // False, with the lists unchanged, when nothing could be fetched or read
+    // or no link was found.
+    virtual bool resolveCurrent();
+    virtual void rewind();
+    virtual bool hasNext() const;
+    virtual void next();
+    virtual bool hasPrevious() const;
+    virtual void previous();
+    // The current entry, or "" for an empty list.
+    virtual std::string currentAddress() const;
+
+    // The list as it stands, for display and tests.
+    std::vector<std::string> workingList() const;
+
+private:
+    std::string readText(const std::string& address) const;
+
+    Application& application_;
+    mutable std::mutex lock_;  // guards everything below
+    std::vector<std::string> givenList_;
+    std::vector<std::string> working_;
+    std::size_t current_ = 0;      // working_.size() when empty
+    std::uint64_t generation_ = 0;  // counts refills, to spot one during a download
+};
+
+}  // namespace korvanel

@@ -1,0 +1,196 @@
+#include "stream/playlist_resolver.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/stream/test_application.h"
+#include "tests/support/http_test_server.h"
+
+namespace korvanel {
+namespace {
+
+using test::HttpTestServer;
+using test::TestApplication;
+using Links = std::vector<std::string>;
+
+std::string fixturePath(const std::string& name) {
+    return std::string(KORVANEL_SOURCE_DIR) + "/tests/fixtures/playlists/" + name;
+}
+
+std::string fixture(const std::string& name) { return test::readFile(fixturePath(name)); }
+
+// Serves the fixture of the same name for any path.
+HttpTestServer::Handler servingFixtures() {
+    return [](HttpTestServer::Connection& connection, const std::string& request) {
+        const std::size_t start = request.find('/');
+        const std::size_t end = request.find(' ', start);
+        const std::string name = request.substr(start + 1, end - start - 1);
+        connection.send(HttpTestServer::okResponse(fixture(name)));
+    };
+}
+
+class PlaylistResolverTest : public ::testing::Test {
+protected:
+    PlaylistResolver& resolver() { return application_.app().playlistResolver(); }
+
+    TestApplication application_;
+};
+
+TEST_F(PlaylistResolverTest, EmptyListHasNothingToDo) {
+    EXPECT_TRUE(resolver().isEmpty());
+    EXPECT_EQ(resolver().currentAddress(), "");
+    EXPECT_FALSE(resolver().needsResolving());
+    EXPECT_FALSE(resolver().resolveCurrent());
+    EXPECT_FALSE(resolver().hasNext());
+    EXPECT_FALSE(resolver().hasPrevious());
+    resolver().next();
+    resolver().previous();
+    EXPECT_EQ(resolver().currentAddress(), "");
+
+    resolver().setSource("http://a/x.m3u");
+    resolver().clear();
+    EXPECT_TRUE(resolver().isEmpty());
+    EXPECT_FALSE(resolver().needsResolving());
+}
+
+TEST_F(PlaylistResolverTest, MovesWithinTheListAndStopsAtItsEnds) {
+    resolver().setSources({"http://a/1.mp3", "http://a/2.pls", "mms://a/3.asx"});
+    EXPECT_EQ(resolver().currentAddress(), "http://a/1.mp3");
+    EXPECT_FALSE(resolver().needsResolving());
+    EXPECT_FALSE(resolver().hasPrevious());
+    resolver().previous();
+    EXPECT_EQ(resolver().currentAddress(), "http://a/1.mp3");
+
+    resolver().next();
+    EXPECT_TRUE(resolver().needsResolving());
+    resolver().next();
+    EXPECT_FALSE(resolver().needsResolving());
+    EXPECT_FALSE(resolver().hasNext());
+    resolver().next();
+    EXPECT_EQ(resolver().currentAddress(), "mms://a/3.asx");
+    EXPECT_TRUE(resolver().hasPrevious());
+
+    resolver().setSource("http://b/only");
+    EXPECT_EQ(resolver().currentAddress(), "http://b/only");
+    EXPECT_FALSE(resolver().hasNext());
+    EXPECT_FALSE(resolver().hasPrevious());
+}
+
+TEST_F(PlaylistResolverTest, PlsLinksTakeThePlaylistsPlaceUntilRewind) {
+    HttpTestServer server(servingFixtures());
+    const std::string playlist = server.url("/station.pls");
+    resolver().setSources({"http://first/", playlist, "http://after/"});
+    resolver().next();
+
+    ASSERT_TRUE(resolver().resolveCurrent());
+    EXPECT_EQ(resolver().workingList(),
+              (Links{"http://first/", "http://a.example:8000/", "http://b.example:8000/live", "http://after/"}));
+    EXPECT_EQ(resolver().currentAddress(), "http://a.example:8000/");
+    resolver().next();
+    resolver().next();
+    EXPECT_EQ(resolver().currentAddress(), "http://after/");
+
+    resolver().rewind();
+    EXPECT_EQ(resolver().workingList(), (Links{"http://first/", playlist, "http://after/"}));
+    EXPECT_EQ(resolver().currentAddress(), "http://first/");
+    // Fetched again after a rewind.
+    resolver().next();
+    ASSERT_TRUE(resolver().resolveCurrent());
+    EXPECT_EQ(server.requests().size(), 2u);
+}
+
+TEST_F(PlaylistResolverTest, EveryPlaylistShapeYieldsItsStreamLinks) {
+    HttpTestServer server(servingFixtures());
+    struct Case {
+        std::string name;
+        Links links;
+    };
+    const Case cases[] = {
+        {"extended.m3u", {"http://c.example:8080/stream.mp3", "http://d.example/ogg"}},
+        {"station.asx", {"http://e.example/x.asf", "http://f.example/nested.pls", "mms://e.example/live"}},
+        {"page.html",
+         {"http://g.example/style.css?v=2", "http://g.example/listen.pls", "http://h.example:8000/stream",
+          "mms://j.example/wm"}},
+        {"utf16le.m3u", {"http://k.example/\xc3\xbc" "bertragung.mp3"}},
+    };
+    for (const Case& c : cases) {
+        for (const std::string& source : {server.url("/" + c.name), "  " + fixturePath(c.name) + "\r\n"}) {
+            resolver().setSource(source);
+            ASSERT_TRUE(resolver().resolveCurrent()) << source;
+            EXPECT_EQ(resolver().workingList(), c.links) << source;
+        }
+    }
+
+    // The nested playlist is returned as it is; the player resolves it in turn.
+    resolver().setSource(server.url("/station.asx"));
+    ASSERT_TRUE(resolver().resolveCurrent());
+    resolver().next();
+    EXPECT_EQ(resolver().currentAddress(), "http://f.example/nested.pls");
+    EXPECT_TRUE(resolver().needsResolving());
+}
+
+TEST_F(PlaylistResolverTest, FailuresLeaveTheListAsItWas) {
+    std::mt19937_64 random(7);
+    std::string noise(16 * 1024 * 1024, '\0');
+    for (std::size_t i = 0; i < noise.size(); i += sizeof(std::uint64_t)) {
+        const std::uint64_t word = random();
+        std::memcpy(noise.data() + i, &word, sizeof word);
+    }
+    struct Case {
+        std::string what;
+        std::string response;
+    };
+    const Case cases[] = {
+        {"not found", HttpTestServer::okResponse("File1=http://a/\n", "HTTP/1.1 404 Not Found")},
+        {"redirect", "HTTP/1.0 302 Found\r\nLocation: http://a/b.pls\r\n\r\n"},
+        {"empty body", HttpTestServer::okResponse("")},
+        {"only pages and pictures",
+         HttpTestServer::okResponse("<a href=\"http://a/x.html\"><img src=\"http://a/y.jpg\"></a>")},
+        {"random bytes", HttpTestServer::okResponse(noise)},
+    };
+    for (const Case& c : cases) {
+        HttpTestServer server(HttpTestServer::reply(c.response));
+        const Links given{"http://before/", server.url("/list.pls"), "http://after/"};
+        resolver().setSources(given);
+        resolver().next();
+        EXPECT_FALSE(resolver().resolveCurrent()) << c.what;
+        EXPECT_EQ(resolver().workingList(), given) << c.what;
+        EXPECT_EQ(resolver().currentAddress(), given[1]) << c.what;
+    }
+
+    const test::TempFolder& folder = application_.folder();
+    for (const std::string& path : {folder.file("missing.pls"), folder.path(), std::string("/dev/zero"), std::string("")}) {
+        resolver().setSource(path);
+        EXPECT_FALSE(resolver().resolveCurrent()) << path;
+        EXPECT_EQ(resolver().workingList(), Links{path});
+    }
+}
+
+TEST_F(PlaylistResolverTest, LocalFilesAreBoundedLikeDownloads) {
+    HttpLimits limits;
+    limits.maxBodyBytes = 1000;
+    application_.app().httpClient().setLimits(limits);
+    const std::string path = application_.folder().file("big.m3u");
+    test::writeFile(path, "http://a/1\n" + std::string(2000, '#'));
+    resolver().setSource(path);
+    EXPECT_FALSE(resolver().resolveCurrent());
+}
+
+TEST_F(PlaylistResolverTest, ARefillDuringTheDownloadWins) {
+    PlaylistResolver& shared = resolver();
+    HttpTestServer server([&shared](HttpTestServer::Connection& connection, const std::string&) {
+        shared.setSources({"http://chosen/meanwhile"});
+        connection.send(HttpTestServer::okResponse("File1=http://a/\n"));
+    });
+    resolver().setSource(server.url("/list.pls"));
+    EXPECT_FALSE(resolver().resolveCurrent());
+    EXPECT_EQ(resolver().workingList(), Links{"http://chosen/meanwhile"});
+}
+
+}  // namespace
+}  // namespace korvanel
