@@ -1,0 +1,187 @@
+#include "recording/ogg_stream_writer.h"
+
+#include "recording/ogg_page.h"
+
+namespace korvanel {
+namespace {
+
+// Without knowing the codec, the first page and one more unit are taken as
+// the headers (the common layout of Vorbis streams).
+constexpr int kDefaultHeaderUnits = 2;
+
+}  // namespace
+
+OggStreamWriter::OggStreamWriter() : pages_(&oggUnitBoundaryAtOrAfter) {}
+
+OggStreamWriter::~OggStreamWriter() {
+    std::lock_guard guard(lock_);
+    closeLocked();
+}
+
+void OggStreamWriter::clear() {
+    std::lock_guard guard(lock_);
+    clearLocked();
+}
+
+void OggStreamWriter::clearLocked() {
+    parser_.reset();
+    headers_.clear();
+    pages_.clear();
+    headerState_ = HeaderState::None;
+    headerPacketsLeft_ = 0;
+    headerUnitsSeen_ = 0;
+}
+
+void OggStreamWriter::setMaxBuffer(std::size_t bytes) {
+    std::lock_guard guard(lock_);
+    pages_.setLimit(bytes);
+}
+
+WriteResult OggStreamWriter::encodePcm(const void* /*data*/, std::size_t /*length*/) {
+    return WriteResult::Ok;
+}
+
+WriteResult OggStreamWriter::writeRaw(const void* data, std::size_t length) {
+    std::lock_guard guard(lock_);
+    WriteResult result = WriteResult::Ok;
+    parser_.push(data, length, [&](const OggUnitParser::Unit& unit) { takeUnit(unit, result); });
+    return result;
+}
+
+bool OggStreamWriter::writeToFile(std::string_view bytes, WriteResult& result) {
+    if (file_.writePages(bytes)) {
+        return true;
+    }
+    result = WriteResult::WriteFailed;
+    return false;
+}
+
+void OggStreamWriter::takeUnit(const OggUnitParser::Unit& unit, WriteResult& result) {
+    if (unit.firstOfStream) {
+        // The previous logical stream is over: its file ends here. A file
+        // that holds no more than its headers starts over with this stream.
+        if (file_.isOpen() && fileHasAudio_) {
+            if (closeLocked() != WriteResult::Ok) {
+                result = WriteResult::WriteFailed;
+            }
+        } else if (file_.isOpen() && file_.size() > 0) {
+            const std::string path = file_.path();
+            if (!file_.create(path)) {
+                result = WriteResult::WriteFailed;
+            }
+        }
+        pages_.clear();
+        headers_.clear();
+        headerState_ = HeaderState::Collecting;
+        headerPacketsLeft_ = oggHeaderPacketCount(unit.bytes);
+        headerUnitsSeen_ = 0;
+        takeHeaderUnit(unit, result);
+    } else if (headerState_ == HeaderState::Collecting) {
+        takeHeaderUnit(unit, result);
+    } else if (headerState_ == HeaderState::Complete) {
+        if (!file_.isOpen() || !writeToFile(unit.bytes, result)) {
+            pages_.append(unit.bytes);
+        } else {
+            fileHasAudio_ = true;
+        }
+    }
+    if (unit.lastOfStream) {
+        // Nothing of this logical stream may follow; the next file starts
+        // with the next stream's first page.
+        if (file_.isOpen() && closeLocked() != WriteResult::Ok) {
+            result = WriteResult::WriteFailed;
+        }
+        pages_.clear();
+        headers_.clear();
+        headerState_ = HeaderState::None;
+    }
+}
+
+void OggStreamWriter::takeHeaderUnit(const OggUnitParser::Unit& unit, WriteResult& result) {
+    headers_.append(unit.bytes);
+    if (file_.isOpen()) {
+        writeToFile(unit.bytes, result);
+    }
+    ++headerUnitsSeen_;
+    const bool complete = headerPacketsLeft_ > 0 ? (headerPacketsLeft_ -= unit.packetsEnded) <= 0
+                                                 : headerUnitsSeen_ >= kDefaultHeaderUnits;
+    if (complete) {
+        headerState_ = HeaderState::Complete;
+    }
+}
+
+void OggStreamWriter::dropBuffered() {}
+
+void OggStreamWriter::start(int /*frequency*/, int /*channels*/) {
+    clear();
+}
+
+bool OggStreamWriter::isReady() const {
+    return true;
+}
+
+WriteResult OggStreamWriter::open(const std::string& path) {
+    std::lock_guard guard(lock_);
+    const WriteResult closed = closeLocked();
+    if (!file_.create(path)) {
+        return closed == WriteResult::Ok ? WriteResult::NotCreated : closed;
+    }
+    fileHasAudio_ = false;
+    WriteResult result = closed;
+    if (!writeToFile(headers_.view(), result)) {
+        return result;
+    }
+    if (pages_.size() > 0) {
+        if (!writeToFile(pages_.view(), result)) {
+            return result;
+        }
+        fileHasAudio_ = true;
+        pages_.clear();
+    }
+    return result;
+}
+
+bool OggStreamWriter::isOpen() const {
+    std::lock_guard guard(lock_);
+    return file_.isOpen();
+}
+
+WriteResult OggStreamWriter::close() {
+    std::lock_guard guard(lock_);
+    return closeLocked();
+}
+
+WriteResult OggStreamWriter::closeLocked() {
+    if (!file_.isOpen()) {
+        return WriteResult::Ok;
+    }
+    bool written = file_.writePages(pages_.view());
+    if (written) {
+        pages_.clear();
+    }
+    written = file_.close() && written;
+    fileHasAudio_ = false;
+    return written ? WriteResult::Ok : WriteResult::WriteFailed;
+}
+
+WriteResult OggStreamWriter::finish() {
+    std::lock_guard guard(lock_);
+    const WriteResult result = closeLocked();
+    clearLocked();
+    return result;
+}
+
+int OggStreamWriter::probeBitrate(const void* data, std::size_t length) const {
+    return probeVorbisBitrateKbps(std::string_view(static_cast<const char*>(data), length));
+}
+
+StreamKind OggStreamWriter::probeFormat(const void* /*data*/, std::size_t /*length*/) const {
+    return StreamKind::OggVorbis;
+}
+
+std::size_t OggStreamWriter::bufferedBytes() const {
+    std::lock_guard guard(lock_);
+    return headers_.size() + pages_.size() + parser_.heldBytes();
+}
+
+}  // namespace korvanel
