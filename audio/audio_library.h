@@ -90,6 +90,9 @@ inline constexpr std::uint32_t kSampleEnd = 0x80000000;
 inline constexpr std::uint32_t kChannelTypeOgg = channel_type::kOggVorbisStream;
 inline constexpr std::uint32_t kChannelTypeMp3 = channel_type::kMp3Stream;
 inline constexpr std::uint32_t kChannelTypeWindowsMedia = channel_type::kWindowsMediaStream;
+inline constexpr std::uint32_t kChannelTypeStream = 0x10000;  // any other codec
+inline constexpr std::uint32_t kChannelTypeMp1 = 0x10003;
+inline constexpr std::uint32_t kChannelTypeMp2 = 0x10004;
 
 // Sync types (channelSetSync).
 inline constexpr std::uint32_t kSyncEnd = 2;             // stream ended

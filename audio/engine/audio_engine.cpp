@@ -1,0 +1,639 @@
+#include "audio/engine/audio_engine.h"
+
+#include <algorithm>
+
+#include "audio/engine/decoding_stream.h"
+#include "audio/engine/output_stream.h"
+#include "audio/engine/sdl_audio_system.h"
+#include "audio/engine/stream_callbacks.h"
+
+namespace korvanel {
+namespace {
+
+constexpr int kMaxFrequency = 384000;
+constexpr int kMaxChannels = 8;
+constexpr std::size_t kMaxErrorThreads = 256;
+
+}  // namespace
+
+StreamCallbacks& AudioEngine::Entry::callbacks() const {
+    return decoding ? decoding->callbacks() : output->callbacks();
+}
+
+bool AudioEngine::Entry::autoFree() const {
+    const std::uint32_t flags = decoding ? decoding->flags() : output->flags();
+    return (flags & audio::kStreamAutoFree) != 0;
+}
+
+bool AudioEngine::Entry::runsOn(std::thread::id thread) const {
+    return decoding ? decoding->runsOn(thread) : output->runsOn(thread);
+}
+
+AudioEngine::AudioEngine() = default;
+
+AudioEngine::~AudioEngine() {
+    std::map<std::uint32_t, Entry> streams;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        streams.swap(streams_);
+    }
+    for (auto& [id, entry] : streams) {
+        entry.callbacks().close();
+    }
+    // Sound cards first: their callbacks pull from the decoding streams.
+    for (auto& [id, entry] : streams) {
+        entry.output.reset();
+    }
+    streams.clear();
+    dispatcher_.drain();
+}
+
+void AudioEngine::waitForNotifications() { dispatcher_.drain(); }
+
+bool AudioEngine::finish(bool ok, AudioError error) const {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (errors_.size() >= kMaxErrorThreads) {
+        errors_.clear();
+    }
+    errors_[std::this_thread::get_id()] = ok ? AudioError::Ok : error;
+    return ok;
+}
+
+AudioError AudioEngine::errorCode() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = errors_.find(std::this_thread::get_id());
+    return it == errors_.end() ? AudioError::Ok : it->second;
+}
+
+SdlAudioSystem* AudioEngine::soundSystemLocked() {
+    if (!sdl_) {
+        sdl_ = std::make_unique<SdlAudioSystem>();
+    }
+    return sdl_->ready() ? sdl_.get() : nullptr;
+}
+
+std::optional<AudioEngine::Entry> AudioEngine::find(StreamHandle stream) const {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = streams_.find(stream.id);
+    if (it == streams_.end()) {
+        return std::nullopt;
+    }
+    return it->second;
+}
+
+bool AudioEngine::onEngineThread() const {
+    const std::thread::id self = std::this_thread::get_id();
+    if (dispatcher_.onDispatcherThread()) {
+        return true;
+    }
+    std::lock_guard<std::mutex> guard(lock_);
+    return std::any_of(streams_.begin(), streams_.end(),
+                       [&](const auto& item) { return item.second.runsOn(self); });
+}
+
+// --- configuration and devices ---
+
+bool AudioEngine::setConfig(std::uint32_t option, std::uint32_t value) {
+    if (option != audio::kConfigNetBuffer) {
+        return finish(false, AudioError::IllegalType);
+    }
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        netBufferMs_ = value;
+    }
+    return finish(true, AudioError::Ok);
+}
+
+std::uint32_t AudioEngine::version() const { return audio::kVersion; }
+
+std::optional<std::string> AudioEngine::deviceDescription(int device) {
+    if (device == audio::kNoSoundDevice) {
+        finish(true, AudioError::Ok);
+        return std::string("No sound");
+    }
+    std::optional<std::string> description;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (SdlAudioSystem* sdl = soundSystemLocked()) {
+            description = sdl->description(device);
+        }
+    }
+    finish(description.has_value(), AudioError::Device);
+    return description;
+}
+
+bool AudioEngine::init(int device, int frequency) {
+    if (device == -1) {
+        device = audio::kDefaultDevice;
+    }
+    if (frequency <= 0 || frequency > kMaxFrequency) {
+        return finish(false, AudioError::IllegalParameter);
+    }
+    AudioError error = AudioError::Ok;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (device < 0) {
+            error = AudioError::Device;
+        } else if (devices_.count(device) != 0) {
+            error = AudioError::Already;
+        } else if (device != audio::kNoSoundDevice) {
+            SdlAudioSystem* sdl = soundSystemLocked();
+            if (sdl == nullptr) {
+                error = AudioError::Driver;
+            } else if (device > sdl->deviceCount()) {
+                error = AudioError::Device;
+            }
+        }
+        if (error == AudioError::Ok) {
+            devices_[device] = Device{};
+            selected_ = device;
+        }
+    }
+    return finish(error == AudioError::Ok, error);
+}
+
+bool AudioEngine::setDevice(int device) {
+    std::unique_lock<std::mutex> lock(lock_);
+    const bool known = devices_.count(device) != 0;
+    if (known) {
+        selected_ = device;
+    }
+    lock.unlock();
+    return finish(known, device < 0 ? AudioError::Device : AudioError::Init);
+}
+
+bool AudioEngine::freeDevice() {
+    std::vector<StreamHandle> outputs;
+    bool known = false;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        known = devices_.erase(selected_) == 1;
+        for (const auto& [id, entry] : streams_) {
+            if (entry.output && entry.output->device() == selected_) {
+                outputs.push_back(StreamHandle{id});
+            }
+        }
+    }
+    for (StreamHandle output : outputs) {
+        remove(output);
+    }
+    return finish(known, AudioError::Init);
+}
+
+bool AudioEngine::startDevice() {
+    std::vector<std::shared_ptr<OutputStream>> resume;
+    bool known = false;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto device = devices_.find(selected_);
+        if (device != devices_.end()) {
+            known = true;
+            device->second.stopped = false;
+            for (std::uint32_t id : device->second.paused) {
+                auto it = streams_.find(id);
+                if (it != streams_.end() && it->second.output) {
+                    resume.push_back(it->second.output);
+                }
+            }
+            device->second.paused.clear();
+        }
+    }
+    for (auto& output : resume) {
+        output->play();
+    }
+    return finish(known, AudioError::Init);
+}
+
+bool AudioEngine::stopDevice() {
+    std::vector<std::shared_ptr<OutputStream>> outputs;
+    bool known = false;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto device = devices_.find(selected_);
+        if (device != devices_.end()) {
+            known = true;
+            device->second.stopped = true;
+            device->second.paused.clear();
+            for (const auto& [id, entry] : streams_) {
+                if (entry.output && entry.output->device() == selected_) {
+                    outputs.push_back(entry.output);
+                }
+            }
+        }
+    }
+    for (auto& output : outputs) {
+        output->stop();
+    }
+    return finish(known, AudioError::Init);
+}
+
+bool AudioEngine::pauseDevice() {
+    std::vector<std::shared_ptr<OutputStream>> outputs;
+    bool known = false;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto device = devices_.find(selected_);
+        if (device != devices_.end()) {
+            known = true;
+            device->second.stopped = true;
+            for (const auto& [id, entry] : streams_) {
+                if (entry.output && entry.output->device() == selected_ &&
+                    entry.output->isActive() != ActiveState::Stopped) {
+                    outputs.push_back(entry.output);
+                    device->second.paused.push_back(id);
+                }
+            }
+        }
+    }
+    for (auto& output : outputs) {
+        output->stop();
+    }
+    return finish(known, AudioError::Init);
+}
+
+bool AudioEngine::setDeviceVolume(int volume) {
+    if (volume < 0 || volume > 100) {
+        return finish(false, AudioError::IllegalParameter);
+    }
+    std::vector<std::shared_ptr<OutputStream>> outputs;
+    bool known = false;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto device = devices_.find(selected_);
+        if (device != devices_.end()) {
+            known = true;
+            device->second.volume = volume;
+            for (const auto& [id, entry] : streams_) {
+                if (entry.output && entry.output->device() == selected_) {
+                    outputs.push_back(entry.output);
+                }
+            }
+        }
+    }
+    for (auto& output : outputs) {
+        output->setDeviceVolume(volume);
+    }
+    return finish(known, AudioError::Init);
+}
+
+int AudioEngine::deviceVolume() {
+    int volume = -1;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto device = devices_.find(selected_);
+        if (device != devices_.end()) {
+            volume = device->second.volume;
+        }
+    }
+    finish(volume >= 0, AudioError::Init);
+    return volume;
+}
+
+// --- streams ---
+
+StreamHandle AudioEngine::streamCreate(int frequency, int channels, std::uint32_t flags,
+                                       SampleCallback samples) {
+    if (frequency <= 0 || frequency > kMaxFrequency) {
+        finish(false, AudioError::Frequency);
+        return {};
+    }
+    if (channels < 1 || channels > kMaxChannels || (flags & audio::kStreamDecode) != 0) {
+        finish(false, AudioError::IllegalParameter);
+        return {};
+    }
+    int device = 0;
+    int deviceVolume = 100;
+    std::optional<std::string> sdlName;
+    StreamHandle handle;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto found = devices_.find(selected_);
+        if (found != devices_.end()) {
+            device = selected_;
+            deviceVolume = found->second.volume;
+            if (device != audio::kNoSoundDevice && sdl_) {
+                sdlName = sdl_->sdlName(device);
+            }
+            handle = StreamHandle{nextId_++};
+        }
+    }
+    if (!handle) {
+        finish(false, AudioError::Init);
+        return {};
+    }
+    auto output = std::make_shared<OutputStream>(
+        handle, device, frequency, channels, flags, std::move(samples),
+        [this, handle](OutputStream::Event event) {
+            switch (event) {
+                case OutputStream::Event::Ended: deliver(handle, audio::kSyncEnd, 0); break;
+                case OutputStream::Event::Stalled:
+                    deliver(handle, audio::kSyncStall, audio::kStallData);
+                    break;
+                case OutputStream::Event::Resumed:
+                    deliver(handle, audio::kSyncStall, audio::kResumeData);
+                    break;
+            }
+        });
+    output->setDeviceVolume(deviceVolume);
+    const AudioError error = output->open(device != audio::kNoSoundDevice, sdlName);
+    if (error != AudioError::Ok) {
+        finish(false, error);
+        return {};
+    }
+    bool stillThere = false;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        stillThere = devices_.count(device) == 1;  // not freed meanwhile
+        if (stillThere) {
+            streams_[handle.id] = Entry{nullptr, std::move(output)};
+        }
+    }
+    if (!stillThere) {
+        finish(false, AudioError::Init);
+        return {};
+    }
+    finish(true, AudioError::Ok);
+    return handle;
+}
+
+StreamHandle AudioEngine::createDecoding(std::uint32_t flags, const std::string& address,
+                                         bool windowsMedia, DownloadCallback download) {
+    if ((flags & audio::kStreamDecode) == 0) {
+        finish(false, AudioError::IllegalParameter);
+        return {};
+    }
+    StreamHandle handle;
+    std::uint32_t bufferMs = 0;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (devices_.count(selected_) == 1) {
+            handle = StreamHandle{nextId_++};
+            bufferMs = netBufferMs_;
+        }
+    }
+    if (!handle) {
+        finish(false, AudioError::Init);
+        return {};
+    }
+    auto stream = std::make_shared<DecodingStream>(
+        handle, flags, bufferMs,
+        [this, handle](std::uint32_t syncType, std::uint32_t data) { deliver(handle, syncType, data); });
+    const AudioError error = windowsMedia ? stream->openWindowsMedia(address)
+                                          : stream->openUrl(address, std::move(download));
+    if (error != AudioError::Ok) {
+        stream->callbacks().close();
+        stream.reset();  // joins its threads
+        finish(false, error);
+        return {};
+    }
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        streams_[handle.id] = Entry{std::move(stream), nullptr};
+    }
+    finish(true, AudioError::Ok);
+    return handle;
+}
+
+StreamHandle AudioEngine::streamCreateUrl(const std::string& url, std::uint32_t /*offset*/,
+                                          std::uint32_t flags, DownloadCallback download) {
+    return createDecoding(flags, url, false, std::move(download));
+}
+
+StreamHandle AudioEngine::wmaStreamCreateFile(const std::string& address, std::uint32_t flags) {
+    // libavformat would open any protocol it knows (files included); only
+    // the network schemes of the Windows Media route get through.
+    static constexpr const char* kSchemes[] = {"mms://", "mmsh://", "mmst://", "rtsp://",
+                                               "http://", "https://"};
+    const bool allowed = std::any_of(std::begin(kSchemes), std::end(kSchemes), [&](const char* scheme) {
+        return address.rfind(scheme, 0) == 0;
+    });
+    if (!allowed) {
+        finish(false, AudioError::FileOpen);
+        return {};
+    }
+    return createDecoding(flags, address, true, nullptr);
+}
+
+bool AudioEngine::windowsMediaAvailable() const { return true; }
+
+bool AudioEngine::remove(StreamHandle stream) {
+    Entry entry;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto it = streams_.find(stream.id);
+        if (it == streams_.end()) {
+            return false;
+        }
+        entry = std::move(it->second);
+        streams_.erase(it);
+        for (auto& [number, device] : devices_) {
+            std::erase(device.paused, stream.id);
+        }
+    }
+    entry.callbacks().close();
+    const bool insideEngine = entry.runsOn(std::this_thread::get_id()) || onEngineThread();
+    if (insideEngine && !dispatcher_.onDispatcherThread()) {
+        // Joining our own thread, or closing a sound card from inside a
+        // sound card's callback, would never return: the dispatcher does it.
+        dispatcher_.post([doomed = std::move(entry)]() mutable { doomed = Entry{}; });
+    }
+    return true;
+}
+
+bool AudioEngine::streamFree(StreamHandle stream) {
+    return finish(remove(stream), AudioError::Handle);
+}
+
+void AudioEngine::deliver(StreamHandle stream, std::uint32_t syncType, std::uint32_t data) {
+    dispatcher_.post([this, stream, syncType, data] {
+        std::optional<Entry> entry = find(stream);
+        if (!entry) {
+            return;
+        }
+        entry->callbacks().fire(syncType, data);
+        if (syncType == audio::kSyncEnd && entry->autoFree()) {
+            entry.reset();
+            remove(stream);
+        }
+    });
+}
+
+std::optional<std::vector<std::string>> AudioEngine::streamGetTags(StreamHandle stream,
+                                                                   std::uint32_t type) {
+    std::optional<Entry> entry = find(stream);
+    if (!entry) {
+        finish(false, AudioError::Handle);
+        return std::nullopt;
+    }
+    std::optional<std::vector<std::string>> tags;
+    if (entry->decoding) {
+        tags = entry->decoding->tags(type);
+    }
+    finish(tags.has_value(), AudioError::NotAvailable);
+    return tags;
+}
+
+std::int64_t AudioEngine::streamGetLength(StreamHandle stream) {
+    std::optional<Entry> entry = find(stream);
+    if (!entry) {
+        finish(false, AudioError::Handle);
+        return audio::kUnknownLength;
+    }
+    const std::int64_t length = entry->decoding ? entry->decoding->length() : audio::kUnknownLength;
+    finish(length >= 0, AudioError::NotAvailable);
+    return length;
+}
+
+// --- channels ---
+
+bool AudioEngine::channelPlay(StreamHandle stream, bool /*restart*/) {
+    std::optional<Entry> entry = find(stream);
+    if (!entry) {
+        return finish(false, AudioError::Handle);
+    }
+    if (entry->decoding) {
+        return finish(false, AudioError::Decode);
+    }
+    bool stopped = false;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto device = devices_.find(entry->output->device());
+        stopped = device == devices_.end() || device->second.stopped;
+    }
+    if (stopped) {
+        return finish(false, AudioError::Start);
+    }
+    return finish(entry->output->play(), AudioError::Unknown);
+}
+
+bool AudioEngine::channelStop(StreamHandle stream) {
+    std::optional<Entry> entry = find(stream);
+    if (!entry) {
+        return finish(false, AudioError::Handle);
+    }
+    if (entry->output) {
+        entry->output->stop();
+    }
+    return finish(true, AudioError::Ok);
+}
+
+SyncHandle AudioEngine::channelSetSync(StreamHandle stream, std::uint32_t type,
+                                       std::uint64_t /*param*/, SyncCallback callback) {
+    std::optional<Entry> entry = find(stream);
+    if (!entry) {
+        finish(false, AudioError::Handle);
+        return {};
+    }
+    const bool supported = type == audio::kSyncEnd || type == audio::kSyncStall ||
+                           (type == audio::kSyncMeta && entry->decoding);
+    if (!supported || !callback) {
+        finish(false, AudioError::IllegalType);
+        return {};
+    }
+    SyncHandle handle;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        handle = SyncHandle{nextId_++};
+    }
+    entry->callbacks().addSync(handle, type, std::move(callback));
+    finish(true, AudioError::Ok);
+    return handle;
+}
+
+bool AudioEngine::channelRemoveSync(StreamHandle stream, SyncHandle sync) {
+    std::optional<Entry> entry = find(stream);
+    if (!entry) {
+        return finish(false, AudioError::Handle);
+    }
+    return finish(entry->callbacks().removeSync(sync), AudioError::Handle);
+}
+
+std::uint32_t AudioEngine::channelGetLevel(StreamHandle stream) {
+    std::optional<Entry> entry = find(stream);
+    if (!entry) {
+        finish(false, AudioError::Handle);
+        return audio::kLevelError;
+    }
+    if (!entry->output) {
+        finish(false, AudioError::NotAvailable);
+        return audio::kLevelError;
+    }
+    finish(true, AudioError::Ok);
+    return entry->output->level();
+}
+
+ActiveState AudioEngine::channelIsActive(StreamHandle stream) {
+    std::optional<Entry> entry = find(stream);
+    if (!entry) {
+        finish(false, AudioError::Handle);
+        return ActiveState::Stopped;
+    }
+    finish(true, AudioError::Ok);
+    return entry->decoding ? entry->decoding->isActive() : entry->output->isActive();
+}
+
+std::optional<ChannelInfo> AudioEngine::channelGetInfo(StreamHandle stream) {
+    std::optional<Entry> entry = find(stream);
+    if (!entry) {
+        finish(false, AudioError::Handle);
+        return std::nullopt;
+    }
+    finish(true, AudioError::Ok);
+    return entry->decoding ? entry->decoding->info() : entry->output->info();
+}
+
+bool AudioEngine::channelSetAttributes(StreamHandle stream, int /*frequency*/, int volume,
+                                       int /*pan*/) {
+    std::optional<Entry> entry = find(stream);
+    if (!entry) {
+        return finish(false, AudioError::Handle);
+    }
+    if (volume != audio::kVolumeUnchanged && (volume < 0 || volume > 100)) {
+        return finish(false, AudioError::IllegalParameter);
+    }
+    if (entry->output && volume != audio::kVolumeUnchanged) {
+        entry->output->setVolume(volume);
+    }
+    return finish(true, AudioError::Ok);
+}
+
+std::optional<ChannelAttributes> AudioEngine::channelGetAttributes(StreamHandle stream) {
+    std::optional<Entry> entry = find(stream);
+    if (!entry) {
+        finish(false, AudioError::Handle);
+        return std::nullopt;
+    }
+    finish(true, AudioError::Ok);
+    if (entry->decoding) {
+        return ChannelAttributes{static_cast<int>(entry->decoding->info().frequency), 100, 0};
+    }
+    return ChannelAttributes{static_cast<int>(entry->output->info().frequency),
+                             entry->output->volume(), 0};
+}
+
+std::int32_t AudioEngine::channelGetData(StreamHandle stream, std::span<std::uint8_t> buffer) {
+    std::optional<Entry> entry = find(stream);
+    if (!entry) {
+        finish(false, AudioError::Handle);
+        return audio::kDataError;
+    }
+    if (!entry->decoding) {
+        finish(false, AudioError::NotAvailable);
+        return audio::kDataError;
+    }
+    const std::int32_t count = entry->decoding->getData(buffer);
+    finish(count >= 0, AudioError::NotPlaying);
+    return count;
+}
+
+std::int64_t AudioEngine::channelGetPosition(StreamHandle stream) {
+    std::optional<Entry> entry = find(stream);
+    if (!entry || !entry->decoding) {
+        finish(false, entry ? AudioError::NotAvailable : AudioError::Handle);
+        return audio::kUnknownLength;
+    }
+    finish(true, AudioError::Ok);
+    return entry->decoding->position();
+}
+
+}  // namespace korvanel

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/audio_library.h"
+#include "audio/engine/sync_dispatcher.h"
+
+namespace korvanel {
+
+class DecodingStream;
+class OutputStream;
+class SdlAudioSystem;
+class StreamCallbacks;
+
+// The real AudioLibrary: our ICY reader and FFmpeg for decoding streams,
+// SDL2 for the sound cards (SDL_AUDIODRIVER is honoured; it must be set
+// before the first device call). Device 0 is the no-sound device, 1 the
+// system's default output, 2, 3, ... SDL's playback devices.
+//
+// Threads: see AudioLibrary. The engine's lock guards only its tables; no
+// call into a stream, SDL or the network happens under it. Streams are
+// destroyed outside it, on the dispatcher thread when freed from inside one
+// of the engine's own threads.
+class AudioEngine final : public AudioLibrary {
+public:
+    AudioEngine();
+    ~AudioEngine() override;
+    AudioEngine(const AudioEngine&) = delete;
+    AudioEngine& operator=(const AudioEngine&) = delete;
+
+    // Waits until every notification raised so far has been delivered.
+    void waitForNotifications();
+
+    bool setConfig(std::uint32_t option, std::uint32_t value) override;
+    std::uint32_t version() const override;
+    std::optional<std::string> deviceDescription(int device) override;
+    AudioError errorCode() const override;
+    bool init(int device, int frequency) override;
+    bool setDevice(int device) override;
+    bool freeDevice() override;
+    bool startDevice() override;
+    bool stopDevice() override;
+    bool pauseDevice() override;
+    bool setDeviceVolume(int volume) override;
+    int deviceVolume() override;
+    StreamHandle streamCreate(int frequency, int channels, std::uint32_t flags,
+                              SampleCallback samples) override;
+    StreamHandle streamCreateUrl(const std::string& url, std::uint32_t offset, std::uint32_t flags,
+                                 DownloadCallback download) override;
+    StreamHandle wmaStreamCreateFile(const std::string& address, std::uint32_t flags) override;
+    bool windowsMediaAvailable() const override;
+    bool streamFree(StreamHandle stream) override;
+    std::optional<std::vector<std::string>> streamGetTags(StreamHandle stream,
+                                                          std::uint32_t type) override;
+    std::int64_t streamGetLength(StreamHandle stream) override;
+    bool channelPlay(StreamHandle stream, bool restart) override;
+    bool channelStop(StreamHandle stream) override;
+    SyncHandle channelSetSync(StreamHandle stream, std::uint32_t type, std::uint64_t param,
+                              SyncCallback callback) override;
+    bool channelRemoveSync(StreamHandle stream, SyncHandle sync) override;
+    std::uint32_t channelGetLevel(StreamHandle stream) override;
+    ActiveState channelIsActive(StreamHandle stream) override;
+    std::optional<ChannelInfo> channelGetInfo(StreamHandle stream) override;
+    bool channelSetAttributes(StreamHandle stream, int frequency, int volume, int pan) override;
+    std::optional<ChannelAttributes> channelGetAttributes(StreamHandle stream) override;
+    std::int32_t channelGetData(StreamHandle stream, std::span<std::uint8_t> buffer) override;
+    std::int64_t channelGetPosition(StreamHandle stream) override;
+
+private:
+    struct Entry {
+        std::shared_ptr<DecodingStream> decoding;
+        std::shared_ptr<OutputStream> output;
+        StreamCallbacks& callbacks() const;
+        bool autoFree() const;
+        bool runsOn(std::thread::id thread) const;
+    };
+    struct Device {
+        int volume = 100;
+        bool stopped = false;
+        std::vector<std::uint32_t> paused;  // outputs to resume on start
+    };
+
+    std::optional<Entry> find(StreamHandle stream) const;
+    StreamHandle createDecoding(std::uint32_t flags, const std::string& address,
+                                bool windowsMedia, DownloadCallback download);
+    // Removes the stream from the tables and destroys it (see the class note).
+    bool remove(StreamHandle stream);
+    void deliver(StreamHandle stream, std::uint32_t syncType, std::uint32_t data);
+    bool onEngineThread() const;
+    // Records the calling thread's result; returns ok.
+    bool finish(bool ok, AudioError error) const;
+    SdlAudioSystem* soundSystemLocked();
+
+    mutable std::mutex lock_;
+    std::unique_ptr<SdlAudioSystem> sdl_;
+    std::map<int, Device> devices_;  // initialised devices
+    int selected_ = audio::kNoSoundDevice;
+    std::map<std::uint32_t, Entry> streams_;
+    std::uint32_t nextId_ = 1;
+    std::uint32_t netBufferMs_ = 5000;
+    mutable std::map<std::thread::id, AudioError> errors_;
+    // Last member: destroyed first, while the tables still exist.
+    SyncDispatcher dispatcher_;
+};
+
+}  // namespace korvanel

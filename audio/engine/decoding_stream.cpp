@@ -1,0 +1,391 @@
+#include "audio/engine/decoding_stream.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "audio/engine/ffmpeg_decoder.h"
+#include "audio/engine/icy_metadata_splitter.h"
+#include "audio/engine/icy_stream_reader.h"
+
+namespace korvanel {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint32_t kMinBufferMs = 200;
+constexpr std::uint32_t kMaxBufferMs = 60000;
+
+bool startsWithIcy(std::string_view line) {
+    if (line.size() < 4) {
+        return false;
+    }
+    std::string prefix(line.substr(0, 4));
+    for (char& c : prefix) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return prefix == "icy-";
+}
+
+std::vector<std::string> windowsMediaCandidates(const std::string& address) {
+    if (address.rfind("mms://", 0) == 0) {
+        const std::string rest = address.substr(6);
+        return {"mmsh://" + rest, "mmst://" + rest};
+    }
+    return {address};
+}
+
+}  // namespace
+
+DecodingStream::DecodingStream(StreamHandle handle, std::uint32_t flags, std::uint32_t bufferMs,
+                               EventSink events)
+    : handle_(handle),
+      flags_(flags),
+      bufferMs_(std::clamp(bufferMs, kMinBufferMs, kMaxBufferMs)),
+      events_(std::move(events)),
+      callbacks_(handle) {}
+
+DecodingStream::~DecodingStream() {
+    cancel();
+    if (network_.joinable()) {
+        network_.join();
+    }
+    if (decoder_.joinable()) {
+        decoder_.join();
+    }
+}
+
+void DecodingStream::cancel() {
+    cancel_.raise();
+    if (raw_) {
+        raw_->cancel();
+    }
+    std::lock_guard<std::mutex> guard(stateLock_);
+    if (pcm_) {
+        pcm_->cancel();
+    }
+    stateChanged_.notify_all();
+}
+
+bool DecodingStream::runsOn(std::thread::id thread) const {
+    return thread == network_.get_id() || thread == decoder_.get_id();
+}
+
+AudioError DecodingStream::openUrl(const std::string& url, DownloadCallback download) {
+    callbacks_.setDownload(std::move(download));
+    reader_ = std::make_unique<IcyStreamReader>(cancel_);
+    const bool wantMetadata = (flags_ & audio::kStreamMeta) != 0;
+    const AudioError error = reader_->open(url, wantMetadata);
+    if (error != AudioError::Ok) {
+        return error;
+    }
+    const HttpResponseHead& head = reader_->head();
+    std::size_t interval = 0;
+    std::string formatName;
+    {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        httpTags_.push_back(head.statusLine);
+        icyTags_.push_back(head.statusLine);
+        for (const std::string& line : head.lines) {
+            httpTags_.push_back(line);
+            if (startsWithIcy(line)) {
+                icyTags_.push_back(line);
+            }
+        }
+        if (icyTags_.size() == 1 && head.statusLine.rfind("ICY", 0) != 0) {
+            icyTags_.clear();  // neither an ICY answer nor ICY headers
+        }
+        contentLength_ = reader_->contentLength();
+        live_ = !contentLength_;
+    }
+    if (wantMetadata) {
+        interval = IcyMetadataSplitter::intervalFromHeader(head.header("icy-metaint"));
+    }
+    formatName = FfmpegDecoder::formatForContentType(head.header("Content-Type").value_or(""));
+    std::optional<std::int64_t> totalBytes;
+    if (contentLength_ && *contentLength_ <= static_cast<std::uint64_t>(INT64_MAX) && interval == 0) {
+        totalBytes = static_cast<std::int64_t>(*contentLength_);
+    }
+
+    raw_ = std::make_unique<ByteRing>(kRawBufferBytes);
+    network_ = std::thread([this, interval] { runNetwork(interval); });
+    decoder_ = std::thread([this, formatName, totalBytes] {
+        runDecoder(
+            [this, formatName, totalBytes](std::unique_ptr<FfmpegDecoder>& decoder) {
+                decoder = std::make_unique<FfmpegDecoder>([this] { return cancel_.raised(); });
+                return decoder->openCustom(
+                    [this](std::span<std::uint8_t> buffer) { return readRaw(buffer); }, formatName,
+                    totalBytes);
+            },
+            false);
+    });
+    return waitUntilOpen();
+}
+
+AudioError DecodingStream::openWindowsMedia(const std::string& address) {
+    const std::vector<std::string> candidates = windowsMediaCandidates(address);
+    decoder_ = std::thread([this, candidates] {
+        runDecoder(
+            [this, candidates](std::unique_ptr<FfmpegDecoder>& decoder) {
+                AudioError error = AudioError::FileOpen;
+                for (const std::string& candidate : candidates) {
+                    decoder = std::make_unique<FfmpegDecoder>([this] { return cancel_.raised(); });
+                    error = decoder->openUrl(candidate, IcyStreamReader::kTimeout);
+                    if (error == AudioError::Ok || cancel_.raised()) {
+                        break;
+                    }
+                }
+                return error;
+            },
+            true);
+    });
+    return waitUntilOpen();
+}
+
+AudioError DecodingStream::waitUntilOpen() {
+    std::unique_lock<std::mutex> lock(stateLock_);
+    const bool done = stateChanged_.wait_for(lock, kOpenTimeout, [&] {
+        return ready_ || failure_.has_value() || cancel_.raised();
+    });
+    if (ready_) {
+        return AudioError::Ok;
+    }
+    const AudioError error = !done ? AudioError::Timeout : failure_.value_or(AudioError::Unknown);
+    lock.unlock();
+    cancel();
+    return error;
+}
+
+int DecodingStream::readRaw(std::span<std::uint8_t> buffer) {
+    for (;;) {
+        const long count = raw_->readWait(buffer, std::chrono::milliseconds(200));
+        if (count > 0) {
+            return static_cast<int>(count);
+        }
+        if (count == ByteRing::kEnded) {
+            return 0;
+        }
+        if (count == ByteRing::kCancelled || cancel_.raised()) {
+            return -1;
+        }
+    }
+}
+
+void DecodingStream::runNetwork(std::size_t metadataInterval) {
+    IcyMetadataSplitter splitter(metadataInterval);
+    std::vector<std::uint8_t> buffer(16384);
+    bool stop = false;
+    const auto audio = [&](std::span<const std::uint8_t> bytes) {
+        callbacks_.download(bytes, false);
+        if (!raw_->write(bytes)) {
+            stop = true;
+        }
+    };
+    const auto metadata = [&](std::string text) {
+        {
+            std::lock_guard<std::mutex> guard(stateLock_);
+            icyMetadata_ = text;
+        }
+        callbacks_.fire(audio::kSyncMeta, 0, {std::move(text)});
+    };
+    while (!stop) {
+        const auto result = reader_->read(buffer, kSilenceTimeout);
+        if (result.status != NetStatus::Ok) {
+            if (result.status == NetStatus::TimedOut) {
+                networkTimedOut_.store(true);
+            }
+            break;
+        }
+        bodyBytes_.fetch_add(result.count);
+        splitter.feed(std::span<const std::uint8_t>(buffer.data(), result.count), audio, metadata);
+    }
+    raw_->finish();
+    if (!cancel_.raised()) {
+        callbacks_.download({}, true);
+    }
+}
+
+void DecodingStream::runDecoder(const Opener& open, bool windowsMedia) {
+    std::unique_ptr<FfmpegDecoder> opened;
+    const AudioError error = open(opened);
+    if (error != AudioError::Ok || !opened) {
+        publishFailure(error);
+        return;
+    }
+    FfmpegDecoder& decoder = *opened;
+    const auto pcm = [&](std::span<const std::uint8_t> samples) {
+        return deliverPcm(samples, decoder, windowsMedia);
+    };
+    const auto metadata = [&](std::vector<std::string> comments) {
+        {
+            std::lock_guard<std::mutex> guard(stateLock_);
+            comments_ = comments;
+        }
+        callbacks_.fire(audio::kSyncMeta, 0, comments);
+    };
+    for (;;) {
+        const FfmpegDecoder::Step step = decoder.decodeNext(pcm, metadata);
+        if (step != FfmpegDecoder::Step::Decoded) {
+            break;
+        }
+    }
+    std::lock_guard<std::mutex> guard(stateLock_);
+    if (pcm_) {
+        pcm_->finish();
+    }
+    if (!ready_ && !failure_) {
+        AudioError reason = AudioError::FileFormat;
+        if (cancel_.raised()) {
+            reason = AudioError::Unknown;
+        } else if (networkTimedOut_.load()) {
+            reason = AudioError::Timeout;
+        } else if (!windowsMedia && bodyBytes_.load() == 0) {
+            reason = AudioError::FileOpen;
+        }
+        failure_ = reason;
+        stateChanged_.notify_all();
+    }
+}
+
+bool DecodingStream::deliverPcm(std::span<const std::uint8_t> samples, FfmpegDecoder& decoder,
+                                bool windowsMedia) {
+    bool first = false;
+    {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        if (!pcm_) {
+            frameBytes_ = static_cast<std::size_t>(decoder.channels()) * 2;
+            const std::size_t bytesPerSecond =
+                static_cast<std::size_t>(decoder.sampleRate()) * frameBytes_;
+            std::size_t capacity = bytesPerSecond * bufferMs_ / 1000;
+            capacity = std::max<std::size_t>(capacity - capacity % frameBytes_, frameBytes_ * 4096);
+            resumeLevel_ = std::min(capacity / 2, bytesPerSecond);
+            pcm_ = std::make_unique<ByteRing>(capacity);
+            if (cancel_.raised()) {
+                pcm_->cancel();
+            }
+            first = true;
+        }
+    }
+    if (!pcm_->write(samples)) {
+        return false;
+    }
+    if (first) {
+        publishReady(decoder, windowsMedia);
+    }
+    return true;
+}
+
+void DecodingStream::publishReady(const FfmpegDecoder& decoder, bool windowsMedia) {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    if (windowsMedia) {
+        live_ = decoder.durationUs() < 0;
+        windowsMediaTags_ = decoder.windowsMediaTags();
+    }
+    comments_ = decoder.comments();
+    info_.frequency = static_cast<std::uint32_t>(decoder.sampleRate());
+    info_.channels = static_cast<std::uint32_t>(decoder.channels());
+    info_.channelType = decoder.channelType();
+    info_.flags = flags_ | (live_ ? audio::kStreamBlock : 0);
+    if (!live_) {
+        double seconds = -1;
+        if (decoder.durationUs() > 0) {
+            seconds = static_cast<double>(decoder.durationUs()) / 1e6;
+        } else if (contentLength_ && decoder.bitRate() > 0) {
+            seconds = static_cast<double>(*contentLength_) * 8 / static_cast<double>(decoder.bitRate());
+        }
+        if (seconds > 0) {
+            const auto frames = static_cast<std::int64_t>(seconds * decoder.sampleRate());
+            lengthBytes_ = frames * static_cast<std::int64_t>(frameBytes_);
+        }
+    }
+    ready_ = true;
+    stateChanged_.notify_all();
+}
+
+void DecodingStream::publishFailure(AudioError error) {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    if (!ready_ && !failure_) {
+        failure_ = error;
+        stateChanged_.notify_all();
+    }
+}
+
+std::int32_t DecodingStream::getData(std::span<std::uint8_t> buffer) {
+    std::lock_guard<std::mutex> guard(dataLock_);
+    ByteRing* ring = nullptr;
+    {
+        std::lock_guard<std::mutex> state(stateLock_);
+        if (!ready_) {
+            return 0;
+        }
+        ring = pcm_.get();
+    }
+    if (stalled_) {
+        if (!ring->finished() && ring->size() < resumeLevel_) {
+            return 0;
+        }
+        stalled_ = false;
+        events_(audio::kSyncStall, audio::kResumeData);
+    }
+    const std::size_t wanted = std::min<std::size_t>(buffer.size() - buffer.size() % frameBytes_,
+                                                     static_cast<std::size_t>(INT32_MAX) / 2);
+    const std::size_t count = ring->read(buffer.first(wanted));
+    if (count == 0 && wanted > 0) {
+        if (ring->drained()) {
+            if (!endReported_) {
+                endReported_ = true;
+                events_(audio::kSyncEnd, 0);
+            }
+            return audio::kDataError;
+        }
+        stalled_ = true;
+        events_(audio::kSyncStall, audio::kStallData);
+        return 0;
+    }
+    position_.fetch_add(static_cast<std::int64_t>(count), std::memory_order_relaxed);
+    return static_cast<std::int32_t>(count);
+}
+
+ActiveState DecodingStream::isActive() const {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    if (!pcm_) {
+        return ActiveState::Playing;
+    }
+    if (pcm_->drained()) {
+        return ActiveState::Stopped;
+    }
+    return stalled_.load() ? ActiveState::Stalled : ActiveState::Playing;
+}
+
+ChannelInfo DecodingStream::info() const {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    return info_;
+}
+
+std::optional<std::vector<std::string>> DecodingStream::tags(std::uint32_t type) const {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    const std::vector<std::string>* found = nullptr;
+    switch (type) {
+        case audio::kTagHttp: found = &httpTags_; break;
+        case audio::kTagIcy: found = &icyTags_; break;
+        case audio::kTagOgg: found = &comments_; break;
+        case audio::kTagMeta:
+            if (!windowsMediaTags_.empty()) {
+                found = &windowsMediaTags_;
+            } else if (icyMetadata_) {
+                return std::vector<std::string>{*icyMetadata_};
+            }
+            break;
+        default: break;
+    }
+    if (found == nullptr || found->empty()) {
+        return std::nullopt;
+    }
+    return *found;
+}
+
+std::int64_t DecodingStream::length() const {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    return lengthBytes_;
+}
+
+}  // namespace korvanel

@@ -1,0 +1,120 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/audio_library.h"
+#include "audio/engine/byte_ring.h"
+#include "stream/cancel_signal.h"
+#include "audio/engine/stream_callbacks.h"
+
+namespace korvanel {
+
+class FfmpegDecoder;
+class IcyStreamReader;
+
+// One decoding stream: a network thread (URL streams: our ICY reader) feeding
+// a decoder thread (FFmpeg) that fills a ring of decoded samples, which
+// getData() empties without waiting.
+//
+// Threads: open*() on the creating thread, which waits until the format is
+// known; getData() and the queries from any thread. Stall, resume and end
+// are handed to the event sink from getData()'s thread; the sink must only
+// post them elsewhere. Download callbacks and metadata syncs run on the
+// network or decoder thread, in stream order.
+// Lock order: dataLock_, then stateLock_, then the rings' own locks.
+class DecodingStream {
+public:
+    using EventSink = std::function<void(std::uint32_t syncType, std::uint32_t data)>;
+
+    DecodingStream(StreamHandle handle, std::uint32_t flags, std::uint32_t bufferMs,
+                   EventSink events);
+    // Cancels every wait and joins both threads.
+    ~DecodingStream();
+    DecodingStream(const DecodingStream&) = delete;
+    DecodingStream& operator=(const DecodingStream&) = delete;
+
+    AudioError openUrl(const std::string& url, DownloadCallback download);
+    // The Windows Media route through libavformat's protocols; mms:// is
+    // tried as mmsh:// and then as mmst://.
+    AudioError openWindowsMedia(const std::string& address);
+
+    StreamCallbacks& callbacks() { return callbacks_; }
+    std::uint32_t flags() const { return flags_; }
+    bool runsOn(std::thread::id thread) const;
+
+    // Whole sample frames, never waiting; 0 while none are ready (or while
+    // refilling after a stall), -1 once ended and drained.
+    std::int32_t getData(std::span<std::uint8_t> buffer);
+    ActiveState isActive() const;
+    ChannelInfo info() const;
+    std::optional<std::vector<std::string>> tags(std::uint32_t type) const;
+    std::int64_t length() const;
+    std::int64_t position() const { return position_.load(std::memory_order_relaxed); }
+
+    static constexpr std::size_t kRawBufferBytes = 65536;
+    // Open waits at most this long for the first decoded samples.
+    static constexpr std::chrono::milliseconds kOpenTimeout{15000};
+    // A live stream that sends nothing this long has ended.
+    static constexpr std::chrono::milliseconds kSilenceTimeout{10000};
+
+private:
+    void runNetwork(std::size_t metadataInterval);
+    using Opener = std::function<AudioError(std::unique_ptr<FfmpegDecoder>& decoder)>;
+    void runDecoder(const Opener& open, bool windowsMedia);
+    bool deliverPcm(std::span<const std::uint8_t> samples, FfmpegDecoder& decoder,
+                    bool windowsMedia);
+    void publishReady(const FfmpegDecoder& decoder, bool windowsMedia);
+    void publishFailure(AudioError error);
+    AudioError waitUntilOpen();
+    int readRaw(std::span<std::uint8_t> buffer);
+    void cancel();
+
+    const StreamHandle handle_;
+    const std::uint32_t flags_;
+    const std::uint32_t bufferMs_;
+    const EventSink events_;
+    CancelSignal cancel_;
+    StreamCallbacks callbacks_;
+    std::unique_ptr<IcyStreamReader> reader_;
+    std::unique_ptr<ByteRing> raw_;
+    // Created by the decoder thread before it reports ready; fixed afterwards.
+    std::unique_ptr<ByteRing> pcm_;
+    std::size_t frameBytes_ = 4;
+    std::size_t resumeLevel_ = 0;
+
+    mutable std::mutex stateLock_;
+    std::condition_variable stateChanged_;
+    bool ready_ = false;
+    std::optional<AudioError> failure_;
+    bool live_ = true;
+    ChannelInfo info_;
+    std::int64_t lengthBytes_ = audio::kUnknownLength;
+    std::vector<std::string> httpTags_;
+    std::vector<std::string> icyTags_;
+    std::optional<std::string> icyMetadata_;
+    std::vector<std::string> comments_;
+    std::vector<std::string> windowsMediaTags_;
+    std::optional<std::uint64_t> contentLength_;
+
+    std::mutex dataLock_;
+    std::atomic<bool> stalled_{false};
+    bool endReported_ = false;
+    std::atomic<std::int64_t> position_{0};
+    std::atomic<std::uint64_t> bodyBytes_{0};
+    std::atomic<bool> networkTimedOut_{false};
+
+    std::thread network_;
+    std::thread decoder_;
+};
+
+}  // namespace korvanel

@@ -1,0 +1,453 @@
+#include "audio/engine/ffmpeg_decoder.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
+#include <libavutil/mem.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+namespace korvanel {
+namespace {
+
+constexpr int kIoBufferBytes = 16384;
+// Without find_stream_info the demuxer's probe stays small: start-up speed.
+constexpr std::int64_t kProbeBytes = 32768;
+constexpr const char* kNetworkProtocols = "http,https,tcp,tls,mmsh,mmst,rtsp,rtp,udp,httpproxy";
+
+std::string lowerCase(std::string_view text) {
+    std::string result(text);
+    for (char& c : result) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return result;
+}
+
+struct DictionaryDeleter {
+    void operator()(AVDictionary* dictionary) const { av_dict_free(&dictionary); }
+};
+
+AudioError openError(int code, bool timedOut) {
+    if (timedOut || code == AVERROR(ETIMEDOUT)) {
+        return AudioError::Timeout;
+    }
+    if (code == AVERROR_EXIT) {
+        return AudioError::Unknown;
+    }
+    if (code == AVERROR_INVALIDDATA || code == AVERROR_DECODER_NOT_FOUND ||
+        code == AVERROR_DEMUXER_NOT_FOUND || code == AVERROR_STREAM_NOT_FOUND) {
+        return AudioError::FileFormat;
+    }
+    if (code == AVERROR(ENOMEM)) {
+        return AudioError::Memory;
+    }
+    return AudioError::FileOpen;
+}
+
+void appendEntries(const AVDictionary* dictionary, std::vector<std::string>& out,
+                   const char* separator) {
+    const AVDictionaryEntry* entry = nullptr;
+    while ((entry = av_dict_get(dictionary, "", entry, AV_DICT_IGNORE_SUFFIX)) != nullptr) {
+        out.push_back(std::string(entry->key) + separator + entry->value);
+    }
+}
+
+}  // namespace
+
+void FfmpegDecoder::FormatDeleter::operator()(AVFormatContext* context) const {
+    avformat_close_input(&context);
+}
+void FfmpegDecoder::CodecDeleter::operator()(AVCodecContext* context) const {
+    avcodec_free_context(&context);
+}
+void FfmpegDecoder::IoDeleter::operator()(AVIOContext* context) const {
+    if (context != nullptr) {
+        av_freep(&context->buffer);
+    }
+    avio_context_free(&context);
+}
+void FfmpegDecoder::PacketDeleter::operator()(AVPacket* packet) const { av_packet_free(&packet); }
+void FfmpegDecoder::FrameDeleter::operator()(AVFrame* frame) const { av_frame_free(&frame); }
+void FfmpegDecoder::ResamplerDeleter::operator()(SwrContext* context) const { swr_free(&context); }
+
+FfmpegDecoder::FfmpegDecoder(InterruptFunction interrupted) : interrupted_(std::move(interrupted)) {}
+
+FfmpegDecoder::~FfmpegDecoder() {
+    // The format context refers to the I/O context: close it first.
+    format_.reset();
+    io_.reset();
+}
+
+std::string FfmpegDecoder::formatForContentType(std::string_view contentType) {
+    std::string type = lowerCase(contentType.substr(0, contentType.find(';')));
+    while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) {
+        type.pop_back();
+    }
+    if (type == "audio/mpeg" || type == "audio/mp3" || type == "audio/x-mpeg" ||
+        type == "audio/mpeg3" || type == "audio/x-mp3") {
+        return "mp3";
+    }
+    if (type == "application/ogg" || type == "audio/ogg" || type == "audio/x-ogg" ||
+        type == "audio/vorbis" || type == "application/x-ogg") {
+        return "ogg";
+    }
+    if (type == "audio/aac" || type == "audio/aacp" || type == "audio/x-aac") {
+        return "aac";
+    }
+    return {};
+}
+
+int FfmpegDecoder::readPacket(void* opaque, std::uint8_t* buffer, int size) {
+    auto* self = static_cast<FfmpegDecoder*>(opaque);
+    if (self->readEnded_ || size <= 0) {
+        return AVERROR_EOF;
+    }
+    const int count = self->read_(std::span(buffer, static_cast<std::size_t>(size)));
+    if (count < 0) {
+        return AVERROR_EXIT;
+    }
+    if (count == 0) {
+        self->readEnded_ = true;
+        return AVERROR_EOF;
+    }
+    return count;
+}
+
+std::int64_t FfmpegDecoder::seek(void* opaque, std::int64_t /*offset*/, int whence) {
+    auto* self = static_cast<FfmpegDecoder*>(opaque);
+    // The stream cannot seek; it can only tell its size when the server did.
+    if ((whence & AVSEEK_SIZE) != 0 && self->totalBytes_) {
+        return *self->totalBytes_;
+    }
+    return -1;
+}
+
+int FfmpegDecoder::interruptCallback(void* opaque) {
+    auto* self = static_cast<FfmpegDecoder*>(opaque);
+    return self->interrupted_ && self->interrupted_() ? 1 : 0;
+}
+
+AudioError FfmpegDecoder::openCustom(ReadFunction read, const std::string& formatName,
+                                     std::optional<std::int64_t> totalBytes) {
+    read_ = std::move(read);
+    totalBytes_ = totalBytes;
+    auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferBytes));
+    if (buffer == nullptr) {
+        return AudioError::Memory;
+    }
+    io_.reset(avio_alloc_context(buffer, kIoBufferBytes, 0, this, &FfmpegDecoder::readPacket,
+                                 nullptr, &FfmpegDecoder::seek));
+    if (!io_) {
+        av_free(buffer);
+        return AudioError::Memory;
+    }
+    io_->seekable = 0;
+
+    AVFormatContext* context = avformat_alloc_context();
+    if (context == nullptr) {
+        return AudioError::Memory;
+    }
+    context->pb = io_.get();
+    context->flags |= AVFMT_FLAG_CUSTOM_IO;
+    context->probesize = kProbeBytes;
+    context->interrupt_callback = AVIOInterruptCB{&FfmpegDecoder::interruptCallback, this};
+    const AVInputFormat* input = formatName.empty() ? nullptr : av_find_input_format(formatName.c_str());
+    // Our reader is the only input: a demuxer must not open anything else.
+    AVDictionary* raw = nullptr;
+    av_dict_set(&raw, "protocol_whitelist", "none", 0);
+    const int result = avformat_open_input(&context, nullptr, input, &raw);
+    av_dict_free(&raw);
+    if (result < 0) {
+        // avformat_open_input freed the context on failure.
+        return openError(result, false);
+    }
+    format_.reset(context);
+    return openStream();
+}
+
+AudioError FfmpegDecoder::openUrl(const std::string& url, std::chrono::milliseconds timeout) {
+    AVFormatContext* context = avformat_alloc_context();
+    if (context == nullptr) {
+        return AudioError::Memory;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    bool timedOut = false;
+    InterruptFunction outer = interrupted_;
+    interrupted_ = [&]() {
+        if (outer && outer()) {
+            return true;
+        }
+        timedOut = std::chrono::steady_clock::now() >= deadline;
+        return timedOut;
+    };
+    context->interrupt_callback = AVIOInterruptCB{&FfmpegDecoder::interruptCallback, this};
+    AVDictionary* raw = nullptr;
+    const std::string timeoutUs = std::to_string(
+        std::chrono::duration_cast<std::chrono::microseconds>(timeout).count());
+    av_dict_set(&raw, "timeout", timeoutUs.c_str(), 0);
+    av_dict_set(&raw, "rw_timeout", timeoutUs.c_str(), 0);
+    av_dict_set(&raw, "reconnect", "0", 0);
+    // Addresses come from station lists: never let one reach local files.
+    av_dict_set(&raw, "protocol_whitelist", kNetworkProtocols, 0);
+    std::unique_ptr<AVDictionary, DictionaryDeleter> options(raw);
+    AVDictionary* optionsRaw = options.release();
+    int result = avformat_open_input(&context, url.c_str(), nullptr, &optionsRaw);
+    options.reset(optionsRaw);
+    AudioError error = AudioError::Ok;
+    if (result < 0) {
+        error = openError(result, timedOut);
+    } else {
+        format_.reset(context);
+        result = avformat_find_stream_info(format_.get(), nullptr);
+        error = result < 0 ? openError(result, timedOut) : openStream();
+    }
+    interrupted_ = std::move(outer);
+    return error;
+}
+
+AudioError FfmpegDecoder::openStream() {
+    streamIndex_ = av_find_best_stream(format_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    // Without stream info the rate and channels are not known yet, which
+    // av_find_best_stream insists on: then the first audio stream will do.
+    for (unsigned i = 0; streamIndex_ < 0 && i < format_->nb_streams; ++i) {
+        if (format_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+            streamIndex_ = static_cast<int>(i);
+        }
+    }
+    if (streamIndex_ < 0) {
+        return AudioError::FileFormat;
+    }
+    const AVStream* stream = format_->streams[streamIndex_];
+    const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
+    if (decoder == nullptr) {
+        return AudioError::FileFormat;
+    }
+    codec_.reset(avcodec_alloc_context3(decoder));
+    packet_.reset(av_packet_alloc());
+    frame_.reset(av_frame_alloc());
+    if (!codec_ || !packet_ || !frame_) {
+        return AudioError::Memory;
+    }
+    if (avcodec_parameters_to_context(codec_.get(), stream->codecpar) < 0 ||
+        avcodec_open2(codec_.get(), decoder, nullptr) < 0) {
+        return AudioError::FileFormat;
+    }
+    for (unsigned i = 0; i < format_->nb_streams; ++i) {
+        if (static_cast<int>(i) != streamIndex_) {
+            format_->streams[i]->discard = AVDISCARD_ALL;
+        }
+    }
+    return AudioError::Ok;
+}
+
+bool FfmpegDecoder::convert(const AVFrame& frame, const PcmSink& pcm) {
+    AVChannelLayout inLayout{};
+    if (frame.ch_layout.nb_channels > 0 && frame.ch_layout.order != AV_CHANNEL_ORDER_UNSPEC) {
+        av_channel_layout_copy(&inLayout, &frame.ch_layout);
+    } else {
+        const int count = frame.ch_layout.nb_channels > 0 ? frame.ch_layout.nb_channels
+                                                          : codec_->ch_layout.nb_channels;
+        if (count <= 0) {
+            return true;  // nothing sensible to convert; skip the frame
+        }
+        av_channel_layout_default(&inLayout, count);
+    }
+    const std::uint64_t layoutKey =
+        (static_cast<std::uint64_t>(inLayout.nb_channels) << 56) ^
+        (inLayout.order == AV_CHANNEL_ORDER_NATIVE ? inLayout.u.mask : 0);
+    if (frame.sample_rate <= 0) {
+        av_channel_layout_uninit(&inLayout);
+        return true;
+    }
+    if (outRate_ == 0) {
+        outRate_ = frame.sample_rate;
+        outChannels_ = std::clamp(inLayout.nb_channels, 1, 8);
+    }
+    if (!resampler_ || inRate_ != frame.sample_rate || inFormat_ != frame.format ||
+        inLayoutKey_ != layoutKey) {
+        AVChannelLayout outLayout{};
+        av_channel_layout_default(&outLayout, outChannels_);
+        SwrContext* context = nullptr;
+        const int result = swr_alloc_set_opts2(&context, &outLayout, AV_SAMPLE_FMT_S16, outRate_,
+                                               &inLayout, static_cast<AVSampleFormat>(frame.format),
+                                               frame.sample_rate, 0, nullptr);
+        av_channel_layout_uninit(&outLayout);
+        resampler_.reset(context);
+        if (result < 0 || swr_init(resampler_.get()) < 0) {
+            resampler_.reset();
+            av_channel_layout_uninit(&inLayout);
+            return true;
+        }
+        inRate_ = frame.sample_rate;
+        inFormat_ = frame.format;
+        inLayoutKey_ = layoutKey;
+    }
+    av_channel_layout_uninit(&inLayout);
+
+    const int maxSamples = swr_get_out_samples(resampler_.get(), frame.nb_samples);
+    if (maxSamples <= 0) {
+        return true;
+    }
+    const std::size_t frameBytes = static_cast<std::size_t>(outChannels_) * 2;
+    converted_.resize(static_cast<std::size_t>(maxSamples) * frameBytes);
+    std::uint8_t* out = converted_.data();
+    const int samples = swr_convert(resampler_.get(), &out, maxSamples,
+                                    const_cast<const std::uint8_t**>(frame.extended_data),
+                                    frame.nb_samples);
+    if (samples <= 0) {
+        return true;
+    }
+    return pcm(std::span<const std::uint8_t>(converted_.data(),
+                                             static_cast<std::size_t>(samples) * frameBytes));
+}
+
+bool FfmpegDecoder::receiveFrames(const PcmSink& pcm) {
+    for (;;) {
+        const int result = avcodec_receive_frame(codec_.get(), frame_.get());
+        if (result < 0) {
+            return true;  // EAGAIN, EOF, or a broken frame: go on with the next packet
+        }
+        const bool keepGoing = convert(*frame_, pcm);
+        av_frame_unref(frame_.get());
+        if (!keepGoing) {
+            return false;
+        }
+    }
+}
+
+void FfmpegDecoder::takeStreamEvents(const AVPacket& packet, const MetadataSink& metadata) {
+    std::size_t size = 0;
+    const std::uint8_t* data =
+        av_packet_get_side_data(&packet, AV_PKT_DATA_METADATA_UPDATE, &size);
+    if (data == nullptr || size == 0) {
+        return;
+    }
+    AVDictionary* raw = nullptr;
+    if (av_packet_unpack_dictionary(data, size, &raw) < 0) {
+        av_dict_free(&raw);
+        return;
+    }
+    std::unique_ptr<AVDictionary, DictionaryDeleter> update(raw);
+    // Keep the stream's own dictionary current, so comments() reads the new set.
+    AVStream* stream = format_->streams[streamIndex_];
+    av_dict_free(&stream->metadata);
+    av_dict_copy(&stream->metadata, update.get(), 0);
+    std::vector<std::string> comments;
+    appendEntries(update.get(), comments, "=");
+    if (metadata) {
+        metadata(std::move(comments));
+    }
+}
+
+FfmpegDecoder::Step FfmpegDecoder::decodeNext(const PcmSink& pcm, const MetadataSink& metadata) {
+    if (!format_ || !codec_) {
+        return Step::Failed;
+    }
+    if (flushing_) {
+        return Step::End;
+    }
+    const int result = av_read_frame(format_.get(), packet_.get());
+    if (result < 0) {
+        if (result == AVERROR_EXIT || (interrupted_ && interrupted_())) {
+            return Step::Stopped;
+        }
+        if (result == AVERROR(EAGAIN)) {
+            return Step::Decoded;
+        }
+        // End of input (or an unrecoverable read error): drain the decoder.
+        flushing_ = true;
+        if (avcodec_send_packet(codec_.get(), nullptr) >= 0 && !receiveFrames(pcm)) {
+            return Step::Stopped;
+        }
+        return Step::End;
+    }
+    if (packet_->stream_index != streamIndex_) {
+        av_packet_unref(packet_.get());
+        return Step::Decoded;
+    }
+    takeStreamEvents(*packet_, metadata);
+    const int sent = avcodec_send_packet(codec_.get(), packet_.get());
+    av_packet_unref(packet_.get());
+    if (sent < 0 && sent != AVERROR(EAGAIN)) {
+        return Step::Decoded;  // a damaged packet; the stream goes on
+    }
+    return receiveFrames(pcm) ? Step::Decoded : Step::Stopped;
+}
+
+std::uint32_t FfmpegDecoder::channelType() const {
+    if (!format_ || streamIndex_ < 0) {
+        return 0;
+    }
+    switch (format_->streams[streamIndex_]->codecpar->codec_id) {
+        case AV_CODEC_ID_MP3: return audio::kChannelTypeMp3;
+        case AV_CODEC_ID_MP2: return audio::kChannelTypeMp2;
+        case AV_CODEC_ID_MP1: return audio::kChannelTypeMp1;
+        case AV_CODEC_ID_VORBIS: return audio::kChannelTypeOgg;
+        case AV_CODEC_ID_WMAV1:
+        case AV_CODEC_ID_WMAV2:
+        case AV_CODEC_ID_WMAPRO:
+        case AV_CODEC_ID_WMAVOICE:
+        case AV_CODEC_ID_WMALOSSLESS: return audio::kChannelTypeWindowsMedia;
+        default: return audio::kChannelTypeStream;
+    }
+}
+
+std::int64_t FfmpegDecoder::durationUs() const {
+    if (!format_ || format_->duration == AV_NOPTS_VALUE || format_->duration <= 0) {
+        return -1;
+    }
+    return format_->duration;
+}
+
+std::int64_t FfmpegDecoder::bitRate() const {
+    if (!format_ || streamIndex_ < 0) {
+        return 0;
+    }
+    const std::int64_t rate = format_->streams[streamIndex_]->codecpar->bit_rate;
+    if (rate > 0) {
+        return rate;
+    }
+    if (codec_ && codec_->bit_rate > 0) {
+        return codec_->bit_rate;
+    }
+    return format_->bit_rate > 0 ? format_->bit_rate : 0;
+}
+
+std::vector<std::string> FfmpegDecoder::comments() const {
+    std::vector<std::string> result;
+    if (!format_ || streamIndex_ < 0) {
+        return result;
+    }
+    appendEntries(format_->streams[streamIndex_]->metadata, result, "=");
+    if (result.empty()) {
+        appendEntries(format_->metadata, result, "=");
+    }
+    return result;
+}
+
+std::vector<std::string> FfmpegDecoder::windowsMediaTags() const {
+    std::vector<std::string> result;
+    if (!format_) {
+        return result;
+    }
+    const std::int64_t rate = bitRate();
+    if (rate > 0) {
+        result.push_back("bitrate = " + std::to_string(rate));
+    }
+    const AVDictionaryEntry* entry = nullptr;
+    while ((entry = av_dict_get(format_->metadata, "", entry, AV_DICT_IGNORE_SUFFIX)) != nullptr) {
+        // libavformat names the ASF author "artist"; the Windows Media form is "author".
+        const std::string key = lowerCase(entry->key) == "artist" ? "author" : entry->key;
+        result.push_back(key + " = " + entry->value);
+    }
+    return result;
+}
+
+}  // namespace korvanel

@@ -1,0 +1,152 @@
+#include "audio/engine/icy_stream_reader.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "app/application.h"
+
+namespace korvanel {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::chrono::milliseconds leftUntil(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return std::max(left, std::chrono::milliseconds(0));
+}
+
+AudioError errorFor(NetStatus status) {
+    switch (status) {
+        case NetStatus::Ok: return AudioError::Ok;
+        case NetStatus::TimedOut: return AudioError::Timeout;
+        case NetStatus::Cancelled: return AudioError::Unknown;
+        default: return AudioError::FileOpen;
+    }
+}
+
+bool isRedirect(int status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+}  // namespace
+
+IcyStreamReader::IcyStreamReader(const CancelSignal& cancel)
+    : cancel_(cancel), connection_(cancel) {}
+
+AudioError IcyStreamReader::open(const std::string& url, bool requestMetadata,
+                                 std::chrono::milliseconds timeout) {
+    std::optional<StreamUrl> target = StreamUrl::parse(url);
+    if (!target) {
+        return AudioError::FileOpen;
+    }
+    for (int redirects = 0;; ++redirects) {
+        const AudioError error = request(*target, requestMetadata, Clock::now() + timeout);
+        if (error != AudioError::Ok) {
+            return error;
+        }
+        if (head_.status == 200) {
+            url_ = *target;
+            return AudioError::Ok;
+        }
+        if (!isRedirect(head_.status) || redirects == kMaxRedirects) {
+            return AudioError::FileOpen;
+        }
+        const std::optional<std::string> location = head_.header("Location");
+        target = location ? target->resolve(*location) : std::nullopt;
+        if (!target) {
+            return AudioError::FileOpen;
+        }
+    }
+}
+
+AudioError IcyStreamReader::request(const StreamUrl& url, bool requestMetadata,
+                                    Clock::time_point deadline) {
+    connection_.close();
+    pending_.clear();
+    pendingOffset_ = 0;
+    head_ = HttpResponseHead{};
+
+    NetStatus status = connection_.connect(url.host, url.port, url.tls, leftUntil(deadline));
+    if (status != NetStatus::Ok) {
+        return errorFor(status);
+    }
+    std::string text = "GET " + url.target + " HTTP/1.0\r\nHost: " + url.hostHeader() +
+                       "\r\nUser-Agent: " + Application::kTarget + "/" + Application::kVersion +
+                       "\r\nAccept: */*\r\n";
+    if (requestMetadata) {
+        text += "Icy-MetaData: 1\r\n";
+    }
+    text += "Connection: close\r\n\r\n";
+    status = connection_.writeAll(
+        std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
+        leftUntil(deadline));
+    if (status != NetStatus::Ok) {
+        return errorFor(status);
+    }
+
+    std::string received;
+    std::uint8_t chunk[4096];
+    for (;;) {
+        const auto result = connection_.readSome(chunk, leftUntil(deadline));
+        if (result.status != NetStatus::Ok) {
+            return errorFor(result.status == NetStatus::Closed ? NetStatus::Failed : result.status);
+        }
+        // Look for the end only in what could hold it, so a slow head stays linear.
+        const std::size_t searchFrom = received.size() >= 3 ? received.size() - 3 : 0;
+        received.append(reinterpret_cast<const char*>(chunk), result.count);
+        const std::size_t end = HttpResponseHead::findEnd(std::string_view(received).substr(searchFrom));
+        if (end != 0) {
+            const std::size_t headLength = searchFrom + end;
+            if (headLength > HttpResponseHead::kMaxBytes) {
+                return AudioError::FileOpen;
+            }
+            std::optional<HttpResponseHead> head =
+                HttpResponseHead::parse(std::string_view(received).substr(0, headLength));
+            if (!head) {
+                return AudioError::FileOpen;
+            }
+            head_ = std::move(*head);
+            pending_.assign(received.begin() + static_cast<std::ptrdiff_t>(headLength),
+                            received.end());
+            return AudioError::Ok;
+        }
+        if (received.size() > HttpResponseHead::kMaxBytes) {
+            return AudioError::FileOpen;
+        }
+    }
+}
+
+std::optional<std::uint64_t> IcyStreamReader::contentLength() const {
+    const std::optional<std::string> value = head_.header("Content-Length");
+    if (!value || value->empty()) {
+        return std::nullopt;
+    }
+    std::uint64_t length = 0;
+    const char* end = value->data() + value->size();
+    const auto [stop, error] = std::from_chars(value->data(), end, length);
+    if (error != std::errc() || stop != end) {
+        return std::nullopt;
+    }
+    return length;
+}
+
+NetworkConnection::ReadResult IcyStreamReader::read(std::span<std::uint8_t> buffer,
+                                                    std::chrono::milliseconds timeout) {
+    if (pendingOffset_ < pending_.size()) {
+        const std::size_t count = std::min(buffer.size(), pending_.size() - pendingOffset_);
+        std::copy_n(pending_.begin() + static_cast<std::ptrdiff_t>(pendingOffset_), count,
+                    buffer.begin());
+        pendingOffset_ += count;
+        if (pendingOffset_ == pending_.size()) {
+            pending_.clear();
+            pendingOffset_ = 0;
+        }
+        return {NetStatus::Ok, count};
+    }
+    if (cancel_.raised()) {
+        return {NetStatus::Cancelled, 0};
+    }
+    return connection_.readSome(buffer, timeout);
+}
+
+}  // namespace korvanel

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "audio/audio_library.h"
+#include "stream/cancel_signal.h"
+#include "audio/engine/http_response_head.h"
+#include "audio/engine/network_connection.h"
+#include "audio/engine/stream_url.h"
+
+namespace korvanel {
+
+// The network side of a URL stream: one HTTP/1.0 GET (asking for ICY
+// metadata when wanted), up to five redirects, then the body bytes as they
+// come, ICY metadata still in them. Accepts "ICY 200 OK" and "HTTP/1.x 200".
+// Used by one thread at a time; every wait ends on the cancel signal.
+class IcyStreamReader {
+public:
+    static constexpr int kMaxRedirects = 5;
+    static constexpr std::chrono::milliseconds kTimeout{5000};
+
+    explicit IcyStreamReader(const CancelSignal& cancel);
+
+    // Connects and reads the answer's head. Failures come as the library's
+    // error codes: kTimeout when a connection or answer does not come within
+    // the time-out, kFileOpen for every other failure.
+    AudioError open(const std::string& url, bool requestMetadata,
+                    std::chrono::milliseconds timeout = kTimeout);
+
+    const HttpResponseHead& head() const { return head_; }
+    // The address finally answered (after redirects).
+    const StreamUrl& url() const { return url_; }
+    std::optional<std::uint64_t> contentLength() const;
+
+    // Body bytes: first those that came with the head, then the socket's.
+    NetworkConnection::ReadResult read(std::span<std::uint8_t> buffer,
+                                       std::chrono::milliseconds timeout);
+
+private:
+    AudioError request(const StreamUrl& url, bool requestMetadata,
+                       std::chrono::steady_clock::time_point deadline);
+
+    const CancelSignal& cancel_;
+    NetworkConnection connection_;
+    HttpResponseHead head_;
+    StreamUrl url_;
+    std::vector<std::uint8_t> pending_;  // body bytes read with the head
+    std::size_t pendingOffset_ = 0;
+};
+
+}  // namespace korvanel

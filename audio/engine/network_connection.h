@@ -1,0 +1,73 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "stream/cancel_signal.h"
+#include "stream/unique_fd.h"
+
+struct ssl_st;
+struct ssl_ctx_st;
+
+namespace korvanel {
+
+enum class NetStatus {
+    Ok,
+    Closed,      // the peer ended the connection
+    TimedOut,
+    Cancelled,
+    Refused,     // nobody listens there
+    Unresolved,  // no address for the host
+    Failed,      // any other socket error
+    TlsFailed,   // handshake or certificate check failed
+};
+
+// One TCP connection, plain or TLS, whose every wait is a poll() bounded by
+// a time-out and the cancel signal. TLS checks the certificate chain against
+// the system's CA store and the certificate against the host name.
+// Used by one thread at a time.
+class NetworkConnection {
+public:
+    struct ReadResult {
+        NetStatus status = NetStatus::Ok;
+        std::size_t count = 0;
+    };
+
+    explicit NetworkConnection(const CancelSignal& cancel);
+    ~NetworkConnection();
+    NetworkConnection(const NetworkConnection&) = delete;
+    NetworkConnection& operator=(const NetworkConnection&) = delete;
+
+    // Tries every address of the host in turn within one time-out.
+    NetStatus connect(const std::string& host, std::uint16_t port, bool tls,
+                      std::chrono::milliseconds timeout);
+    NetStatus writeAll(std::span<const std::uint8_t> data, std::chrono::milliseconds timeout);
+    // At least one byte, or a status other than Ok.
+    ReadResult readSome(std::span<std::uint8_t> buffer, std::chrono::milliseconds timeout);
+    void close();
+
+private:
+    struct SslDeleter {
+        void operator()(ssl_st* ssl) const;
+    };
+    struct SslContextDeleter {
+        void operator()(ssl_ctx_st* context) const;
+    };
+
+    NetStatus connectOne(const void* address, unsigned addressLength, int family,
+                         std::chrono::steady_clock::time_point deadline);
+    NetStatus startTls(const std::string& host, std::chrono::steady_clock::time_point deadline);
+    // Waits for the socket to become readable (or writable); Ok when it did.
+    NetStatus waitFor(bool writable, std::chrono::steady_clock::time_point deadline) const;
+
+    const CancelSignal& cancel_;
+    UniqueFd socket_;
+    std::unique_ptr<ssl_ctx_st, SslContextDeleter> context_;
+    std::unique_ptr<ssl_st, SslDeleter> ssl_;
+};
+
+}  // namespace korvanel

@@ -1,0 +1,43 @@
+#include "audio/engine/sdl_audio_system.h"
+
+#include <SDL.h>
+
+#include "audio/audio_library.h"
+
+namespace korvanel {
+
+SdlAudioSystem::SdlAudioSystem() { ready_ = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0; }
+
+SdlAudioSystem::~SdlAudioSystem() {
+    if (ready_) {
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
+}
+
+int SdlAudioSystem::deviceCount() const {
+    if (!ready_) {
+        return 0;
+    }
+    const int enumerated = SDL_GetNumAudioDevices(0);
+    return audio::kDefaultDevice + (enumerated > 0 ? enumerated : 0);
+}
+
+std::optional<std::string> SdlAudioSystem::description(int device) const {
+    if (!ready_ || device < audio::kDefaultDevice || device > deviceCount()) {
+        return std::nullopt;
+    }
+    if (device == audio::kDefaultDevice) {
+        return std::string("Default output");
+    }
+    const char* name = SDL_GetAudioDeviceName(device - audio::kDefaultDevice - 1, 0);
+    return name != nullptr ? std::optional<std::string>(name) : std::nullopt;
+}
+
+std::optional<std::string> SdlAudioSystem::sdlName(int device) const {
+    if (device <= audio::kDefaultDevice) {
+        return std::nullopt;
+    }
+    return description(device);
+}
+
+}  // namespace korvanel

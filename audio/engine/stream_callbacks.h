@@ -1,0 +1,70 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/audio_library.h"
+
+namespace korvanel {
+
+// The callbacks registered on one stream (its syncs and download callback)
+// and the gate they are called through. Every call runs under one delivery
+// lock, so removing a sync or closing waits for a call in progress on
+// another thread and nothing runs afterwards. From inside a callback, removal
+// and close() return at once (the caller is the delivery in progress).
+// Nothing the engine holds is locked while a callback runs.
+class StreamCallbacks {
+public:
+    explicit StreamCallbacks(StreamHandle stream) : stream_(stream) {}
+    StreamCallbacks(const StreamCallbacks&) = delete;
+    StreamCallbacks& operator=(const StreamCallbacks&) = delete;
+
+    void setDownload(DownloadCallback download);
+    void addSync(SyncHandle handle, std::uint32_t type, SyncCallback callback);
+    bool removeSync(SyncHandle handle);
+    bool hasSync(std::uint32_t type) const;
+    // Drops every callback; later calls of download() and fire() do nothing.
+    void close();
+
+    void download(std::span<const std::uint8_t> data, bool finished);
+    void fire(std::uint32_t type, std::uint32_t data, const std::vector<std::string>& texts = {});
+
+private:
+    struct Entry {
+        SyncHandle handle;
+        std::uint32_t type = 0;
+        std::shared_ptr<SyncCallback> callback;
+    };
+
+    // Holds the delivery lock, marking the calling thread as the one inside.
+    class Delivery {
+    public:
+        explicit Delivery(StreamCallbacks& owner);
+        ~Delivery();
+        Delivery(const Delivery&) = delete;
+        Delivery& operator=(const Delivery&) = delete;
+
+    private:
+        StreamCallbacks& owner_;
+        bool reentered_;
+    };
+    // Waits out a delivery on another thread, then runs change under lock_.
+    template <class Change>
+    auto changeOutsideDelivery(Change&& change);
+
+    const StreamHandle stream_;
+    std::recursive_mutex deliveryLock_;
+    std::atomic<std::thread::id> deliveringThread_{};
+    mutable std::mutex lock_;  // guards the fields below; never held during a call
+    std::vector<Entry> entries_;
+    std::shared_ptr<DownloadCallback> download_;
+    bool closed_ = false;
+};
+
+}  // namespace korvanel
