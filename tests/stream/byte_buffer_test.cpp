@@ -98,16 +98,5 @@ TEST(ByteBuffer, RefusedAllocationKeepsTheOldBlock) {
     EXPECT_EQ(unlimited.capacity(), 1u);
 }
 
-TEST(ByteBuffer, MoveLeavesTheSourceEmpty) {
-    ByteBuffer first;
-    ASSERT_TRUE(first.append("abc"));
-    ByteBuffer second(std::move(first));
-    EXPECT_EQ(second.view(), "abc");
-    EXPECT_EQ(first.size(), 0u);  // NOLINT(bugprone-use-after-move)
-    EXPECT_EQ(first.data(), nullptr);
-    first = std::move(second);
-    EXPECT_EQ(first.view(), "abc");
-}
-
 }  // namespace
 }  // namespace korvanel
