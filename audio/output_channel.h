@@ -129,7 +129,6 @@ private:
     std::atomic<bool> opening_{false};
     std::atomic<double> volume_{1.0};
     // Used only on the player's worker.
-    SoundEffects* effects_ = nullptr;
     StreamInfo* info_ = nullptr;
     std::unique_ptr<MetadataParser> parser_;
 

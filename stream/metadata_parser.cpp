@@ -1,0 +1,253 @@
+#include "stream/metadata_parser.h"
+
+#include <charconv>
+#include <cstdint>
+
+#include "app/job_pool.h"
+#include "audio/player_commands.h"
+#include "audio/recording_sink.h"
+#include "audio/stream_info.h"
+#include "settings/text_encoding.h"
+
+namespace korvanel {
+namespace {
+
+constexpr std::string_view kIcyUrl = "icy-url:";
+constexpr std::string_view kIcyName = "icy-name:";
+constexpr std::string_view kStreamTitle = "StreamTitle='";
+constexpr std::string_view kTitleEnd = "';";
+// Windows Media tags read "Key = value": the value starts key length + 3 in.
+constexpr std::size_t kBitrateValueOffset = 10;
+constexpr std::size_t kTitleValueOffset = 8;
+constexpr std::size_t kAuthorValueOffset = 9;
+
+char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string lowerCopy(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
+        c = lowerAscii(c);
+    }
+    return lower;
+}
+
+bool startsWithLower(std::string_view text, std::string_view lowerPrefix) {
+    if (text.size() < lowerPrefix.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < lowerPrefix.size(); ++i) {
+        if (lowerAscii(text[i]) != lowerPrefix[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The text from offset on; nothing when it is shorter.
+std::string_view from(std::string_view text, std::size_t offset) {
+    return offset <= text.size() ? text.substr(offset) : std::string_view{};
+}
+
+// Leading white space, a sign and digits, as atoi reads them; 0 when there is
+// no number or it does not fit.
+long long leadingNumber(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) {
+        ++i;
+    }
+    if (i < text.size() && text[i] == '+') {
+        ++i;
+    }
+    long long value = 0;
+    const auto [end, error] = std::from_chars(text.data() + i, text.data() + text.size(), value);
+    (void)end;
+    return error == std::errc{} ? value : 0;
+}
+
+std::string joined(const std::string& first, const std::string& second) {
+    if (!first.empty() && !second.empty()) {
+        return first + " - " + second;
+    }
+    return first.empty() ? second : first;
+}
+
+void appendCodePoint(std::string& out, std::uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+}  // namespace
+
+MetadataParser::MetadataParser(StreamInfo& info, RecordingSink* recorder, JobPool* queue)
+    : info_(info), recorder_(recorder), queue_(queue) {}
+
+void MetadataParser::parseHeaders(std::span<const std::string> headers) {
+    for (const std::string& header : headers) {
+        // Header names are case-insensitive in HTTP; servers differ.
+        const std::string lower = lowerCopy(header);
+        const std::size_t url = lower.find(kIcyUrl);
+        if (url != std::string::npos) {
+            info_.setStationUrl(cleanValue(from(header, url + kIcyUrl.size())));
+        }
+        const std::size_t name = lower.find(kIcyName);
+        if (name != std::string::npos) {
+            info_.setStationName(cleanValue(from(header, name + kIcyName.size())));
+        }
+    }
+    finish(true);
+}
+
+void MetadataParser::parseMetadata(std::span<const std::string> texts) {
+    bool changed = false;
+    if (!texts.empty()) {
+        switch (info_.kind()) {
+            case StreamKind::Other: break;
+            case StreamKind::OggVorbis: changed = parseOggComments(texts); break;
+            case StreamKind::WindowsMedia: changed = parseWindowsMediaTags(texts); break;
+            case StreamKind::Mp3:
+            case StreamKind::MpegLayer1:
+            case StreamKind::MpegLayer2:
+            case StreamKind::Mpeg2Layer1:
+            case StreamKind::Mpeg2Layer2:
+            case StreamKind::Mpeg2Layer3: changed = parseIcyMetadata(texts); break;
+        }
+    }
+    finish(changed);
+}
+
+bool MetadataParser::parseOggComments(std::span<const std::string> texts) {
+    std::string artist;
+    std::string title;
+    for (const std::string& comment : texts) {
+        if (startsWithLower(comment, "artist=")) {
+            artist = cleanValue(from(comment, 7));
+        } else if (startsWithLower(comment, "title=")) {
+            title = cleanValue(from(comment, 6));
+        }
+    }
+    const std::string result = joined(artist, title);
+    if (result.empty()) {
+        return false;
+    }
+    info_.setTitle(result);
+    return true;
+}
+
+bool MetadataParser::parseWindowsMediaTags(std::span<const std::string> texts) {
+    std::string author;
+    std::string title;
+    bool changed = false;
+    for (const std::string& tag : texts) {
+        const std::string lower = lowerCopy(tag);
+        if (info_.bitrate() == 0 && lower.find("bitrate") != std::string::npos) {
+            const long long bitsPerSecond = leadingNumber(from(tag, kBitrateValueOffset));
+            if (bitsPerSecond > 0 && bitsPerSecond / 1024 <= INT32_MAX) {
+                info_.setBitrate(static_cast<int>(bitsPerSecond / 1024));
+                changed = true;
+            }
+        }
+        if (lower.starts_with("title")) {
+            title = cleanValue(from(tag, kTitleValueOffset));
+            changed = true;
+        } else if (lower.starts_with("author")) {
+            author = cleanValue(from(tag, kAuthorValueOffset));
+            changed = true;
+        }
+    }
+    const std::string name = joined(author, title);
+    if (!name.empty()) {
+        info_.setStationName(name);
+    }
+    return changed;
+}
+
+bool MetadataParser::parseIcyMetadata(std::span<const std::string> texts) {
+    bool changed = false;
+    for (const std::string& text : texts) {
+        if (std::optional<std::string> title = icyStreamTitle(text)) {
+            changed = info_.setTitleIfChanged(*title) || changed;
+        }
+    }
+    return changed;
+}
+
+void MetadataParser::finish(bool changed) {
+    if (recorder_ != nullptr) {
+        recorder_->onStreamInfo();
+    }
+    if (changed && queue_ != nullptr) {
+        Job job;
+        job.code = command::kInfoParsed;
+        queue_->post(std::move(job));
+    }
+}
+
+std::optional<std::string> MetadataParser::icyStreamTitle(std::string_view text) {
+    text = text.substr(0, text.find('\0'));
+    const std::size_t start = text.find(kStreamTitle);
+    if (start == std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::string_view title = text.substr(start + kStreamTitle.size());
+    title = title.substr(0, title.find(kTitleEnd));
+    return decodeCharacterReferences(cleanValue(title));
+}
+
+std::string MetadataParser::decodeCharacterReferences(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const std::size_t amp = text.find("&#", i);
+        if (amp == std::string_view::npos) {
+            break;
+        }
+        out.append(text.substr(i, amp - i));
+        std::size_t digits = amp + 2;
+        int base = 10;
+        if (digits < text.size() && (text[digits] == 'x' || text[digits] == 'X')) {
+            base = 16;
+            ++digits;
+        }
+        const std::size_t semicolon = text.find(';', digits);
+        std::uint32_t cp = 0;
+        bool valid = false;
+        if (semicolon != std::string_view::npos && semicolon > digits &&
+            semicolon - digits <= 8) {
+            const auto [end, error] =
+                std::from_chars(text.data() + digits, text.data() + semicolon, cp, base);
+            valid = error == std::errc{} && end == text.data() + semicolon && cp != 0 &&
+                    cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+        }
+        if (valid) {
+            appendCodePoint(out, cp);
+            i = semicolon + 1;
+        } else {
+            out.append(text.substr(amp, 2));
+            i = amp + 2;
+        }
+    }
+    out.append(text.substr(std::min(i, text.size())));
+    return out;
+}
+
+std::string MetadataParser::cleanValue(std::string_view text) {
+    text = text.substr(0, text.find('\0'));
+    const std::string utf8 = toUtf8(text);
+    return std::string(truncateUtf8(utf8, kMaxValueBytes));
+}
+
+}  // namespace korvanel

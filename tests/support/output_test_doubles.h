@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/job_pool.h"
+#include "audio/recording_sink.h"
+
+namespace korvanel::test {
+
+// A queue that runs each posted job at once on the posting thread and keeps
+// its code, standing in for the player's queue.
+class OutputJobLog final : public JobPool {
+public:
+    OutputJobLog() : JobPool(0, 0) {}
+    ~OutputJobLog() override { stopWorkers(); }
+
+    std::vector<std::uint32_t> codes() const;
+    int count(std::uint32_t code) const;
+    void clear();
+
+protected:
+    void runJob(Job& job) override;
+
+private:
+    mutable std::mutex lock_;
+    std::vector<std::uint32_t> codes_;
+};
+
+// A recorder that notes what it is told, from any thread.
+class OutputRecordingSink final : public RecordingSink {
+public:
+    void onOpen() override { note("open"); }
+    void onHeaderData(std::span<const std::uint8_t> data) override;
+    void onStreamData(std::span<const std::uint8_t> data) override;
+    void onPcm(std::span<const std::uint8_t> samples) override;
+    void onFormat(int frequency, int channels) override;
+    void onClose() override { note("close"); }
+    void onStreamInfo() override { note("info"); }
+
+    // Calls in order, e.g. "open", "header(3)", "format(44100,2)".
+    std::vector<std::string> calls() const;
+    int count(const std::string& call) const;
+    std::vector<std::uint8_t> headerBytes() const;
+    std::vector<std::uint8_t> streamBytes() const;
+    std::vector<std::uint8_t> pcm() const;
+
+private:
+    void note(std::string call);
+
+    mutable std::mutex lock_;
+    std::vector<std::string> calls_;
+    std::vector<std::uint8_t> header_;
+    std::vector<std::uint8_t> stream_;
+    std::vector<std::uint8_t> pcm_;
+};
+
+// Interleaved signed 16-bit samples as native bytes, and back.
+std::vector<std::uint8_t> samplesToBytes(const std::vector<std::int16_t>& samples);
+std::vector<std::int16_t> bytesToSamples(std::span<const std::uint8_t> bytes);
+
+}  // namespace korvanel::test
