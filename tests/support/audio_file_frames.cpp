@@ -1,5 +1,7 @@
 #include "tests/support/audio_file_frames.h"
 
+#include <cmath>
+
 namespace korvanel::test {
 
 std::string mpegHeader(const MpegHeaderFields& fields) {
@@ -27,6 +29,21 @@ std::string mp3Frames128k(std::size_t count) {
         frames += mpegFrame(fields, kMp3Frame128kBytes, static_cast<char>(i % 200));
     }
     return frames;
+}
+
+std::string sinePcm(double seconds, int sampleRate, int channels, long firstSample) {
+    const long frames = static_cast<long>(seconds * sampleRate);
+    std::string pcm;
+    pcm.reserve(static_cast<std::size_t>(frames * channels * 2));
+    for (long i = firstSample; i < firstSample + frames; ++i) {
+        for (int channel = 0; channel < channels; ++channel) {
+            const double frequency = channel == 0 ? 440.0 : 660.0;
+            const auto value = static_cast<int>(12000.0 * std::sin(2.0 * 3.14159265358979 * frequency * static_cast<double>(i) / sampleRate));
+            pcm.push_back(static_cast<char>(value & 0xFF));
+            pcm.push_back(static_cast<char>((value >> 8) & 0xFF));
+        }
+    }
+    return pcm;
 }
 
 namespace {

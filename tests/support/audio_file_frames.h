@@ -24,6 +24,10 @@ std::string mpegFrame(const MpegHeaderFields& fields, std::size_t frameBytes, ch
 std::string mp3Frames128k(std::size_t count);
 constexpr std::size_t kMp3Frame128kBytes = 418;
 
+// Interleaved signed 16-bit little-endian PCM: a sine tone per channel
+// (440 Hz left, 660 Hz right), starting at sample `firstSample`.
+std::string sinePcm(double seconds, int sampleRate, int channels, long firstSample = 0);
+
 // One Ogg page built by hand, with a correct layout (the CRC is not set).
 // With lastPacketGoesOn the body must be a multiple of 255 bytes.
 std::string oggPage(unsigned char headerType, unsigned serial, unsigned sequence, const std::string& body,
