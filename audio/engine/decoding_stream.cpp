@@ -342,6 +342,10 @@ std::int32_t DecodingStream::getData(std::span<std::uint8_t> buffer) {
         return 0;
     }
     position_.fetch_add(static_cast<std::int64_t>(count), std::memory_order_relaxed);
+    if (!endReported_ && ring->drained()) {
+        endReported_ = true;  // the last samples went out with this call
+        events_(audio::kSyncEnd, 0);
+    }
     return static_cast<std::int32_t>(count);
 }
 

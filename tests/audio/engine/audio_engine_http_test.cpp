@@ -1,0 +1,412 @@
+// The engine's network side against scripted servers on loopback: ICY
+// answers, metadata in the stream, redirects, failures and time-outs, and the
+// Windows Media route through libavformat.
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "audio/engine/audio_engine.h"
+#include "audio/engine/icy_stream_reader.h"
+#include "stream/cancel_signal.h"
+#include "stream/unique_fd.h"
+#include "tests/support/audio_engine_playback.h"
+#include "tests/support/audio_test_tones.h"
+#include "tests/support/http_test_server.h"
+#include "tests/support/temp_folder.h"
+
+namespace korvanel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::HttpTestServer;
+using Clock = std::chrono::steady_clock;
+
+// One generated MP3 file for the whole suite.
+const std::string& toneMp3() {
+    static const std::string bytes = [] {
+        test::TempFolder folder;
+        const std::string path = folder.file("tone.mp3");
+        return test::makeToneFile(path, "libmp3lame", 1000, 3.0) ? test::readFile(path) : std::string();
+    }();
+    return bytes;
+}
+
+// The body with an ICY metadata block after every `interval` audio bytes.
+std::string withMetadata(const std::string& audio, std::size_t interval,
+                         const std::vector<std::string>& titles) {
+    std::string out;
+    std::size_t block = 0;
+    for (std::size_t offset = 0; offset < audio.size(); offset += interval, ++block) {
+        out += audio.substr(offset, interval);
+        if (offset + interval > audio.size()) {
+            break;
+        }
+        std::string text = block < titles.size() ? titles[block] : std::string();
+        text.resize((text.size() + 15) / 16 * 16, '\0');
+        out.push_back(static_cast<char>(text.size() / 16));
+        out += text;
+    }
+    return out;
+}
+
+// Collects what a decoding stream hands out while it is opened and read.
+struct Listener {
+    AudioEngine engine;
+    StreamHandle stream;
+    std::mutex lock;
+    std::string downloaded;
+    bool finished = false;
+    std::vector<std::string> metadata;
+
+    AudioError open(const std::string& url) {
+        engine.init(audio::kNoSoundDevice, audio::kOutputFrequency);
+        stream = engine.streamCreateUrl(url, 0, audio::kStreamDecode | audio::kStreamMeta,
+                                        [this](std::span<const std::uint8_t> data, bool end) {
+                                            std::lock_guard<std::mutex> guard(lock);
+                                            downloaded.append(data.begin(), data.end());
+                                            finished = finished || end;
+                                        });
+        if (!stream) {
+            return engine.errorCode();
+        }
+        engine.channelSetSync(stream, audio::kSyncMeta, 0, [this](const SyncEvent& event) {
+            std::lock_guard<std::mutex> guard(lock);
+            metadata.insert(metadata.end(), event.texts.begin(), event.texts.end());
+        });
+        return AudioError::Ok;
+    }
+
+    // Every decoded byte until the stream ends (bounded).
+    std::string readAll(std::chrono::milliseconds bound = 10s) {
+        std::string pcm;
+        std::vector<std::uint8_t> buffer(8192);
+        const auto deadline = Clock::now() + bound;
+        while (Clock::now() < deadline) {
+            const std::int32_t count = engine.channelGetData(stream, buffer);
+            if (count < 0) {
+                break;
+            }
+            if (count == 0) {
+                std::this_thread::sleep_for(2ms);
+            }
+            pcm.append(buffer.begin(), buffer.begin() + count);
+        }
+        return pcm;
+    }
+};
+
+// Sends the first `splitAt` bytes, waits, then the rest: what comes after
+// the pause arrives once the stream is open and its syncs are set.
+HttpTestServer::Handler inTwoParts(std::string bytes, std::size_t splitAt) {
+    return [bytes = std::move(bytes), splitAt](HttpTestServer::Connection& connection, const std::string&) {
+        if (connection.send(std::string_view(bytes).substr(0, splitAt)) && connection.pause(300ms)) {
+            connection.send(std::string_view(bytes).substr(splitAt));
+        }
+    };
+}
+
+std::string icyAnswer(const std::string& body, const std::string& metaint) {
+    std::string head = "ICY 200 OK\r\nicy-name:Loopback FM\r\nicy-br:64\r\nContent-Type: audio/mpeg\r\n";
+    if (!metaint.empty()) {
+        head += "icy-metaint:" + metaint + "\r\n";
+    }
+    return head + "\r\n" + body;
+}
+
+TEST(AudioEngineHttp, IcyAnswerIsStrippedOfItsMetadataWhichArrivesInStreamOrder) {
+    ASSERT_FALSE(toneMp3().empty());
+    const std::string body =
+        withMetadata(toneMp3(), 4096, {"StreamTitle='One';", "", "StreamTitle='Two';"});
+    const std::string answer = icyAnswer(body, "4096");
+    // The pause comes after the first block and before the third.
+    HttpTestServer server(inTwoParts(answer, answer.size() - body.size() + 4096 * 2 + 64));
+    Listener listener;
+    ASSERT_EQ(listener.open(server.url("/radio")), AudioError::Ok);
+    ASSERT_TRUE(server.requests().at(0).find("Icy-MetaData: 1\r\n") != std::string::npos);
+
+    const std::string pcm = listener.readAll();
+    std::lock_guard<std::mutex> guard(listener.lock);
+    EXPECT_TRUE(listener.finished);
+    EXPECT_EQ(listener.downloaded, toneMp3()) << "the download callback gets the audio bytes only";
+    const auto icy = listener.engine.streamGetTags(listener.stream, audio::kTagIcy);
+    ASSERT_TRUE(icy);
+    EXPECT_EQ(icy->front(), "ICY 200 OK");
+    EXPECT_NE(std::find(icy->begin(), icy->end(), "icy-name:Loopback FM"), icy->end());
+    // The first block came during the open, before the sync was set.
+    EXPECT_EQ(listener.metadata, std::vector<std::string>{"StreamTitle='Two';"});
+    EXPECT_EQ(listener.engine.streamGetTags(listener.stream, audio::kTagMeta),
+              std::vector<std::string>{"StreamTitle='Two';"});
+    EXPECT_NEAR(test::toneFrequency(test::channelSamples(pcm, 2, 0), 44100), 1000, 20);
+}
+
+TEST(AudioEngineHttp, AbsurdMetadataIntervalsMeanNoMetadata) {
+    ASSERT_FALSE(toneMp3().empty());
+    for (const std::string metaint : {"0", "-16", "99999999", "16x", "2000000"}) {
+        HttpTestServer server(HttpTestServer::reply(icyAnswer(toneMp3(), metaint)));
+        Listener listener;
+        ASSERT_EQ(listener.open(server.url("/radio")), AudioError::Ok) << metaint;
+        listener.readAll();
+        std::lock_guard<std::mutex> guard(listener.lock);
+        EXPECT_EQ(listener.downloaded, toneMp3()) << metaint;
+        EXPECT_TRUE(listener.metadata.empty()) << metaint;
+    }
+}
+
+TEST(AudioEngineHttp, HugeBinaryMetadataBlocksAreHandedOnWithoutHarm) {
+    ASSERT_FALSE(toneMp3().empty());
+    std::string junk(4080, '\0');
+    for (std::size_t i = 0; i < junk.size(); ++i) {
+        junk[i] = static_cast<char>((i * 37 + 1) % 256);
+    }
+    const std::string body = withMetadata(toneMp3(), 2048, {"", junk, "StreamTitle='no end"});
+    const std::string answer = icyAnswer(body, "2048");
+    HttpTestServer server(inTwoParts(answer, answer.size() - body.size() + 2048));
+    Listener listener;
+    ASSERT_EQ(listener.open(server.url("/radio")), AudioError::Ok);
+    listener.readAll();
+    std::lock_guard<std::mutex> guard(listener.lock);
+    EXPECT_EQ(listener.downloaded, toneMp3());
+    ASSERT_EQ(listener.metadata.size(), 2u);
+    EXPECT_EQ(listener.metadata[0].find('\0'), std::string::npos);
+    EXPECT_EQ(listener.metadata[1], "StreamTitle='no end");
+}
+
+TEST(AudioEngineHttp, FollowsFiveRedirectsButNotSix) {
+    ASSERT_FALSE(toneMp3().empty());
+    HttpTestServer server([&](HttpTestServer::Connection& connection, const std::string& request) {
+        // "/hopN" sends on to "/hopN-1" (relative and rooted paths in turn); "/hop0" answers.
+        const std::size_t at = request.find("/hop");
+        const int hop = at == std::string::npos ? 0 : std::atoi(request.c_str() + at + 4);
+        if (hop == 0) {
+            connection.send("HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: " +
+                            std::to_string(toneMp3().size()) + "\r\n\r\n" + toneMp3());
+            return;
+        }
+        const std::string next = "hop" + std::to_string(hop - 1);
+        connection.send("HTTP/1.0 302 Found\r\nLocation: " + (hop % 2 == 0 ? next : "/" + next) +
+                        "\r\n\r\n");
+    });
+    {
+        Listener listener;
+        ASSERT_EQ(listener.open(server.url("/hop5")), AudioError::Ok);
+        const auto info = listener.engine.channelGetInfo(listener.stream);
+        ASSERT_TRUE(info);
+        EXPECT_EQ(info->flags & audio::kStreamBlock, 0u) << "a sized answer is not live";
+        EXPECT_GT(listener.engine.streamGetLength(listener.stream), 44100 * 4 * 2);
+    }
+    Listener tooFar;
+    EXPECT_EQ(tooFar.open(server.url("/hop6")), AudioError::FileOpen);
+}
+
+TEST(AudioEngineHttp, FailedAnswersGiveCantOpen) {
+    HttpTestServer notFound(HttpTestServer::reply("HTTP/1.0 404 Not Found\r\n\r\n"));
+    HttpTestServer garbage(HttpTestServer::reply("SSH-2.0-OpenSSH_9.2\r\n\r\n"));
+    HttpTestServer endless(HttpTestServer::reply("HTTP/1.0 200 OK\r\nX: " + std::string(20000, 'a')));
+    HttpTestServer hangsUp(HttpTestServer::reply(""));
+    for (const HttpTestServer* server : {&notFound, &garbage, &endless, &hangsUp}) {
+        Listener listener;
+        EXPECT_EQ(listener.open(server->url("/")), AudioError::FileOpen) << server->url("/");
+    }
+    Listener notAudio;
+    HttpTestServer text(HttpTestServer::reply(HttpTestServer::okResponse(std::string(50000, 'x'))));
+    EXPECT_EQ(notAudio.open(text.url("/")), AudioError::FileFormat);
+    Listener badAddress;
+    EXPECT_EQ(badAddress.open("http://127.0.0.1:99999/"), AudioError::FileOpen);
+}
+
+// A port where nothing listens.
+int refusedPort() {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin_port);
+}
+
+// A listener whose accept queue is full, so new connections never complete:
+// to a client it is an address that never answers.
+struct SilentAddress {
+    UniqueFd listener{::socket(AF_INET, SOCK_STREAM, 0)};
+    UniqueFd queued{::socket(AF_INET, SOCK_STREAM, 0)};
+    int port = 0;
+
+    SilentAddress() {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(listener.get(), 0);
+        ::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &length);
+        port = ntohs(address.sin_port);
+        ::connect(queued.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+};
+
+TEST(AudioEngineHttp, RefusedPortFailsAtOnceAndSilentAddressTimesOut) {
+    Listener refused;
+    const auto start = Clock::now();
+    EXPECT_EQ(refused.open("http://127.0.0.1:" + std::to_string(refusedPort()) + "/live"),
+              AudioError::FileOpen);
+    EXPECT_LT(Clock::now() - start, 1s);
+
+    SilentAddress silent;
+    Listener waiting;
+    const auto waitStart = Clock::now();
+    EXPECT_EQ(waiting.open("http://127.0.0.1:" + std::to_string(silent.port) + "/live"),
+              AudioError::Timeout);
+    const auto waited = Clock::now() - waitStart;
+    EXPECT_GE(waited, 4500ms);
+    EXPECT_LT(waited, 7s);
+}
+
+TEST(IcyStreamReader, ServerThatAcceptsButNeverAnswersTimesOut) {
+    HttpTestServer server([](HttpTestServer::Connection& connection, const std::string&) {
+        connection.pause(5s);
+    });
+    CancelSignal cancel;
+    IcyStreamReader reader(cancel);
+    const auto start = Clock::now();
+    EXPECT_EQ(reader.open(server.url("/"), true, 300ms), AudioError::Timeout);
+    EXPECT_LT(Clock::now() - start, 2s);
+}
+
+TEST(IcyStreamReader, CancelEndsAnOpenAtOnce) {
+    SilentAddress silent;
+    CancelSignal cancel;
+    IcyStreamReader reader(cancel);
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(100ms);
+        cancel.raise();
+    });
+    const auto start = Clock::now();
+    EXPECT_NE(reader.open("http://127.0.0.1:" + std::to_string(silent.port) + "/", true), AudioError::Ok);
+    EXPECT_LT(Clock::now() - start, 1s);
+    canceller.join();
+}
+
+TEST(AudioEngineWindowsMedia, WmaFileOverHttpPlaysWithItsTagsInKeyValueForm) {
+    test::TempFolder folder;
+    const std::string path = folder.file("tone.wma");
+    ASSERT_TRUE(test::makeToneFile(path, "wmav2", 880, 2.0, {"title=Song", "artist=Singer"}));
+    const std::string wma = test::readFile(path);
+    HttpTestServer server([&](HttpTestServer::Connection& connection, const std::string&) {
+        connection.send("HTTP/1.1 200 OK\r\nContent-Type: audio/x-ms-wma\r\nContent-Length: " +
+                        std::to_string(wma.size()) + "\r\nConnection: close\r\n\r\n" + wma);
+    });
+    test::EnginePlayback playback("/dev/null", false);
+    ASSERT_EQ(playback.openWindowsMedia(server.url("/tone.wma")), AudioError::Ok);
+    AudioEngine& engine = playback.engine();
+    const StreamHandle stream = playback.decoding();
+
+    const auto info = engine.channelGetInfo(stream);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->channelType, audio::kChannelTypeWindowsMedia);
+    EXPECT_EQ(info->flags & audio::kStreamBlock, 0u);
+    const auto tags = engine.streamGetTags(stream, audio::kTagMeta);
+    ASSERT_TRUE(tags);
+    EXPECT_NE(std::find(tags->begin(), tags->end(), "title = Song"), tags->end());
+    EXPECT_NE(std::find(tags->begin(), tags->end(), "author = Singer"), tags->end());
+    EXPECT_TRUE(std::any_of(tags->begin(), tags->end(),
+                            [](const std::string& tag) { return tag.rfind("bitrate = ", 0) == 0; }));
+    EXPECT_NEAR(static_cast<double>(engine.streamGetLength(stream)), 2.0 * 44100 * 4, 44100 * 4 * 0.1);
+
+    std::string pcm;
+    std::vector<std::uint8_t> buffer(8192);
+    const auto deadline = Clock::now() + 10s;
+    while (Clock::now() < deadline) {
+        const std::int32_t count = engine.channelGetData(stream, buffer);
+        if (count < 0) {
+            break;
+        }
+        pcm.append(buffer.begin(), buffer.begin() + count);
+        if (count == 0) {
+            std::this_thread::sleep_for(2ms);
+        }
+    }
+    EXPECT_NEAR(test::toneFrequency(test::channelSamples(pcm, 2, 0), 44100), 880, 880 * 0.02);
+    // Created to free itself when it ends.
+    EXPECT_TRUE(playback.waitForEvent(stream.id, audio::kSyncEnd, 2s));
+    engine.waitForNotifications();
+    EXPECT_FALSE(engine.channelGetInfo(stream));
+}
+
+// Accepts connections, keeps the first bytes each one sends, and hangs up.
+class HangingUpListener {
+public:
+    HangingUpListener() {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(listener_.get(), 8);
+        ::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] {
+            const auto deadline = Clock::now() + 5s;
+            while (Clock::now() < deadline && !stop_.raised()) {
+                pollfd entries[2] = {{listener_.get(), POLLIN, 0}, {stop_.readFd(), POLLIN, 0}};
+                if (::poll(entries, 2, 100) <= 0 || entries[1].revents != 0) {
+                    continue;
+                }
+                UniqueFd client(::accept(listener_.get(), nullptr, nullptr));
+                pollfd readable{client.get(), POLLIN, 0};
+                char buffer[2048];
+                ssize_t got = ::poll(&readable, 1, 1000) > 0 ? ::recv(client.get(), buffer, sizeof buffer, 0) : 0;
+                std::lock_guard<std::mutex> guard(lock_);
+                received_.emplace_back(buffer, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+            }
+        });
+    }
+    ~HangingUpListener() {
+        stop_.raise();
+        thread_.join();
+    }
+    int port() const { return port_; }
+    std::vector<std::string> received() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return received_;
+    }
+
+private:
+    UniqueFd listener_{::socket(AF_INET, SOCK_STREAM, 0)};
+    CancelSignal stop_;
+    int port_ = 0;
+    std::mutex lock_;
+    std::vector<std::string> received_;
+    std::thread thread_;
+};
+
+TEST(AudioEngineWindowsMedia, MmsIsTriedOverHttpThenTcpAndOnlyNetworkSchemesAreOpened) {
+    HangingUpListener server;
+    test::EnginePlayback playback("/dev/null", false);
+    EXPECT_NE(playback.openWindowsMedia("mms://127.0.0.1:" + std::to_string(server.port()) + "/live"),
+              AudioError::Ok);
+    const auto received = server.received();
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[0].rfind("GET /live", 0), 0u) << "first as mmsh://, which is HTTP";
+    EXPECT_NE(received[1].rfind("GET", 0), 0u) << "then as mmst://";
+
+    test::TempFolder folder;
+    test::writeFile(folder.file("a.wma"), "not audio");
+    for (const std::string& address : {"file://" + folder.file("a.wma"), folder.file("a.wma"),
+                                      std::string("concat:") + folder.file("a.wma")}) {
+        EXPECT_EQ(playback.openWindowsMedia(address), AudioError::FileOpen) << address;
+    }
+}
+
+}  // namespace
+}  // namespace korvanel

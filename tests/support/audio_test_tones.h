@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace korvanel::test {
+
+// Generated test audio and what can be measured in decoded samples.
+
+// Writes a sine tone file with ffmpeg ("libmp3lame", "libvorbis", "wmav2"...);
+// metadata entries are "key=value". False when ffmpeg failed.
+bool makeToneFile(const std::string& path, const std::string& codec, int frequencyHz,
+                  double seconds, const std::vector<std::string>& metadata = {},
+                  int sampleRate = 44100, int channels = 2);
+
+// Interleaved signed 16-bit samples of one channel, from raw bytes.
+std::vector<std::int16_t> channelSamples(const std::string& pcm, int channels, int channel);
+
+// The frequency of a sine tone from its upward zero crossings, ignoring
+// leading silence; 0 when there is no tone at all.
+double toneFrequency(const std::vector<std::int16_t>& samples, int sampleRate);
+
+// Largest absolute sample value.
+int peakLevel(const std::vector<std::int16_t>& samples);
+
+}  // namespace korvanel::test
