@@ -1,24 +1,35 @@
 #include "app/application.h"
 
 #include "app/program_path.h"
+#include "audio/engine/audio_engine.h"
 #include "settings/default_settings.h"
 #include "settings/language_texts.h"
 
 namespace korvanel {
 
-Application::Application(const WindowFactory& makeWindow) {
+AudioLibraryFactory Application::defaultAudioLibrary() {
+    return [] { return std::make_unique<AudioEngine>(); };
+}
+
+Application::Application(const WindowFactory& makeWindow, AudioLibraryFactory makeLibrary) {
     registerDefaultSettings(settings_);
     // A missing or unreadable file leaves the defaults; no listener hears it.
     settings_.load(resolveProgramPath(kSettingsFileName));
     applySettings(settings_);
 
     httpClient_ = std::make_unique<HttpClient>(*this);
+    soundEffects_ = std::make_unique<SoundEffects>(settings_);
+    streamInfo_ = std::make_unique<StreamInfo>();
     playlistResolver_ = std::make_unique<PlaylistResolver>(*this);
+    player_ = std::make_unique<Player>(*this, std::move(makeLibrary));
     mainWindow_ = makeWindow(*this);
 
     settings_.addListener(this);
     settings_.addListener(httpClient_.get());
+    settings_.addListener(soundEffects_.get());
+    settings_.addListener(streamInfo_.get());
     settings_.addListener(playlistResolver_.get());
+    settings_.addListener(player_.get());
     if (mainWindow_) {
         settings_.addListener(mainWindow_.get());
     }
@@ -28,7 +39,10 @@ Application::~Application() {
     if (mainWindow_) {
         settings_.removeListener(mainWindow_.get());
     }
+    settings_.removeListener(player_.get());
     settings_.removeListener(playlistResolver_.get());
+    settings_.removeListener(streamInfo_.get());
+    settings_.removeListener(soundEffects_.get());
     settings_.removeListener(httpClient_.get());
     settings_.removeListener(this);
 
@@ -38,7 +52,10 @@ Application::~Application() {
 
     // Each component stops its own workers before the next one goes.
     mainWindow_.reset();
+    player_.reset();
     playlistResolver_.reset();
+    streamInfo_.reset();
+    soundEffects_.reset();
     httpClient_.reset();
 
     saveSettings();

@@ -6,6 +6,10 @@
 #include "app/app_window.h"
 #include "settings/settings_listener.h"
 #include "settings/settings_store.h"
+#include "audio/audio_library.h"
+#include "audio/sound_effects.h"
+#include "audio/stream_info.h"
+#include "player/player.h"
 #include "stream/http_client.h"
 #include "stream/playlist_resolver.h"
 
@@ -13,8 +17,13 @@ namespace korvanel {
 
 class Application;
 
+class RecordingSink;
+
 // Makes the main window once the other components exist.
 using WindowFactory = std::function<std::unique_ptr<AppWindow>(Application&)>;
+// Makes the audio library when the player starts; the real engine unless a
+// test gives another.
+using AudioLibraryFactory = std::function<std::unique_ptr<AudioLibrary>()>;
 
 // The root object: builds the settings and language stores, creates every
 // component in a fixed order and registers them as settings listeners;
@@ -30,7 +39,9 @@ public:
     static constexpr const char* kXmlVersion = "1.0";
     static constexpr const char* kEncoding = "ISO-8859-1";
 
-    explicit Application(const WindowFactory& makeWindow);
+    explicit Application(const WindowFactory& makeWindow,
+                         AudioLibraryFactory makeLibrary = defaultAudioLibrary());
+    static AudioLibraryFactory defaultAudioLibrary();
     ~Application() override;
 
     Application(const Application&) = delete;
@@ -45,16 +56,24 @@ public:
 
     SettingsStore& settings() { return settings_; }
     SettingsStore& language() { return language_; }
+    SoundEffects* soundEffects() { return soundEffects_.get(); }
     HttpClient& httpClient() { return *httpClient_; }
+    // What the output channel hands the stream to for recording; none yet.
+    RecordingSink* recordingSink() { return nullptr; }
+    StreamInfo* streamInfo() { return streamInfo_.get(); }
     PlaylistResolver& playlistResolver() { return *playlistResolver_; }
+    Player& player() { return *player_; }
     AppWindow* mainWindow() { return mainWindow_.get(); }
 
 private:
     // Declared in creation order; the destructor undoes it explicitly.
     SettingsStore settings_;
     SettingsStore language_;
+    std::unique_ptr<SoundEffects> soundEffects_;
     std::unique_ptr<HttpClient> httpClient_;
+    std::unique_ptr<StreamInfo> streamInfo_;
     std::unique_ptr<PlaylistResolver> playlistResolver_;
+    std::unique_ptr<Player> player_;
     std::unique_ptr<AppWindow> mainWindow_;
 };
 

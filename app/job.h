@@ -31,4 +31,12 @@ struct Job {
     }
 };
 
+// A job with a code and, optionally, a text.
+inline Job makeJob(std::uint32_t code, std::string text = {}) {
+    Job job;
+    job.code = code;
+    job.text = std::move(text);
+    return job;
+}
+
 }  // namespace korvanel

@@ -1,6 +1,8 @@
 #include "cli/cli_commands.h"
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -8,7 +10,14 @@
 
 #include "app/application.h"
 #include "app/program_path.h"
+#include "app/event_codes.h"
+#include "audio/stream_info.h"
 #include "cli/console_window.h"
+#include "cli/pcm_tap_library.h"
+#include "cli/play_session.h"
+#include "player/player.h"
+#include "stations/station_list.h"
+#include "stream/playlist_resolver.h"
 #include "cli/text_menu.h"
 #include "settings/settings_store.h"
 
@@ -97,9 +106,91 @@ int updatePresets(ConsoleWindow& console) {
                : kExitFailed;
 }
 
+std::vector<std::string> stationSources(const CliOptions& options, std::string& name, std::string& url,
+                                        std::string& problem) {
+    if (!options.favorite && !options.preset) {
+        return options.sources;
+    }
+    const bool favorite = options.favorite.has_value();
+    const int number = favorite ? *options.favorite : *options.preset;
+    StationList list;
+    list.setPath(resolveProgramPath(favorite ? "favorites.xml" : "presets.xml"));
+    list.load();
+    std::vector<std::string> sources = list.lookup(number);
+    if (sources.empty()) {
+        problem = std::string("there is no ") + (favorite ? "favourite" : "preset") + " number " +
+                  std::to_string(number) + " (see korvanel-cli list " + (favorite ? "favorites" : "presets") + ")";
+        return {};
+    }
+    name = list.title();
+    url = list.url();
+    return sources;
+}
+
+// The player takes its volume once it has started its audio; wait for that.
+void waitForPlayerStart(Player& player) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (player.pendingCount() > 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+int play(Application& application, ConsoleWindow& console, const CliOptions& options,
+         const std::atomic<bool>& interrupted) {
+    std::string name, url, problem;
+    const std::vector<std::string> sources = stationSources(options, name, url, problem);
+    if (!problem.empty()) {
+        std::fprintf(stderr, "korvanel-cli: %s\n", problem.c_str());
+        return kExitUsage;
+    }
+    PlaySession session(application);
+    console.setEventObserver([&session](const Job& event) { session.onEvent(event); });
+    console.post(makeJob(event::kStarted));
+
+    StreamInfo& info = *application.streamInfo();
+    info.reset();
+    info.setStationName(name);
+    info.setStationUrl(url);
+    application.playlistResolver().setSources(sources);
+    Player& player = application.player();
+    waitForPlayerStart(player);
+    if (options.volume) {
+        player.setVolume(*options.volume / 100.0);
+    }
+    player.play();
+
+    const PlaySession::Outcome outcome = session.wait(options.seconds, interrupted);
+    if (player.state() != Player::State::Idle) {
+        player.stop();
+    }
+    // Let the stop reach the log before the program goes.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while ((player.state() != Player::State::Idle || player.pendingCount() > 0 || console.pendingCount() > 0) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    console.setEventObserver(nullptr);
+    return outcome == PlaySession::Outcome::GaveUp ? kExitFailed : kExitOk;
+}
+
+int resolve(Application& application, const std::string& source) {
+    PlaylistResolver& resolver = application.playlistResolver();
+    resolver.setSource(source);
+    if (resolver.needsResolving() && !resolver.resolveCurrent()) {
+        std::fprintf(stderr, "korvanel-cli: %s\n",
+                     application.language().getString("Player/Error/PlaylistFailed").c_str());
+        return kExitFailed;
+    }
+    for (const auto& address : resolver.workingList()) {
+        std::printf("%s\n", address.c_str());
+    }
+    return kExitOk;
+}
+
 }  // namespace
 
-int runCliCommand(Application& application, ConsoleWindow& console, const CliOptions& options) {
+int runCliCommand(Application& application, ConsoleWindow& console, const CliOptions& options,
+                  const std::atomic<bool>& interrupted) {
     SettingOverrides overrides(application.settings());
     for (const auto& [key, value] : options.settingOverrides) {
         if (!overrides.apply(key, value)) {
@@ -107,7 +198,17 @@ int runCliCommand(Application& application, ConsoleWindow& console, const CliOpt
             return kExitUsage;
         }
     }
-    if (!options.settingOverrides.empty()) {
+    if (options.pcmOut || options.devices) {
+        std::string devices = options.devices.value_or("");
+        if (options.pcmOut) {
+            devices += (devices.empty() ? "" : ",") + std::to_string(PcmTapLibrary::kTapDevice);
+        }
+        overrides.apply("Sound/PlayOnDevices", devices);
+    }
+    if (options.volume) {
+        overrides.apply("Session/Volume", std::to_string(*options.volume));
+    }
+    if (!options.settingOverrides.empty() || options.pcmOut || options.devices || options.volume) {
         application.settings().notifyChanged();
     }
 
@@ -116,6 +217,16 @@ int runCliCommand(Application& application, ConsoleWindow& console, const CliOpt
     }
     if (options.command == "update-presets") {
         return updatePresets(console);
+    }
+    if (options.command == "resolve") {
+        return resolve(application, options.sources.front());
+    }
+    if (options.command == "play") {
+        return play(application, console, options, interrupted);
+    }
+    if (options.command == "record") {
+        std::fprintf(stderr, "korvanel-cli: recording is not part of this build yet\n");
+        return kExitUsage;
     }
     std::fprintf(stderr, "korvanel-cli: '%s' is not available in this build yet\n", options.command.c_str());
     return kExitUsage;

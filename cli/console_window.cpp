@@ -30,6 +30,17 @@ void ConsoleWindow::addLogLine(LogKind, const std::string& text) {
     std::fflush(out_);
 }
 
-void ConsoleWindow::runJob(Job& job) { events_->handle(job); }
+void ConsoleWindow::setEventObserver(std::function<void(const Job&)> observer) {
+    std::lock_guard<std::mutex> guard(observerLock_);
+    observer_ = std::move(observer);
+}
+
+void ConsoleWindow::runJob(Job& job) {
+    events_->handle(job);
+    std::lock_guard<std::mutex> guard(observerLock_);
+    if (observer_) {
+        observer_(job);
+    }
+}
 
 }  // namespace korvanel

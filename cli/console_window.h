@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -31,6 +32,9 @@ public:
     // Ends run(); callable from any thread.
     void quit();
 
+    // Told of every event after it was handled, on the event worker.
+    void setEventObserver(std::function<void(const Job&)> observer);
+
     // Only the event worker may use these.
     WindowEvents& events() { return *events_; }
 
@@ -47,6 +51,8 @@ protected:
 private:
     std::FILE* out_;
     std::unique_ptr<WindowEvents> events_;
+    std::mutex observerLock_;
+    std::function<void(const Job&)> observer_;
     std::mutex quitLock_;
     std::condition_variable quitChanged_;
     bool quitRequested_ = false;

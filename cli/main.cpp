@@ -1,6 +1,9 @@
 // korvanel-cli: the headless player, recorder and tools on the same core as
 // the desktop player.
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -8,6 +11,9 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_options.h"
 #include "cli/console_window.h"
+#include "cli/pcm_output.h"
+#include "cli/pcm_tap_library.h"
+#include "cli/signal_watcher.h"
 
 int main(int argc, char** argv) {
     using namespace korvanel;
@@ -22,11 +28,32 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
 
+    // A closed pipe on --pcm-out - must not end the process.
+    std::signal(SIGPIPE, SIG_IGN);
+    const SignalWatcher signals;
+    std::unique_ptr<PcmOutput> pcmOutput;
+    if (parsed.options->pcmOut) {
+        pcmOutput = PcmOutput::open(*parsed.options->pcmOut);
+        if (!pcmOutput) {
+            std::fprintf(stderr, "korvanel-cli: cannot write to %s: %s\n", parsed.options->pcmOut->c_str(),
+                         std::strerror(errno));
+            return kExitFailed;
+        }
+    }
+    AudioLibraryFactory makeLibrary = Application::defaultAudioLibrary();
+    if (pcmOutput) {
+        makeLibrary = [file = pcmOutput->file()] {
+            return std::make_unique<PcmTapLibrary>(Application::defaultAudioLibrary()(), file);
+        };
+    }
+
     ConsoleWindow* console = nullptr;
-    Application application([&console](Application& app) {
-        auto window = std::make_unique<ConsoleWindow>(app, stderr);
-        console = window.get();
-        return window;
-    });
-    return runCliCommand(application, *console, *parsed.options);
+    Application application(
+        [&console](Application& app) {
+            auto window = std::make_unique<ConsoleWindow>(app, stderr);
+            console = window.get();
+            return window;
+        },
+        makeLibrary);
+    return runCliCommand(application, *console, *parsed.options, signals.interrupted());
 }

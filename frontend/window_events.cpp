@@ -1,8 +1,11 @@
 #include "frontend/window_events.h"
 
+#include <chrono>
+
 #include "app/application.h"
 #include "app/event_codes.h"
 #include "app/program_path.h"
+#include "audio/stream_info.h"
 #include "settings/language_texts.h"
 #include "stream/http_client.h"
 
@@ -67,6 +70,12 @@ void WindowEvents::handle(const Job& event) {
                                   event.text);
             }
             break;
+        case event::kConnected:
+            onConnected();
+            break;
+        case event::kInfoChanged:
+            onInfoChanged();
+            break;
         case event::kStalled:
         case event::kResumed:
             view_.refresh(DisplayPart::StatusBar);
@@ -114,6 +123,35 @@ void WindowEvents::handle(const Job& event) {
             break;
         default:
             break;
+    }
+}
+
+void WindowEvents::onConnected() {
+    connectStartMs_ = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch())
+                          .count();
+    const StreamInfo::Snapshot info = application_.streamInfo()->snapshot();
+    {
+        std::lock_guard<std::mutex> guard(historyLock_);
+        history_.recordStart({playlistAddress_.empty() ? info.source : playlistAddress_, info.stationName,
+                              info.stationUrl},
+                             application_.settings().getInt("Session/MaxHistoryLength"));
+    }
+    if (info.stationName.empty()) {
+        logText(LogKind::PlaybackStart, "Log/Message/Playing");
+    } else {
+        log(LogKind::PlaybackStart, info.stationName);
+    }
+    view_.refresh(DisplayPart::All);
+}
+
+void WindowEvents::onInfoChanged() {
+    view_.refresh(DisplayPart::Texts);
+    const std::string title = application_.streamInfo()->title();
+    // Repeated metadata with the same title logs one line.
+    if (!title.empty() && title != lastTrack_) {
+        log(LogKind::TrackTitle, title);
+        lastTrack_ = title;
     }
 }
 

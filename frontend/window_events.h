@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -49,11 +50,16 @@ public:
         presetObserver_ = std::move(observer);
     }
 
+    // When the current stream started playing (steady clock, milliseconds).
+    std::int64_t connectStartMs() const { return connectStartMs_; }
+
     // "Korvanel Radio v0.3.6", the caption of the preset messages.
     static std::string programTitle();
 
 private:
     void onStarted();
+    void onConnected();
+    void onInfoChanged();
     void onPresetResult(PresetUpdater::Result result);
     void reportPresetResult(PresetUpdater::Result result, const char* key);
     void log(LogKind kind, const std::string& text);
@@ -70,6 +76,7 @@ private:
     PlayHistory history_;  // guarded by historyLock_
     std::string playlistAddress_;
     std::string lastTrack_;
+    std::int64_t connectStartMs_ = 0;
     std::function<void(PresetUpdater::Result)> presetObserver_;
 };
 

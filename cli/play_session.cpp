@@ -1,0 +1,89 @@
+#include "cli/play_session.h"
+
+#include "app/application.h"
+#include "app/event_codes.h"
+
+namespace korvanel {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+// After a finite stream ended and the player stopped, a move to the next
+// entry shows within this time as a new connect run.
+constexpr auto kNextEntryGrace = std::chrono::milliseconds(500);
+constexpr auto kPollInterval = std::chrono::milliseconds(50);
+
+}  // namespace
+
+PlaySession::PlaySession(Application& application) : application_(application) {}
+
+bool PlaySession::gaveUp(const std::string& message) const {
+    const SettingsStore& language = application_.language();
+    for (const char* key : {"Player/Error/AllFailed", "Player/Error/NoSource", "Player/Error/InitError"}) {
+        if (message == language.getString(key)) {
+            return true;
+        }
+    }
+    // The critical error carries the library's text after its own.
+    const std::string critical = language.getString("Player/Error/Critical");
+    const std::size_t placeholder = critical.find("%s");
+    return placeholder != std::string::npos && placeholder > 0 &&
+           message.compare(0, placeholder, critical, 0, placeholder) == 0;
+}
+
+void PlaySession::onEvent(const Job& event) {
+    std::lock_guard<std::mutex> guard(lock_);
+    switch (event.code) {
+        case event::kConnected:
+            if (!firstSound_) {
+                firstSound_ = Clock::now();
+            }
+            break;
+        case event::kConnecting:
+            stoppedAfterEnd_.reset();
+            finiteEnded_ = false;
+            break;
+        case event::kStreamEnded:
+            finiteEnded_ = true;
+            break;
+        case event::kStopped:
+            if (finiteEnded_) {
+                stoppedAfterEnd_ = Clock::now();
+            }
+            break;
+        case event::kStreamLost: {
+            const SettingsStore& settings = application_.settings();
+            if (settings.getInt("General/ReconnectRetries") + settings.getInt("General/RestartRetries") <= 0) {
+                gaveUp_ = true;  // no reconnect will come
+            }
+            break;
+        }
+        case event::kMessage:
+            gaveUp_ = gaveUp_ || gaveUp(event.text);
+            break;
+        default:
+            break;
+    }
+    changed_.notify_all();
+}
+
+PlaySession::Outcome PlaySession::wait(std::optional<int> seconds, const std::atomic<bool>& interrupted) {
+    std::unique_lock<std::mutex> lock(lock_);
+    for (;;) {
+        if (interrupted.load()) {
+            return Outcome::Interrupted;
+        }
+        if (gaveUp_) {
+            return Outcome::GaveUp;
+        }
+        const auto now = Clock::now();
+        if (stoppedAfterEnd_ && now - *stoppedAfterEnd_ >= kNextEntryGrace) {
+            return Outcome::Finished;
+        }
+        if (seconds && firstSound_ && now - *firstSound_ >= std::chrono::seconds(*seconds)) {
+            return Outcome::TimeUp;
+        }
+        changed_.wait_for(lock, kPollInterval);
+    }
+}
+
+}  // namespace korvanel

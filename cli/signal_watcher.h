@@ -1,0 +1,27 @@
+#pragma once
+
+#include <atomic>
+#include <thread>
+
+namespace korvanel {
+
+// Turns Ctrl-C and termination requests into a flag the commands poll, so
+// that a run ends through the normal shutdown (settings saved, files
+// closed). Construct it before any other thread starts: it blocks the two
+// signals for every thread created afterwards and waits for them on its own.
+class SignalWatcher {
+public:
+    SignalWatcher();
+    ~SignalWatcher();
+    SignalWatcher(const SignalWatcher&) = delete;
+    SignalWatcher& operator=(const SignalWatcher&) = delete;
+
+    const std::atomic<bool>& interrupted() const { return interrupted_; }
+
+private:
+    std::atomic<bool> interrupted_{false};
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+}  // namespace korvanel

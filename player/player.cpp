@@ -1,0 +1,313 @@
+#include "player/player.h"
+
+#include <chrono>
+
+#include "app/application.h"
+#include "app/event_codes.h"
+#include "audio/output_channel.h"
+#include "settings/language_texts.h"
+#include "stream/playlist_resolver.h"
+
+namespace korvanel {
+
+Player::Player(Application& application, LibraryFactory makeLibrary)
+    : JobPool(1, 1),
+      application_(application),
+      resolver_(application.playlistResolver()),
+      makeLibrary_(std::move(makeLibrary)) {
+    post(makeJob(kInit));
+}
+
+Player::~Player() {
+    // Cut a running connect run short, then let the worker finish it.
+    if (state_.load() == State::Connecting) {
+        stop();
+    }
+    stopWorkers();
+    if (channel_) {
+        channelView_ = nullptr;
+        channel_->shutdown();
+    }
+}
+
+void Player::applySettings(SettingsStore& store) {
+    if (channel_) {
+        channel_->setBufferLength(store.getInt("Sound/BufferSize"));
+        channel_->setDevices(store.getString("Sound/PlayOnDevices"));
+    }
+}
+
+void Player::collectSettings(SettingsStore&) {}
+
+void Player::stop() {
+    State connecting = State::Connecting;
+    if (state_.compare_exchange_strong(connecting, State::StopRequested)) {
+        std::lock_guard<std::mutex> guard(waitLock_);
+        stopRequested_.notify_all();
+        return;
+    }
+    clearPending();
+    post(makeJob(kStop));
+}
+
+void Player::play() { post(makeJob(kPlay)); }
+void Player::next() { post(makeJob(kNext)); }
+void Player::previous() { post(makeJob(kPrevious)); }
+
+bool Player::isMuted() const {
+    std::lock_guard<std::mutex> guard(volumeLock_);
+    return muted_;
+}
+
+void Player::mute() {
+    std::lock_guard<std::mutex> guard(volumeLock_);
+    muted_ = true;
+    if (OutputChannel* output = channel()) {
+        savedVolume_ = output->volume();
+        output->setVolume(0.0);
+    }
+}
+
+void Player::unmute() {
+    std::lock_guard<std::mutex> guard(volumeLock_);
+    muted_ = false;
+    if (OutputChannel* output = channel()) {
+        output->setVolume(savedVolume_);
+    }
+}
+
+void Player::setVolume(double volume) {
+    std::lock_guard<std::mutex> guard(volumeLock_);
+    if (OutputChannel* output = channel()) {
+        output->setVolume(volume);
+    }
+    muted_ = false;
+}
+
+double Player::volume() const {
+    std::lock_guard<std::mutex> guard(volumeLock_);
+    if (muted_) {
+        return savedVolume_;
+    }
+    const OutputChannel* output = channel();
+    return output ? output->volume() : 0.0;
+}
+
+std::uint32_t Player::level() const {
+    const OutputChannel* output = channel();
+    return output ? output->level() : 0;
+}
+
+double Player::progress() const {
+    const OutputChannel* output = channel();
+    return output ? output->progress() : 0.0;
+}
+
+void Player::runJob(Job& job) {
+    switch (job.code) {
+        case kInit:
+            init();
+            break;
+        case kPlay:
+            if (state_.load() != State::Idle && channel_) {
+                closeAndReportStopped();
+            }
+            connectRun(1, 0);
+            break;
+        case kNext:
+        case kPrevious:
+            moveTo(job.code == kNext);
+            break;
+        case kStop:
+            if (channel_) {
+                closeAndReportStopped();
+            }
+            break;
+        case kStreamEndSync:
+            onStreamEnd();
+            break;
+        case kStallSync:
+            state_ = State::Buffering;
+            postEvent(event::kStalled);
+            break;
+        case kResumeSync:
+            state_ = State::Playing;
+            postEvent(event::kResumed);
+            break;
+        case kInfoParsed:
+            postEvent(event::kInfoChanged);
+            break;
+        default:
+            break;
+    }
+}
+
+void Player::init() {
+    auto created = std::make_unique<OutputChannel>(makeLibrary_ ? makeLibrary_() : nullptr);
+    if (!created->init()) {
+        created->shutdown();
+        return;
+    }
+    created->setSoundEffects(application_.soundEffects());
+    created->setRecorder(application_.recordingSink());
+    created->setStreamInfo(application_.streamInfo());
+    created->setNotifyQueue(this);
+    created->setVolume(application_.settings().getInt("Session/Volume") * 0.01);
+    channel_ = std::move(created);
+    channelView_ = channel_.get();
+    applySettings(application_.settings());
+}
+
+void Player::closeAndReportStopped() {
+    channel_->close();
+    state_ = State::Idle;
+    postEvent(event::kStopped);
+}
+
+void Player::moveTo(bool forward) {
+    if (channel_) {
+        closeAndReportStopped();
+    }
+    if (forward ? resolver_.hasNext() : resolver_.hasPrevious()) {
+        forward ? resolver_.next() : resolver_.previous();
+        connectRun(1, 0);
+    }
+}
+
+void Player::onStreamEnd() {
+    if (!channel_) {
+        return;
+    }
+    if (!channel_->isLiveStream()) {
+        postEvent(event::kStreamEnded);
+        moveTo(true);
+        return;
+    }
+    postEvent(event::kStreamLost);
+    channel_->close();
+    const SettingsStore& settings = application_.settings();
+    // The settings only switch reconnecting on or off; the counts are fixed.
+    if (settings.getInt("General/ReconnectRetries") + settings.getInt("General/RestartRetries") <= 0) {
+        return;
+    }
+    postEvent(event::kReconnecting, text("Player/Message/Reconnecting"));
+    connectRun(3, 1);
+}
+
+bool Player::connectRun(int perSource, int restarts) {
+    if (!channel_) {
+        postEvent(event::kMessage, text("Player/Error/InitError"));
+        return false;
+    }
+    if (resolver_.isEmpty()) {
+        postEvent(event::kMessage, text("Player/Error/NoSource"));
+        return false;
+    }
+    state_ = State::Connecting;
+    postEvent(event::kConnecting);
+
+    int attempt = 0;
+    int restart = 0;
+    while (state_.load() == State::Connecting) {
+        ++attempt;
+        Outcome outcome = Outcome::Skip;
+        bool connectionOutcome = false;
+        if (resolver_.needsResolving()) {
+            postEvent(event::kResolving, resolver_.currentAddress());
+            if (resolver_.resolveCurrent()) {
+                postEvent(event::kResolved);
+                outcome = Outcome::Resolved;
+            } else {
+                postEvent(event::kError, text("Player/Error/PlaylistFailed"));
+                postEvent(event::kResolveFailed);
+                outcome = Outcome::Retryable;
+            }
+        } else {
+            connectionOutcome = true;
+            const std::string address = resolver_.currentAddress();
+            if (!address.empty()) {
+                postEvent(event::kConnecting, address);
+                switch (channel_->open(address)) {
+                    case OpenResult::Opened: outcome = Outcome::Ok; break;
+                    case OpenResult::Fatal: outcome = Outcome::Fatal; break;
+                    case OpenResult::Timeout: outcome = Outcome::Retryable; break;
+                    case OpenResult::Failed:
+                    case OpenResult::Unsupported: outcome = Outcome::Skip; break;
+                }
+            }
+        }
+
+        if (state_.load() == State::StopRequested) {
+            break;
+        }
+        if (outcome == Outcome::Ok) {
+            State connecting = State::Connecting;
+            // A stop that comes in right now still wins.
+            if (!state_.compare_exchange_strong(connecting, State::Playing)) {
+                break;
+            }
+            postEvent(event::kConnected);
+            return true;
+        }
+        if (outcome == Outcome::Fatal) {
+            state_ = State::Idle;
+            postEvent(event::kMessage, formatted("Player/Error/Critical", channel_->errorText()));
+            return false;
+        }
+        if (outcome == Outcome::Resolved) {
+            continue;  // the new current entry is tested again: nested playlists resolve in turn
+        }
+        if (connectionOutcome) {
+            postEvent(event::kError, formatted("Player/Error/Connect", channel_->errorText()));
+        }
+        if (attempt < perSource && outcome == Outcome::Retryable) {
+            postEvent(event::kMessage, formatted("Player/Message/WaitRetry", kRetryWaitSeconds));
+            wait(kRetryWaitSeconds);
+            continue;
+        }
+        attempt = 0;
+        if (resolver_.hasNext()) {
+            resolver_.next();
+            continue;
+        }
+        if (restart++ >= restarts) {
+            state_ = State::Idle;
+            postEvent(event::kMessage, text("Player/Error/AllFailed"));
+            return false;
+        }
+        postEvent(event::kMessage, formatted("Player/Message/WaitRestart", kRestartWaitSeconds));
+        if (wait(kRestartWaitSeconds)) {
+            resolver_.rewind();
+        }
+    }
+
+    // A stop was requested, possibly during a wait.
+    channel_->close();
+    state_ = State::Idle;
+    postEvent(event::kStopped);
+    return false;
+}
+
+bool Player::wait(int seconds) {
+    const auto duration = std::chrono::duration<double>(seconds * waitScale_);
+    std::unique_lock<std::mutex> lock(waitLock_);
+    return !stopRequested_.wait_for(lock, duration, [this] { return state_.load() == State::StopRequested; });
+}
+
+void Player::postEvent(std::uint32_t code, std::string eventText) {
+    if (AppWindow* window = application_.mainWindow()) {
+        window->post(makeJob(code, std::move(eventText)));
+    }
+}
+
+std::string Player::text(const char* key) const { return application_.language().getString(key); }
+
+std::string Player::formatted(const char* key, const std::string& argument) const {
+    return formatText(text(key), {argument});
+}
+
+std::string Player::formatted(const char* key, int argument) const {
+    return formatText(text(key), {std::int64_t{argument}});
+}
+
+}  // namespace korvanel

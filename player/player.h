@@ -1,0 +1,114 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "app/job_pool.h"
+#include "audio/audio_library.h"
+#include "settings/settings_listener.h"
+
+namespace korvanel {
+
+class Application;
+class OutputChannel;
+class PlaylistResolver;
+
+// Turns the playlist resolver's list into sound: resolves playlists, opens
+// streams, retries, starts the list over, and reconnects when a live stream
+// drops, reporting every step to the main window as events.
+//
+// Threads: all the work runs as commands on the player's one worker, in
+// posting order. The window thread calls play/stop/next/previous (which
+// only post, or mark a running connect run as stopped) and the volume
+// operations. The output channel's library callbacks post commands too.
+// A stop request cuts the retry and restart waits short.
+class Player : public JobPool, public SettingsListener {
+public:
+    enum class State : int { Idle = 0, Connecting = 1, StopRequested = 2, Buffering = 3, Playing = 4 };
+
+    // Commands on the player's own queue.
+    static constexpr std::uint32_t kStreamEndSync = 0x1E415;
+    static constexpr std::uint32_t kStallSync = 0x1E417;
+    static constexpr std::uint32_t kResumeSync = 0x1E418;
+    static constexpr std::uint32_t kInfoParsed = 0x1E419;
+    static constexpr std::uint32_t kInit = 0x1E41A;
+    static constexpr std::uint32_t kPlay = 0x1E41B;
+    static constexpr std::uint32_t kNext = 0x1E41C;
+    static constexpr std::uint32_t kPrevious = 0x1E41D;
+    static constexpr std::uint32_t kStop = 0x1E41E;
+
+    static constexpr int kRetryWaitSeconds = 5;
+    static constexpr int kRestartWaitSeconds = 10;
+
+    // Makes the audio library when the player initialises; may return null
+    // (no library), which leaves the player without an output channel.
+    using LibraryFactory = std::function<std::unique_ptr<AudioLibrary>()>;
+
+    Player(Application& application, LibraryFactory makeLibrary);
+    ~Player() override;
+
+    void applySettings(SettingsStore& store) override;
+    void collectSettings(SettingsStore& store) override;
+
+    void stop();
+    void play();
+    void next();
+    void previous();
+    bool isMuted() const;
+    void mute();
+    void unmute();
+    // 0.0 to 1.0.
+    void setVolume(double volume);
+    double volume() const;
+    std::uint32_t level() const;
+    double progress() const;
+
+    State state() const { return state_.load(); }
+    // Null until Init ran, and when the library could not be set up. Only
+    // for the player's worker and for reading on other threads while the
+    // player lives.
+    OutputChannel* channel() const { return channelView_.load(); }
+
+    // The waits of the connect run, shortened by tests.
+    void setWaitScale(double scale) { waitScale_ = scale; }
+
+protected:
+    void runJob(Job& job) override;
+
+private:
+    enum class Outcome { Ok, Fatal, Retryable, Skip, Resolved };
+
+    void init();
+    bool connectRun(int perSource, int restarts);
+    void closeAndReportStopped();
+    void moveTo(bool forward);
+    void onStreamEnd();
+    // Waits, returning early (false) when a stop is requested.
+    bool wait(int seconds);
+    void postEvent(std::uint32_t code, std::string text = {});
+    std::string text(const char* key) const;
+    std::string formatted(const char* key, const std::string& argument) const;
+    std::string formatted(const char* key, int argument) const;
+
+    Application& application_;
+    PlaylistResolver& resolver_;
+    LibraryFactory makeLibrary_;
+    std::unique_ptr<OutputChannel> channel_;         // the worker's
+    std::atomic<OutputChannel*> channelView_{nullptr};  // the same, for other threads
+    std::atomic<State> state_{State::Idle};
+    double waitScale_ = 1.0;
+
+    std::mutex waitLock_;
+    std::condition_variable stopRequested_;
+
+    mutable std::mutex volumeLock_;  // guards the two fields below
+    bool muted_ = false;
+    double savedVolume_ = 0.0;
+};
+
+}  // namespace korvanel

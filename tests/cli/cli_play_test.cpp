@@ -1,0 +1,101 @@
+// korvanel-cli play against a real icecast2 fed by ffmpeg, as a user would run it.
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/audio_test_tones.h"
+#include "tests/support/http_test_server.h"
+#include "tests/support/icecast_server.h"
+#include "tests/support/process_runner.h"
+#include "tests/support/temp_folder.h"
+
+namespace korvanel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::IcecastServer;
+
+class CliPlayTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(IcecastServer::available()) << "icecast2 and ffmpeg are needed (scripts/install-deps.sh)";
+        ASSERT_TRUE(icecast_.start()) << icecast_.errorLog();
+        ASSERT_TRUE(icecast_.startSource({"/tone.mp3", IcecastServer::Codec::Mp3, 440}))
+            << icecast_.errorLog();
+    }
+
+    test::ProcessResult play(std::vector<std::string> arguments, std::chrono::milliseconds bound = 30s) {
+        arguments.insert(arguments.begin(), "play");
+        return test::runProcess(test::cliPath(), arguments,
+                                {"KORVANEL_HOME=" + home_.path(), "KORVANEL_UPDATE_SERVER=http://127.0.0.1:1"},
+                                bound);
+    }
+
+    double toneIn(const std::string& pcm) {
+        return test::toneFrequency(test::channelSamples(pcm, 2, 0), 44100);
+    }
+
+    test::TempFolder home_;
+    IcecastServer icecast_;
+};
+
+TEST_F(CliPlayTest, PlaysAMountToPcmOutWithItsStationName) {
+    const std::string out = home_.file("out.raw");
+    const auto result = play({"--seconds", "3", "--pcm-out", out, icecast_.url("/tone.mp3")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::string pcm = test::readFile(out);
+    // About three seconds, paced like a card (the burst does not race ahead).
+    EXPECT_GT(pcm.size(), 2u * 44100 * 2 * 2);
+    EXPECT_LT(pcm.size(), 6u * 44100 * 2 * 2);
+    EXPECT_NEAR(toneIn(pcm), 440.0, 440.0 * 0.02);
+    EXPECT_NE(result.err.find(" :: Connecting to " + icecast_.url("/tone.mp3")), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(" :: Korvanel Test Tone\n"), std::string::npos) << result.err;
+}
+
+TEST_F(CliPlayTest, PlaylistWithADeadAddressFallsThroughToTheMount) {
+    test::HttpTestServer pages(test::HttpTestServer::reply(test::HttpTestServer::okResponse(
+        "[playlist]\r\nNumberOfEntries=2\r\nFile1=http://127.0.0.1:1/dead.mp3\r\nFile2=" +
+        icecast_.url("/tone.mp3") + "\r\n")));
+    const std::string out = home_.file("out.raw");
+    const auto result = play({"--seconds", "2", "--pcm-out", out, pages.url("/station.pls")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.err.find("Retrieving playlist, " + pages.url("/station.pls")), std::string::npos);
+    EXPECT_NE(result.err.find("Connect error: "), std::string::npos) << result.err;
+    EXPECT_NEAR(toneIn(test::readFile(out)), 440.0, 440.0 * 0.02);
+}
+
+TEST_F(CliPlayTest, DroppedSourceIsReconnectedAndTheToneComesBack) {
+    const std::string out = home_.file("out.raw");
+    test::ProcessResult result;
+    std::thread runner([&] { result = play({"--seconds", "18", "--pcm-out", out, icecast_.url("/tone.mp3")}, 40s); });
+    std::this_thread::sleep_for(3s);
+    icecast_.stopSource("/tone.mp3");
+    std::this_thread::sleep_for(2s);
+    ASSERT_TRUE(icecast_.startSource({"/tone.mp3", IcecastServer::Codec::Mp3, 660}));
+    runner.join();
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const auto lost = result.err.find(" :: Connection lost..");
+    const auto reconnect = result.err.find(" :: Trying to reconnect..");
+    ASSERT_NE(lost, std::string::npos) << result.err;
+    ASSERT_NE(reconnect, std::string::npos) << result.err;
+    EXPECT_LT(lost, reconnect);
+    EXPECT_GE(std::count(std::string_view(result.err).begin(), std::string_view(result.err).end(), '\n'), 5);
+    const std::string pcm = test::readFile(out);
+    // The new source's tone is at the end of what was played.
+    const std::string lastSecond = pcm.substr(pcm.size() - 44100 * 4);
+    EXPECT_NEAR(toneIn(lastSecond), 660.0, 660.0 * 0.02) << result.err;
+}
+
+TEST_F(CliPlayTest, MountThatNeverComesBackEndsInAllSourcesFailed) {
+    std::thread stopper([this] {
+        std::this_thread::sleep_for(2s);
+        icecast_.stopSource("/tone.mp3");
+    });
+    const auto result = play({"--pcm-out", home_.file("out.raw"), icecast_.url("/tone.mp3")}, 40s);
+    stopper.join();
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_NE(result.err.find(" :: All sources failed, giving up!"), std::string::npos) << result.err;
+}
+
+}  // namespace
+}  // namespace korvanel
