@@ -16,7 +16,7 @@ packages=(
   qt6-base-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
-  icecast2 ffmpeg vorbis-tools mp3val tinyproxy xvfb xauth python3
+  icecast2 ffmpeg vorbis-tools mp3val tinyproxy xvfb xauth python3 openssl
 )
 
 missing=()
