@@ -109,7 +109,7 @@ void Recorder::drainPcm() {
         return;
     }
     pcmQueue_.takeAll(pcm_);
-    if (capturing_.load() && writer_ != nullptr && writer_ == encoderWriter_.get()) {
+    if (capturingNow_ && writer_ != nullptr && writer_ == encoderWriter_.get()) {
         check(writer_->encodePcm(pcm_.data(), pcm_.size()));
     }
     pcm_.resize(0);
@@ -123,6 +123,7 @@ void Recorder::applySettings(SettingsStore& store) {
     Settings settings;
     settings.maxBuffer = nonNegative(store.getInt("Recording/MaxBuffer"));
     settings.lameEncodeOgg = store.getBool("Recording/LameEncodeOgg");
+    encodeOgg_ = settings.lameEncodeOgg;
     settings.lameContinuous = store.getBool("Recording/LameContinuous");
     settings.lameBitrate = store.getInt("Recording/LameBitrate");
     const std::string timeFormat = store.getString("Recording/TimeFormat");
@@ -199,7 +200,7 @@ void Recorder::streamInfoChanged() {
     const std::string name = expandPattern();
     if (name != fileName_) {
         setFileName(name);
-        if (capturing_.load()) {
+        if (capturingNow_) {
             writer_->dropBuffered();
         }
     }
@@ -229,7 +230,7 @@ void Recorder::onStreamData(std::span<const std::uint8_t> data) {
 }
 
 void Recorder::takeStreamData(std::span<const std::uint8_t> data) {
-    if (!capturing_.load()) {
+    if (!capturingNow_) {
         if (preBuffer_.size() <= kPreBufferMark) {
             preBuffer_.append(data.data(), data.size());
         }
@@ -251,17 +252,55 @@ void Recorder::onOpen() {
 }
 
 void Recorder::onFormat(int frequency, int channels) {
-    post([this, frequency, channels, info = streamInfo_.snapshot()] {
+    StreamInfo::Snapshot info = streamInfo_.snapshot();
+    // The answer to isCapturing() is known at once, before the worker gets
+    // to it: the main window asks as soon as the player reports playing.
+    const Route route = routeFor(info.kind);
+    const bool ready = route == Route::Raw || (route == Route::Encoder && encoderUsable(channels));
+    const std::uint64_t generation = announce(ready, route != Route::None);
+    post([this, frequency, channels, generation, info = std::move(info)] {
         current_ = info;
-        startCapturing(frequency, channels);
+        startCapturing(frequency, channels, generation);
     });
 }
 
 void Recorder::onClose() {
-    post([this] {
+    const std::uint64_t generation = announce(false, false);
+    post([this, generation] {
         preBuffer_.clear();
         stopCapturing(true);
+        publish(generation, false, false);
     });
+}
+
+Recorder::Route Recorder::routeFor(StreamKind kind) const {
+    if (isMpegKind(kind)) {
+        return Route::Raw;
+    }
+    if (kind == StreamKind::OggVorbis) {
+        return encodeOgg_.load() ? Route::Encoder : Route::Raw;
+    }
+    return kind == StreamKind::WindowsMedia ? Route::Encoder : Route::None;
+}
+
+bool Recorder::encoderUsable(int channels) {
+    std::call_once(encoderChecked_, [this] { encoderLoads_ = LameLibrary::load(encoderLibrary_) != nullptr; });
+    return encoderLoads_ && (channels == 1 || channels == 2);
+}
+
+std::uint64_t Recorder::announce(bool capturing, bool hasWriter) {
+    std::lock_guard guard(publishLock_);
+    capturing_ = capturing;
+    hasWriter_ = hasWriter;
+    return ++generation_;
+}
+
+void Recorder::publish(std::uint64_t generation, bool capturing, bool hasWriter) {
+    std::lock_guard guard(publishLock_);
+    if (generation == generation_) {
+        capturing_ = capturing;
+        hasWriter_ = hasWriter;
+    }
 }
 
 // --- Capturing (worker) --------------------------------------------------------
@@ -293,20 +332,19 @@ StreamWriter& Recorder::encoderWriter() {
 }
 
 void Recorder::stopCapturing(bool finish) {
-    if (!capturing_.load()) {
+    if (!capturingNow_) {
+        writer_ = nullptr;
         return;
     }
     wantsPcm_ = false;
     check(finish ? writer_->finish() : writer_->close());
     writer_ = nullptr;
     openPath_.clear();
-    capturing_ = false;
-    hasWriter_ = false;
+    capturingNow_ = false;
 }
 
-void Recorder::startCapturing(int frequency, int channels) {
+void Recorder::startCapturing(int frequency, int channels, std::uint64_t generation) {
     stopCapturing(false);
-    writer_ = nullptr;
     const StreamKind kind = current_.kind;
     const auto probe = [&](StreamWriter& prober) {
         const int bitrate = prober.probeBitrate(preBuffer_.data(), preBuffer_.size());
@@ -339,16 +377,16 @@ void Recorder::startCapturing(int frequency, int channels) {
     }
 
     if (writer_ != nullptr) {
-        hasWriter_ = true;
         writer_->start(frequency, channels);
         check(writer_->writeRaw(preBuffer_.data(), preBuffer_.size()));
         preBuffer_.clear();
-        capturing_ = writer_->isReady();
-        if (capturing_.load() && writer_ == encoderWriter_.get()) {
+        capturingNow_ = writer_->isReady();
+        if (capturingNow_ && writer_ == encoderWriter_.get()) {
             pcmQueue_.clear();
             wantsPcm_ = true;
         }
     }
+    publish(generation, capturingNow_, writer_ != nullptr);
     setFileName(expandPattern());
     streamInfoChanged();
 }
@@ -366,7 +404,7 @@ void Recorder::setFileName(const std::string& name) {
 }
 
 void Recorder::applyPending() {
-    if (!capturing_.load()) {
+    if (!capturingNow_) {
         return;
     }
     if (!recording_) {

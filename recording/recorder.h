@@ -57,8 +57,9 @@ public:
     // Stream bytes kept before a writer is chosen: the append that crosses
     // this mark is still taken.
     static constexpr std::size_t kPreBufferMark = 1048576;
-    // About five seconds of 48 kHz stereo samples on their way to the encoder.
-    static constexpr std::size_t kPcmQueueBytes = 1024 * 1024;
+    // Nearly three seconds of 48 kHz stereo samples on their way to the
+    // encoder; the worker takes them every 50 ms.
+    static constexpr std::size_t kPcmQueueBytes = 512 * 1024;
 
     Recorder(StreamInfo& streamInfo, ReportEvent report,
              std::string encoderLibrary = LameLibrary::kDefaultName);
@@ -107,7 +108,15 @@ private:
     void drainPcm();
 
     // Worker thread only from here on.
-    void startCapturing(int frequency, int channels);
+    enum class Route { None, Raw, Encoder };
+    Route routeFor(StreamKind kind) const;
+    bool encoderUsable(int channels);
+    // What isCapturing() and hasWriter() say: announced at once by the
+    // caller, then confirmed by the worker unless a newer announcement came.
+    std::uint64_t announce(bool capturing, bool hasWriter);
+    void publish(std::uint64_t generation, bool capturing, bool hasWriter);
+
+    void startCapturing(int frequency, int channels, std::uint64_t generation);
     void stopCapturing(bool finish);
     void streamInfoChanged();
     void takeStreamData(std::span<const std::uint8_t> data);
@@ -127,6 +136,11 @@ private:
     std::atomic<bool> capturing_{false};
     std::atomic<bool> hasWriter_{false};
     std::atomic<bool> wantsPcm_{false};
+    std::atomic<bool> encodeOgg_{false};
+    std::mutex publishLock_;
+    std::uint64_t generation_ = 0;
+    std::once_flag encoderChecked_;
+    bool encoderLoads_ = false;
     PcmQueue pcmQueue_{kPcmQueueBytes};
 
     mutable std::mutex stateLock_;  // guards folder_ and fileOpened_ for other threads
@@ -135,6 +149,7 @@ private:
 
     // Worker state.
     bool recording_ = false;  // the switch as of the work being done
+    bool capturingNow_ = false;
     StreamInfo::Snapshot current_;  // station, title and kind as of that work
     Settings settings_;
     FileNamePattern pattern_;

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/event_codes.h"
@@ -238,6 +239,43 @@ TEST_F(RecorderTest, OggIsSavedAsOggOrEncodedToMp3) {
     if (test::haveTool("mp3val")) {
         EXPECT_EQ(test::mp3valProblems(opened()[1]), "");
     }
+}
+
+TEST_F(RecorderTest, CallsFromManyThreadsLeaveOnlyWholeFrameFiles) {
+    const std::string frames = test::mp3Frames128k(400);
+    startStream("");
+    EXPECT_TRUE(recorder().isCapturing()) << "known before the worker gets to it";
+    std::thread network([&] {
+        for (std::size_t offset = 0; offset < frames.size(); offset += 1000) {
+            send(frames.substr(offset, 1000));
+        }
+    });
+    std::thread soundCard([&] {
+        const std::string pcm(4096, '\1');
+        for (int i = 0; i < 200; ++i) {
+            recorder().onPcm(bytesOf(pcm));
+        }
+    });
+    for (int i = 0; i < 20; ++i) {
+        recorder().setRecording(i % 2 == 0);
+        info_.setTitle("Title " + std::to_string(i % 5));
+        recorder().onStreamInfo();
+        EXPECT_TRUE(recorder().isCapturing());
+    }
+    network.join();
+    soundCard.join();
+    recorder().onClose();
+    recorder().waitUntilIdle();
+    std::size_t total = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(folder_.path())) {
+        if (entry.is_regular_file()) {
+            const std::size_t size = entry.file_size();
+            EXPECT_EQ(size % kFrame, 0u) << entry.path();
+            total += size;
+        }
+    }
+    EXPECT_LE(total, frames.size());
+    EXPECT_TRUE(errors().empty());
 }
 
 }  // namespace
