@@ -1,5 +1,9 @@
 #include "audio/engine/audio_engine.h"
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include <algorithm>
 
 #include "audio/engine/decoding_stream.h"
@@ -29,7 +33,11 @@ bool AudioEngine::Entry::runsOn(std::thread::id thread) const {
     return decoding ? decoding->runsOn(thread) : output->runsOn(thread);
 }
 
-AudioEngine::AudioEngine() = default;
+AudioEngine::AudioEngine() {
+    // libavformat warns on stderr about every damaged frame of a radio
+    // stream; the engine reports failures through its error codes instead.
+    av_log_set_level(AV_LOG_ERROR);
+}
 
 AudioEngine::~AudioEngine() {
     std::map<std::uint32_t, Entry> streams;

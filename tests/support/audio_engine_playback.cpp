@@ -66,7 +66,7 @@ AudioError EnginePlayback::openWindowsMedia(const std::string& address) {
     return AudioError::Ok;
 }
 
-bool EnginePlayback::play() {
+bool EnginePlayback::play(int volume) {
     const std::optional<ChannelInfo> info = engine_.channelGetInfo(decoding_);
     if (!info) {
         return false;
@@ -87,7 +87,9 @@ bool EnginePlayback::play() {
         return false;
     }
     setSyncs(output_, false);
-    return engine_.channelPlay(output_, false);
+    return engine_.channelSetAttributes(output_, audio::kFrequencyUnchanged, volume,
+                                        audio::kPanUnchanged) &&
+           engine_.channelPlay(output_, false);
 }
 
 std::vector<EnginePlayback::Event> EnginePlayback::events() const {

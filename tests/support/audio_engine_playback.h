@@ -34,8 +34,8 @@ public:
     // Opens the decoding stream with every sync set; the error or Ok.
     AudioError open(const std::string& url);
     AudioError openWindowsMedia(const std::string& address);
-    // Starts one output stream on the default sound card.
-    bool play();
+    // Starts one output stream on the default sound card at this volume.
+    bool play(int volume = 100);
     void close();
 
     StreamHandle decoding() const { return decoding_; }

@@ -42,28 +42,37 @@ double toneFrequency(const std::vector<std::int16_t>& samples, int sampleRate) {
     if (peak < 64) {
         return 0;
     }
-    // Crossings with a little hysteresis, so noise near zero does not count.
+    // Upward crossings with a little hysteresis, so noise near zero does not
+    // count; the median period ignores gaps (stalls) and leading silence.
     const int threshold = peak / 8;
-    std::size_t first = 0;
-    std::size_t last = 0;
-    int crossings = 0;
+    std::vector<std::size_t> periods;
+    std::size_t previous = 0;
+    bool seen = false;
     bool below = true;
     for (std::size_t i = 0; i < samples.size(); ++i) {
         if (below && samples[i] > threshold) {
             below = false;
-            if (crossings == 0) {
-                first = i;
+            if (seen) {
+                periods.push_back(i - previous);
             }
-            last = i;
-            ++crossings;
+            previous = i;
+            seen = true;
         } else if (!below && samples[i] < -threshold) {
             below = true;
         }
     }
-    if (crossings < 3 || last <= first) {
+    if (periods.size() < 3) {
         return 0;
     }
-    return static_cast<double>(crossings - 1) * sampleRate / static_cast<double>(last - first);
+    std::sort(periods.begin(), periods.end());
+    // Average the middle half, for a resolution better than one sample.
+    const std::size_t from = periods.size() / 4;
+    const std::size_t to = periods.size() - periods.size() / 4;
+    double sum = 0;
+    for (std::size_t i = from; i < to; ++i) {
+        sum += static_cast<double>(periods[i]);
+    }
+    return static_cast<double>(sampleRate) * static_cast<double>(to - from) / sum;
 }
 
 int peakLevel(const std::vector<std::int16_t>& samples) {

@@ -17,8 +17,8 @@ bool makeToneFile(const std::string& path, const std::string& codec, int frequen
 // Interleaved signed 16-bit samples of one channel, from raw bytes.
 std::vector<std::int16_t> channelSamples(const std::string& pcm, int channels, int channel);
 
-// The frequency of a sine tone from its upward zero crossings, ignoring
-// leading silence; 0 when there is no tone at all.
+// The frequency of a sine tone from the periods between its upward zero
+// crossings, ignoring silence before and between; 0 without a tone.
 double toneFrequency(const std::vector<std::int16_t>& samples, int sampleRate);
 
 // Largest absolute sample value.

@@ -1,0 +1,142 @@
+// Devices, output streams and their contract: numbering, errors, volume,
+// level, and the stall and resume notifications of a starving stream.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "audio/engine/audio_engine.h"
+#include "tests/support/audio_engine_playback.h"
+#include "tests/support/audio_test_tones.h"
+#include "tests/support/http_test_server.h"
+#include "tests/support/temp_folder.h"
+
+namespace korvanel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::EnginePlayback;
+using test::HttpTestServer;
+
+TEST(AudioEngineDevices, NumbersDevicesAndKeepsTheCallContract) {
+    test::ScopedEnv driver("SDL_AUDIODRIVER", "dummy");
+    AudioEngine engine;
+    EXPECT_EQ(engine.version(), audio::kVersion);
+    EXPECT_EQ(engine.deviceDescription(audio::kNoSoundDevice), "No sound");
+    EXPECT_EQ(engine.deviceDescription(audio::kDefaultDevice), "Default output");
+    EXPECT_FALSE(engine.deviceDescription(40));
+    EXPECT_EQ(engine.errorCode(), AudioError::Device);
+
+    StreamHandle none = engine.streamCreate(44100, 2, 0, nullptr);
+    EXPECT_FALSE(none);
+    EXPECT_EQ(engine.errorCode(), AudioError::Init) << "no device initialised yet";
+    EXPECT_FALSE(engine.init(40, audio::kOutputFrequency));
+    EXPECT_EQ(engine.errorCode(), AudioError::Device);
+    ASSERT_TRUE(engine.init(audio::kNoSoundDevice, audio::kOutputFrequency));
+    ASSERT_TRUE(engine.init(audio::kDefaultDevice, audio::kOutputFrequency));
+    EXPECT_FALSE(engine.init(audio::kDefaultDevice, audio::kOutputFrequency));
+    EXPECT_EQ(engine.errorCode(), AudioError::Already);
+    EXPECT_FALSE(engine.setDevice(3));
+    EXPECT_EQ(engine.errorCode(), AudioError::Init);
+
+    ASSERT_TRUE(engine.setDevice(audio::kDefaultDevice));
+    EXPECT_FALSE(engine.streamCreate(0, 2, 0, nullptr));
+    EXPECT_EQ(engine.errorCode(), AudioError::Frequency);
+    EXPECT_FALSE(engine.streamCreate(44100, 9, 0, nullptr));
+    EXPECT_EQ(engine.errorCode(), AudioError::IllegalParameter);
+    const StreamHandle output = engine.streamCreate(22050, 1, 0, [](std::span<std::uint8_t>) { return 0u; });
+    ASSERT_TRUE(output);
+    std::uint8_t buffer[64];
+    EXPECT_EQ(engine.channelGetData(output, buffer), audio::kDataError);
+    EXPECT_EQ(engine.errorCode(), AudioError::NotAvailable);
+    EXPECT_FALSE(engine.channelSetSync(output, audio::kSyncMeta, 0, [](const SyncEvent&) {}));
+    EXPECT_EQ(engine.errorCode(), AudioError::IllegalType);
+    EXPECT_FALSE(engine.channelSetAttributes(output, -1, 101, -101));
+    EXPECT_TRUE(engine.channelSetAttributes(output, -1, 30, -101));
+    EXPECT_EQ(engine.channelGetAttributes(output)->volume, 30);
+    EXPECT_EQ(engine.channelGetInfo(output)->frequency, 22050u);
+
+    // Stopping the device stops its streams; playing waits for a start.
+    EXPECT_TRUE(engine.channelPlay(output, false));
+    EXPECT_TRUE(engine.stopDevice());
+    EXPECT_EQ(engine.channelIsActive(output), ActiveState::Stopped);
+    EXPECT_FALSE(engine.channelPlay(output, false));
+    EXPECT_EQ(engine.errorCode(), AudioError::Start);
+    EXPECT_TRUE(engine.startDevice());
+    EXPECT_TRUE(engine.channelPlay(output, false));
+
+    // Freeing the device frees what played on it.
+    EXPECT_TRUE(engine.freeDevice());
+    EXPECT_FALSE(engine.channelGetInfo(output));
+    EXPECT_EQ(engine.errorCode(), AudioError::Handle);
+    EXPECT_FALSE(engine.streamFree(output));
+    EXPECT_EQ(engine.channelIsActive(StreamHandle{999}), ActiveState::Stopped);
+    EXPECT_EQ(engine.channelGetLevel(StreamHandle{999}), audio::kLevelError);
+}
+
+const std::string& toneMp3() {
+    static const std::string bytes = [] {
+        test::TempFolder folder;
+        const std::string path = folder.file("tone.mp3");
+        return test::makeToneFile(path, "libmp3lame", 500, 3.0) ? test::readFile(path) : std::string();
+    }();
+    return bytes;
+}
+
+TEST(AudioEngineOutput, VolumeScalesWhatReachesTheCardWhileTheLevelReportsTheSignal) {
+    ASSERT_FALSE(toneMp3().empty());
+    HttpTestServer server(HttpTestServer::reply("HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n" + toneMp3()));
+    test::TempFolder folder;
+    EnginePlayback playback(folder.file("card.raw"), false);
+    ASSERT_EQ(playback.open(server.url("/tone.mp3")), AudioError::Ok);
+    ASSERT_TRUE(playback.play(25));
+    AudioEngine& engine = playback.engine();
+    std::uint32_t level = 0;
+    for (int i = 0; i < 200 && level == 0; ++i) {
+        level = engine.channelGetLevel(playback.output());
+        std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_TRUE(playback.waitForEvent(playback.output().id, audio::kSyncEnd, 10s));
+    const auto heard = test::channelSamples(test::readFile(folder.file("card.raw")), 2, 1);
+    ASSERT_GT(heard.size(), 44100u);
+    const int full = static_cast<int>(level >> 16);
+    EXPECT_GT(full, 2000) << "the level is measured before the volume";
+    EXPECT_NEAR(test::peakLevel(heard), full / 4, full / 20);
+    EXPECT_NEAR(test::toneFrequency(heard, 44100), 500, 10);
+}
+
+TEST(AudioEngineOutput, StarvingStreamRaisesStallThenResumeOnceRefilled) {
+    ASSERT_FALSE(toneMp3().empty());
+    const std::string head = "ICY 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n";
+    const std::size_t firstPart = head.size() + 8000;  // about half a second
+    HttpTestServer server([&](HttpTestServer::Connection& connection, const std::string&) {
+        const std::string answer = head + toneMp3();
+        if (connection.send(std::string_view(answer).substr(0, firstPart)) && connection.pause(1500ms)) {
+            connection.send(std::string_view(answer).substr(firstPart));
+        }
+    });
+    test::TempFolder folder;
+    EnginePlayback playback(folder.file("card.raw"));
+    ASSERT_EQ(playback.open(server.url("/live")), AudioError::Ok);
+    ASSERT_TRUE(playback.play());
+    const std::uint32_t output = playback.output().id;
+    const std::uint32_t decoding = playback.decoding().id;
+    const auto stallThenResume = [](std::uint32_t stream) {
+        return [stream](const std::vector<EnginePlayback::Event>& events) {
+            std::vector<std::uint32_t> data;
+            for (const auto& event : events) {
+                if (event.stream == stream && event.type == audio::kSyncStall) {
+                    data.push_back(event.data);
+                }
+            }
+            return data == std::vector<std::uint32_t>{audio::kStallData, audio::kResumeData};
+        };
+    };
+    EXPECT_TRUE(playback.waitFor(stallThenResume(output), 5s));
+    EXPECT_TRUE(playback.waitFor(stallThenResume(decoding), 1s));
+    EXPECT_EQ(playback.engine().channelIsActive(playback.decoding()), ActiveState::Playing);
+}
+
+}  // namespace
+}  // namespace korvanel
