@@ -188,7 +188,9 @@ void DecodingStream::runNetwork(std::size_t metadataInterval) {
         callbacks_.fire(audio::kSyncMeta, 0, {std::move(text)});
     };
     while (!stop) {
-        const auto result = reader_->read(buffer, kSilenceTimeout);
+        // Until the first samples are out, silence is a failed open.
+        const auto timeout = readyFlag_.load() ? kSilenceTimeout : IcyStreamReader::kTimeout;
+        const auto result = reader_->read(buffer, timeout);
         if (result.status != NetStatus::Ok) {
             if (result.status == NetStatus::TimedOut) {
                 networkTimedOut_.store(true);
@@ -208,7 +210,7 @@ void DecodingStream::runDecoder(const Opener& open, bool windowsMedia) {
     std::unique_ptr<FfmpegDecoder> opened;
     const AudioError error = open(opened);
     if (error != AudioError::Ok || !opened) {
-        publishFailure(error);
+        publishFailure(failureReason(error, windowsMedia));
         return;
     }
     FfmpegDecoder& decoder = *opened;
@@ -233,17 +235,26 @@ void DecodingStream::runDecoder(const Opener& open, bool windowsMedia) {
         pcm_->finish();
     }
     if (!ready_ && !failure_) {
-        AudioError reason = AudioError::FileFormat;
-        if (cancel_.raised()) {
-            reason = AudioError::Unknown;
-        } else if (networkTimedOut_.load()) {
-            reason = AudioError::Timeout;
-        } else if (!windowsMedia && bodyBytes_.load() == 0) {
-            reason = AudioError::FileOpen;
-        }
-        failure_ = reason;
+        failure_ = failureReason(AudioError::FileFormat, windowsMedia);
         stateChanged_.notify_all();
     }
+}
+
+AudioError DecodingStream::failureReason(AudioError decoderError, bool windowsMedia) const {
+    if (cancel_.raised()) {
+        return AudioError::Unknown;
+    }
+    if (windowsMedia) {
+        return decoderError;
+    }
+    // The decoder only saw its input end; the network side knows why.
+    if (networkTimedOut_.load()) {
+        return AudioError::Timeout;
+    }
+    if (bodyBytes_.load() == 0) {
+        return AudioError::FileOpen;
+    }
+    return decoderError;
 }
 
 bool DecodingStream::deliverPcm(std::span<const std::uint8_t> samples, FfmpegDecoder& decoder,
@@ -298,6 +309,7 @@ void DecodingStream::publishReady(const FfmpegDecoder& decoder, bool windowsMedi
         }
     }
     ready_ = true;
+    readyFlag_.store(true);
     stateChanged_.notify_all();
 }
 

@@ -75,6 +75,8 @@ private:
                     bool windowsMedia);
     void publishReady(const FfmpegDecoder& decoder, bool windowsMedia);
     void publishFailure(AudioError error);
+    // Why an open failed, from the decoder's error and the network's state.
+    AudioError failureReason(AudioError decoderError, bool windowsMedia) const;
     AudioError waitUntilOpen();
     int readRaw(std::span<std::uint8_t> buffer);
     void cancel();
@@ -112,6 +114,7 @@ private:
     std::atomic<std::int64_t> position_{0};
     std::atomic<std::uint64_t> bodyBytes_{0};
     std::atomic<bool> networkTimedOut_{false};
+    std::atomic<bool> readyFlag_{false};  // ready_, for the network thread
 
     std::thread network_;
     std::thread decoder_;
