@@ -46,9 +46,10 @@ Application::~Application() {
     settings_.removeListener(httpClient_.get());
     settings_.removeListener(this);
 
-    // Downloads still running would report to a window that is about to
-    // go, so they are cut short and joined first.
+    // Downloads and connect runs still going would report to a window that
+    // is about to go, so they are cut short and joined first.
     httpClient_->shutdown();
+    player_->shutdown();
 
     // Each component stops its own workers before the next one goes.
     mainWindow_.reset();

@@ -18,7 +18,9 @@ Player::Player(Application& application, LibraryFactory makeLibrary)
     post(makeJob(kInit));
 }
 
-Player::~Player() {
+Player::~Player() { shutdown(); }
+
+void Player::shutdown() {
     // Cut a running connect run short, then let the worker finish it.
     if (state_.load() == State::Connecting) {
         stop();
@@ -31,9 +33,10 @@ Player::~Player() {
 }
 
 void Player::applySettings(SettingsStore& store) {
-    if (channel_) {
-        channel_->setBufferLength(store.getInt("Sound/BufferSize"));
-        channel_->setDevices(store.getString("Sound/PlayOnDevices"));
+    // Runs on the window thread too: only the published channel is used.
+    if (OutputChannel* output = channel()) {
+        output->setBufferLength(store.getInt("Sound/BufferSize"));
+        output->setDevices(store.getString("Sound/PlayOnDevices"));
     }
 }
 

@@ -55,6 +55,10 @@ public:
     void applySettings(SettingsStore& store) override;
     void collectSettings(SettingsStore& store) override;
 
+    // Ends the worker (a running connect run is cut short) and the audio;
+    // afterwards nothing is posted to the main window any more. Idempotent.
+    void shutdown();
+
     void stop();
     void play();
     void next();

@@ -64,6 +64,23 @@ TEST_F(CliPlayTest, PlaylistWithADeadAddressFallsThroughToTheMount) {
     EXPECT_NEAR(toneIn(test::readFile(out)), 440.0, 440.0 * 0.02);
 }
 
+TEST_F(CliPlayTest, FavouriteNumberPlaysThatStationAsTheMenuWould) {
+    test::writeFile(home_.file("favorites.xml"),
+                    "<F><Station title=\"Other\"><s>http://127.0.0.1:1/x</s></Station>"
+                    "<Group title=\"G\"><Station title=\"Test Mount\" url=\"http://site/\"><s>" +
+                        icecast_.url("/tone.mp3") + "</s></Station></Group></F>");
+    const std::string out = home_.file("out.raw");
+    const auto result = play({"--seconds", "2", "--pcm-out", out, "--favorite", "2"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.err.find(" :: Connecting to " + icecast_.url("/tone.mp3")), std::string::npos);
+    EXPECT_EQ(result.err.find("127.0.0.1:1/x"), std::string::npos);
+    EXPECT_NEAR(toneIn(test::readFile(out)), 440.0, 440.0 * 0.02);
+
+    const auto missing = play({"--favorite", "3"});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_NE(missing.err.find("no favourite number 3"), std::string::npos) << missing.err;
+}
+
 TEST_F(CliPlayTest, DroppedSourceIsReconnectedAndTheToneComesBack) {
     const std::string out = home_.file("out.raw");
     test::ProcessResult result;

@@ -76,12 +76,13 @@ protected:
     Player& player() { return app_.player(); }
     PlaylistResolver& resolver() { return app_.playlistResolver(); }
 
+    // The published channel also publishes the fake that the factory made.
     void waitForInit() {
         const auto deadline = std::chrono::steady_clock::now() + 5s;
-        while (player().pendingCount() > 0 && std::chrono::steady_clock::now() < deadline) {
+        while (player().channel() == nullptr && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(1ms);
         }
-        std::this_thread::sleep_for(5ms);
+        ASSERT_NE(player().channel(), nullptr);
     }
 
     // Events until (and including) one that starts with `last`. Metadata
