@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cmath>
 
 #include "app/job_pool.h"
 #include "audio/player_commands.h"

@@ -76,7 +76,11 @@ public:
     void setDevices(std::string_view text);
     std::string devices() const;
 
+    // Fatal without touching anything while a stream is open; Fatal too when
+    // no output stream could be made on any device (the stream is closed).
     OpenResult open(const std::string& address);
+    // Frees the streams and every device initialised by open(), also after
+    // a failed open.
     void close();
 
     AudioErrorKind errorKind() const;

@@ -27,6 +27,8 @@ class SoundEffects;
 // stop() on the player's worker. Everything is guarded by one lock, held
 // only while copying, pulling from the library (which never waits) and
 // handing samples to the recorder and the effects.
+// Lock order: this lock, then the effects' compressor lock, the recorder's
+// locks and the library's; none of those ever calls back into the buffer.
 class SharedSampleBuffer {
 public:
     static constexpr std::size_t kMaxLagBytes = 4 * 1024 * 1024;
