@@ -19,6 +19,7 @@ namespace korvanel {
 // another thread and nothing runs afterwards. From inside a callback, removal
 // and close() return at once (the caller is the delivery in progress).
 // Nothing the engine holds is locked while a callback runs.
+// Lock order: deliveryLock_, then lock_.
 class StreamCallbacks {
 public:
     explicit StreamCallbacks(StreamHandle stream) : stream_(stream) {}
