@@ -20,14 +20,22 @@ Application::Application(const WindowFactory& makeWindow, AudioLibraryFactory ma
     httpClient_ = std::make_unique<HttpClient>(*this);
     soundEffects_ = std::make_unique<SoundEffects>(settings_);
     streamInfo_ = std::make_unique<StreamInfo>();
+    recorder_ = std::make_unique<Recorder>(*streamInfo_, [this](Job event) {
+        if (AppWindow* window = mainWindow()) {
+            window->post(std::move(event));
+        }
+    });
+    recorder_->applySettings(settings_);
     playlistResolver_ = std::make_unique<PlaylistResolver>(*this);
     player_ = std::make_unique<Player>(*this, std::move(makeLibrary));
     mainWindow_ = makeWindow(*this);
+    windowView_ = mainWindow_.get();
 
     settings_.addListener(this);
     settings_.addListener(httpClient_.get());
     settings_.addListener(soundEffects_.get());
     settings_.addListener(streamInfo_.get());
+    settings_.addListener(recorder_.get());
     settings_.addListener(playlistResolver_.get());
     settings_.addListener(player_.get());
     if (mainWindow_) {
@@ -41,6 +49,7 @@ Application::~Application() {
     }
     settings_.removeListener(player_.get());
     settings_.removeListener(playlistResolver_.get());
+    settings_.removeListener(recorder_.get());
     settings_.removeListener(streamInfo_.get());
     settings_.removeListener(soundEffects_.get());
     settings_.removeListener(httpClient_.get());
@@ -50,11 +59,14 @@ Application::~Application() {
     // is about to go, so they are cut short and joined first.
     httpClient_->shutdown();
     player_->shutdown();
+    recorder_->waitUntilIdle();
+    windowView_ = nullptr;
 
     // Each component stops its own workers before the next one goes.
     mainWindow_.reset();
     player_.reset();
     playlistResolver_.reset();
+    recorder_.reset();
     streamInfo_.reset();
     soundEffects_.reset();
     httpClient_.reset();

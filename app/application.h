@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -10,14 +11,13 @@
 #include "audio/sound_effects.h"
 #include "audio/stream_info.h"
 #include "player/player.h"
+#include "recording/recorder.h"
 #include "stream/http_client.h"
 #include "stream/playlist_resolver.h"
 
 namespace korvanel {
 
 class Application;
-
-class RecordingSink;
 
 // Makes the main window once the other components exist.
 using WindowFactory = std::function<std::unique_ptr<AppWindow>(Application&)>;
@@ -58,12 +58,15 @@ public:
     SettingsStore& language() { return language_; }
     SoundEffects* soundEffects() { return soundEffects_.get(); }
     HttpClient& httpClient() { return *httpClient_; }
-    // What the output channel hands the stream to for recording; none yet.
-    RecordingSink* recordingSink() { return nullptr; }
+    Recorder& recorder() { return *recorder_; }
+    // What the output channel hands the stream to for recording.
+    RecordingSink* recordingSink() { return recorder_.get(); }
     StreamInfo* streamInfo() { return streamInfo_.get(); }
     PlaylistResolver& playlistResolver() { return *playlistResolver_; }
     Player& player() { return *player_; }
-    AppWindow* mainWindow() { return mainWindow_.get(); }
+    // Any thread may post to the window through this; null before the window
+    // exists and once it is going.
+    AppWindow* mainWindow() { return windowView_.load(); }
 
 private:
     // Declared in creation order; the destructor undoes it explicitly.
@@ -72,9 +75,11 @@ private:
     std::unique_ptr<SoundEffects> soundEffects_;
     std::unique_ptr<HttpClient> httpClient_;
     std::unique_ptr<StreamInfo> streamInfo_;
+    std::unique_ptr<Recorder> recorder_;
     std::unique_ptr<PlaylistResolver> playlistResolver_;
     std::unique_ptr<Player> player_;
     std::unique_ptr<AppWindow> mainWindow_;
+    std::atomic<AppWindow*> windowView_{nullptr};
 };
 
 }  // namespace korvanel

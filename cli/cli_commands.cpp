@@ -1,6 +1,7 @@
 #include "cli/cli_commands.h"
 
 #include <atomic>
+#include <filesystem>
 #include <chrono>
 #include <thread>
 #include <condition_variable>
@@ -198,9 +199,24 @@ int runCliCommand(Application& application, ConsoleWindow& console, const CliOpt
             return kExitUsage;
         }
     }
-    if (options.pcmOut || options.devices) {
-        std::string devices = options.devices.value_or("");
-        if (options.pcmOut) {
+    const bool recording = options.command == "record";
+    if (recording) {
+        overrides.apply("Recording/Enabled", "true");
+        if (options.folder) {
+            // A folder typed on the command line means one from here.
+            overrides.apply("Recording/Path", std::filesystem::absolute(*options.folder).string());
+        }
+        if (options.pattern) {
+            overrides.apply("Recording/FilePattern", *options.pattern);
+        }
+        application.recorder().setFileOpened([](const std::string& path) {
+            std::printf("%s\n", path.c_str());
+            std::fflush(stdout);
+        });
+    }
+    if (options.pcmOut || options.devices || recording) {
+        std::string devices = recording ? std::string() : options.devices.value_or("");
+        if (options.pcmOut || recording) {
             devices += (devices.empty() ? "" : ",") + std::to_string(PcmTapLibrary::kTapDevice);
         }
         overrides.apply("Sound/PlayOnDevices", devices);
@@ -208,7 +224,7 @@ int runCliCommand(Application& application, ConsoleWindow& console, const CliOpt
     if (options.volume) {
         overrides.apply("Session/Volume", std::to_string(*options.volume));
     }
-    if (!options.settingOverrides.empty() || options.pcmOut || options.devices || options.volume) {
+    if (!options.settingOverrides.empty() || options.pcmOut || options.devices || options.volume || recording) {
         application.settings().notifyChanged();
     }
 
@@ -224,9 +240,13 @@ int runCliCommand(Application& application, ConsoleWindow& console, const CliOpt
     if (options.command == "play") {
         return play(application, console, options, interrupted);
     }
-    if (options.command == "record") {
-        std::fprintf(stderr, "korvanel-cli: recording is not part of this build yet\n");
-        return kExitUsage;
+    if (recording) {
+        const int status = play(application, console, options, interrupted);
+        // Every file is complete before the program goes.
+        application.recorder().setRecording(false);
+        application.recorder().waitUntilIdle();
+        application.recorder().setFileOpened(nullptr);
+        return status;
     }
     std::fprintf(stderr, "korvanel-cli: '%s' is not available in this build yet\n", options.command.c_str());
     return kExitUsage;

@@ -32,8 +32,10 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     const SignalWatcher signals;
     std::unique_ptr<PcmOutput> pcmOutput;
-    if (parsed.options->pcmOut) {
-        pcmOutput = PcmOutput::open(*parsed.options->pcmOut);
+    // Recording plays silently: the samples go to a card that plays nowhere.
+    const bool recording = parsed.options->command == "record";
+    if (parsed.options->pcmOut || recording) {
+        pcmOutput = PcmOutput::open(recording ? std::string("/dev/null") : *parsed.options->pcmOut);
         if (!pcmOutput) {
             std::fprintf(stderr, "korvanel-cli: cannot write to %s: %s\n", parsed.options->pcmOut->c_str(),
                          std::strerror(errno));

@@ -137,6 +137,17 @@ void WindowEvents::onConnected() {
                               info.stationUrl},
                              application_.settings().getInt("Session/MaxHistoryLength"));
     }
+    Recorder& recorder = application_.recorder();
+    if (recorder.isRecording() && !recorder.isCapturing()) {
+        recorder.setRecording(false);
+        const SettingsStore& language = application_.language();
+        // Logged as well, so that a face without dialogs tells it too.
+        log(LogKind::Error, language.getString("Main/Message/RecordingFailure"));
+        if (popupsEnabled()) {
+            view_.showMessage(MessageIcon::Information, language.getString("Main/Message/KorvanelWarning"),
+                              language.getString("Main/Message/RecordingFailure"));
+        }
+    }
     if (info.stationName.empty()) {
         logText(LogKind::PlaybackStart, "Log/Message/Playing");
     } else {

@@ -5,6 +5,7 @@
 #include "app/application.h"
 #include "app/event_codes.h"
 #include "audio/output_channel.h"
+#include "audio/player_commands.h"
 #include "settings/language_texts.h"
 #include "stream/playlist_resolver.h"
 
@@ -126,18 +127,18 @@ void Player::runJob(Job& job) {
                 closeAndReportStopped();
             }
             break;
-        case kStreamEndSync:
+        case command::kStreamEndSync:
             onStreamEnd();
             break;
-        case kStallSync:
+        case command::kStallSync:
             state_ = State::Buffering;
             postEvent(event::kStalled);
             break;
-        case kResumeSync:
+        case command::kResumeSync:
             state_ = State::Playing;
             postEvent(event::kResumed);
             break;
-        case kInfoParsed:
+        case command::kInfoParsed:
             postEvent(event::kInfoChanged);
             break;
         default:

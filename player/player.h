@@ -31,11 +31,8 @@ class Player : public JobPool, public SettingsListener {
 public:
     enum class State : int { Idle = 0, Connecting = 1, StopRequested = 2, Buffering = 3, Playing = 4 };
 
-    // Commands on the player's own queue.
-    static constexpr std::uint32_t kStreamEndSync = 0x1E415;
-    static constexpr std::uint32_t kStallSync = 0x1E417;
-    static constexpr std::uint32_t kResumeSync = 0x1E418;
-    static constexpr std::uint32_t kInfoParsed = 0x1E419;
+    // Commands on the player's own queue, besides the notifications of
+    // audio/player_commands.h.
     static constexpr std::uint32_t kInit = 0x1E41A;
     static constexpr std::uint32_t kPlay = 0x1E41B;
     static constexpr std::uint32_t kNext = 0x1E41C;

@@ -50,6 +50,15 @@ char32_t decodeOne(std::string_view text, std::size_t& pos) {
     return cp;
 }
 
+bool xmlCanHold(char32_t cp) {
+    if (cp < 0x20) {
+        return cp == '\t' || cp == '\n' || cp == '\r';
+    }
+    return cp != 0xFFFE && cp != 0xFFFF;
+}
+
+}  // namespace
+
 void appendUtf8(std::string& out, char32_t cp) {
     if (cp < 0x80) {
         out += static_cast<char>(cp);
@@ -67,15 +76,6 @@ void appendUtf8(std::string& out, char32_t cp) {
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
 }
-
-bool xmlCanHold(char32_t cp) {
-    if (cp < 0x20) {
-        return cp == '\t' || cp == '\n' || cp == '\r';
-    }
-    return cp != 0xFFFE && cp != 0xFFFF;
-}
-
-}  // namespace
 
 bool isValidUtf8(std::string_view text) {
     std::size_t pos = 0;

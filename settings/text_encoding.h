@@ -7,6 +7,9 @@ namespace korvanel {
 
 bool isValidUtf8(std::string_view text);
 
+// Appends one code point (up to U+10FFFF) as UTF-8.
+void appendUtf8(std::string& out, char32_t codePoint);
+
 // Each byte as the ISO-8859-1 character of that value.
 std::string latin1ToUtf8(std::string_view text);
 

@@ -71,24 +71,6 @@ std::string joined(const std::string& first, const std::string& second) {
     return first.empty() ? second : first;
 }
 
-void appendCodePoint(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 }  // namespace
 
 MetadataParser::MetadataParser(StreamInfo& info, RecordingSink* recorder, JobPool* queue)
@@ -233,7 +215,7 @@ std::string MetadataParser::decodeCharacterReferences(std::string_view text) {
                     cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
         }
         if (valid) {
-            appendCodePoint(out, cp);
+            appendUtf8(out, cp);
             i = semicolon + 1;
         } else {
             out.append(text.substr(amp, 2));
