@@ -183,6 +183,7 @@ void Recorder::setRecording(bool on) {
     recordSwitch_ = on;
     post([this, on] {
         recording_ = on;
+        awaitingStreamInfo_ = false;
         setFileName(expandPattern());
         applyPending();
     });
@@ -198,6 +199,11 @@ void Recorder::onStreamInfo() {
 
 void Recorder::streamInfoChanged() {
     const std::string name = expandPattern();
+    if (awaitingStreamInfo_) {
+        // The buffered pages begin the stream this name belongs to.
+        openAfterStreamEnd(name);
+        return;
+    }
     if (name != fileName_) {
         setFileName(name);
         if (capturingNow_) {
@@ -240,11 +246,29 @@ void Recorder::takeStreamData(std::span<const std::uint8_t> data) {
     const WriteResult result = writer_->writeRaw(data.data(), data.size());
     check(result);
     // The Ogg writer ends a file with its logical stream; with the switch on
-    // the recording goes on in a new file (after a failure it does not).
+    // the recording goes on in a new file (after a failure it does not),
+    // named once the decoder reports the next stream's comments. It reports
+    // them after these bytes, which reach the recorder first. Should none
+    // come, or the writer keep nothing meanwhile, the old name goes on.
     if (result == WriteResult::Ok && wasOpen && !writer_->isOpen() && recording_) {
-        setFileName(fileName_);
-        applyPending();
+        if (bufferLimitFor(settings_.maxBuffer) == 0) {
+            openAfterStreamEnd(fileName_);
+            return;
+        }
+        awaitingStreamInfo_ = true;
+        bytesAwaitingInfo_ = 0;
+    } else if (awaitingStreamInfo_) {
+        bytesAwaitingInfo_ += data.size();
+        if (bytesAwaitingInfo_ > bufferLimitFor(settings_.maxBuffer) / 2) {
+            openAfterStreamEnd(fileName_);
+        }
     }
+}
+
+void Recorder::openAfterStreamEnd(const std::string& name) {
+    awaitingStreamInfo_ = false;
+    setFileName(name);
+    applyPending();
 }
 
 void Recorder::onOpen() {
@@ -332,6 +356,7 @@ StreamWriter& Recorder::encoderWriter() {
 }
 
 void Recorder::stopCapturing(bool finish) {
+    awaitingStreamInfo_ = false;
     if (!capturingNow_) {
         writer_ = nullptr;
         return;

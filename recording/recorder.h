@@ -126,6 +126,7 @@ private:
     std::string expandPattern();
     void setFileName(const std::string& name);
     void applyPending();
+    void openAfterStreamEnd(const std::string& name);
     void check(WriteResult result);
 
     StreamInfo& streamInfo_;
@@ -165,6 +166,11 @@ private:
     std::string openPath_;      // the file the writer has open
     std::string reportedPath_;  // the last file a failure was reported for
     bool namePending_ = false;
+    // An Ogg logical stream ended with the switch on: the next file waits
+    // for the next stream's comments (its title), the writer keeping its
+    // pages meanwhile, so the new title's start is not filed under the old.
+    bool awaitingStreamInfo_ = false;
+    std::size_t bytesAwaitingInfo_ = 0;
 
     // The queue to the worker.
     std::mutex queueLock_;

@@ -1,5 +1,9 @@
 // korvanel-cli record against a real icecast2: one file per title, each valid.
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -25,47 +29,285 @@ std::vector<std::string> linesOf(const std::string& text) {
     return lines;
 }
 
-TEST(CliRecord, RecordsOneValidFilePerTitleNamedByThePattern) {
-    IcecastServer icecast;
-    ASSERT_TRUE(icecast.start()) << icecast.errorLog();
-    ASSERT_TRUE(icecast.startSource({"/rec.mp3", IcecastServer::Codec::Mp3, 440}));
-    ASSERT_TRUE(icecast.setTitle("/rec.mp3", "First Song"));
-    test::TempFolder home;
-    const std::string folder = home.file("recordings");
+std::string fileNameOf(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
+struct TitleChange {
+    std::chrono::milliseconds at;  // after the recording started
+    std::string title;
+};
+
+// Runs korvanel-cli record on the mount for `seconds`, changing the title
+// on the way. The files it printed, in order.
+struct Recording {
     test::ProcessResult result;
-    std::thread runner([&] {
-        result = test::runProcess(test::cliPath(),
-                                  {"record", "--seconds", "8", "--folder", folder, "--pattern",
-                                   "%title% - %track%", icecast.url("/rec.mp3")},
-                                  {"KORVANEL_HOME=" + home.path(), "KORVANEL_UPDATE_SERVER=http://127.0.0.1:1"},
-                                  40s);
-    });
-    std::this_thread::sleep_for(3500ms);
-    EXPECT_TRUE(icecast.setTitle("/rec.mp3", "Second: Song/Part"));
-    runner.join();
+    std::vector<std::string> files;
+};
 
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-    auto files = linesOf(result.out);
-    // The bytes before the stream's first title go to an untitled file.
+Recording record(IcecastServer& icecast, const std::string& mount, const test::TempFolder& home,
+                 const std::string& folder, const std::string& pattern, int seconds,
+                 const std::vector<TitleChange>& changes, const std::vector<std::string>& extraArguments = {}) {
+    std::vector<std::string> arguments = {"record", "--seconds", std::to_string(seconds), "--folder", folder,
+                                          "--pattern", pattern};
+    arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
+    arguments.push_back(icecast.url(mount));
+    Recording recording;
+    const auto started = std::chrono::steady_clock::now();
+    std::thread runner([&] {
+        recording.result =
+            test::runProcess(test::cliPath(), arguments,
+                             {"KORVANEL_HOME=" + home.path(), "KORVANEL_UPDATE_SERVER=http://127.0.0.1:1"}, 40s);
+    });
+    for (const auto& change : changes) {
+        std::this_thread::sleep_until(started + change.at);
+        EXPECT_TRUE(icecast.setTitle(mount, change.title)) << change.title;
+    }
+    runner.join();
+    recording.files = linesOf(recording.result.out);
+    return recording;
+}
+
+// The bytes before the stream's first title may go to an untitled file,
+// perhaps short; checked by `valid` and taken out of the list.
+void dropUntitledStart(std::vector<std::string>& files,
+                       const std::function<void(const std::string&, double)>& valid) {
     if (!files.empty() && files.front().find("untitled") != std::string::npos) {
-        EXPECT_EQ(test::mp3valProblems(files.front()), "");
+        valid(files.front(), 0.0);
         files.erase(files.begin());
     }
-    ASSERT_EQ(files.size(), 2u) << result.out << "\n" << result.err;
-    EXPECT_EQ(std::filesystem::path(files[0]).filename(), "Korvanel Test Tone - First Song.mp3");
+}
+
+std::uint32_t bigEndian32(const std::string& bytes, std::size_t at) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+    }
+    return value;
+}
+
+// An MPEG-1 Layer III frame header at `at`, read by the standard's table
+// (independent of the recorder's own probe).
+struct Mp3Frame {
+    int kbps = 0;
+    std::size_t bytes = 0;
+};
+
+std::optional<Mp3Frame> mpeg1Layer3FrameAt(const std::string& data, std::size_t at) {
+    static constexpr int kKbps[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+    static constexpr int kRates[4] = {44100, 48000, 32000, 0};
+    if (at + 4 > data.size()) {
+        return std::nullopt;
+    }
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(data[at + i]); };
+    if (byte(0) != 0xFF || (byte(1) & 0xFE) != 0xFA) {  // sync, MPEG-1, Layer III
+        return std::nullopt;
+    }
+    const int kbps = kKbps[byte(2) >> 4];
+    const int rate = kRates[(byte(2) >> 2) & 3];
+    if (kbps == 0 || rate == 0) {
+        return std::nullopt;
+    }
+    const std::size_t padding = (byte(2) >> 1) & 1;
+    return Mp3Frame{kbps, static_cast<std::size_t>(144 * kbps * 1000 / rate) + padding};
+}
+
+// The Ogg pages of a file, read independently of the recorder's parser.
+struct OggPageInfo {
+    unsigned char flags = 0;
+    std::uint32_t serial = 0;
+    std::uint32_t sequence = 0;
+    std::string body;
+};
+
+std::vector<OggPageInfo> oggPagesOf(const std::string& data, std::string& problem) {
+    std::vector<OggPageInfo> pages;
+    std::size_t at = 0;
+    while (at < data.size()) {
+        if (data.compare(at, 4, "OggS") != 0 || at + 27 > data.size()) {
+            problem = "no page at byte " + std::to_string(at);
+            return pages;
+        }
+        const std::size_t segments = static_cast<unsigned char>(data[at + 26]);
+        if (at + 27 + segments > data.size()) {
+            problem = "cut page at byte " + std::to_string(at);
+            return pages;
+        }
+        std::size_t bodyBytes = 0;
+        for (std::size_t i = 0; i < segments; ++i) {
+            bodyBytes += static_cast<unsigned char>(data[at + 27 + i]);
+        }
+        const std::size_t bodyAt = at + 27 + segments;
+        if (bodyAt + bodyBytes > data.size()) {
+            problem = "cut page body at byte " + std::to_string(at);
+            return pages;
+        }
+        OggPageInfo page;
+        page.flags = static_cast<unsigned char>(data[at + 5]);
+        // Little-endian fields.
+        for (int i = 3; i >= 0; --i) {
+            page.serial = page.serial << 8 | static_cast<unsigned char>(data[at + 14 + static_cast<std::size_t>(i)]);
+            page.sequence =
+                page.sequence << 8 | static_cast<unsigned char>(data[at + 18 + static_cast<std::size_t>(i)]);
+        }
+        page.body = data.substr(bodyAt, bodyBytes);
+        pages.push_back(std::move(page));
+        at = bodyAt + bodyBytes;
+    }
+    return pages;
+}
+
+// One complete Vorbis stream: the three header packets first, one logical
+// stream, numbered pages from 0, end-of-stream on the last page only.
+void expectCompleteVorbisStream(const std::string& path, double minSeconds = 1.0) {
+    SCOPED_TRACE(path);
+    const std::string data = test::readFile(path);
+    std::string problem;
+    const std::vector<OggPageInfo> pages = oggPagesOf(data, problem);
+    ASSERT_EQ(problem, "");
+    ASSERT_GE(pages.size(), 3u);
+    EXPECT_EQ(pages.front().flags & 0x02, 0x02) << "the first page begins the stream";
+    EXPECT_EQ(pages.front().body.compare(0, 7, "\x01vorbis"), 0) << "identification header first";
+    // The comment and setup headers follow on the next pages, before any audio.
+    const std::size_t comment = pages[1].body.find("\x03vorbis");
+    EXPECT_EQ(comment, 0u);
+    bool setupFound = false;
+    for (std::size_t i = 1; i < pages.size() && i < 4 && !setupFound; ++i) {
+        setupFound = pages[i].body.find("\x05vorbis") != std::string::npos;
+    }
+    EXPECT_TRUE(setupFound) << "setup header in the first pages";
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        EXPECT_EQ(pages[i].serial, pages.front().serial) << "page " << i;
+        EXPECT_EQ(pages[i].sequence, i) << "page " << i;
+        EXPECT_EQ((pages[i].flags & 0x04) != 0, i + 1 == pages.size()) << "end-of-stream flag, page " << i;
+        if (i > 0) {
+            EXPECT_EQ(pages[i].flags & 0x02, 0) << "page " << i;
+        }
+    }
+    EXPECT_EQ(test::ogginfoProblems(path), "");
+    const auto probed = test::probeStream(path);
+    EXPECT_EQ(probed.count("codec_name") ? probed.at("codec_name") : "", "vorbis");
+    EXPECT_GE(test::decodedSeconds(path), minSeconds);
+}
+
+void expectValidMp3(const std::string& path, double minSeconds = 1.0) {
+    SCOPED_TRACE(path);
+    ASSERT_TRUE(std::filesystem::exists(path));
+    EXPECT_EQ(test::mp3valProblems(path), "");
+    const auto probed = test::probeStream(path);
+    EXPECT_EQ(probed.count("codec_name") ? probed.at("codec_name") : "", "mp3");
+    EXPECT_GE(test::decodedSeconds(path), minSeconds);
+}
+
+class CliRecord : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(IcecastServer::available()) << "icecast2 and ffmpeg are needed (scripts/install-deps.sh)";
+        ASSERT_TRUE(icecast_.start()) << icecast_.errorLog();
+    }
+
+    IcecastServer icecast_;
+    test::TempFolder home_;
+};
+
+TEST_F(CliRecord, RecordsOneValidFilePerTitleNamedByThePattern) {
+    ASSERT_TRUE(icecast_.startSource({"/rec.mp3", IcecastServer::Codec::Mp3, 440}));
+    ASSERT_TRUE(icecast_.setTitle("/rec.mp3", "First Song"));
+    const std::string folder = home_.file("recordings");
+
+    Recording recording = record(icecast_, "/rec.mp3", home_, folder, "%title% - %track%", 9,
+                                 {{2500ms, "Second: Song/Part"}, {4500ms, "Third"}, {6500ms, "Fourth"}});
+    ASSERT_EQ(recording.result.exitCode, 0) << recording.result.err;
+    auto& files = recording.files;
+    dropUntitledStart(files, expectValidMp3);
+    ASSERT_EQ(files.size(), 4u) << recording.result.out << "\n" << recording.result.err;
+    EXPECT_EQ(fileNameOf(files[0]), "Korvanel Test Tone - First Song.mp3");
     // Characters that cannot stand in a file name are cleaned.
     EXPECT_EQ(std::filesystem::path(files[1]).parent_path(), std::filesystem::path(folder));
     EXPECT_NE(files[1].find("Second"), std::string::npos);
+    EXPECT_EQ(fileNameOf(files[2]), "Korvanel Test Tone - Third.mp3");
+    EXPECT_EQ(fileNameOf(files[3]), "Korvanel Test Tone - Fourth.mp3");
+    double total = 0;
     for (const auto& file : files) {
-        ASSERT_TRUE(std::filesystem::exists(file)) << file;
-        EXPECT_GT(std::filesystem::file_size(file), 16000u) << file;
-        EXPECT_EQ(test::mp3valProblems(file), "") << file;
+        expectValidMp3(file);
+        // Every file begins at a frame and holds whole frames only.
+        const std::string data = test::readFile(file);
+        std::size_t at = 0;
+        while (const auto frame = mpeg1Layer3FrameAt(data, at)) {
+            at += frame->bytes;
+        }
+        EXPECT_EQ(at, data.size()) << file;
+        total += test::decodedSeconds(file);
     }
+    // Nothing large was lost between the files.
+    EXPECT_GT(total, 5.0);
     // The settings file keeps the user's own recording settings.
-    const std::string settings = test::readFile(home.file("korvanel.xml"));
+    const std::string settings = test::readFile(home_.file("korvanel.xml"));
     EXPECT_NE(settings.find("<Enabled type=\"bool\">false</Enabled>"), std::string::npos);
     EXPECT_EQ(settings.find(folder), std::string::npos);
+}
+
+TEST_F(CliRecord, OggMountGivesOneCompleteVorbisFilePerTitle) {
+    ASSERT_TRUE(icecast_.startSource({"/rec.ogg", IcecastServer::Codec::OggVorbis, 440}));
+    const std::string folder = home_.file("recordings");
+
+    // Each title begins a new logical stream of the mount.
+    Recording recording = record(icecast_, "/rec.ogg", home_, folder, "%track%", 9,
+                                 {{2000ms, "First Song"}, {4000ms, "Second"}, {6000ms, "Third"}});
+    ASSERT_EQ(recording.result.exitCode, 0) << recording.result.err;
+    auto& files = recording.files;
+    dropUntitledStart(files, expectCompleteVorbisStream);
+    std::vector<std::string> names;
+    std::transform(files.begin(), files.end(), std::back_inserter(names), fileNameOf);
+    EXPECT_EQ(names, (std::vector<std::string>{"First Song.ogg", "Second.ogg", "Third.ogg"}))
+        << recording.result.out << "\n"
+        << recording.result.err;
+    for (const auto& file : files) {
+        expectCompleteVorbisStream(file);
+    }
+}
+
+TEST_F(CliRecord, OggMountEncodedToMp3AtTheSetBitrateWithAnInfoFrame) {
+    ASSERT_TRUE(icecast_.startSource({"/enc.ogg", IcecastServer::Codec::OggVorbis, 440}));
+    const std::string folder = home_.file("recordings");
+
+    Recording recording =
+        record(icecast_, "/enc.ogg", home_, folder, "%track%", 7, {{1500ms, "First Song"}, {4000ms, "Second"}},
+               {"--set", "Recording/LameEncodeOgg=true", "--set", "Recording/LameBitrate=96"});
+    ASSERT_EQ(recording.result.exitCode, 0) << recording.result.err;
+    auto& files = recording.files;
+    dropUntitledStart(files, expectValidMp3);
+    ASSERT_EQ(files.size(), 2u) << recording.result.out << "\n" << recording.result.err;
+    EXPECT_EQ(fileNameOf(files[0]), "First Song.mp3");
+    EXPECT_EQ(fileNameOf(files[1]), "Second.mp3");
+    for (const auto& file : files) {
+        SCOPED_TRACE(file);
+        expectValidMp3(file);
+        const auto probed = test::probeStream(file);
+        ASSERT_EQ(probed.count("bit_rate"), 1u);
+        EXPECT_NEAR(std::stod(probed.at("bit_rate")), 96000, 96000 * 0.02);
+
+        // The first frame carries the info tag with this file's own counts.
+        const std::string data = test::readFile(file);
+        const auto first = mpeg1Layer3FrameAt(data, 0);
+        ASSERT_TRUE(first.has_value());
+        const std::string firstFrame = data.substr(0, first->bytes);
+        std::size_t tag = firstFrame.find("Info");
+        tag = tag == std::string::npos ? firstFrame.find("Xing") : tag;
+        ASSERT_NE(tag, std::string::npos) << "no Xing/Info tag in the first frame";
+        ASSERT_LE(tag + 16, firstFrame.size());
+        const std::uint32_t flags = bigEndian32(firstFrame, tag + 4);
+        ASSERT_EQ(flags & 3u, 3u) << "frame and byte counts present";
+        std::size_t audioFrames = 0;
+        std::size_t at = first->bytes;
+        while (const auto frame = mpeg1Layer3FrameAt(data, at)) {
+            EXPECT_EQ(frame->kbps, 96) << "frame at byte " << at;
+            at += frame->bytes;
+            ++audioFrames;
+        }
+        EXPECT_EQ(at, data.size()) << "whole frames only";
+        EXPECT_GT(audioFrames, 20u);
+        EXPECT_EQ(bigEndian32(firstFrame, tag + 8), audioFrames);
+        EXPECT_EQ(bigEndian32(firstFrame, tag + 12), data.size());
+    }
 }
 
 }  // namespace
