@@ -228,22 +228,22 @@ std::string formatText(std::string_view format, std::initializer_list<TextArg> a
         const TextArg& arg = *next;
         if (letter == 's' && std::holds_alternative<std::string_view>(arg)) {
             ++next;
-            // The spec is rebuilt from checked characters only, so the
+            // The conversion is rebuilt from checked characters only, so the
             // library sees a format this code wrote, never the text's own.
-            const std::string spec = "%" + conversion.flagsAndWidth + "s";
+            const std::string conversionText = "%" + conversion.flagsAndWidth + "s";
             const std::string value(std::get<std::string_view>(arg));
-            const int needed = std::snprintf(nullptr, 0, spec.c_str(), value.c_str());
+            const int needed = std::snprintf(nullptr, 0, conversionText.c_str(), value.c_str());
             if (needed > 0) {
                 std::string piece(static_cast<std::size_t>(needed) + 1, '\0');
-                std::snprintf(piece.data(), piece.size(), spec.c_str(), value.c_str());
+                std::snprintf(piece.data(), piece.size(), conversionText.c_str(), value.c_str());
                 piece.resize(static_cast<std::size_t>(needed));
                 out.append(piece);
             }
         } else if (letter == 'd' && std::holds_alternative<std::int64_t>(arg)) {
             ++next;
-            const std::string spec = "%" + conversion.flagsAndWidth + "lld";
+            const std::string conversionText = "%" + conversion.flagsAndWidth + "lld";
             char piece[512];
-            std::snprintf(piece, sizeof piece, spec.c_str(),
+            std::snprintf(piece, sizeof piece, conversionText.c_str(),
                           static_cast<long long>(std::get<std::int64_t>(arg)));
             out.append(piece);
         } else {
