@@ -1,17 +1,22 @@
 #include "cli/signal_watcher.h"
 
 #include <csignal>
+#include <pthread.h>
 #include <ctime>
 #include <unistd.h>
 
 namespace korvanel {
 namespace {
 
+// SIGUSR2 is the watcher's own: the destructor sends it to end the wait at once.
+constexpr int kStopSignal = SIGUSR2;
+
 sigset_t watchedSignals() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, kStopSignal);
     return set;
 }
 
@@ -22,9 +27,10 @@ SignalWatcher::SignalWatcher() {
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     thread_ = std::thread([this] {
         const sigset_t watched = watchedSignals();
-        const timespec poll{0, 100 * 1000 * 1000};
+        const timespec poll{1, 0};
         while (!stop_.load()) {
-            if (sigtimedwait(&watched, nullptr, &poll) > 0) {
+            const int signal = sigtimedwait(&watched, nullptr, &poll);
+            if (signal == SIGINT || signal == SIGTERM) {
                 if (interrupted_.exchange(true)) {
                     _exit(130);  // asked twice: the user wants out now
                 }
@@ -35,6 +41,7 @@ SignalWatcher::SignalWatcher() {
 
 SignalWatcher::~SignalWatcher() {
     stop_ = true;
+    pthread_kill(thread_.native_handle(), kStopSignal);
     thread_.join();
 }
 
