@@ -212,30 +212,11 @@ bool AudioEngine::startDevice() {
     return finish(known, AudioError::Init);
 }
 
-bool AudioEngine::stopDevice() {
-    std::vector<std::shared_ptr<OutputStream>> outputs;
-    bool known = false;
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        auto device = devices_.find(selected_);
-        if (device != devices_.end()) {
-            known = true;
-            device->second.stopped = true;
-            device->second.paused.clear();
-            for (const auto& [id, entry] : streams_) {
-                if (entry.output && entry.output->device() == selected_) {
-                    outputs.push_back(entry.output);
-                }
-            }
-        }
-    }
-    for (auto& output : outputs) {
-        output->stop();
-    }
-    return finish(known, AudioError::Init);
-}
+bool AudioEngine::stopDevice() { return haltSelectedDevice(Halt::Stop); }
 
-bool AudioEngine::pauseDevice() {
+bool AudioEngine::pauseDevice() { return haltSelectedDevice(Halt::Pause); }
+
+bool AudioEngine::haltSelectedDevice(Halt halt) {
     std::vector<std::shared_ptr<OutputStream>> outputs;
     bool known = false;
     {
@@ -244,12 +225,21 @@ bool AudioEngine::pauseDevice() {
         if (device != devices_.end()) {
             known = true;
             device->second.stopped = true;
+            if (halt == Halt::Stop) {
+                device->second.paused.clear();
+            }
             for (const auto& [id, entry] : streams_) {
-                if (entry.output && entry.output->device() == selected_ &&
-                    entry.output->isActive() != ActiveState::Stopped) {
-                    outputs.push_back(entry.output);
+                if (!entry.output || entry.output->device() != selected_) {
+                    continue;
+                }
+                // A pause remembers what was playing, for startDevice to resume.
+                if (halt == Halt::Pause) {
+                    if (entry.output->isActive() == ActiveState::Stopped) {
+                        continue;
+                    }
                     device->second.paused.push_back(id);
                 }
+                outputs.push_back(entry.output);
             }
         }
     }

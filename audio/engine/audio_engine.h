@@ -74,6 +74,9 @@ public:
     std::int64_t channelGetPosition(StreamHandle stream) override;
 
 private:
+    enum class Halt { Stop, Pause };
+    // Stops the selected device's output streams; a pause remembers them.
+    bool haltSelectedDevice(Halt halt);
     struct Entry {
         std::shared_ptr<DecodingStream> decoding;
         std::shared_ptr<OutputStream> output;
