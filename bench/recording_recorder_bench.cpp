@@ -7,6 +7,8 @@
 #include <string_view>
 
 #include <benchmark/benchmark.h>
+
+#include "bench/mp3_frames.h"
 #include <malloc.h>
 
 #include "app/program_path.h"
@@ -20,19 +22,7 @@ namespace {
 constexpr std::size_t kChunkBytes = 4096;
 constexpr std::size_t kStreamBytesPerSecond = 16000;
 
-std::string mp3Frames(std::size_t bytes) {
-    std::string frames;
-    frames.reserve(bytes + 418);
-    while (frames.size() < bytes) {
-        std::string frame(418, static_cast<char>(frames.size() / 418 % 251));
-        frame[0] = static_cast<char>(0xFF);
-        frame[1] = static_cast<char>(0xFB);
-        frame[2] = static_cast<char>(0x92);
-        frame[3] = 0;
-        frames += frame;
-    }
-    return frames;
-}
+using korvanel::bench::mp3Frames;
 
 std::size_t mallocInUse() {
     const struct mallinfo2 info = ::mallinfo2();

@@ -7,6 +7,8 @@
 #include <string>
 
 #include <benchmark/benchmark.h>
+
+#include "bench/mp3_frames.h"
 #include <malloc.h>
 
 #include "recording/encoder_writer.h"
@@ -19,20 +21,7 @@ constexpr std::size_t kChunkBytes = 4096;   // a network read
 constexpr double kStreamBytesPerSecond = 128000.0 / 8;
 constexpr std::size_t kDefaultMaxBuffer = 5242880;
 
-// 128 kbit/s, 44.1 kHz MPEG-1 Layer III frames (padded: 418 bytes each).
-std::string mp3Frames(std::size_t bytes) {
-    std::string frames;
-    frames.reserve(bytes + 418);
-    while (frames.size() < bytes) {
-        std::string frame(418, static_cast<char>(frames.size() / 418 % 251));
-        frame[0] = static_cast<char>(0xFF);
-        frame[1] = static_cast<char>(0xFB);
-        frame[2] = static_cast<char>(0x92);
-        frame[3] = 0;
-        frames += frame;
-    }
-    return frames;
-}
+using korvanel::bench::mp3Frames;
 
 void putLittleEndian32(std::string& out, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) {
