@@ -209,6 +209,12 @@ public:
     virtual StreamHandle wmaStreamCreateFile(const std::string& address, std::uint32_t flags) = 0;
     // Whether wmaStreamCreateFile can be used at all.
     virtual bool windowsMediaAvailable() const = 0;
+    // Ends the stream creations (streamCreateUrl, wmaStreamCreateFile) in
+    // progress on any thread, which fail with kUnknown, and makes later ones
+    // fail at once until allowOpens(): a stop never waits on the network.
+    // A library that cannot cut an open short does nothing.
+    virtual void cancelOpens() {}
+    virtual void allowOpens() {}
     virtual bool streamFree(StreamHandle stream) = 0;
     // Tags of one type (audio::kTag*), or nothing when the stream has none.
     virtual std::optional<std::vector<std::string>> streamGetTags(StreamHandle stream,

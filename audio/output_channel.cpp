@@ -226,6 +226,21 @@ OpenResult OutputChannel::open(const std::string& address) {
     return OpenResult::Opened;
 }
 
+void OutputChannel::cancelOpen() {
+    // The lock keeps the library from going away meanwhile (shutdown).
+    std::lock_guard<std::mutex> guard(stateLock_);
+    if (library_) {
+        library_->cancelOpens();
+    }
+}
+
+void OutputChannel::allowOpen() {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    if (library_) {
+        library_->allowOpens();
+    }
+}
+
 StreamHandle OutputChannel::createDecodingStream(const std::string& address) {
     StreamHandle stream;
     AudioError error = AudioError::Ok;

@@ -82,6 +82,11 @@ public:
     // Frees the streams and every device initialised by open(), also after
     // a failed open.
     void close();
+    // From any thread: an open() in progress returns at once (Timeout, the
+    // library's unknown error), and so does every later one until
+    // allowOpen(), which the player's worker calls before it connects.
+    void cancelOpen();
+    void allowOpen();
 
     AudioErrorKind errorKind() const;
     AudioError errorCode() const;

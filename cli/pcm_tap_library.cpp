@@ -352,6 +352,18 @@ StreamHandle PcmTapLibrary::wmaStreamCreateFile(const std::string& address, std:
 
 bool PcmTapLibrary::windowsMediaAvailable() const { return inner_ && inner_->windowsMediaAvailable(); }
 
+void PcmTapLibrary::cancelOpens() {
+    if (inner_) {
+        inner_->cancelOpens();
+    }
+}
+
+void PcmTapLibrary::allowOpens() {
+    if (inner_) {
+        inner_->allowOpens();
+    }
+}
+
 bool PcmTapLibrary::streamFree(StreamHandle stream) {
     if (!isTap(stream)) {
         KORVANEL_FORWARD(streamFree(stream));

@@ -55,6 +55,8 @@ public:
                                  DownloadCallback download) override;
     StreamHandle wmaStreamCreateFile(const std::string& address, std::uint32_t flags) override;
     bool windowsMediaAvailable() const override;
+    void cancelOpens() override;
+    void allowOpens() override;
     bool streamFree(StreamHandle stream) override;
     std::optional<std::vector<std::string>> streamGetTags(StreamHandle stream,
                                                           std::uint32_t type) override;

@@ -44,13 +44,22 @@ void Player::applySettings(SettingsStore& store) {
 void Player::collectSettings(SettingsStore&) {}
 
 void Player::stop() {
-    State connecting = State::Connecting;
-    if (state_.compare_exchange_strong(connecting, State::StopRequested)) {
-        std::lock_guard<std::mutex> guard(waitLock_);
-        stopRequested_.notify_all();
-        return;
-    }
+    // Commands still queued would undo the stop: a next or play behind a
+    // running connect run would start another one once it ends.
     clearPending();
+    {
+        // Under the lock with which a connect run allows its opens, so this
+        // cancel can only meet the run it stops.
+        std::lock_guard<std::mutex> guard(waitLock_);
+        State connecting = State::Connecting;
+        if (state_.compare_exchange_strong(connecting, State::StopRequested)) {
+            if (OutputChannel* output = channel()) {
+                output->cancelOpen();  // an open waiting on the network returns now
+            }
+            stopRequested_.notify_all();
+            return;
+        }
+    }
     post(makeJob(kStop));
 }
 
@@ -207,7 +216,11 @@ bool Player::connectRun(int perSource, int restarts) {
         postEvent(event::kMessage, text("Player/Error/NoSource"));
         return false;
     }
-    state_ = State::Connecting;
+    {
+        std::lock_guard<std::mutex> guard(waitLock_);
+        channel_->allowOpen();
+        state_ = State::Connecting;
+    }
     postEvent(event::kConnecting);
 
     int attempt = 0;

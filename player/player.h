@@ -26,7 +26,8 @@ class PlaylistResolver;
 // posting order. The window thread calls play/stop/next/previous (which
 // only post, or mark a running connect run as stopped) and the volume
 // operations. The output channel's library callbacks post commands too.
-// A stop request cuts the retry and restart waits short.
+// A stop request cuts the retry and restart waits short, and an open that
+// waits on the network.
 class Player : public JobPool, public SettingsListener {
 public:
     enum class State : int { Idle = 0, Connecting = 1, StopRequested = 2, Buffering = 3, Playing = 4 };
@@ -104,6 +105,7 @@ private:
     std::atomic<State> state_{State::Idle};
     double waitScale_ = 1.0;
 
+    // Guards the waits, and makes a stop's cancel and a run's start exclusive.
     std::mutex waitLock_;
     std::condition_variable stopRequested_;
 

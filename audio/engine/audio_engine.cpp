@@ -376,8 +376,26 @@ StreamHandle AudioEngine::createDecoding(std::uint32_t flags, const std::string&
     auto stream = std::make_shared<DecodingStream>(
         handle, flags, bufferMs,
         [this, handle](std::uint32_t syncType, std::uint32_t data) { deliver(handle, syncType, data); });
+    bool cancelled = false;
+    {
+        // Checked under the lock that registers the open, so a cancel either
+        // finds this open or stops it here.
+        std::lock_guard<std::mutex> guard(lock_);
+        cancelled = opensCancelled_;
+        if (!cancelled) {
+            opening_[handle.id] = stream;
+        }
+    }
+    if (cancelled) {
+        finish(false, AudioError::Unknown);
+        return {};
+    }
     const AudioError error = windowsMedia ? stream->openWindowsMedia(address)
                                           : stream->openUrl(address, std::move(download));
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        opening_.erase(handle.id);
+    }
     if (error != AudioError::Ok) {
         stream->callbacks().close();
         stream.reset();  // joins its threads
@@ -413,6 +431,25 @@ StreamHandle AudioEngine::wmaStreamCreateFile(const std::string& address, std::u
 }
 
 bool AudioEngine::windowsMediaAvailable() const { return true; }
+
+void AudioEngine::cancelOpens() {
+    std::vector<std::shared_ptr<DecodingStream>> cancelled;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        opensCancelled_ = true;
+        for (const auto& [id, stream] : opening_) {
+            cancelled.push_back(stream);
+        }
+    }
+    for (const auto& stream : cancelled) {
+        stream->abortOpen();
+    }
+}
+
+void AudioEngine::allowOpens() {
+    std::lock_guard<std::mutex> guard(lock_);
+    opensCancelled_ = false;
+}
 
 bool AudioEngine::remove(StreamHandle stream) {
     Entry entry;

@@ -56,6 +56,8 @@ public:
                                  DownloadCallback download) override;
     StreamHandle wmaStreamCreateFile(const std::string& address, std::uint32_t flags) override;
     bool windowsMediaAvailable() const override;
+    void cancelOpens() override;
+    void allowOpens() override;
     bool streamFree(StreamHandle stream) override;
     std::optional<std::vector<std::string>> streamGetTags(StreamHandle stream,
                                                           std::uint32_t type) override;
@@ -106,6 +108,9 @@ private:
     std::map<int, Device> devices_;  // initialised devices
     int selected_ = audio::kNoSoundDevice;
     std::map<std::uint32_t, Entry> streams_;
+    // Decoding streams whose open is under way, for cancelOpens().
+    std::map<std::uint32_t, std::shared_ptr<DecodingStream>> opening_;
+    bool opensCancelled_ = false;
     std::uint32_t nextId_ = 1;
     std::uint32_t netBufferMs_ = 5000;
     mutable std::map<std::thread::id, AudioError> errors_;

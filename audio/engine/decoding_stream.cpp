@@ -66,6 +66,14 @@ void DecodingStream::cancel() {
     stateChanged_.notify_all();
 }
 
+void DecodingStream::abortOpen() {
+    // raw_ belongs to the opening thread until the open returns; the reader
+    // and the decoder notice the signal by themselves within their poll.
+    cancel_.raise();
+    std::lock_guard<std::mutex> guard(stateLock_);
+    stateChanged_.notify_all();
+}
+
 bool DecodingStream::runsOn(std::thread::id thread) const {
     return thread == network_.get_id() || thread == decoder_.get_id();
 }

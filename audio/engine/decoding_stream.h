@@ -48,6 +48,10 @@ public:
     // tried as mmsh:// and then as mmst://.
     AudioError openWindowsMedia(const std::string& address);
 
+    // From any thread: an open in progress ends at once with kUnknown, and
+    // the stream is of no further use.
+    void abortOpen();
+
     StreamCallbacks& callbacks() { return callbacks_; }
     std::uint32_t flags() const { return flags_; }
     bool runsOn(std::thread::id thread) const;

@@ -1,0 +1,101 @@
+// korvanel-cli against loopback servers that misbehave: one that accepts and
+// then never answers, one that stalls after some audio, one that sends
+// garbage under a plausible answer. The program must neither crash nor hang,
+// must say what went wrong, and must end within a second when told to.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <random>
+#include <thread>
+
+#include "tests/faults/fault_fixtures.h"
+#include "tests/support/audio_test_tones.h"
+
+namespace korvanel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ChildProcess;
+using test::HttpTestServer;
+
+// Holds every connection open without a word until the server stops.
+void neverAnswer(HttpTestServer::Connection& connection, const std::string&) { connection.pause(120s); }
+
+class HostileServer : public ::testing::Test {
+protected:
+    ChildProcess startCli(std::vector<std::string> arguments) {
+        return ChildProcess(test::cliPath(), arguments, test::cliEnvironment(home_));
+    }
+
+    test::TempFolder home_;
+};
+
+TEST_F(HostileServer, SilentServerTimesOutIntoAllFailedAndStopCutsTheWaitShort) {
+    HttpTestServer silent(neverAnswer);
+    const std::string address = silent.url("/silent.mp3");
+
+    // Left alone: the one attempt times out and the player gives up.
+    const auto started = std::chrono::steady_clock::now();
+    ChildProcess alone = startCli({"play", "--pcm-out", home_.file("alone.raw"), address});
+    const std::optional<int> status = alone.waitForExit(20s);
+    const auto took = std::chrono::steady_clock::now() - started;
+    ASSERT_TRUE(status.has_value()) << alone.err();
+    EXPECT_EQ(*status, 1) << alone.err();
+    EXPECT_NE(alone.err().find(" :: Connect error: "), std::string::npos) << alone.err();
+    EXPECT_NE(alone.err().find(" :: All sources failed, giving up!"), std::string::npos) << alone.err();
+    // The open's 5 s time-out, not the 15 s of a silent stream after its head.
+    EXPECT_GE(took, 4500ms);
+    EXPECT_LT(took, 9s);
+    RecordProperty("silent_server_gave_up_ms",
+                   static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+
+    // Interrupted while the connection hangs: out within the stop bound.
+    ChildProcess stopped = startCli({"play", "--pcm-out", home_.file("stopped.raw"), address});
+    ASSERT_TRUE(stopped.waitForErr(" :: Connecting to " + address, 10s)) << stopped.err();
+    std::this_thread::sleep_for(500ms);  // well into the wait for the answer
+    const test::Interruption interruption = test::interrupt(stopped);
+    ASSERT_TRUE(interruption.exitCode.has_value()) << stopped.err();
+    EXPECT_EQ(*interruption.exitCode, 0) << stopped.err();
+    EXPECT_LT(interruption.took, test::kStopBound) << stopped.err();
+    EXPECT_NE(stopped.err().find(" :: Stopped.."), std::string::npos) << stopped.err();
+    RecordProperty("stop_during_silent_open_ms", static_cast<int>(interruption.took.count()));
+}
+
+TEST_F(HostileServer, StreamThatStallsIsLostThenReconnectedAndStopEndsItAtOnce) {
+    const std::string audio = test::mp3ToneFrames(home_, 440, 2.0);
+    ASSERT_FALSE(audio.empty());
+    std::atomic<int> connections{0};
+    // The first listener gets two seconds of audio, then nothing ever again;
+    // later ones wait behind it without an answer.
+    HttpTestServer stalling([&](HttpTestServer::Connection& connection, const std::string&) {
+        if (connections++ == 0) {
+            connection.send(test::streamHead("audio/mpeg"));
+            connection.send(audio);
+        }
+        connection.pause(120s);
+    });
+    const std::string address = stalling.url("/stall.mp3");
+    const std::string out = home_.file("out.raw");
+    ChildProcess cli = startCli({"play", "--pcm-out", out, address});
+
+    ASSERT_TRUE(cli.waitForErr(" :: Korvanel Radio v0.3.6 Started", 5s)) << cli.err();
+    // Playing, then the silence runs out the stream's 10 s bound: the
+    // stream counts as lost and the player tries again by itself.
+    ASSERT_TRUE(cli.waitForErr(" :: Connection lost..", 25s)) << cli.err();
+    ASSERT_TRUE(cli.waitForErr(" :: Trying to reconnect..", 2s)) << cli.err();
+    ASSERT_TRUE(cli.waitForErr(" :: Connecting to " + address, 2s, 2)) << cli.err();
+    std::this_thread::sleep_for(500ms);
+
+    const test::Interruption interruption = test::interrupt(cli);
+    ASSERT_TRUE(interruption.exitCode.has_value()) << cli.err();
+    EXPECT_EQ(*interruption.exitCode, 0) << cli.err();
+    EXPECT_LT(interruption.took, test::kStopBound) << cli.err();
+    RecordProperty("stop_during_reconnect_ms", static_cast<int>(interruption.took.count()));
+    // The two seconds that came were played, in tune.
+    const std::string pcm = test::readFile(out);
+    EXPECT_GT(pcm.size(), 1u * 44100 * 4);
+    EXPECT_NEAR(test::toneFrequency(test::channelSamples(pcm, 2, 0), 44100), 440.0, 440.0 * 0.02);
+}
+
+}  // namespace
+}  // namespace korvanel

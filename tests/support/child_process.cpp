@@ -1,0 +1,200 @@
+#include "tests/support/child_process.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+extern char** environ;
+
+namespace korvanel::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string nameOf(const std::string& entry) { return entry.substr(0, entry.find('=')); }
+
+// The test's environment with the extra entries put over it.
+std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra) {
+    std::vector<std::string> merged;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text(*entry);
+        bool replaced = false;
+        for (const auto& added : extra) {
+            replaced = replaced || nameOf(added) == nameOf(text);
+        }
+        if (!replaced) {
+            merged.push_back(text);
+        }
+    }
+    merged.insert(merged.end(), extra.begin(), extra.end());
+    return merged;
+}
+
+std::vector<char*> pointersTo(std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    for (auto& text : texts) {
+        pointers.push_back(text.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                           const std::vector<std::string>& environment, std::optional<Identity> identity) {
+    int outPipe[2], errPipe[2];
+    if (::pipe2(outPipe, O_CLOEXEC) != 0) {
+        return;
+    }
+    if (::pipe2(errPipe, O_CLOEXEC) != 0) {
+        ::close(outPipe[0]);
+        ::close(outPipe[1]);
+        return;
+    }
+    // Everything the child needs is made before the fork: between fork and
+    // exec only async-signal-safe calls are allowed.
+    std::vector<std::string> argvTexts{program};
+    argvTexts.insert(argvTexts.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> envTexts = mergedEnvironment(environment);
+    std::vector<char*> argv = pointersTo(argvTexts);
+    std::vector<char*> envp = pointersTo(envTexts);
+
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        const int input = ::open("/dev/null", O_RDONLY);
+        if (input < 0 || ::dup2(input, 0) < 0 || ::dup2(outPipe[1], 1) < 0 || ::dup2(errPipe[1], 2) < 0) {
+            ::_exit(126);
+        }
+        if (identity && (::setgroups(0, nullptr) != 0 || ::setgid(identity->group) != 0 ||
+                         ::setuid(identity->user) != 0)) {
+            ::_exit(126);
+        }
+        ::execve(program.c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    if (pid_ < 0) {
+        ::close(outPipe[0]);
+        ::close(errPipe[0]);
+        return;
+    }
+    reader_ = std::thread([this, outFd = outPipe[0], errFd = errPipe[0]] { readOutput(outFd, errFd); });
+}
+
+ChildProcess::~ChildProcess() {
+    if (pid_ > 0 && !status_) {
+        ::kill(pid_, SIGKILL);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+    }
+    if (reader_.joinable()) {
+        reader_.join();
+    }
+}
+
+void ChildProcess::readOutput(int outFd, int errFd) {
+    pollfd entries[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+    int open = 2;
+    char buffer[65536];
+    while (open > 0) {
+        if (::poll(entries, 2, -1) < 0) {
+            continue;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (entries[i].fd < 0 || entries[i].revents == 0) {
+                continue;
+            }
+            const ssize_t got = ::read(entries[i].fd, buffer, sizeof buffer);
+            if (got > 0) {
+                std::lock_guard<std::mutex> guard(lock_);
+                (i == 0 ? out_ : err_).append(buffer, static_cast<std::size_t>(got));
+                grown_.notify_all();
+            } else {
+                ::close(entries[i].fd);
+                entries[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    std::lock_guard<std::mutex> guard(lock_);
+    outputEnded_ = true;
+    grown_.notify_all();
+}
+
+std::string ChildProcess::out() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return out_;
+}
+
+std::string ChildProcess::err() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return err_;
+}
+
+bool ChildProcess::waitForErr(const std::string& text, std::chrono::milliseconds bound, std::size_t count) {
+    std::unique_lock<std::mutex> lock(lock_);
+    return grown_.wait_for(lock, bound, [&] { return countOf(err_, text) >= count || outputEnded_; }) &&
+           countOf(err_, text) >= count;
+}
+
+bool ChildProcess::signal(int number) { return pid_ > 0 && !status_ && ::kill(pid_, number) == 0; }
+
+std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds bound) {
+    if (pid_ <= 0) {
+        return std::nullopt;
+    }
+    const auto deadline = Clock::now() + bound;
+    while (!status_) {
+        int status = 0;
+        rusage usage{};
+        const pid_t ended = ::wait4(pid_, &status, WNOHANG, &usage);
+        if (ended == pid_) {
+            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            peakResidentKib_ = usage.ru_maxrss;
+            break;
+        }
+        if (Clock::now() >= deadline) {
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (reader_.joinable()) {
+        reader_.join();
+    }
+    return status_;
+}
+
+long ChildProcess::residentKib() const {
+    if (pid_ <= 0 || status_) {
+        return 0;
+    }
+    std::ifstream in("/proc/" + std::to_string(pid_) + "/status");
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::atol(line.c_str() + 6);
+        }
+    }
+    return 0;
+}
+
+std::size_t countOf(const std::string& in, const std::string& text) {
+    if (text.empty()) {
+        return 0;
+    }
+    std::size_t count = 0;
+    for (std::size_t at = in.find(text); at != std::string::npos; at = in.find(text, at + text.size())) {
+        ++count;
+    }
+    return count;
+}
+
+}  // namespace korvanel::test
