@@ -1,5 +1,7 @@
 #include "cli/play_session.h"
 
+#include <algorithm>
+
 #include "app/application.h"
 #include "app/event_codes.h"
 
@@ -10,7 +12,8 @@ using Clock = std::chrono::steady_clock;
 // After a finite stream ended and the player stopped, a move to the next
 // entry shows within this time as a new connect run.
 constexpr auto kNextEntryGrace = std::chrono::milliseconds(500);
-constexpr auto kPollInterval = std::chrono::milliseconds(50);
+// The interrupt flag is set by the signal thread without a notify.
+constexpr auto kInterruptPoll = std::chrono::milliseconds(250);
 
 }  // namespace
 
@@ -76,13 +79,21 @@ PlaySession::Outcome PlaySession::wait(std::optional<int> seconds, const std::at
             return Outcome::GaveUp;
         }
         const auto now = Clock::now();
-        if (stoppedAfterEnd_ && now - *stoppedAfterEnd_ >= kNextEntryGrace) {
-            return Outcome::Finished;
+        auto wakeAt = now + kInterruptPoll;
+        if (stoppedAfterEnd_) {
+            if (now - *stoppedAfterEnd_ >= kNextEntryGrace) {
+                return Outcome::Finished;
+            }
+            wakeAt = std::min(wakeAt, *stoppedAfterEnd_ + kNextEntryGrace);
         }
-        if (seconds && firstSound_ && now - *firstSound_ >= std::chrono::seconds(*seconds)) {
-            return Outcome::TimeUp;
+        if (seconds && firstSound_) {
+            const auto end = *firstSound_ + std::chrono::seconds(*seconds);
+            if (now >= end) {
+                return Outcome::TimeUp;
+            }
+            wakeAt = std::min(wakeAt, end);
         }
-        changed_.wait_for(lock, kPollInterval);
+        changed_.wait_until(lock, wakeAt);
     }
 }
 

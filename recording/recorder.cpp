@@ -78,7 +78,13 @@ void Recorder::post(std::function<void()> work) {
 void Recorder::workerLoop() {
     std::unique_lock lock(queueLock_);
     for (;;) {
-        wake_.wait_for(lock, kPcmPollInterval, [this] { return stopping_ || !queue_.empty(); });
+        const auto ready = [this] { return stopping_ || !queue_.empty(); };
+        // Only encoding needs the poll; otherwise every change comes as a post.
+        if (wantsPcm_.load()) {
+            wake_.wait_for(lock, kPcmPollInterval, ready);
+        } else {
+            wake_.wait(lock, ready);
+        }
         std::deque<std::function<void()>> work;
         work.swap(queue_);
         const bool stop = stopping_;
