@@ -192,6 +192,31 @@ TEST_F(PlayerTest, DroppedLiveStreamIsNotReconnectedWhenRetriesAreOff) {
     EXPECT_FALSE(after.has_value()) << describe(*after);
 }
 
+// Play, next, stop pressed in quick succession: the stop lands while the
+// first connect is still opening, with the next queued behind it.
+TEST_F(PlayerTest, StopWhileConnectingAlsoDropsQueuedCommandsSoThePlayerEndsIdle) {
+    library_->scriptStream("http://live/one", liveStream());
+    library_->scriptStream("http://live/two", liveStream());
+    resolver().setSources({"http://live/one", "http://live/two"});
+    library_->holdOpens();
+    player().play();
+    ASSERT_TRUE(library_->waitForHeldOpen(5s));
+    player().next();
+    player().stop();
+    library_->releaseOpens();
+    EXPECT_EQ(eventsUntil("Stopped"),
+              (std::vector<std::string>{"Connecting", "Connecting http://live/one", "Stopped"}));
+    std::vector<std::string> later;
+    while (const auto event = window_->next(300ms)) {
+        if (event->code != event::kInfoChanged) {
+            later.push_back(describe(*event));
+        }
+    }
+    EXPECT_TRUE(later.empty()) << ::testing::PrintToString(later);
+    EXPECT_EQ(player().state(), Player::State::Idle);
+    EXPECT_EQ(player().pendingCount(), 0);
+}
+
 TEST_F(PlayerTest, StopDuringTheRestartWaitEndsAtOnceWithNoFurtherAttempt) {
     player().setWaitScale(1.0);  // a real 10 s wait, cut short by the stop
     library_->scriptStream("http://live/one", liveStream());

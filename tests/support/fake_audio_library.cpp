@@ -58,6 +58,22 @@ void FakeAudioLibrary::failOutputsOnDevice(int device, AudioError error) {
     outputErrors_[device] = error;
 }
 
+void FakeAudioLibrary::holdOpens() {
+    std::lock_guard<std::mutex> guard(lock_);
+    holdOpens_ = true;
+}
+
+void FakeAudioLibrary::releaseOpens() {
+    std::lock_guard<std::mutex> guard(lock_);
+    holdOpens_ = false;
+    holdChanged_.notify_all();
+}
+
+bool FakeAudioLibrary::waitForHeldOpen(std::chrono::milliseconds bound) {
+    std::unique_lock<std::mutex> guard(lock_);
+    return holdChanged_.wait_for(guard, bound, [this] { return holdOpens_ && heldOpens_ > 0; });
+}
+
 // --- driving ---
 
 void FakeAudioLibrary::appendPcm(StreamHandle decoding, const std::vector<std::uint8_t>& bytes) {
@@ -403,8 +419,12 @@ StreamHandle FakeAudioLibrary::createDecoding(const std::string& address, std::u
 StreamHandle FakeAudioLibrary::streamCreateUrl(const std::string& url, std::uint32_t offset,
                                                std::uint32_t flags, DownloadCallback download) {
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::unique_lock<std::mutex> guard(lock_);
         log("streamCreateUrl(" + url + "," + std::to_string(offset) + "," + hex(flags) + ")");
+        ++heldOpens_;
+        holdChanged_.notify_all();
+        holdChanged_.wait_for(guard, std::chrono::seconds(10), [this] { return !holdOpens_; });
+        --heldOpens_;
     }
     return createDecoding(url, flags, std::move(download));
 }

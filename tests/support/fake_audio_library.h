@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -57,6 +59,11 @@ public:
     void scriptFailure(const std::string& address, AudioError error);
     // Output streams fail to be created on this device.
     void failOutputsOnDevice(int device, AudioError error);
+    // While held, streamCreateUrl waits (at most 10 s) before it opens, as
+    // a slow server would keep it; waitForHeldOpen() tells when one waits.
+    void holdOpens();
+    void releaseOpens();
+    bool waitForHeldOpen(std::chrono::milliseconds bound);
 
     // --- driving ---
     void appendPcm(StreamHandle decoding, const std::vector<std::uint8_t>& bytes);
@@ -164,6 +171,9 @@ private:
     std::uint32_t nextId_ = 1;
     std::vector<std::string> calls_;
     std::map<std::thread::id, AudioError> errors_;
+    bool holdOpens_ = false;
+    int heldOpens_ = 0;
+    std::condition_variable holdChanged_;
 };
 
 }  // namespace korvanel::test
