@@ -223,7 +223,11 @@ void Recorder::streamInfoChanged() {
 
 void Recorder::onHeaderData(std::span<const std::uint8_t> data) {
     post([this, bytes = std::string(reinterpret_cast<const char*>(data.data()), data.size())] {
-        preBuffer_.append(bytes);
+        // An open may read megabytes that turn out not to be audio; as with
+        // stream data before a writer is chosen, only the first part is kept.
+        if (preBuffer_.size() <= kPreBufferMark) {
+            preBuffer_.append(bytes);
+        }
     });
 }
 

@@ -34,9 +34,10 @@ bool AudioEngine::Entry::runsOn(std::thread::id thread) const {
 }
 
 AudioEngine::AudioEngine() {
-    // libavformat warns on stderr about every damaged frame of a radio
-    // stream; the engine reports failures through its error codes instead.
-    av_log_set_level(AV_LOG_ERROR);
+    // FFmpeg logs every damaged frame of a radio stream on stderr, the
+    // decoders at error level, so a stream of garbage would flood it; the
+    // engine reports failures through its error codes instead.
+    av_log_set_level(AV_LOG_FATAL);
 }
 
 AudioEngine::~AudioEngine() {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <random>
 #include <thread>
 
@@ -94,6 +95,67 @@ TEST_F(HostileServer, StreamThatStallsIsLostThenReconnectedAndStopEndsItAtOnce) 
     // The two seconds that came were played, in tune.
     const std::string pcm = test::readFile(out);
     EXPECT_GT(pcm.size(), 1u * 44100 * 4);
+    EXPECT_NEAR(test::toneFrequency(test::channelSamples(pcm, 2, 0), 44100), 440.0, 440.0 * 0.02);
+}
+
+TEST_F(HostileServer, GarbageUnderAnAudioHeadIsReportedWithoutFloodOrGrowth) {
+    const std::string audio = test::mp3ToneFrames(home_, 440, 2.0);
+    ASSERT_FALSE(audio.empty());
+    std::string garbage(10 * 1024 * 1024, '\0');
+    std::mt19937 random(20240611);
+    for (char& c : garbage) {
+        c = static_cast<char>(random() & 0xFF);
+    }
+    std::atomic<int> connections{0};
+    // The first listener gets two seconds of audio before the garbage, the
+    // others garbage alone; each answer ends after 10 MB of it.
+    HttpTestServer server([&](HttpTestServer::Connection& connection, const std::string&) {
+        connection.send("HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n");
+        if (connections++ == 0) {
+            connection.send(audio);
+        }
+        connection.send(garbage);
+    });
+    const std::string address = server.url("/garbage.mp3");
+    const std::string out = home_.file("out.raw");
+    // Freed blocks held back by the address sanitizer would look like growth.
+    const char* sanitizer = std::getenv("ASAN_OPTIONS");
+    std::vector<std::string> environment = test::cliEnvironment(home_);
+    environment.push_back("ASAN_OPTIONS=" + std::string(sanitizer ? sanitizer : "") +
+                          (sanitizer ? ":" : "") + "quarantine_size_mb=1");
+    ChildProcess cli(test::cliPath(), {"play", "--pcm-out", out, address}, environment);
+
+    ASSERT_TRUE(cli.waitForErr(" :: Playing\n", 10s)) << cli.err();
+    const long residentPlaying = cli.residentKib();
+    ASSERT_TRUE(cli.waitForErr(" :: Connection lost..", 20s)) << cli.err();
+    // The second answer is garbage from its first byte: refused at the
+    // open, and the list starts over after its wait.
+    ASSERT_TRUE(cli.waitForErr(" :: Connect error: Unsupported file format", 10s)) << cli.err();
+    ASSERT_TRUE(cli.waitForErr(" :: Reconnecting from scratch in 10 seconds..", 5s)) << cli.err();
+    std::this_thread::sleep_for(300ms);
+
+    const test::Interruption interruption = test::interrupt(cli);
+    ASSERT_TRUE(interruption.exitCode.has_value()) << cli.err();
+    EXPECT_EQ(*interruption.exitCode, 0) << cli.err();
+    EXPECT_LT(interruption.took, test::kStopBound);
+    RecordProperty("stop_during_restart_wait_ms", static_cast<int>(interruption.took.count()));
+    // 20 MB of garbage went through; none of it may stay.
+    const long growthKib = cli.peakResidentKib() - residentPlaying;
+    EXPECT_LT(growthKib, 8 * 1024) << "peak " << cli.peakResidentKib() << " KiB";
+    RecordProperty("garbage_peak_growth_kib", static_cast<int>(growthKib));
+    // The log holds the program's own lines only, not a decoder's complaint
+    // about every damaged frame.
+    const std::string log = cli.err();
+    std::size_t lines = 0;
+    for (std::size_t at = 0; at < log.size(); at = log.find('\n', at) + 1) {
+        ++lines;
+        EXPECT_EQ(log.compare(at + 8, 4, " :: "), 0) << log.substr(at, log.find('\n', at) - at);
+        if (lines > 20) {
+            break;
+        }
+    }
+    EXPECT_LT(lines, 20u) << log.substr(0, 2000);
+    const std::string pcm = test::readFile(out);
     EXPECT_NEAR(test::toneFrequency(test::channelSamples(pcm, 2, 0), 44100), 440.0, 440.0 * 0.02);
 }
 
