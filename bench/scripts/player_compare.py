@@ -8,7 +8,11 @@ Figures, each printed with the ratios against the other players:
   1. time from process start to the first non-silent sample on standard
      output (median of several runs), MP3 and Ogg, from a fast local stream
      server (answers at once, 64 KiB burst, then paced at the bit rate);
-  2. processor time and peak memory for 30 s of playing the MP3 stream.
+  2. with icecast2 installed: time from our own icecast's first audio byte
+     to the first non-silent sample (a relay in front of the server notes
+     that byte), and for korvanel the time from a source drop (stopped and
+     restarted at once with another tone) to the new tone;
+  3. processor time and peak memory for 30 s of playing the MP3 stream.
 
 Run from the repository root after `make build`:
     python3 bench/scripts/player_compare.py [--runs N] [--seconds S]
@@ -25,6 +29,8 @@ import sys
 import tempfile
 import threading
 import time
+
+import local_icecast
 
 BURST = 64 * 1024
 CHUNK = 4096  # a radio server passes its source's data on in blocks like this
@@ -94,8 +100,13 @@ class PacedStreamServer:
             connection.close()
 
 
-def first_sound_ms(command, bound=10.0):
-    """Milliseconds from start until stdout carries a non-silent 16-bit sample."""
+def loud(data):
+    """Whether 16-bit samples in `data` (even length) carry sound."""
+    return any(abs(v) > 64 for v in memoryview(data).cast("h"))
+
+
+def first_sound_at(command, bound=10.0):
+    """(start, moment of the first non-silent 16-bit sample on stdout), monotonic; None if none came."""
     start = time.monotonic()
     process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                stdin=subprocess.DEVNULL)
@@ -108,15 +119,142 @@ def first_sound_ms(command, bound=10.0):
                 break
             data = carry + chunk
             usable = len(data) - len(data) % 2
-            samples = memoryview(data[:usable]).cast("h")
-            if any(abs(s) > 64 for s in samples):
-                result = (time.monotonic() - start) * 1000.0
+            if loud(data[:usable]):
+                result = time.monotonic()
                 break
             carry = data[usable:]
     finally:
         process.kill()
         process.wait()
-    return result
+    return start, result
+
+
+def first_sound_ms(command, bound=10.0):
+    """Milliseconds from start until stdout carries a non-silent 16-bit sample."""
+    start, sound = first_sound_at(command, bound)
+    return None if sound is None else (sound - start) * 1000.0
+
+
+class FirstAudioByteRelay:
+    """A loopback relay in front of a server that notes when the first byte
+    after the response head reaches the player, so that a player's time to
+    sound can be measured from the server's first audio byte."""
+
+    def __init__(self, upstream_port):
+        self.upstream_port = upstream_port
+        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(8)
+        self.port = self.listener.getsockname()[1]
+        self.first_audio_byte = None
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def stop(self):
+        self.listener.close()
+
+    def _accept(self):
+        while True:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            try:
+                server = socket.create_connection(("127.0.0.1", self.upstream_port), timeout=5)
+            except OSError:
+                client.close()
+                continue
+            threading.Thread(target=self._pump, args=(client, server, False), daemon=True).start()
+            threading.Thread(target=self._pump, args=(server, client, True), daemon=True).start()
+
+    def _pump(self, source, target, answer):
+        head = b""
+        in_body = not answer
+        try:
+            while True:
+                data = source.recv(65536)
+                if not data:
+                    break
+                if in_body and answer and self.first_audio_byte is None:
+                    self.first_audio_byte = time.monotonic()
+                if not in_body:
+                    head += data
+                    end = head.find(b"\r\n\r\n")
+                    if end >= 0:
+                        in_body = True
+                        if len(head) > end + 4 and self.first_audio_byte is None:
+                            self.first_audio_byte = time.monotonic()
+                target.sendall(data)
+        except OSError:
+            pass
+        finally:
+            for side in (source, target):
+                try:
+                    side.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass
+                side.close()
+
+
+def after_first_audio_byte_ms(command_for_url, upstream_port, path, bound=15.0):
+    """Milliseconds from the server's first audio byte to the first non-silent sample."""
+    relay = FirstAudioByteRelay(upstream_port)
+    try:
+        _, sound = first_sound_at(command_for_url(f"http://127.0.0.1:{relay.port}{path}"), bound)
+        if sound is None or relay.first_audio_byte is None:
+            return None
+        return (sound - relay.first_audio_byte) * 1000.0
+    finally:
+        relay.stop()
+
+
+def dominant_tone(data):
+    """Rough frequency of the left channel of 44.1 kHz stereo 16-bit samples, or 0 for silence."""
+    samples = memoryview(data).cast("h")[::2]
+    if len(samples) < 2 or not any(abs(v) > 64 for v in samples):
+        return 0
+    crossings = sum(1 for a, b in zip(samples, samples[1:]) if (a < 0) != (b < 0))
+    return crossings * 44100 / 2 / len(samples)
+
+
+def drop_to_sound(cli, icecast, settle=5.0, bound=30.0):
+    """Plays the icecast mount, stops its source and restarts it at once with
+    another tone. Returns (ms from the drop to the new tone, ms from the end of
+    the old tone's buffered audio to the new tone), or None."""
+    process = subprocess.Popen([cli, "play", "--pcm-out", "-", icecast.url()], stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+    block = 3528  # 20 ms of 44.1 kHz stereo
+    dropped_at = None
+    last_old = None
+    try:
+        start = time.monotonic()
+        carry = b""
+        while time.monotonic() - start < bound:
+            chunk = os.read(process.stdout.fileno(), 65536)
+            if not chunk:
+                return None
+            data = carry + chunk
+            now = time.monotonic()
+            while len(data) >= block:
+                tone = dominant_tone(data[:block])
+                data = data[block:]
+                if dropped_at is None:
+                    continue
+                if 300 < tone < 600:
+                    last_old = now
+                elif tone > 700:
+                    return ((now - dropped_at) * 1000.0,
+                            (now - (last_old or dropped_at)) * 1000.0)
+            carry = data
+            if dropped_at is None and now - start > settle:
+                icecast.stop_source()
+                dropped_at = time.monotonic()
+                if not icecast.start_source(frequency=880):
+                    return None
+        return None
+    finally:
+        process.kill()
+        process.wait()
 
 
 def usage_for(command, seconds):
@@ -140,11 +278,40 @@ def make_tone(path, codec, bitrate):
         return f.read()
 
 
+def icecast_figures(args, players, folder):
+    """Time to sound after icecast's first audio byte, and drop to sound again."""
+    os.chmod(folder, 0o755)  # icecast, run as nobody, must reach its folder inside
+    icecast = local_icecast.Icecast(os.path.join(folder, "icecast"))
+    os.makedirs(icecast.folder)
+    try:
+        if not icecast.start() or not icecast.start_source():
+            print("  icecast2 did not start; its figures are left out")
+            return
+        print("Time to first sound after icecast's first audio byte (ms, median of %d runs)" % args.runs)
+        medians = {}
+        for name in players(icecast.url()):
+            times = [t for t in (after_first_audio_byte_ms(lambda url: players(url)[name], icecast.port,
+                                                           icecast.mount) for _ in range(args.runs))
+                     if t is not None]
+            medians[name] = statistics.median(times) if times else float("nan")
+        print("  MP3  " + "  ".join("%s %.1f" % (n, v) for n, v in medians.items()))
+        print("Drop to sound: source stopped and restarted at once (korvanel, ms)")
+        for run in range(3):
+            figures = drop_to_sound(args.cli, icecast)
+            if figures is None:
+                print("  run %d: no sound again within the bound" % (run + 1))
+            else:
+                print("  run %d: %.0f after the drop, %.0f beyond the buffered audio" % (run + 1, *figures))
+    finally:
+        icecast.stop()
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runs", type=int, default=9)
     parser.add_argument("--seconds", type=int, default=30)
     parser.add_argument("--cli", default=os.path.join("build", "korvanel-cli"))
+    parser.add_argument("--skip-icecast", action="store_true")
     args = parser.parse_args()
 
     have_mpv = shutil.which("mpv") is not None
@@ -184,6 +351,9 @@ def main():
         ratios = "  ".join("korvanel/%s %.2f" % (n, medians["korvanel"] / v)
                            for n, v in medians.items() if n != "korvanel" and v == v and v > 0)
         print(line + "   " + ratios)
+
+    if not args.skip_icecast and shutil.which("icecast2"):
+        icecast_figures(args, players, folder)
 
     print("Processor time and peak memory for %d s of MP3" % args.seconds)
     url = streams["MP3"].url("tone.mp3")
