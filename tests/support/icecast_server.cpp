@@ -174,6 +174,20 @@ bool IcecastServer::start(std::chrono::milliseconds bound) {
     if (port_ == 0) {
         return false;
     }
+    return launch(bound);
+}
+
+void IcecastServer::stop() {
+    sources_.clear();
+    server_.reset();
+}
+
+bool IcecastServer::restart(std::chrono::milliseconds bound) {
+    stop();
+    return port_ != 0 && launch(bound);
+}
+
+bool IcecastServer::launch(std::chrono::milliseconds bound) {
     const std::string logDir = folder_.file("log");
     ::mkdir(logDir.c_str(), 0777);
     // icecast drops to nobody as root: it must reach and write its log folder.

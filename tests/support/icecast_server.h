@@ -50,6 +50,10 @@ public:
 
     // Starts icecast and waits until it accepts connections.
     bool start(std::chrono::milliseconds bound = std::chrono::seconds(10));
+    // Ends icecast itself (its sources go too): every listener is cut off.
+    void stop();
+    // Starts icecast again on the same port, with no sources.
+    bool restart(std::chrono::milliseconds bound = std::chrono::seconds(10));
     // Starts an ffmpeg source on the mount and waits until listeners can
     // connect to it.
     bool startSource(const Source& source, std::chrono::milliseconds bound = std::chrono::seconds(10));
@@ -66,6 +70,7 @@ public:
 private:
     struct Child;
 
+    bool launch(std::chrono::milliseconds bound);
     bool mountAnswers(const std::string& mount) const;
     // The answer's status line and body of a GET with optional basic auth.
     std::string request(const std::string& target, bool admin) const;
