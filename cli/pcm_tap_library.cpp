@@ -41,7 +41,15 @@ public:
     }
     bool onOwnThread() const { return thread_.get_id() == std::this_thread::get_id(); }
 
-    void setPlaying(bool playing) { playing_ = playing; }
+    void setPlaying(bool playing) {
+        std::lock_guard<std::mutex> guard(lock_);
+        const bool was = playing_.exchange(playing);
+        if (playing && !was) {
+            // A card starts its first period at once, not at the next tick.
+            started_ = true;
+            wake_.notify_all();
+        }
+    }
     bool playing() const { return playing_.load(); }
     ActiveState activeState() const {
         if (!playing_.load() || ended_.load()) {
@@ -80,8 +88,13 @@ private:
         for (;;) {
             {
                 std::unique_lock<std::mutex> lock(lock_);
-                if (wake_.wait_until(lock, due, [this] { return quit_; })) {
+                wake_.wait_until(lock, due, [this] { return quit_ || started_; });
+                if (quit_) {
                     return;
+                }
+                if (started_) {
+                    started_ = false;
+                    due = std::chrono::steady_clock::now();
                 }
             }
             due += period;
@@ -172,6 +185,7 @@ private:
     std::mutex lock_;
     std::condition_variable wake_;
     bool quit_ = false;
+    bool started_ = false;  // play was asked since the last period
     std::thread thread_;  // last: starts once everything above exists
 };
 
