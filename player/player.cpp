@@ -56,6 +56,7 @@ void Player::stop() {
             if (OutputChannel* output = channel()) {
                 output->cancelOpen();  // an open waiting on the network returns now
             }
+            resolver_.cancelDownloads();  // so does a playlist download
             stopRequested_.notify_all();
             return;
         }
@@ -219,6 +220,7 @@ bool Player::connectRun(int perSource, int restarts) {
     {
         std::lock_guard<std::mutex> guard(waitLock_);
         channel_->allowOpen();
+        resolver_.allowDownloads();
         state_ = State::Connecting;
     }
     postEvent(event::kConnecting);

@@ -72,7 +72,7 @@ HttpClient::Route HttpClient::route() const {
     return Route{proxyHost_, proxyPort_, limits_};
 }
 
-bool HttpClient::fetch(const std::string& url, ByteBuffer& out) {
+bool HttpClient::fetch(const std::string& url, ByteBuffer& out, int stopFd) {
     out.clear();
     const std::optional<HttpAddress> address = HttpAddress::parse(url);
     if (!address) {
@@ -91,8 +91,9 @@ bool HttpClient::fetch(const std::string& url, ByteBuffer& out) {
 
     std::optional<TcpConnection> connection =
         useProxy ? TcpConnection::connect(via.proxyHost, static_cast<std::uint16_t>(via.proxyPort),
-                                          via.limits.connectTimeout, cancel_.readFd())
-                 : TcpConnection::connect(address->host, address->port, via.limits.connectTimeout, cancel_.readFd());
+                                          via.limits.connectTimeout, cancel_.readFd(), stopFd)
+                 : TcpConnection::connect(address->host, address->port, via.limits.connectTimeout, cancel_.readFd(),
+                                          stopFd);
     if (!connection || !connection->sendAll(*request, via.limits.idleTimeout)) {
         return false;
     }

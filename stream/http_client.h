@@ -60,8 +60,9 @@ public:
     // received otherwise). On any failure out is empty and false returns:
     // not an "http://" address, an address too long for the request, no
     // connection, a status line other than "HTTP/1.x 200 OK", no end of the
-    // headers, a time-out, or a body over the size bound.
-    bool fetch(const std::string& url, ByteBuffer& out);
+    // headers, a time-out, or a body over the size bound. A readable stopFd
+    // (or -1) ends it at once, as shutdown() does.
+    bool fetch(const std::string& url, ByteBuffer& out, int stopFd = -1);
 
     // Jobs for post(): fetch url and write the body over filePath (a file
     // beside it is renamed over it only when all arrived), or fetch url and

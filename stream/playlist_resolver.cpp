@@ -91,11 +91,39 @@ bool PlaylistResolver::resolveCurrent() {
     return true;
 }
 
-std::string PlaylistResolver::readText(const std::string& address) const {
+void PlaylistResolver::cancelDownloads() {
+    std::lock_guard<std::mutex> guard(downloadLock_);
+    downloadsCancelled_ = true;
+    if (downloadStop_) {
+        downloadStop_->raise();
+    }
+}
+
+void PlaylistResolver::allowDownloads() {
+    std::lock_guard<std::mutex> guard(downloadLock_);
+    downloadsCancelled_ = false;
+}
+
+bool PlaylistResolver::download(const std::string& address, ByteBuffer& body) {
+    const auto stop = std::make_shared<CancelSignal>();
+    {
+        std::lock_guard<std::mutex> guard(downloadLock_);
+        if (downloadsCancelled_) {
+            return false;
+        }
+        downloadStop_ = stop;
+    }
+    const bool fetched = application_.httpClient().fetch(address, body, stop->readFd());
+    std::lock_guard<std::mutex> guard(downloadLock_);
+    downloadStop_.reset();
+    return fetched;
+}
+
+std::string PlaylistResolver::readText(const std::string& address) {
     HttpClient& client = application_.httpClient();
     if (startsWith(address, "http://")) {
         ByteBuffer body;
-        if (!client.fetch(address, body)) {
+        if (!download(address, body)) {
             return "";
         }
         return PlaylistText::decode(body.view());

@@ -2,11 +2,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "settings/settings_listener.h"
+#include "stream/byte_buffer.h"
+#include "stream/cancel_signal.h"
 
 namespace korvanel {
 
@@ -49,8 +52,14 @@ public:
     // The list as it stands, for display and tests.
     std::vector<std::string> workingList() const;
 
+    // A stop cuts resolveCurrent()'s download short: the one running ends
+    // at once, and later ones fail until allowDownloads().
+    void cancelDownloads();
+    void allowDownloads();
+
 private:
-    std::string readText(const std::string& address) const;
+    std::string readText(const std::string& address);
+    bool download(const std::string& address, ByteBuffer& body);
 
     Application& application_;
     mutable std::mutex lock_;  // guards everything below
@@ -58,6 +67,10 @@ private:
     std::vector<std::string> working_;
     std::size_t current_ = 0;      // working_.size() when empty
     std::uint64_t generation_ = 0;  // counts refills, to spot one during a download
+
+    std::mutex downloadLock_;  // guards the two below
+    bool downloadsCancelled_ = false;
+    std::shared_ptr<CancelSignal> downloadStop_;  // the running download's
 };
 
 }  // namespace korvanel

@@ -41,12 +41,17 @@ int pollTimeout(TcpConnection::Milliseconds remaining) {
     return remaining.count() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(remaining.count());
 }
 
-// Waits for events on fd, or for cancelFd to become readable. True only when
-// fd is ready (or in error, which the next call reports).
-bool pollSocket(int fd, short events, int cancelFd, Clock::time_point deadline) {
+// Waits for events on fd, or for a cancel descriptor to become readable.
+// True only when fd is ready (or in error, which the next call reports).
+bool pollSocket(int fd, short events, std::array<int, 2> cancelFds, Clock::time_point deadline) {
     for (;;) {
-        pollfd entries[2] = {{fd, events, 0}, {cancelFd, POLLIN, 0}};
-        const nfds_t count = cancelFd >= 0 ? 2 : 1;
+        pollfd entries[3] = {{fd, events, 0}};
+        nfds_t count = 1;
+        for (int cancelFd : cancelFds) {
+            if (cancelFd >= 0) {
+                entries[count++] = {cancelFd, POLLIN, 0};
+            }
+        }
         const auto remaining = std::chrono::duration_cast<TcpConnection::Milliseconds>(deadline - Clock::now());
         const int result = ::poll(entries, count, pollTimeout(remaining));
         if (result < 0) {
@@ -58,8 +63,10 @@ bool pollSocket(int fd, short events, int cancelFd, Clock::time_point deadline) 
         if (result == 0) {
             return false;  // timed out
         }
-        if (count == 2 && entries[1].revents != 0) {
-            return false;  // cancelled
+        for (nfds_t i = 1; i < count; ++i) {
+            if (entries[i].revents != 0) {
+                return false;  // cancelled
+            }
         }
         return entries[0].revents != 0;
     }
@@ -91,7 +98,9 @@ constexpr int kSendFlags = 0;
 }  // namespace
 
 std::optional<TcpConnection> TcpConnection::connect(const std::string& host, std::uint16_t port,
-                                                    Milliseconds connectTimeout, int cancelFd) {
+                                                    Milliseconds connectTimeout, int cancelFd,
+                                                    int otherCancelFd) {
+    const std::array<int, 2> cancelFds{cancelFd, otherCancelFd};
     const auto deadline = Clock::now() + connectTimeout;
     AddressList addresses = resolve(host, port);
     for (const addrinfo* address = addresses.get(); address != nullptr; address = address->ai_next) {
@@ -103,25 +112,25 @@ std::optional<TcpConnection> TcpConnection::connect(const std::string& host, std
             continue;
         }
         if (::connect(socket.get(), address->ai_addr, address->ai_addrlen) == 0) {
-            return TcpConnection(std::move(socket), cancelFd);
+            return TcpConnection(std::move(socket), cancelFds);
         }
         if (errno != EINPROGRESS && errno != EINTR) {
             continue;
         }
-        if (!pollSocket(socket.get(), POLLOUT, cancelFd, deadline)) {
+        if (!pollSocket(socket.get(), POLLOUT, cancelFds, deadline)) {
             continue;
         }
         int error = 0;
         socklen_t length = sizeof error;
         if (::getsockopt(socket.get(), SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0) {
-            return TcpConnection(std::move(socket), cancelFd);
+            return TcpConnection(std::move(socket), cancelFds);
         }
     }
     return std::nullopt;
 }
 
 TcpConnection::Ready TcpConnection::waitFor(short events, Milliseconds timeout) {
-    return pollSocket(socket_.get(), events, cancelFd_, Clock::now() + timeout) ? Ready::Yes : Ready::No;
+    return pollSocket(socket_.get(), events, cancelFds_, Clock::now() + timeout) ? Ready::Yes : Ready::No;
 }
 
 bool TcpConnection::sendAll(std::string_view bytes, Milliseconds idleTimeout) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -22,9 +23,12 @@ public:
 
     // Tries every address the name resolves to, IPv6 included, in order,
     // until one connects; gives up when connectTimeout has passed in all.
-    // cancelFd (or -1) ends the attempt as soon as it becomes readable.
+    // cancelFd (or -1) ends the attempt, and every later wait, as soon as it
+    // becomes readable; so does otherCancelFd (the owner's shutdown and one
+    // caller's stop can both end a request).
     static std::optional<TcpConnection> connect(const std::string& host, std::uint16_t port,
-                                                Milliseconds connectTimeout, int cancelFd);
+                                                Milliseconds connectTimeout, int cancelFd,
+                                                int otherCancelFd = -1);
 
     // Sends all bytes; false on error, cancel or when the peer takes nothing
     // for idleTimeout.
@@ -35,13 +39,14 @@ public:
     std::optional<std::size_t> receive(char* into, std::size_t capacity, Milliseconds idleTimeout);
 
 private:
-    TcpConnection(UniqueFd socket, int cancelFd) : socket_(std::move(socket)), cancelFd_(cancelFd) {}
+    TcpConnection(UniqueFd socket, std::array<int, 2> cancelFds)
+        : socket_(std::move(socket)), cancelFds_(cancelFds) {}
 
     enum class Ready { Yes, No };
     Ready waitFor(short events, Milliseconds timeout);
 
     UniqueFd socket_;
-    int cancelFd_ = -1;
+    std::array<int, 2> cancelFds_{-1, -1};
 };
 
 }  // namespace korvanel

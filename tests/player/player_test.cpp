@@ -233,6 +233,31 @@ TEST_F(PlayerTest, StopDuringTheRestartWaitEndsAtOnceWithNoFurtherAttempt) {
     EXPECT_FALSE(window_->next(300ms).has_value());
 }
 
+TEST_F(PlayerTest, StopDuringAPlaylistDownloadEndsItAtOnce) {
+    // The server takes the request and never answers; the download would
+    // wait out its 15 s of silence.
+    test::HttpTestServer server([](test::HttpTestServer::Connection& connection, const std::string&) {
+        connection.waitForPeerClose(std::chrono::milliseconds(20000));
+    });
+    resolver().setSources({server.url("/list.pls")});
+    player().play();
+    eventsUntil("Resolving");
+    std::this_thread::sleep_for(200ms);  // the request is out and waiting
+    const auto stopAt = std::chrono::steady_clock::now();
+    player().stop();
+    const std::vector<std::string> seen = eventsUntil("Stopped", 3s);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopAt, 1s);
+    EXPECT_EQ(seen.back(), "Stopped");
+    EXPECT_EQ(player().state(), Player::State::Idle);
+
+    // The next run downloads again.
+    resolver().setSources({server.url("/list.pls")});
+    player().play();
+    eventsUntil("Resolving");
+    player().stop();
+    eventsUntil("Stopped", 3s);
+}
+
 TEST_F(PlayerTest, PlaylistEntryResolvesAndNextPlaysItsSecondStream) {
     test::HttpTestServer server(test::HttpTestServer::reply(test::HttpTestServer::okResponse(
         "[playlist]\r\nFile1=http://s/1\r\nFile2=http://s/2\r\nFile3=http://s/3\r\n")));
