@@ -1,0 +1,135 @@
+// korvanel-cli recording a station whose ICY title changes twenty times a
+// second: every title is a new file, so the recorder opens and closes files
+// as fast as the stream can name them. The titles must be reported, and the
+// files together must hold the stream as it came, whole frames only.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "tests/faults/fault_fixtures.h"
+#include "tests/support/audio_file_tools.h"
+
+namespace korvanel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::HttpTestServer;
+
+constexpr std::size_t kTitlesPerSecond = 20;
+constexpr std::size_t kMetaInterval = test::kMp3BytesPerSecond / kTitlesPerSecond;
+
+std::string titleOf(std::size_t block) {
+    char text[32];
+    std::snprintf(text, sizeof text, "Flood Title %04zu", block + 1);
+    return text;
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// The byte length of the MPEG-1 Layer III frame at `at` (the standard's
+// table, independent of the recorder's), or 0 when none starts there.
+std::size_t frameBytesAt(const std::string& data, std::size_t at) {
+    static constexpr int kKbps[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+    static constexpr int kRates[4] = {44100, 48000, 32000, 0};
+    if (at + 4 > data.size()) {
+        return 0;
+    }
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(data[at + i]); };
+    if (byte(0) != 0xFF || (byte(1) & 0xFE) != 0xFA) {
+        return 0;
+    }
+    const int kbps = kKbps[byte(2) >> 4];
+    const int rate = kRates[(byte(2) >> 2) & 3];
+    if (kbps == 0 || rate == 0) {
+        return 0;
+    }
+    return static_cast<std::size_t>(144 * kbps * 1000 / rate) + ((byte(2) >> 1) & 1);
+}
+
+// mp3val calls a file of a frame or two unlikely to be MPEG audio; that is
+// all it may say about them.
+std::string withoutShortFileWarning(const std::string& problems) {
+    std::string kept;
+    for (const auto& line : linesOf(problems)) {
+        if (line.find("Too few MPEG frames") == std::string::npos) {
+            kept += line + "\n";
+        }
+    }
+    return kept;
+}
+
+TEST(MetadataFlood, TwentyTitlesASecondAreReportedAndRecordedWithoutLoss) {
+    test::TempFolder home;
+    const std::string audio = test::mp3ToneFrames(home, 440, 6.0);
+    ASSERT_FALSE(audio.empty());
+    HttpTestServer station([&](HttpTestServer::Connection& connection, const std::string&) {
+        connection.send(test::streamHead("audio/mpeg", kMetaInterval));
+        test::sendPaced(connection, audio, test::kMp3BytesPerSecond, kMetaInterval, titleOf);
+        // The run ends before the audio does; a reconnect gets nothing.
+    });
+    const std::string folder = home.file("recordings");
+
+    const test::ProcessResult result =
+        test::runProcess(test::cliPath(),
+                         {"record", "--seconds", "4", "--folder", folder, "--pattern", "%track%",
+                          station.url("/flood.mp3")},
+                         test::cliEnvironment(home), 30s);
+    ASSERT_FALSE(result.timedOut) << result.err;
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+
+    // Reported: the log names the titles in stream order; under load the
+    // log may skip one that was already replaced when its turn came.
+    std::vector<std::string> reported;
+    for (const auto& line : linesOf(result.err)) {
+        const std::size_t at = line.find(" :: Flood Title ");
+        if (at != std::string::npos) {
+            reported.push_back(line.substr(at + 4));
+        }
+    }
+    EXPECT_GE(reported.size(), 3 * kTitlesPerSecond) << result.err;
+    EXPECT_TRUE(std::is_sorted(reported.begin(), reported.end())) << result.err;
+
+    // Recorded: one file per title, each printed once it was opened.
+    const std::vector<std::string> files = linesOf(result.out);
+    ASSERT_GE(files.size(), 3 * kTitlesPerSecond) << result.out << result.err;
+    std::string joined;
+    std::size_t titled = 0;
+    for (const auto& file : files) {
+        SCOPED_TRACE(file);
+        ASSERT_TRUE(std::filesystem::exists(file));
+        const std::string data = test::readFile(file);
+        // Whole frames from the first byte to the last: nothing half-written.
+        std::size_t at = 0;
+        while (const std::size_t frame = frameBytesAt(data, at)) {
+            at += frame;
+        }
+        EXPECT_EQ(at, data.size());
+        EXPECT_EQ(withoutShortFileWarning(test::mp3valProblems(file)), "");
+        titled += std::filesystem::path(file).filename().string().rfind("Flood Title ", 0) == 0 ? 1 : 0;
+        joined += data;
+    }
+    EXPECT_GE(titled + 1, files.size()) << "only the start may be untitled";
+    // Together the files are the stream from its first frame on, nothing
+    // left out between them and nothing twice.
+    ASSERT_GE(joined.size(), 3 * test::kMp3BytesPerSecond);
+    EXPECT_TRUE(audio.compare(0, joined.size(), joined) == 0)
+        << "the files differ from the stream at byte "
+        << std::distance(joined.begin(), std::mismatch(joined.begin(), joined.end(), audio.begin()).first);
+    const std::string whole = home.file("joined.mp3");
+    test::writeFile(whole, joined);
+    EXPECT_EQ(test::mp3valProblems(whole), "");
+    EXPECT_GE(test::decodedSeconds(whole), 3.0);
+    RecordProperty("files_recorded", static_cast<int>(files.size()));
+    RecordProperty("titles_logged", static_cast<int>(reported.size()));
+}
+
+}  // namespace
+}  // namespace korvanel
