@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace korvanel {
@@ -19,7 +20,7 @@ bool OutputFile::create(const std::string& path) {
 }
 
 bool OutputFile::write(std::string_view bytes) {
-    if (fd_ < 0) {
+    if (fd_ < 0 || removed()) {
         return false;
     }
     std::string_view rest = bytes;
@@ -40,6 +41,11 @@ bool OutputFile::write(std::string_view bytes) {
     }
     size_ += bytes.size();
     return true;
+}
+
+bool OutputFile::removed() const {
+    struct stat status {};
+    return ::fstat(fd_, &status) == 0 && status.st_nlink == 0;
 }
 
 bool OutputFile::writeAt(std::uint64_t offset, std::string_view bytes) {

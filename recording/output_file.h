@@ -18,6 +18,8 @@ public:
 
     // Creates (or replaces) the file for writing; false when that fails.
     bool create(const std::string& path);
+    // False too once the file was deleted (with its folder, say): every byte
+    // after that would be lost unseen.
     bool write(std::string_view bytes);
     // Overwrites bytes already written, at offset from the start.
     bool writeAt(std::uint64_t offset, std::string_view bytes);
@@ -29,6 +31,8 @@ public:
     std::uint64_t size() const { return size_; }
 
 private:
+    bool removed() const;
+
     int fd_ = -1;
     std::string path_;
     std::uint64_t size_ = 0;

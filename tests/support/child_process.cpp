@@ -141,9 +141,19 @@ std::string ChildProcess::err() const {
 }
 
 bool ChildProcess::waitForErr(const std::string& text, std::chrono::milliseconds bound, std::size_t count) {
+    return waitFor(&ChildProcess::err_, text, bound, count);
+}
+
+bool ChildProcess::waitForOut(const std::string& text, std::chrono::milliseconds bound, std::size_t count) {
+    return waitFor(&ChildProcess::out_, text, bound, count);
+}
+
+bool ChildProcess::waitFor(const std::string ChildProcess::*stream, const std::string& text,
+                           std::chrono::milliseconds bound, std::size_t count) {
     std::unique_lock<std::mutex> lock(lock_);
-    return grown_.wait_for(lock, bound, [&] { return countOf(err_, text) >= count || outputEnded_; }) &&
-           countOf(err_, text) >= count;
+    const std::string& output = this->*stream;
+    return grown_.wait_for(lock, bound, [&] { return countOf(output, text) >= count || outputEnded_; }) &&
+           countOf(output, text) >= count;
 }
 
 bool ChildProcess::signal(int number) { return pid_ > 0 && !status_ && ::kill(pid_, number) == 0; }

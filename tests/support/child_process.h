@@ -48,6 +48,8 @@ public:
     // Waits until standard error holds `text` at least `count` times; false
     // when the bound passed or the output ended first.
     bool waitForErr(const std::string& text, std::chrono::milliseconds bound, std::size_t count = 1);
+    // The same for standard output.
+    bool waitForOut(const std::string& text, std::chrono::milliseconds bound, std::size_t count = 1);
 
     bool signal(int number);
     // Waits for the child to end and for all its output; the exit status
@@ -60,6 +62,8 @@ public:
 
 private:
     void readOutput(int outFd, int errFd);
+    bool waitFor(const std::string ChildProcess::*stream, const std::string& text, std::chrono::milliseconds bound,
+                 std::size_t count);
 
     pid_t pid_ = -1;
     std::optional<int> status_;
