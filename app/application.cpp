@@ -71,7 +71,9 @@ Application::~Application() {
     soundEffects_.reset();
     httpClient_.reset();
 
-    saveSettings();
+    if (!saveSettings() && saveFailed_) {
+        saveFailed_(resolveProgramPath(kSettingsFileName));
+    }
 }
 
 bool Application::saveSettings() {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "app/app_window.h"
 #include "settings/settings_listener.h"
@@ -49,6 +50,11 @@ public:
 
     // Writes the settings file; false when it could not be written.
     bool saveSettings();
+    // Told, with the file's path, when the save at shutdown fails (the old
+    // file stays as it was); a front end without a window says so. Set it
+    // before the Application goes; it runs on the destroying thread.
+    using SaveFailed = std::function<void(const std::string& path)>;
+    void setSaveFailed(SaveFailed report) { saveFailed_ = std::move(report); }
 
     // Reloads the language texts.
     void applySettings(SettingsStore& store) override;
@@ -80,6 +86,7 @@ private:
     std::unique_ptr<Player> player_;
     std::unique_ptr<AppWindow> mainWindow_;
     std::atomic<AppWindow*> windowView_{nullptr};
+    SaveFailed saveFailed_;
 };
 
 }  // namespace korvanel

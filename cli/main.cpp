@@ -57,5 +57,9 @@ int main(int argc, char** argv) {
             return window;
         },
         makeLibrary);
+    application.setSaveFailed([](const std::string& path) {
+        std::fprintf(stderr, "korvanel-cli: could not save the settings to %s (is its folder writable?)\n",
+                     path.c_str());
+    });
     return runCliCommand(application, *console, *parsed.options, signals.interrupted());
 }
