@@ -195,16 +195,24 @@ void DecodingStream::runNetwork(std::size_t metadataInterval) {
         }
         callbacks_.fire(audio::kSyncMeta, 0, {std::move(text)});
     };
+    auto lastData = Clock::now();
     while (!stop) {
-        // Until the first samples are out, silence is a failed open.
-        const auto timeout = readyFlag_.load() ? kSilenceTimeout : IcyStreamReader::kTimeout;
-        const auto result = reader_->read(buffer, timeout);
+        // Until the first samples are out, silence is a failed open. A wait
+        // begun before then gets the longer bound once they are out.
+        const auto bound = readyFlag_.load() ? kSilenceTimeout : IcyStreamReader::kTimeout;
+        const auto silent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastData);
+        const auto result = reader_->read(buffer, std::max(bound - silent, std::chrono::milliseconds(0)));
+        if (result.status == NetStatus::TimedOut && readyFlag_.load() &&
+            Clock::now() - lastData < kSilenceTimeout) {
+            continue;
+        }
         if (result.status != NetStatus::Ok) {
             if (result.status == NetStatus::TimedOut) {
                 networkTimedOut_.store(true);
             }
             break;
         }
+        lastData = Clock::now();
         bodyBytes_.fetch_add(result.count);
         splitter.feed(std::span<const std::uint8_t>(buffer.data(), result.count), audio, metadata);
     }

@@ -79,10 +79,15 @@ TEST_F(HostileServer, StreamThatStallsIsLostThenReconnectedAndStopEndsItAtOnce) 
     const std::string out = home_.file("out.raw");
     ChildProcess cli = startCli({"play", "--pcm-out", out, address});
 
-    ASSERT_TRUE(cli.waitForErr(" :: Korvanel Radio v0.3.6 Started", 5s)) << cli.err();
-    // Playing, then the silence runs out the stream's 10 s bound: the
-    // stream counts as lost and the player tries again by itself.
+    // Playing: the station's name is the line that says so.
+    ASSERT_TRUE(cli.waitForErr(" :: Fault Radio\n", 10s)) << cli.err();
+    const auto playing = std::chrono::steady_clock::now();
+    // The silence runs out the stream's 10 s bound, counted from the last
+    // byte: the stream counts as lost and the player tries again by itself.
     ASSERT_TRUE(cli.waitForErr(" :: Connection lost..", 25s)) << cli.err();
+    const auto silentFor = std::chrono::steady_clock::now() - playing;
+    EXPECT_GE(silentFor, 9500ms);
+    EXPECT_LT(silentFor, 14s);
     ASSERT_TRUE(cli.waitForErr(" :: Trying to reconnect..", 2s)) << cli.err();
     ASSERT_TRUE(cli.waitForErr(" :: Connecting to " + address, 2s, 2)) << cli.err();
     std::this_thread::sleep_for(500ms);
