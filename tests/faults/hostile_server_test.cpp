@@ -62,6 +62,21 @@ TEST_F(HostileServer, SilentServerTimesOutIntoAllFailedAndStopCutsTheWaitShort) 
     RecordProperty("stop_during_silent_open_ms", static_cast<int>(interruption.took.count()));
 }
 
+TEST_F(HostileServer, SilentPlaylistServerIsCutShortByStop) {
+    HttpTestServer silent(neverAnswer);
+    const std::string address = silent.url("/station.pls");
+    ChildProcess cli = startCli({"play", "--pcm-out", home_.file("out.raw"), address});
+    ASSERT_TRUE(cli.waitForErr(" :: Retrieving playlist, " + address, 10s)) << cli.err();
+    std::this_thread::sleep_for(500ms);  // well into the download's wait
+
+    const test::Interruption interruption = test::interrupt(cli);
+    ASSERT_TRUE(interruption.exitCode.has_value()) << cli.err();
+    EXPECT_EQ(*interruption.exitCode, 0) << cli.err();
+    EXPECT_LT(interruption.took, test::kStopBound) << cli.err();
+    EXPECT_NE(cli.err().find(" :: Stopped.."), std::string::npos) << cli.err();
+    RecordProperty("stop_during_playlist_download_ms", static_cast<int>(interruption.took.count()));
+}
+
 TEST_F(HostileServer, StreamThatStallsIsLostThenReconnectedAndStopEndsItAtOnce) {
     const std::string audio = test::mp3ToneFrames(home_, 440, 2.0);
     ASSERT_FALSE(audio.empty());
