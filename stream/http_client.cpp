@@ -7,6 +7,7 @@
 #include "app/application.h"
 #include "app/file_util.h"
 #include "stream/http_address.h"
+#include "stream/http_response.h"
 #include "stream/tcp_connection.h"
 
 namespace korvanel {
@@ -14,23 +15,6 @@ namespace korvanel {
 namespace {
 
 constexpr std::size_t kReceiveChunk = 10000;
-// Room for the status line and headers on top of the body bound.
-constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
-constexpr std::string_view kHeaderEnd = "\r\n\r\n";
-constexpr std::string_view kOkStatuses[] = {"HTTP/1.1 200 OK", "HTTP/1.0 200 OK"};
-
-// Only the status line counts: a body that quotes a status must not turn an
-// error page into a success.
-bool hasOkStatus(std::string_view response) {
-    const std::string_view text = response.substr(0, response.find('\0'));
-    const std::string_view statusLine = text.substr(0, text.find('\n'));
-    for (std::string_view ok : kOkStatuses) {
-        if (statusLine.find(ok) != std::string_view::npos) {
-            return true;
-        }
-    }
-    return false;
-}
 
 }  // namespace
 
@@ -98,7 +82,7 @@ bool HttpClient::fetch(const std::string& url, ByteBuffer& out, int stopFd) {
         return false;
     }
 
-    const std::size_t maxResponse = via.limits.maxBodyBytes + kMaxHeaderBytes;
+    const std::size_t maxResponse = via.limits.maxBodyBytes + kMaxHttpHeaderBytes;
     std::array<char, kReceiveChunk> chunk;
     for (;;) {
         const std::optional<std::size_t> received = connection->receive(chunk.data(), chunk.size(), via.limits.idleTimeout);
@@ -112,13 +96,12 @@ bool HttpClient::fetch(const std::string& url, ByteBuffer& out, int stopFd) {
     }
     connection.reset();
 
-    const std::size_t headerEnd = out.view().find(kHeaderEnd);
-    if (!hasOkStatus(out.view()) || headerEnd == std::string_view::npos ||
-        out.size() - headerEnd - kHeaderEnd.size() > via.limits.maxBodyBytes) {
+    const std::optional<std::string_view> body = httpResponseBody(out.view(), via.limits.maxBodyBytes);
+    if (!body) {
         out.clear();
         return false;
     }
-    out.removeFront(headerEnd + kHeaderEnd.size());
+    out.removeFront(out.size() - body->size());
     return true;
 }
 
