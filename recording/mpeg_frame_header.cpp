@@ -53,11 +53,14 @@ std::optional<MpegFrameHeader> parseMpegFrameHeader(const unsigned char* bytes, 
     const bool mpeg1 = header.version == MpegVersion::Mpeg1;
     const long bitsPerSecond = header.bitrateKbps * 1000L;
     const long padding = header.padding ? 1 : 0;
-    if (header.layer == 1) {
-        header.samplesPerFrame = 384;
+    header.samplesPerFrame = header.layer == 1 ? 384 : header.layer == 3 && !mpeg1 ? 576 : 1152;
+    if (header.bitrateKbps == 0) {
+        // Free format: the length is not in the header, and the padding
+        // bit alone must not pass for a frame of 1 or 4 bytes.
+        header.frameBytes = 0;
+    } else if (header.layer == 1) {
         header.frameBytes = static_cast<std::size_t>((12 * bitsPerSecond / header.sampleRate + padding) * 4);
     } else {
-        header.samplesPerFrame = header.layer == 3 && !mpeg1 ? 576 : 1152;
         const long slotsFactor = header.samplesPerFrame / 8;  // 144 or 72
         header.frameBytes = static_cast<std::size_t>(slotsFactor * bitsPerSecond / header.sampleRate + padding);
     }

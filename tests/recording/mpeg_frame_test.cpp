@@ -105,6 +105,25 @@ TEST(MpegFrameHeader, FrameLengthsFollowTheStandardsFormulas) {
     EXPECT_EQ(length({2, 2, 8, 0, false, false}), 417u);   // 144 * 64000 / 22050
     EXPECT_EQ(length({0, 1, 1, 2, false, false}), 72u);    // 72 * 8000 / 8000
     EXPECT_EQ(length({3, 1, 0, 0, false, false}), 0u);     // free format: unknown
+    // The padding bit of a free-format header says nothing of its length.
+    EXPECT_EQ(length({3, 1, 0, 0, true, false}), 0u);
+    EXPECT_EQ(length({3, 3, 0, 0, true, false}), 0u);
+}
+
+TEST(MpegFrameSplitter, PaddedFreeFormatHeadersAreNotTakenForTinyFrames) {
+    // Layer I free format with padding, back to back every 4 bytes: each
+    // header would "end" where the next begins if padding counted as length.
+    const std::string header = test::mpegHeader({3, 3, 0, 0, true, false});
+    std::string stream;
+    for (int i = 0; i < 64; ++i) {
+        stream += header;
+    }
+    EXPECT_FALSE(findFirstMpegFrame(stream.data(), stream.size()));
+    EXPECT_EQ(countMpegFrames(stream), 0u);
+    MpegFrameSplitter splitter;
+    std::size_t frames = 0;
+    splitter.push(stream.data(), stream.size(), [&](const MpegFrameSplitter::Frames& run) { frames += run.count; });
+    EXPECT_EQ(frames, 0u);
 }
 
 // Real files made by ffmpeg's encoders, checked against ffprobe.
