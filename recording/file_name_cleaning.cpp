@@ -1,5 +1,7 @@
 #include "recording/file_name_cleaning.h"
 
+#include <algorithm>
+
 #include "settings/text_encoding.h"
 
 namespace korvanel {
@@ -30,6 +32,8 @@ std::string safeComponent(std::string_view component) {
         }
         c = '_';
     }
+    // A NUL would end the path early wherever it is handed to the system.
+    std::replace(safe.begin(), safe.end(), '\0', '_');
     return safe;
 }
 

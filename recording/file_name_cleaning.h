@@ -19,9 +19,10 @@ inline constexpr std::size_t kMaxComponentBytes = 255;
 
 // A name relative to the recording folder, made safe to append to it:
 // split at '/' and '\', every component that is empty, "." or "..", or that
-// starts with '.', has those dots (or its emptiness) replaced by '_', and
-// each component is cut to kMaxComponentBytes without splitting a UTF-8
-// character. The result uses '/' and never leaves the folder.
+// starts with '.', has those dots (or its emptiness) replaced by '_', a NUL
+// byte becomes '_', and each component is cut to kMaxComponentBytes without
+// splitting a UTF-8 character. The result uses '/' and never leaves the
+// folder.
 std::string safeRelativeName(std::string_view name);
 
 }  // namespace korvanel

@@ -149,8 +149,10 @@ std::string_view truncateUtf8(std::string_view text, std::size_t maxBytes) {
         return text;
     }
     std::size_t cut = maxBytes;
-    // Step back over continuation bytes to the start of the cut sequence.
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+    // Step back over continuation bytes to the start of the cut sequence: at
+    // most three, as no sequence is longer than four bytes. Stray ones in
+    // text that is not UTF-8 must not take the whole text with them.
+    while (cut > 0 && maxBytes - cut < 3 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
         --cut;
     }
     return text.substr(0, cut);

@@ -29,7 +29,8 @@ void appendUtf8AsLatin1WithReferences(std::string& out, std::string_view text);
 std::string withoutXmlForbiddenCharacters(std::string_view text);
 void appendWithoutXmlForbiddenCharacters(std::string& out, std::string_view text);
 
-// Cuts text to at most maxBytes without splitting a UTF-8 sequence.
+// Cuts text to at most maxBytes without splitting a UTF-8 sequence; it
+// backs up at most three bytes, also in text that is not UTF-8.
 std::string_view truncateUtf8(std::string_view text, std::size_t maxBytes);
 
 }  // namespace korvanel

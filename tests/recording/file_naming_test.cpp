@@ -51,6 +51,14 @@ TEST(FileNameCleaning, NamesNeverLeaveTheFolder) {
     EXPECT_EQ(safeRelativeName("a.b/c.d"), "a.b/c.d");
 }
 
+TEST(FileNameCleaning, NulBytesNeverReachAPath) {
+    // A path is handed on as a C string: a NUL would cut it short.
+    EXPECT_EQ(safeRelativeName(std::string("a\0b/\0", 5)), "a_b/_");
+    FileNamePattern pattern;
+    pattern.setPattern(std::string("%title%\0/x", 10));
+    EXPECT_EQ(pattern.expand("Station", "Song", 0), "Station_/x");
+}
+
 TEST(FileNameCleaning, ComponentsAreCutTo255BytesWithoutSplittingACharacter) {
     EXPECT_EQ(safeRelativeName(std::string(300, 'x') + "/y"), std::string(255, 'x') + "/y");
     std::string wide;  // 3-byte characters: 85 fit in 255 bytes exactly, 86 do not
@@ -63,6 +71,14 @@ TEST(FileNameCleaning, ComponentsAreCutTo255BytesWithoutSplittingACharacter) {
         twoByte += "\xC3\xA4";
     }
     EXPECT_EQ(safeRelativeName(twoByte).size(), 254u);
+}
+
+TEST(FileNameCleaning, ALongRunOfStrayContinuationBytesIsCutNotEmptied) {
+    // Not UTF-8: cutting must not back up through the whole component and
+    // leave an empty name ("folder//x", or a file called ".mp3").
+    const std::string stray(300, '\x80');
+    EXPECT_EQ(safeRelativeName(stray + "/x"), stray.substr(0, 252) + "/x");
+    EXPECT_EQ(safeRelativeName("a/" + stray), "a/" + stray.substr(0, 252));
 }
 
 TEST(FileNamePattern, DefaultPatternFolderPerStationFilePerTitle) {
