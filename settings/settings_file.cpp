@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "settings/text_encoding.h"
+
 namespace korvanel {
 namespace {
 
@@ -14,15 +16,22 @@ bool isNameChar(unsigned char c) {
     return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
 }
 
+// Whether the name can be written in the file's encoding: an ISO-8859-1
+// file holds characters above U+00FF only as references, which a name
+// cannot be made of.
+bool isWritableName(std::string_view name, bool latin1) {
+    return isXmlName(name) && !(latin1 && utf8ToLatin1WithReferences(name).find('&') != std::string::npos);
+}
+
 // The key's components, or nothing when one of them is not a valid name.
-std::vector<std::string_view> keyComponents(std::string_view key) {
+std::vector<std::string_view> keyComponents(std::string_view key, bool latin1) {
     std::vector<std::string_view> components;
     std::size_t start = 0;
     for (;;) {
         const std::size_t slash = key.find('/', start);
         const std::string_view component =
             key.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
-        if (!isXmlName(component)) {
+        if (!isWritableName(component, latin1)) {
             return {};
         }
         components.push_back(component);
@@ -93,15 +102,16 @@ std::unique_ptr<XmlDocument> buildSettingsDocument(
     document->standalone = 1;
     // A root name from a loaded file is written back; one that is not a name
     // would make the file unreadable.
+    const bool latin1 = isLatin1Encoding(encoding);
     XmlElement& root =
-        document->setRoot(isXmlName(identity.rootName) ? identity.rootName : "Settings");
+        document->setRoot(isWritableName(identity.rootName, latin1) ? identity.rootName : "Settings");
     // Attribute values are escaped too: a target read from a file may hold a
     // quote, which written raw would break the file.
     root.setAttribute("target", escapeSettingText(identity.target));
     root.setAttribute("version", escapeSettingText(identity.version));
 
     for (const auto& [key, entry] : entries) {
-        const std::vector<std::string_view> components = keyComponents(key);
+        const std::vector<std::string_view> components = keyComponents(key, latin1);
         if (components.empty()) {
             continue;
         }

@@ -28,8 +28,9 @@ struct SettingsIdentity {
 };
 
 // Builds the document that save writes. Entries whose key cannot be written
-// as element names are left out, so one odd key never makes the whole file
-// unreadable.
+// as element names in that encoding (in ISO-8859-1, names with characters
+// above U+00FF) are left out, so one odd key never makes the whole file
+// unreadable; a root name that cannot be written becomes "Settings".
 std::unique_ptr<XmlDocument> buildSettingsDocument(
     const std::map<std::string, SettingEntry, std::less<>>& entries,
     const SettingsIdentity& identity, const std::string& encoding, const std::string& xmlVersion);

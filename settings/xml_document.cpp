@@ -79,6 +79,11 @@ private:
 XmlError lastXmlError() { return tlsLastError; }
 void setLastXmlError(XmlError error) { tlsLastError = error; }
 
+bool isLatin1Encoding(std::string_view encoding) {
+    constexpr std::string_view kLatin1 = "ISO-8859-1";
+    return encoding.size() == kLatin1.size() && strncasecmp(encoding.data(), kLatin1.data(), kLatin1.size()) == 0;
+}
+
 XmlElement::XmlElement(std::string_view name, XmlElement* parent) : name_(name), parent_(parent) {}
 
 void XmlElement::appendContents(std::string_view text) {
@@ -138,7 +143,7 @@ XmlElement& XmlDocument::setRoot(std::string_view name) {
 
 std::string XmlDocument::toText() const {
     const std::string& declaredEncoding = encoding.empty() ? std::string("UTF-8") : encoding;
-    const bool latin1 = strcasecmp(declaredEncoding.c_str(), "ISO-8859-1") == 0;
+    const bool latin1 = isLatin1Encoding(declaredEncoding);
 
     Writer writer(latin1);
     std::string& out = writer.out();

@@ -21,6 +21,10 @@ enum class XmlError {
 XmlError lastXmlError();
 void setLastXmlError(XmlError error);
 
+// Whether a document declared with this encoding is written as ISO-8859-1
+// (any case), where characters above U+00FF exist only as references.
+bool isLatin1Encoding(std::string_view encoding);
+
 struct XmlAttribute {
     std::string name;
     std::string value;

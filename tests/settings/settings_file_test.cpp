@@ -160,6 +160,36 @@ TEST(SettingsFile, KeysAndTextsThatXmlCannotHoldNeverSpoilTheFile) {
     EXPECT_FALSE(loaded.contains("1Digit"));
 }
 
+TEST(SettingsFile, NamesAnIso88591FileCannotHoldAreLeftOutInsteadOfSpoilingIt) {
+    // A file someone saved as UTF-8, with element names beyond ISO-8859-1;
+    // as references they would not be names, and nothing could be read.
+    TempFolder folder;
+    writeFile(folder.file("in.xml"),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<\xE8\xA8\xAD\xE5\xAE\x9A><General>"
+              "<Editor type=\"string\">vi</Editor>"
+              "<\xE4\xB8\xAD type=\"string\">wide</\xE4\xB8\xAD>"
+              "<Caf\xC3\xA9 type=\"string\">latin</Caf\xC3\xA9>"
+              "</General></\xE8\xA8\xAD\xE5\xAE\x9A>\n");
+    SettingsStore store;
+    ASSERT_TRUE(store.load(folder.file("in.xml")));
+    ASSERT_TRUE(store.save(folder.file("out.xml"), "ISO-8859-1", "1.0"));
+
+    SettingsStore loaded;
+    ASSERT_TRUE(loaded.load(folder.file("out.xml")));
+    EXPECT_EQ(loaded.getString("General/Editor"), "vi");
+    EXPECT_EQ(loaded.getString("General/Caf\xC3\xA9"), "latin");  // fits in one byte
+    EXPECT_FALSE(loaded.contains("General/\xE4\xB8\xAD"));
+    EXPECT_EQ(loaded.rootName(), "Settings");
+
+    // In UTF-8 every name can be written as it is.
+    ASSERT_TRUE(store.save(folder.file("utf8.xml"), "UTF-8", "1.0"));
+    SettingsStore wide;
+    ASSERT_TRUE(wide.load(folder.file("utf8.xml")));
+    EXPECT_EQ(wide.getString("General/\xE4\xB8\xAD"), "wide");
+    EXPECT_EQ(wide.rootName(), "\xE8\xA8\xAD\xE5\xAE\x9A");
+}
+
 TEST(SettingsFile, BadFilesChangeNothingAndNotifyNobody) {
     TempFolder folder;
     SettingsStore store;
