@@ -1,0 +1,87 @@
+// Playlist bytes to links: the 16-bit text detection and conversion, then
+// the link scraper. Checked: converted text is valid UTF-8 without zero
+// characters, unconverted text is the bytes up to the first zero, and the
+// scraper finds exactly what a plain scan of the text finds, within its
+// bounds.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "settings/text_encoding.h"
+#include "stream/link_scraper.h"
+#include "stream/playlist_text.h"
+#include "tests/fuzz/fuzz_check.h"
+
+namespace {
+
+using korvanel::PlaylistText;
+
+bool endsWith(std::string_view text, std::string_view suffix) {
+    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+// The scraper's rule, written as plainly as possible.
+void plainScan(std::string_view text, std::string_view scheme, std::string_view delimiters, bool dropPages,
+               std::vector<std::string>& links) {
+    for (std::size_t at = 0; at + scheme.size() <= text.size(); ++at) {
+        if (text.substr(at, scheme.size()) != scheme) {
+            continue;
+        }
+        if (links.size() >= korvanel::kMaxScrapedLinks) {
+            return;
+        }
+        std::size_t end = at;
+        while (end < text.size() && delimiters.find(text[end]) == std::string_view::npos) {
+            ++end;
+        }
+        const std::string_view link = text.substr(at, end - at);
+        bool dropped = link.size() > korvanel::kMaxScrapedLinkBytes;
+        for (std::string_view suffix : {".htm", ".html", ".gif", ".jpg", ".php", ".asp"}) {
+            dropped = dropped || (dropPages && endsWith(link, suffix));
+        }
+        if (!dropped) {
+            links.emplace_back(link);
+        }
+    }
+}
+
+void checkDecode(std::string_view bytes) {
+    const std::string text = PlaylistText::decode(bytes);
+    const bool sixteenBit = PlaylistText::hasReversedByteOrderMark(bytes) || PlaylistText::looksLikeAscii16(bytes) ||
+                            PlaylistText::hasByteOrderMark(bytes) || PlaylistText::hasZeroBytes(bytes);
+    if (sixteenBit) {
+        FUZZ_CHECK(korvanel::isValidUtf8(text));
+        FUZZ_CHECK(text.find('\0') == std::string::npos);
+    } else {
+        FUZZ_CHECK(text == bytes.substr(0, bytes.find('\0')));
+    }
+    for (const auto order : {PlaylistText::ByteOrder::LittleEndian, PlaylistText::ByteOrder::BigEndian}) {
+        const std::string converted = PlaylistText::utf16ToUtf8(bytes, order);
+        FUZZ_CHECK(korvanel::isValidUtf8(converted));
+        FUZZ_CHECK(converted.find('\0') == std::string::npos);
+        // At most 3 bytes of UTF-8 for each 16-bit unit.
+        FUZZ_CHECK(converted.size() <= bytes.size() / 2 * 3);
+    }
+}
+
+void checkLinks(std::string_view text) {
+    const std::vector<std::string> links = korvanel::scrapeLinks(text);
+    std::vector<std::string> expected;
+    plainScan(text, "http://", " \t\r\n\"'<>", true, expected);
+    plainScan(text, "mms://", " \t\r\n\"<>", false, expected);
+    FUZZ_CHECK(links.size() <= korvanel::kMaxScrapedLinks);
+    FUZZ_CHECK(links == expected);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    checkDecode(bytes);
+    checkLinks(PlaylistText::decode(bytes));
+    checkLinks(bytes);
+    return 0;
+}
