@@ -2,10 +2,12 @@
 BUILD_DIR ?= build
 ASAN_DIR  ?= build-asan
 TSAN_DIR  ?= build-tsan
+FUZZ_DIR  ?= build-fuzz
+FUZZ_SECONDS ?= 55
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: run test test-asan test-tsan build deps bench clean
+.PHONY: run test test-asan test-tsan fuzz build deps bench clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -35,8 +37,12 @@ test-tsan: deps
 	cmake --build $(TSAN_DIR) -j $(JOBS)
 	cd $(TSAN_DIR) && TSAN_OPTIONS=second_deadlock_stack=1 ctest --output-on-failure -j $(JOBS)
 
+# Every fuzz target for a bounded time on a copy of its seed corpus.
+fuzz: deps
+	bash scripts/fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
+
 bench: build
 	@for b in $(BUILD_DIR)/bench/*_bench; do echo "== $$b"; $$b; done
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) $(FUZZ_DIR)

@@ -7,6 +7,8 @@ set -euo pipefail
 packages=(
   # build
   build-essential cmake ninja-build pkg-config clang
+  # sanitizer and libFuzzer runtimes for clang (test-tsan, fuzz)
+  libclang-rt-dev
   # core libraries
   libexpat1-dev libssl-dev
   # audio engine
