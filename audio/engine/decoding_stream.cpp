@@ -164,9 +164,13 @@ AudioError DecodingStream::waitUntilOpen() {
 }
 
 int DecodingStream::readRaw(std::span<std::uint8_t> buffer) {
+    if (bytesWithoutSamples_ >= kMaxBytesWithoutSamples) {
+        return 0;  // as if the stream ended: it is not audio the decoder knows
+    }
     for (;;) {
         const long count = raw_->readWait(buffer, std::chrono::milliseconds(200));
         if (count > 0) {
+            bytesWithoutSamples_ += static_cast<std::uint64_t>(count);
             return static_cast<int>(count);
         }
         if (count == ByteRing::kEnded) {
@@ -275,6 +279,7 @@ AudioError DecodingStream::failureReason(AudioError decoderError, bool windowsMe
 
 bool DecodingStream::deliverPcm(std::span<const std::uint8_t> samples, FfmpegDecoder& decoder,
                                 bool windowsMedia) {
+    bytesWithoutSamples_ = 0;
     bool first = false;
     {
         std::lock_guard<std::mutex> guard(stateLock_);

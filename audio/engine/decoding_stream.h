@@ -70,6 +70,11 @@ public:
     static constexpr std::chrono::milliseconds kOpenTimeout{15000};
     // A live stream that sends nothing this long has ended.
     static constexpr std::chrono::milliseconds kSilenceTimeout{10000};
+    // A stream whose bytes yield no samples for this long has ended (or
+    // failed to open): FFmpeg's parsers keep bytes without a frame header
+    // in memory, so garbage would otherwise grow it without bound. Far
+    // above any tag or header a real stream begins with.
+    static constexpr std::uint64_t kMaxBytesWithoutSamples = 8 * 1024 * 1024;
 
 private:
     void runNetwork(std::size_t metadataInterval);
@@ -97,6 +102,7 @@ private:
     std::unique_ptr<ByteRing> pcm_;
     std::size_t frameBytes_ = 4;
     std::size_t resumeLevel_ = 0;
+    std::uint64_t bytesWithoutSamples_ = 0;  // the decoder thread's
 
     mutable std::mutex stateLock_;
     std::condition_variable stateChanged_;

@@ -1,13 +1,14 @@
 #include "tests/support/child_process.h"
 
 #include <fcntl.h>
+#include <cerrno>
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 
@@ -50,13 +51,21 @@ std::vector<char*> pointersTo(std::vector<std::string>& texts) {
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                            const std::vector<std::string>& environment, std::optional<Identity> identity) {
-    int outPipe[2], errPipe[2];
+    int outPipe[2], errPipe[2], execPipe[2];
     if (::pipe2(outPipe, O_CLOEXEC) != 0) {
         return;
     }
     if (::pipe2(errPipe, O_CLOEXEC) != 0) {
         ::close(outPipe[0]);
         ::close(outPipe[1]);
+        return;
+    }
+    // Closed by a successful exec: until then the child is a copy of the
+    // test, whose memory it must not be measured by.
+    if (::pipe2(execPipe, O_CLOEXEC) != 0) {
+        for (const int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) {
+            ::close(fd);
+        }
         return;
     }
     // Everything the child needs is made before the fork: between fork and
@@ -78,15 +87,23 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
             ::_exit(126);
         }
         ::execve(program.c_str(), argv.data(), envp.data());
+        const char failed = 1;
+        [[maybe_unused]] const ssize_t told = ::write(execPipe[1], &failed, 1);
         ::_exit(127);
     }
     ::close(outPipe[1]);
     ::close(errPipe[1]);
+    ::close(execPipe[1]);
     if (pid_ < 0) {
         ::close(outPipe[0]);
         ::close(errPipe[0]);
+        ::close(execPipe[0]);
         return;
     }
+    char failed = 0;
+    while (::read(execPipe[0], &failed, 1) < 0 && errno == EINTR) {
+    }
+    ::close(execPipe[0]);
     reader_ = std::thread([this, outFd = outPipe[0], errFd = errPipe[0]] { readOutput(outFd, errFd); });
 }
 
@@ -164,12 +181,13 @@ std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds bound) {
     }
     const auto deadline = Clock::now() + bound;
     while (!status_) {
+        // The high-water mark of the program's own memory; the system's
+        // count for a child would include the test's, copied by the fork.
+        peakResidentKib_ = std::max(peakResidentKib_, statusField("VmHWM:"));
         int status = 0;
-        rusage usage{};
-        const pid_t ended = ::wait4(pid_, &status, WNOHANG, &usage);
+        const pid_t ended = ::waitpid(pid_, &status, WNOHANG);
         if (ended == pid_) {
             status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            peakResidentKib_ = usage.ru_maxrss;
             break;
         }
         if (Clock::now() >= deadline) {
@@ -183,14 +201,16 @@ std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds bound) {
     return status_;
 }
 
-long ChildProcess::residentKib() const {
+long ChildProcess::residentKib() const { return statusField("VmRSS:"); }
+
+long ChildProcess::statusField(const std::string& name) const {
     if (pid_ <= 0 || status_) {
         return 0;
     }
     std::ifstream in("/proc/" + std::to_string(pid_) + "/status");
     for (std::string line; std::getline(in, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::atol(line.c_str() + 6);
+        if (line.rfind(name, 0) == 0) {
+            return std::atol(line.c_str() + name.size());
         }
     }
     return 0;

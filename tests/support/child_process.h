@@ -55,13 +55,16 @@ public:
     // Waits for the child to end and for all its output; the exit status
     // (128 + the signal for a killed child), or nothing when it still runs.
     std::optional<int> waitForExit(std::chrono::milliseconds bound);
-    // After the exit: the largest resident set the child had, in KiB.
+    // After the exit: the largest resident set the program had, in KiB, as
+    // last seen while waitForExit() waited (its memory's high-water mark).
     long peakResidentKib() const { return peakResidentKib_; }
     // While it runs: its resident set now, in KiB (0 when unknown).
     long residentKib() const;
 
 private:
     void readOutput(int outFd, int errFd);
+    // A "Name:  value kB" line of /proc/<pid>/status; 0 once it has ended.
+    long statusField(const std::string& name) const;
     bool waitFor(const std::string ChildProcess::*stream, const std::string& text, std::chrono::milliseconds bound,
                  std::size_t count);
 
