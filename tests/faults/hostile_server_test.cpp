@@ -199,9 +199,11 @@ TEST_F(HostileServer, GarbageAfterAudioIsReportedWithBoundedMemoryAndACleanLog) 
     EXPECT_EQ(*interruption.exitCode, 0) << cli.err();
     EXPECT_LT(interruption.took, test::kStopBound);
     RecordProperty("stop_during_restart_wait_ms", static_cast<int>(interruption.took.count()));
-    // Up to 120 MB of garbage came; a few MB of it may be held at a time.
+    // Up to 120 MB of garbage came. A decoder that keeps what it cannot
+    // frame holds twice that; a bounded one some 8 MB, which allocators
+    // (a sanitizer's more so) may hold several times over.
     const long growthKib = cli.peakResidentKib() - residentPlaying;
-    EXPECT_LT(growthKib, 40 * 1024) << "peak " << cli.peakResidentKib() << " KiB";
+    EXPECT_LT(growthKib, 64 * 1024) << "peak " << cli.peakResidentKib() << " KiB";
     RecordProperty("garbage_peak_growth_kib", static_cast<int>(growthKib));
     // The log holds the program's own lines only, not a decoder's complaint
     // about every damaged frame.
