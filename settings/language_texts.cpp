@@ -126,7 +126,13 @@ Conversion scanConversion(std::string_view text, std::size_t percent) {
     };
     take([](char c) { return kFlags.find(c) != std::string_view::npos; });
     take([](char c) { return (c >= '0' && c <= '9') || c == '*'; });
-    take([](char c) { return c == '.' || (c >= '0' && c <= '9') || c == '*'; });
+    // One '.' at most: "%..0s" or "%5.3.2s" is no conversion printf knows,
+    // and must not reach it as one.
+    if (pos < text.size() && text[pos] == '.') {
+        conversion.flagsAndWidth += '.';
+        ++pos;
+        take([](char c) { return (c >= '0' && c <= '9') || c == '*'; });
+    }
     unsigned number = 0;
     for (const char c : conversion.flagsAndWidth) {
         number = (c >= '0' && c <= '9') ? std::min(number * 10 + static_cast<unsigned>(c - '0'), 100000u) : 0;

@@ -40,6 +40,23 @@ TEST(LanguageTexts, ConversionSignatures) {
     EXPECT_EQ(conversionSignature("%99999s"), "?");
     EXPECT_EQ(conversionSignature("%x %p"), "??");
     EXPECT_EQ(conversionSignature("ends in %"), "?");
+    EXPECT_EQ(conversionSignature("%.5s %-8.3d"), "sd");
+}
+
+TEST(LanguageTexts, AConversionWithMoreThanOnePrecisionIsNoConversion) {
+    // printf has no "%..0s" or "%5.3.2s"; such a text must neither pass the
+    // check nor reach the library as a format.
+    EXPECT_EQ(conversionSignature("%..0s"), "?");
+    EXPECT_EQ(conversionSignature("%5.3.2s"), "?");
+    EXPECT_EQ(conversionSignature("%.5.d"), "?");
+    EXPECT_EQ(formatText("Kritisch: %..0s", {"x"}), "Kritisch: %..0s");
+    EXPECT_EQ(formatText("%5.3.2d", {std::int64_t{7}}), "%5.3.2d");
+
+    SettingsStore language;
+    registerDefaultTexts(language);
+    ASSERT_TRUE(language.loadFromText("<L><Player><Error><Critical>Kritisch: %..0s</Critical></Error></Player></L>"));
+    EXPECT_EQ(rejectMismatchedTexts(language), 1);
+    EXPECT_EQ(language.getString("Player/Error/Critical"), "Critical error, giving up: %s");
 }
 
 TEST(LanguageTexts, MismatchedTextsFromAFileAreReplacedByTheirDefaults) {
