@@ -2,7 +2,8 @@
 # Builds the libFuzzer targets (tests/fuzz) with clang and runs each one for
 # a while on a copy of its seed corpus, two at a time. Fails when any target
 # finds a crash, a leak, a time-out or a broken invariant; what it found is
-# kept in BUILD_DIR/fuzz-findings.
+# kept in BUILD_DIR/fuzz-findings, and one input replays with
+# BUILD_DIR/fuzz/<target> <file>.
 #
 #   scripts/fuzz.sh [BUILD_DIR] [SECONDS_PER_TARGET]    (build-fuzz, 55)
 set -euo pipefail
