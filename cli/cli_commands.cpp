@@ -238,10 +238,16 @@ int runCliCommand(Application& application, ConsoleWindow& console, const CliOpt
         return resolve(application, options.sources.front());
     }
     if (options.command == "play") {
-        return play(application, console, options, interrupted);
+        const int status = play(application, console, options, interrupted);
+        // The console writes its session (the play history) when its run
+        // ends, as the desktop window does when its message loop ends: the
+        // shutdown save no longer reaches any listener.
+        console.collectSettings(application.settings());
+        return status;
     }
     if (recording) {
         const int status = play(application, console, options, interrupted);
+        console.collectSettings(application.settings());
         // Every file is complete before the program goes.
         application.recorder().setRecording(false);
         application.recorder().waitUntilIdle();

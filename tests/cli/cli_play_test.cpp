@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "settings/settings_store.h"
 #include "tests/support/audio_test_tones.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/icecast_server.h"
@@ -50,6 +51,12 @@ TEST_F(CliPlayTest, PlaysAMountToPcmOutWithItsStationName) {
     EXPECT_NEAR(toneIn(pcm), 440.0, 440.0 * 0.02);
     EXPECT_NE(result.err.find(" :: Connecting to " + icecast_.url("/tone.mp3")), std::string::npos) << result.err;
     EXPECT_NE(result.err.find(" :: Korvanel Test Tone\n"), std::string::npos) << result.err;
+
+    // The station is in the play history the next start reads.
+    SettingsStore saved;
+    ASSERT_TRUE(saved.load(home_.file("korvanel.xml")));
+    EXPECT_EQ(saved.getString("Session/History/H00_Source"), icecast_.url("/tone.mp3"));
+    EXPECT_EQ(saved.getString("Session/History/H00_Title"), "Korvanel Test Tone");
 }
 
 TEST_F(CliPlayTest, PlaylistWithADeadAddressFallsThroughToTheMount) {
