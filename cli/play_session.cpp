@@ -13,7 +13,7 @@ using Clock = std::chrono::steady_clock;
 // entry shows within this time as a new connect run.
 constexpr auto kNextEntryGrace = std::chrono::milliseconds(500);
 // The interrupt flag is set by the signal thread without a notify.
-constexpr auto kInterruptPoll = std::chrono::milliseconds(250);
+constexpr auto kInterruptPoll = std::chrono::milliseconds(100);
 
 }  // namespace
 
