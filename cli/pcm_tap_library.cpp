@@ -1,6 +1,8 @@
 #include "cli/pcm_tap_library.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -114,20 +116,26 @@ private:
         std::size_t count = std::min<std::size_t>(result & ~audio::kSampleEnd, out.size());
         count -= count % 2;
         const int volume = volume_.load();
-        int left = 0;
-        int right = 0;
-        for (std::size_t i = 0; i < count / 2; ++i) {
-            std::int16_t sample;
-            std::memcpy(&sample, out.data() + i * 2, 2);
-            const int magnitude = std::abs(static_cast<int>(sample));
-            const bool isLeft = channels_ < 2 || i % static_cast<std::size_t>(channels_) == 0;
-            const bool isRight = channels_ < 2 || i % static_cast<std::size_t>(channels_) == 1;
-            left = isLeft ? std::max(left, magnitude) : left;
-            right = isRight ? std::max(right, magnitude) : right;
-            if (volume != 100) {
-                sample = static_cast<std::int16_t>(static_cast<int>(sample) * volume / 100);
-                std::memcpy(out.data() + i * 2, &sample, 2);
+        // Samples as numbers once, frame by frame, instead of a division and
+        // two copies for every one of them.
+        const std::size_t samples = count / 2;
+        scratch_.resize(samples);  // keeps its capacity: no allocation after the first period
+        std::memcpy(scratch_.data(), out.data(), samples * 2);
+        const std::size_t step = channels_ < 2 ? 1 : static_cast<std::size_t>(channels_);
+        const auto peak = [&](std::size_t first) {
+            int highest = 0;
+            for (std::size_t i = first; i < samples; i += step) {
+                highest = std::max(highest, std::abs(static_cast<int>(scratch_[i])));
             }
+            return highest;
+        };
+        const int left = peak(0);
+        const int right = step == 1 ? left : peak(1);
+        if (volume != 100) {
+            for (std::int16_t& sample : scratch_) {
+                sample = static_cast<std::int16_t>(static_cast<int>(sample) * volume / 100);
+            }
+            std::memcpy(out.data(), scratch_.data(), samples * 2);
         }
         level_ = static_cast<std::uint32_t>(left) | (static_cast<std::uint32_t>(right) << 16);
         // A card plays silence where the stream had nothing; once the stream
@@ -182,6 +190,7 @@ private:
     std::mutex syncLock_;
     std::mutex callingLock_;  // held while syncs run
     std::map<std::uint32_t, std::pair<std::uint32_t, std::shared_ptr<SyncCallback>>> syncs_;
+    std::vector<std::int16_t> scratch_;  // the tap thread's own
     std::mutex lock_;
     std::condition_variable wake_;
     bool quit_ = false;
