@@ -18,16 +18,8 @@ namespace korvanel {
 namespace {
 
 using namespace std::chrono_literals;
+using test::linesOf;
 using test::IcecastServer;
-
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 std::string fileNameOf(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 

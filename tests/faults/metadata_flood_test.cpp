@@ -14,6 +14,7 @@ namespace korvanel {
 namespace {
 
 using namespace std::chrono_literals;
+using test::linesOf;
 using test::HttpTestServer;
 
 constexpr std::size_t kTitlesPerSecond = 20;
@@ -23,15 +24,6 @@ std::string titleOf(std::size_t block) {
     char text[32];
     std::snprintf(text, sizeof text, "Flood Title %04zu", block + 1);
     return text;
-}
-
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
 }
 
 // The byte length of the MPEG-1 Layer III frame at `at` (the standard's

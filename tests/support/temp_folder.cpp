@@ -57,4 +57,13 @@ void writeFile(const std::string& path, const std::string& bytes) {
     out << bytes;
 }
 
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 }  // namespace korvanel::test

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace korvanel::test {
 
@@ -39,5 +40,7 @@ private:
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
+// The lines of a text (a program's output, a log), without their ends.
+std::vector<std::string> linesOf(const std::string& text);
 
 }  // namespace korvanel::test
