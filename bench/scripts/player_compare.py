@@ -36,6 +36,15 @@ BURST = 64 * 1024
 CHUNK = 4096  # a radio server passes its source's data on in blocks like this
 
 
+def loopback_listener():
+    """A listening socket on a free 127.0.0.1 port, and that port."""
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(16)
+    return listener, listener.getsockname()[1]
+
+
 class PacedStreamServer:
     """Serves one file in a loop: ICY head at once, a burst, then paced."""
 
@@ -43,11 +52,7 @@ class PacedStreamServer:
         self.data = data
         self.content_type = content_type
         self.bytes_per_second = bitrate_kbps * 1000 // 8
-        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(16)
-        self.port = self.listener.getsockname()[1]
+        self.listener, self.port = loopback_listener()
         self.stopping = False
         threading.Thread(target=self._accept, daemon=True).start()
 
@@ -142,11 +147,7 @@ class FirstAudioByteRelay:
 
     def __init__(self, upstream_port):
         self.upstream_port = upstream_port
-        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(8)
-        self.port = self.listener.getsockname()[1]
+        self.listener, self.port = loopback_listener()
         self.first_audio_byte = None
         threading.Thread(target=self._accept, daemon=True).start()
 
