@@ -4,6 +4,8 @@
 #include <string>
 #include <utility>
 
+#include "app/shared_library.h"
+
 namespace korvanel {
 
 // The MP3 encoder library (libmp3lame), loaded at run time so that the
@@ -47,22 +49,17 @@ public:
     const Functions& functions() const { return functions_; }
 
 private:
-    struct CloseLibrary {
-        void operator()(void* handle) const;
-    };
-    using Handle = std::unique_ptr<void, CloseLibrary>;
-
     struct Key {
         explicit Key() = default;
     };
 
 public:
     // Only load() can make one.
-    LameLibrary(Key, Handle handle, const Functions& functions)
-        : handle_(std::move(handle)), functions_(functions) {}
+    LameLibrary(Key, SharedLibrary library, const Functions& functions)
+        : library_(std::move(library)), functions_(functions) {}
 
 private:
-    Handle handle_;
+    SharedLibrary library_;
     Functions functions_;
 };
 
