@@ -1,9 +1,5 @@
 #include "audio/engine/audio_engine.h"
 
-extern "C" {
-#include <libavutil/log.h>
-}
-
 #include <algorithm>
 
 #include "audio/engine/decoding_stream.h"
@@ -33,12 +29,10 @@ bool AudioEngine::Entry::runsOn(std::thread::id thread) const {
     return decoding ? decoding->runsOn(thread) : output->runsOn(thread);
 }
 
-AudioEngine::AudioEngine() {
-    // FFmpeg logs every damaged frame of a radio stream on stderr, the
-    // decoders at error level, so a stream of garbage would flood it; the
-    // engine reports failures through its error codes instead.
-    av_log_set_level(AV_LOG_FATAL);
-}
+AudioEngine::AudioEngine() : AudioEngine(Libraries{}) {}
+
+AudioEngine::AudioEngine(Libraries libraries)
+    : ffmpeg_(std::move(libraries.ffmpeg)), sdlLibrary_(std::move(libraries.sdl)) {}
 
 AudioEngine::~AudioEngine() {
     std::map<std::uint32_t, Entry> streams;
@@ -76,7 +70,7 @@ AudioError AudioEngine::errorCode() const {
 
 SdlAudioSystem* AudioEngine::soundSystemLocked() {
     if (!sdl_) {
-        sdl_ = std::make_unique<SdlAudioSystem>();
+        sdl_ = std::make_unique<SdlAudioSystem>(sdlLibrary_);
     }
     return sdl_->ready() ? sdl_.get() : nullptr;
 }
@@ -303,6 +297,7 @@ StreamHandle AudioEngine::streamCreate(int frequency, int channels, std::uint32_
     int device = 0;
     int deviceVolume = 100;
     std::optional<std::string> sdlName;
+    const SdlFunctions* sdl = nullptr;
     StreamHandle handle;
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -310,8 +305,9 @@ StreamHandle AudioEngine::streamCreate(int frequency, int channels, std::uint32_
         if (found != devices_.end()) {
             device = selected_;
             deviceVolume = found->second.volume;
-            if (device != audio::kNoSoundDevice && sdl_) {
+            if (device != audio::kNoSoundDevice && sdl_ && sdl_->ready()) {
                 sdlName = sdl_->sdlName(device);
+                sdl = &sdl_->functions();
             }
             handle = StreamHandle{nextId_++};
         }
@@ -334,7 +330,10 @@ StreamHandle AudioEngine::streamCreate(int frequency, int channels, std::uint32_
             }
         });
     output->setDeviceVolume(deviceVolume);
-    const AudioError error = output->open(device != audio::kNoSoundDevice, sdlName);
+    // A sound card was initialised only with SDL ready.
+    const AudioError error = device != audio::kNoSoundDevice && sdl == nullptr
+                                 ? AudioError::Driver
+                                 : output->open(sdl, sdlName);
     if (error != AudioError::Ok) {
         finish(false, error);
         return {};
@@ -375,7 +374,7 @@ StreamHandle AudioEngine::createDecoding(std::uint32_t flags, const std::string&
         return {};
     }
     auto stream = std::make_shared<DecodingStream>(
-        handle, flags, bufferMs,
+        ffmpeg_, handle, flags, bufferMs,
         [this, handle](std::uint32_t syncType, std::uint32_t data) { deliver(handle, syncType, data); });
     bool cancelled = false;
     {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "audio/audio_library.h"
+#include "audio/engine/ffmpeg_loader.h"
 #include "audio/engine/sync_dispatcher.h"
 
 namespace korvanel {
@@ -30,7 +31,14 @@ class StreamCallbacks;
 // of the engine's own threads.
 class AudioEngine final : public AudioLibrary {
 public:
+    // The libraries it loads at run time; tests name missing ones.
+    struct Libraries {
+        FfmpegLibraryNames ffmpeg = FfmpegLibraryNames::installed();
+        std::string sdl = "libSDL2-2.0.so.0";
+    };
+
     AudioEngine();
+    explicit AudioEngine(Libraries libraries);
     ~AudioEngine() override;
     AudioEngine(const AudioEngine&) = delete;
     AudioEngine& operator=(const AudioEngine&) = delete;
@@ -103,6 +111,10 @@ private:
     bool finish(bool ok, AudioError error) const;
     SdlAudioSystem* soundSystemLocked();
 
+    // First member: its libraries load while the rest starts, and it
+    // outlives every stream that decodes with them.
+    FfmpegLoader ffmpeg_;
+    const std::string sdlLibrary_;
     mutable std::mutex lock_;
     std::unique_ptr<SdlAudioSystem> sdl_;
     std::map<int, Device> devices_;  // initialised devices

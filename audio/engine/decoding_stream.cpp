@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "audio/engine/ffmpeg_decoder.h"
+#include "audio/engine/ffmpeg_loader.h"
 #include "audio/engine/icy_metadata_splitter.h"
 #include "audio/engine/icy_stream_reader.h"
 
@@ -36,9 +37,10 @@ std::vector<std::string> windowsMediaCandidates(const std::string& address) {
 
 }  // namespace
 
-DecodingStream::DecodingStream(StreamHandle handle, std::uint32_t flags, std::uint32_t bufferMs,
-                               EventSink events)
-    : handle_(handle),
+DecodingStream::DecodingStream(const FfmpegLoader& ffmpeg, StreamHandle handle, std::uint32_t flags,
+                               std::uint32_t bufferMs, EventSink events)
+    : ffmpeg_(ffmpeg),
+      handle_(handle),
       flags_(flags),
       bufferMs_(std::clamp(bufferMs, kMinBufferMs, kMaxBufferMs)),
       events_(std::move(events)),
@@ -119,7 +121,9 @@ AudioError DecodingStream::openUrl(const std::string& url, DownloadCallback down
     decoder_ = std::thread([this, formatName, totalBytes] {
         runDecoder(
             [this, formatName, totalBytes](std::unique_ptr<FfmpegDecoder>& decoder) {
-                decoder = std::make_unique<FfmpegDecoder>([this] { return cancel_.raised(); });
+                if (const AudioError missing = newDecoder(decoder); missing != AudioError::Ok) {
+                    return missing;
+                }
                 return decoder->openCustom(
                     [this](std::span<std::uint8_t> buffer) { return readRaw(buffer); }, formatName,
                     totalBytes);
@@ -136,7 +140,10 @@ AudioError DecodingStream::openWindowsMedia(const std::string& address) {
             [this, candidates](std::unique_ptr<FfmpegDecoder>& decoder) {
                 AudioError error = AudioError::FileOpen;
                 for (const std::string& candidate : candidates) {
-                    decoder = std::make_unique<FfmpegDecoder>([this] { return cancel_.raised(); });
+                    error = newDecoder(decoder);
+                    if (error != AudioError::Ok) {
+                        break;
+                    }
                     error = decoder->openUrl(candidate, IcyStreamReader::kTimeout);
                     if (error == AudioError::Ok || cancel_.raised()) {
                         break;
@@ -226,6 +233,15 @@ void DecodingStream::runNetwork(std::size_t metadataInterval) {
     }
 }
 
+AudioError DecodingStream::newDecoder(std::unique_ptr<FfmpegDecoder>& decoder) {
+    const FfmpegFunctions* ff = ffmpeg_.functions();
+    if (ff == nullptr) {
+        return AudioError::NotAvailable;
+    }
+    decoder = std::make_unique<FfmpegDecoder>(*ff, [this] { return cancel_.raised(); });
+    return AudioError::Ok;
+}
+
 void DecodingStream::runDecoder(const Opener& open, bool windowsMedia) {
     std::unique_ptr<FfmpegDecoder> opened;
     const AudioError error = open(opened);
@@ -264,7 +280,7 @@ AudioError DecodingStream::failureReason(AudioError decoderError, bool windowsMe
     if (cancel_.raised()) {
         return AudioError::Unknown;
     }
-    if (windowsMedia) {
+    if (windowsMedia || decoderError == AudioError::NotAvailable) {
         return decoderError;
     }
     // The decoder only saw its input end; the network side knows why.

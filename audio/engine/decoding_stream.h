@@ -20,6 +20,7 @@
 namespace korvanel {
 
 class FfmpegDecoder;
+class FfmpegLoader;
 class IcyStreamReader;
 
 // One decoding stream: a network thread (URL streams: our ICY reader) feeding
@@ -36,8 +37,9 @@ class DecodingStream {
 public:
     using EventSink = std::function<void(std::uint32_t syncType, std::uint32_t data)>;
 
-    DecodingStream(StreamHandle handle, std::uint32_t flags, std::uint32_t bufferMs,
-                   EventSink events);
+    // `ffmpeg` must outlive the stream.
+    DecodingStream(const FfmpegLoader& ffmpeg, StreamHandle handle, std::uint32_t flags,
+                   std::uint32_t bufferMs, EventSink events);
     // Cancels every wait and joins both threads.
     ~DecodingStream();
     DecodingStream(const DecodingStream&) = delete;
@@ -80,6 +82,8 @@ private:
     void runNetwork(std::size_t metadataInterval);
     using Opener = std::function<AudioError(std::unique_ptr<FfmpegDecoder>& decoder)>;
     void runDecoder(const Opener& open, bool windowsMedia);
+    // Waits for FFmpeg's libraries, which only the decoder thread needs.
+    AudioError newDecoder(std::unique_ptr<FfmpegDecoder>& decoder);
     bool deliverPcm(std::span<const std::uint8_t> samples, FfmpegDecoder& decoder,
                     bool windowsMedia);
     void publishReady(const FfmpegDecoder& decoder, bool windowsMedia);
@@ -90,6 +94,7 @@ private:
     int readRaw(std::span<std::uint8_t> buffer);
     void cancel();
 
+    const FfmpegLoader& ffmpeg_;
     const StreamHandle handle_;
     const std::uint32_t flags_;
     const std::uint32_t bufferMs_;

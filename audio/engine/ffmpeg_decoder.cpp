@@ -1,18 +1,10 @@
 #include "audio/engine/ffmpeg_decoder.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/dict.h>
-#include <libavutil/mem.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
-}
-
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+
+#include "audio/engine/ffmpeg_functions.h"
 
 namespace korvanel {
 namespace {
@@ -29,10 +21,6 @@ std::string lowerCase(std::string_view text) {
     }
     return result;
 }
-
-struct DictionaryDeleter {
-    void operator()(AVDictionary* dictionary) const { av_dict_free(&dictionary); }
-};
 
 AudioError openError(int code, bool timedOut) {
     if (timedOut || code == AVERROR(ETIMEDOUT)) {
@@ -51,33 +39,32 @@ AudioError openError(int code, bool timedOut) {
     return AudioError::FileOpen;
 }
 
-void appendEntries(const AVDictionary* dictionary, std::vector<std::string>& out,
+void appendEntries(const FfmpegFunctions& ff, const AVDictionary* dictionary, std::vector<std::string>& out,
                    const char* separator) {
     const AVDictionaryEntry* entry = nullptr;
-    while ((entry = av_dict_get(dictionary, "", entry, AV_DICT_IGNORE_SUFFIX)) != nullptr) {
+    while ((entry = ff.av_dict_get(dictionary, "", entry, AV_DICT_IGNORE_SUFFIX)) != nullptr) {
         out.push_back(std::string(entry->key) + separator + entry->value);
     }
 }
 
 }  // namespace
 
-void FfmpegDecoder::FormatDeleter::operator()(AVFormatContext* context) const {
-    avformat_close_input(&context);
-}
-void FfmpegDecoder::CodecDeleter::operator()(AVCodecContext* context) const {
-    avcodec_free_context(&context);
-}
 void FfmpegDecoder::IoDeleter::operator()(AVIOContext* context) const {
     if (context != nullptr) {
-        av_freep(&context->buffer);
+        ff->av_freep(&context->buffer);
     }
-    avio_context_free(&context);
+    ff->avio_context_free(&context);
 }
-void FfmpegDecoder::PacketDeleter::operator()(AVPacket* packet) const { av_packet_free(&packet); }
-void FfmpegDecoder::FrameDeleter::operator()(AVFrame* frame) const { av_frame_free(&frame); }
-void FfmpegDecoder::ResamplerDeleter::operator()(SwrContext* context) const { swr_free(&context); }
 
-FfmpegDecoder::FfmpegDecoder(InterruptFunction interrupted) : interrupted_(std::move(interrupted)) {}
+FfmpegDecoder::FfmpegDecoder(const FfmpegFunctions& ff, InterruptFunction interrupted)
+    : ff_(ff),
+      interrupted_(std::move(interrupted)),
+      io_(nullptr, IoDeleter{&ff}),
+      format_(nullptr, {ff.avformat_close_input}),
+      codec_(nullptr, {ff.avcodec_free_context}),
+      packet_(nullptr, {ff.av_packet_free}),
+      frame_(nullptr, {ff.av_frame_free}),
+      resampler_(nullptr, {ff.swr_free}) {}
 
 FfmpegDecoder::~FfmpegDecoder() {
     // The format context refers to the I/O context: close it first.
@@ -138,19 +125,19 @@ AudioError FfmpegDecoder::openCustom(ReadFunction read, const std::string& forma
                                      std::optional<std::int64_t> totalBytes) {
     read_ = std::move(read);
     totalBytes_ = totalBytes;
-    auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferBytes));
+    auto* buffer = static_cast<std::uint8_t*>(ff_.av_malloc(kIoBufferBytes));
     if (buffer == nullptr) {
         return AudioError::Memory;
     }
-    io_.reset(avio_alloc_context(buffer, kIoBufferBytes, 0, this, &FfmpegDecoder::readPacket,
+    io_.reset(ff_.avio_alloc_context(buffer, kIoBufferBytes, 0, this, &FfmpegDecoder::readPacket,
                                  nullptr, &FfmpegDecoder::seek));
     if (!io_) {
-        av_free(buffer);
+        ff_.av_free(buffer);
         return AudioError::Memory;
     }
     io_->seekable = 0;
 
-    AVFormatContext* context = avformat_alloc_context();
+    AVFormatContext* context = ff_.avformat_alloc_context();
     if (context == nullptr) {
         return AudioError::Memory;
     }
@@ -158,12 +145,12 @@ AudioError FfmpegDecoder::openCustom(ReadFunction read, const std::string& forma
     context->flags |= AVFMT_FLAG_CUSTOM_IO;
     context->probesize = kProbeBytes;
     context->interrupt_callback = AVIOInterruptCB{&FfmpegDecoder::interruptCallback, this};
-    const AVInputFormat* input = formatName.empty() ? nullptr : av_find_input_format(formatName.c_str());
+    const AVInputFormat* input = formatName.empty() ? nullptr : ff_.av_find_input_format(formatName.c_str());
     // Our reader is the only input: a demuxer must not open anything else.
     AVDictionary* raw = nullptr;
-    av_dict_set(&raw, "protocol_whitelist", "none", 0);
-    const int result = avformat_open_input(&context, nullptr, input, &raw);
-    av_dict_free(&raw);
+    ff_.av_dict_set(&raw, "protocol_whitelist", "none", 0);
+    const int result = ff_.avformat_open_input(&context, nullptr, input, &raw);
+    ff_.av_dict_free(&raw);
     if (result < 0) {
         // avformat_open_input freed the context on failure.
         return openError(result, false);
@@ -173,7 +160,7 @@ AudioError FfmpegDecoder::openCustom(ReadFunction read, const std::string& forma
 }
 
 AudioError FfmpegDecoder::openUrl(const std::string& url, std::chrono::milliseconds timeout) {
-    AVFormatContext* context = avformat_alloc_context();
+    AVFormatContext* context = ff_.avformat_alloc_context();
     if (context == nullptr) {
         return AudioError::Memory;
     }
@@ -191,21 +178,21 @@ AudioError FfmpegDecoder::openUrl(const std::string& url, std::chrono::milliseco
     AVDictionary* raw = nullptr;
     const std::string timeoutUs = std::to_string(
         std::chrono::duration_cast<std::chrono::microseconds>(timeout).count());
-    av_dict_set(&raw, "timeout", timeoutUs.c_str(), 0);
-    av_dict_set(&raw, "rw_timeout", timeoutUs.c_str(), 0);
-    av_dict_set(&raw, "reconnect", "0", 0);
+    ff_.av_dict_set(&raw, "timeout", timeoutUs.c_str(), 0);
+    ff_.av_dict_set(&raw, "rw_timeout", timeoutUs.c_str(), 0);
+    ff_.av_dict_set(&raw, "reconnect", "0", 0);
     // Addresses come from station lists: never let one reach local files.
-    av_dict_set(&raw, "protocol_whitelist", kNetworkProtocols, 0);
-    std::unique_ptr<AVDictionary, DictionaryDeleter> options(raw);
+    ff_.av_dict_set(&raw, "protocol_whitelist", kNetworkProtocols, 0);
+    std::unique_ptr<AVDictionary, Release<AVDictionary>> options(raw, {ff_.av_dict_free});
     AVDictionary* optionsRaw = options.release();
-    int result = avformat_open_input(&context, url.c_str(), nullptr, &optionsRaw);
+    int result = ff_.avformat_open_input(&context, url.c_str(), nullptr, &optionsRaw);
     options.reset(optionsRaw);
     AudioError error = AudioError::Ok;
     if (result < 0) {
         error = openError(result, timedOut);
     } else {
         format_.reset(context);
-        result = avformat_find_stream_info(format_.get(), nullptr);
+        result = ff_.avformat_find_stream_info(format_.get(), nullptr);
         error = result < 0 ? openError(result, timedOut) : openStream();
     }
     interrupted_ = std::move(outer);
@@ -213,7 +200,7 @@ AudioError FfmpegDecoder::openUrl(const std::string& url, std::chrono::milliseco
 }
 
 AudioError FfmpegDecoder::openStream() {
-    streamIndex_ = av_find_best_stream(format_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    streamIndex_ = ff_.av_find_best_stream(format_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     // Without stream info the rate and channels are not known yet, which
     // av_find_best_stream insists on: then the first audio stream will do.
     for (unsigned i = 0; streamIndex_ < 0 && i < format_->nb_streams; ++i) {
@@ -225,18 +212,18 @@ AudioError FfmpegDecoder::openStream() {
         return AudioError::FileFormat;
     }
     const AVStream* stream = format_->streams[streamIndex_];
-    const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
+    const AVCodec* decoder = ff_.avcodec_find_decoder(stream->codecpar->codec_id);
     if (decoder == nullptr) {
         return AudioError::FileFormat;
     }
-    codec_.reset(avcodec_alloc_context3(decoder));
-    packet_.reset(av_packet_alloc());
-    frame_.reset(av_frame_alloc());
+    codec_.reset(ff_.avcodec_alloc_context3(decoder));
+    packet_.reset(ff_.av_packet_alloc());
+    frame_.reset(ff_.av_frame_alloc());
     if (!codec_ || !packet_ || !frame_) {
         return AudioError::Memory;
     }
-    if (avcodec_parameters_to_context(codec_.get(), stream->codecpar) < 0 ||
-        avcodec_open2(codec_.get(), decoder, nullptr) < 0) {
+    if (ff_.avcodec_parameters_to_context(codec_.get(), stream->codecpar) < 0 ||
+        ff_.avcodec_open2(codec_.get(), decoder, nullptr) < 0) {
         return AudioError::FileFormat;
     }
     for (unsigned i = 0; i < format_->nb_streams; ++i) {
@@ -250,20 +237,20 @@ AudioError FfmpegDecoder::openStream() {
 bool FfmpegDecoder::convert(const AVFrame& frame, const PcmSink& pcm) {
     AVChannelLayout inLayout{};
     if (frame.ch_layout.nb_channels > 0 && frame.ch_layout.order != AV_CHANNEL_ORDER_UNSPEC) {
-        av_channel_layout_copy(&inLayout, &frame.ch_layout);
+        ff_.av_channel_layout_copy(&inLayout, &frame.ch_layout);
     } else {
         const int count = frame.ch_layout.nb_channels > 0 ? frame.ch_layout.nb_channels
                                                           : codec_->ch_layout.nb_channels;
         if (count <= 0) {
             return true;  // nothing sensible to convert; skip the frame
         }
-        av_channel_layout_default(&inLayout, count);
+        ff_.av_channel_layout_default(&inLayout, count);
     }
     const std::uint64_t layoutKey =
         (static_cast<std::uint64_t>(inLayout.nb_channels) << 56) ^
         (inLayout.order == AV_CHANNEL_ORDER_NATIVE ? inLayout.u.mask : 0);
     if (frame.sample_rate <= 0) {
-        av_channel_layout_uninit(&inLayout);
+        ff_.av_channel_layout_uninit(&inLayout);
         return true;
     }
     if (outRate_ == 0) {
@@ -273,32 +260,32 @@ bool FfmpegDecoder::convert(const AVFrame& frame, const PcmSink& pcm) {
     if (!resampler_ || inRate_ != frame.sample_rate || inFormat_ != frame.format ||
         inLayoutKey_ != layoutKey) {
         AVChannelLayout outLayout{};
-        av_channel_layout_default(&outLayout, outChannels_);
+        ff_.av_channel_layout_default(&outLayout, outChannels_);
         SwrContext* context = nullptr;
-        const int result = swr_alloc_set_opts2(&context, &outLayout, AV_SAMPLE_FMT_S16, outRate_,
+        const int result = ff_.swr_alloc_set_opts2(&context, &outLayout, AV_SAMPLE_FMT_S16, outRate_,
                                                &inLayout, static_cast<AVSampleFormat>(frame.format),
                                                frame.sample_rate, 0, nullptr);
-        av_channel_layout_uninit(&outLayout);
+        ff_.av_channel_layout_uninit(&outLayout);
         resampler_.reset(context);
-        if (result < 0 || swr_init(resampler_.get()) < 0) {
+        if (result < 0 || ff_.swr_init(resampler_.get()) < 0) {
             resampler_.reset();
-            av_channel_layout_uninit(&inLayout);
+            ff_.av_channel_layout_uninit(&inLayout);
             return true;
         }
         inRate_ = frame.sample_rate;
         inFormat_ = frame.format;
         inLayoutKey_ = layoutKey;
     }
-    av_channel_layout_uninit(&inLayout);
+    ff_.av_channel_layout_uninit(&inLayout);
 
-    const int maxSamples = swr_get_out_samples(resampler_.get(), frame.nb_samples);
+    const int maxSamples = ff_.swr_get_out_samples(resampler_.get(), frame.nb_samples);
     if (maxSamples <= 0) {
         return true;
     }
     const std::size_t frameBytes = static_cast<std::size_t>(outChannels_) * 2;
     converted_.resize(static_cast<std::size_t>(maxSamples) * frameBytes);
     std::uint8_t* out = converted_.data();
-    const int samples = swr_convert(resampler_.get(), &out, maxSamples,
+    const int samples = ff_.swr_convert(resampler_.get(), &out, maxSamples,
                                     const_cast<const std::uint8_t**>(frame.extended_data),
                                     frame.nb_samples);
     if (samples <= 0) {
@@ -310,12 +297,12 @@ bool FfmpegDecoder::convert(const AVFrame& frame, const PcmSink& pcm) {
 
 bool FfmpegDecoder::receiveFrames(const PcmSink& pcm) {
     for (;;) {
-        const int result = avcodec_receive_frame(codec_.get(), frame_.get());
+        const int result = ff_.avcodec_receive_frame(codec_.get(), frame_.get());
         if (result < 0) {
             return true;  // EAGAIN, EOF, or a broken frame: go on with the next packet
         }
         const bool keepGoing = convert(*frame_, pcm);
-        av_frame_unref(frame_.get());
+        ff_.av_frame_unref(frame_.get());
         if (!keepGoing) {
             return false;
         }
@@ -325,22 +312,22 @@ bool FfmpegDecoder::receiveFrames(const PcmSink& pcm) {
 void FfmpegDecoder::takeStreamEvents(const AVPacket& packet, const MetadataSink& metadata) {
     std::size_t size = 0;
     const std::uint8_t* data =
-        av_packet_get_side_data(&packet, AV_PKT_DATA_METADATA_UPDATE, &size);
+        ff_.av_packet_get_side_data(&packet, AV_PKT_DATA_METADATA_UPDATE, &size);
     if (data == nullptr || size == 0) {
         return;
     }
     AVDictionary* raw = nullptr;
-    if (av_packet_unpack_dictionary(data, size, &raw) < 0) {
-        av_dict_free(&raw);
+    if (ff_.av_packet_unpack_dictionary(data, size, &raw) < 0) {
+        ff_.av_dict_free(&raw);
         return;
     }
-    std::unique_ptr<AVDictionary, DictionaryDeleter> update(raw);
+    std::unique_ptr<AVDictionary, Release<AVDictionary>> update(raw, {ff_.av_dict_free});
     // Keep the stream's own dictionary current, so comments() reads the new set.
     AVStream* stream = format_->streams[streamIndex_];
-    av_dict_free(&stream->metadata);
-    av_dict_copy(&stream->metadata, update.get(), 0);
+    ff_.av_dict_free(&stream->metadata);
+    ff_.av_dict_copy(&stream->metadata, update.get(), 0);
     std::vector<std::string> comments;
-    appendEntries(update.get(), comments, "=");
+    appendEntries(ff_, update.get(), comments, "=");
     if (metadata) {
         metadata(std::move(comments));
     }
@@ -353,7 +340,7 @@ FfmpegDecoder::Step FfmpegDecoder::decodeNext(const PcmSink& pcm, const Metadata
     if (flushing_) {
         return Step::End;
     }
-    const int result = av_read_frame(format_.get(), packet_.get());
+    const int result = ff_.av_read_frame(format_.get(), packet_.get());
     if (result < 0) {
         if (result == AVERROR_EXIT || (interrupted_ && interrupted_())) {
             return Step::Stopped;
@@ -363,18 +350,18 @@ FfmpegDecoder::Step FfmpegDecoder::decodeNext(const PcmSink& pcm, const Metadata
         }
         // End of input (or an unrecoverable read error): drain the decoder.
         flushing_ = true;
-        if (avcodec_send_packet(codec_.get(), nullptr) >= 0 && !receiveFrames(pcm)) {
+        if (ff_.avcodec_send_packet(codec_.get(), nullptr) >= 0 && !receiveFrames(pcm)) {
             return Step::Stopped;
         }
         return Step::End;
     }
     if (packet_->stream_index != streamIndex_) {
-        av_packet_unref(packet_.get());
+        ff_.av_packet_unref(packet_.get());
         return Step::Decoded;
     }
     takeStreamEvents(*packet_, metadata);
-    const int sent = avcodec_send_packet(codec_.get(), packet_.get());
-    av_packet_unref(packet_.get());
+    const int sent = ff_.avcodec_send_packet(codec_.get(), packet_.get());
+    ff_.av_packet_unref(packet_.get());
     if (sent < 0 && sent != AVERROR(EAGAIN)) {
         return Step::Decoded;  // a damaged packet; the stream goes on
     }
@@ -425,9 +412,9 @@ std::vector<std::string> FfmpegDecoder::comments() const {
     if (!format_ || streamIndex_ < 0) {
         return result;
     }
-    appendEntries(format_->streams[streamIndex_]->metadata, result, "=");
+    appendEntries(ff_, format_->streams[streamIndex_]->metadata, result, "=");
     if (result.empty()) {
-        appendEntries(format_->metadata, result, "=");
+        appendEntries(ff_, format_->metadata, result, "=");
     }
     return result;
 }
@@ -442,7 +429,7 @@ std::vector<std::string> FfmpegDecoder::windowsMediaTags() const {
         result.push_back("bitrate = " + std::to_string(rate));
     }
     const AVDictionaryEntry* entry = nullptr;
-    while ((entry = av_dict_get(format_->metadata, "", entry, AV_DICT_IGNORE_SUFFIX)) != nullptr) {
+    while ((entry = ff_.av_dict_get(format_->metadata, "", entry, AV_DICT_IGNORE_SUFFIX)) != nullptr) {
         // libavformat names the ASF author "artist"; the Windows Media form is "author".
         const std::string key = lowerCase(entry->key) == "artist" ? "author" : entry->key;
         result.push_back(key + " = " + entry->value);

@@ -21,6 +21,8 @@ struct AVDictionary;
 
 namespace korvanel {
 
+struct FfmpegFunctions;
+
 // Demuxes and decodes one audio stream with libavformat/libavcodec and
 // converts it with libswresample to signed 16-bit interleaved samples at the
 // stream's own rate and channel count (fixed by the first decoded frame;
@@ -38,7 +40,8 @@ public:
 
     enum class Step { Decoded, End, Failed, Stopped };
 
-    explicit FfmpegDecoder(InterruptFunction interrupted);
+    // `ff` must outlive the decoder.
+    FfmpegDecoder(const FfmpegFunctions& ff, InterruptFunction interrupted);
     ~FfmpegDecoder();
     FfmpegDecoder(const FfmpegDecoder&) = delete;
     FfmpegDecoder& operator=(const FfmpegDecoder&) = delete;
@@ -73,23 +76,15 @@ public:
     std::vector<std::string> windowsMediaTags() const;
 
 private:
-    struct FormatDeleter {
-        void operator()(AVFormatContext* context) const;
-    };
-    struct CodecDeleter {
-        void operator()(AVCodecContext* context) const;
+    // Frees through the FFmpeg function that takes the pointer's address.
+    template <class T>
+    struct Release {
+        void (*release)(T**) = nullptr;
+        void operator()(T* object) const { release(&object); }
     };
     struct IoDeleter {
+        const FfmpegFunctions* ff = nullptr;
         void operator()(AVIOContext* context) const;
-    };
-    struct PacketDeleter {
-        void operator()(AVPacket* packet) const;
-    };
-    struct FrameDeleter {
-        void operator()(AVFrame* frame) const;
-    };
-    struct ResamplerDeleter {
-        void operator()(SwrContext* context) const;
     };
 
     static int readPacket(void* opaque, std::uint8_t* buffer, int size);
@@ -101,16 +96,17 @@ private:
     bool receiveFrames(const PcmSink& pcm);
     void takeStreamEvents(const AVPacket& packet, const MetadataSink& metadata);
 
+    const FfmpegFunctions& ff_;
     InterruptFunction interrupted_;
     ReadFunction read_;
     std::optional<std::int64_t> totalBytes_;
     bool readEnded_ = false;
     std::unique_ptr<AVIOContext, IoDeleter> io_;
-    std::unique_ptr<AVFormatContext, FormatDeleter> format_;
-    std::unique_ptr<AVCodecContext, CodecDeleter> codec_;
-    std::unique_ptr<AVPacket, PacketDeleter> packet_;
-    std::unique_ptr<AVFrame, FrameDeleter> frame_;
-    std::unique_ptr<SwrContext, ResamplerDeleter> resampler_;
+    std::unique_ptr<AVFormatContext, Release<AVFormatContext>> format_;
+    std::unique_ptr<AVCodecContext, Release<AVCodecContext>> codec_;
+    std::unique_ptr<AVPacket, Release<AVPacket>> packet_;
+    std::unique_ptr<AVFrame, Release<AVFrame>> frame_;
+    std::unique_ptr<SwrContext, Release<SwrContext>> resampler_;
     int streamIndex_ = -1;
     int outRate_ = 0;
     int outChannels_ = 0;

@@ -1,10 +1,10 @@
 #include "audio/engine/output_stream.h"
 
-#include <SDL.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+
+#include "audio/engine/sdl_functions.h"
 
 namespace korvanel {
 namespace {
@@ -32,14 +32,15 @@ OutputStream::OutputStream(StreamHandle handle, int device, int frequency, int c
 
 OutputStream::~OutputStream() {
     if (sdlDevice_ != 0) {
-        SDL_CloseAudioDevice(sdlDevice_);
+        sdl_->SDL_CloseAudioDevice(sdlDevice_);
     }
 }
 
-AudioError OutputStream::open(bool soundCard, const std::optional<std::string>& sdlName) {
-    if (!soundCard) {
+AudioError OutputStream::open(const SdlFunctions* sdl, const std::optional<std::string>& sdlName) {
+    if (sdl == nullptr) {
         return AudioError::Ok;
     }
+    sdl_ = sdl;
     SDL_AudioSpec wanted{};
     wanted.freq = frequency_;
     wanted.format = AUDIO_S16SYS;
@@ -49,7 +50,7 @@ AudioError OutputStream::open(bool soundCard, const std::optional<std::string>& 
     wanted.userdata = this;
     SDL_AudioSpec obtained{};
     // No changes allowed: SDL converts to whatever the card wants.
-    sdlDevice_ = SDL_OpenAudioDevice(sdlName ? sdlName->c_str() : nullptr, 0, &wanted, &obtained, 0);
+    sdlDevice_ = sdl_->SDL_OpenAudioDevice(sdlName ? sdlName->c_str() : nullptr, 0, &wanted, &obtained, 0);
     return sdlDevice_ != 0 ? AudioError::Ok : AudioError::Driver;
 }
 
@@ -57,7 +58,7 @@ bool OutputStream::play() {
     ended_.store(false);
     playing_.store(true);
     if (sdlDevice_ != 0) {
-        SDL_PauseAudioDevice(sdlDevice_, 0);
+        sdl_->SDL_PauseAudioDevice(sdlDevice_, 0);
     }
     return true;
 }
@@ -65,7 +66,7 @@ bool OutputStream::play() {
 void OutputStream::stop() {
     playing_.store(false);
     if (sdlDevice_ != 0) {
-        SDL_PauseAudioDevice(sdlDevice_, 1);
+        sdl_->SDL_PauseAudioDevice(sdlDevice_, 1);
     }
 }
 

@@ -13,6 +13,8 @@
 
 namespace korvanel {
 
+struct SdlFunctions;
+
 // One output stream: an SDL playback device of its own whose callback pulls
 // samples through the stream's sample callback, applies the volume, measures
 // the level and notices stalls and the end. On the no-sound device nothing
@@ -30,9 +32,10 @@ public:
     OutputStream(const OutputStream&) = delete;
     OutputStream& operator=(const OutputStream&) = delete;
 
-    // Opens the sound card (paused); soundCard false for the no-sound device.
-    // sdlName: the SDL device name, nothing for the default device.
-    AudioError open(bool soundCard, const std::optional<std::string>& sdlName);
+    // Opens the sound card (paused) through `sdl`, which must outlive the
+    // stream; nullptr for the no-sound device. sdlName: the SDL device name,
+    // nothing for the default device.
+    AudioError open(const SdlFunctions* sdl, const std::optional<std::string>& sdlName);
 
     bool play();
     void stop();
@@ -59,6 +62,7 @@ private:
     const SampleCallback samples_;
     const EventSink events_;
     StreamCallbacks callbacks_;
+    const SdlFunctions* sdl_ = nullptr;
     std::uint32_t sdlDevice_ = 0;  // 0: none open
     std::atomic<bool> playing_{false};
     std::atomic<bool> ended_{false};

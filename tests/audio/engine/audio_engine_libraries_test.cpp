@@ -1,0 +1,111 @@
+// FFmpeg and SDL are loaded at run time: without them the engine must fail
+// only what needs them, with an error code instead of a crash, and go on with
+// the rest.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+#include "app/shared_library.h"
+#include "audio/engine/audio_engine.h"
+#include "tests/support/audio_test_tones.h"
+#include "tests/support/http_test_server.h"
+#include "tests/support/temp_folder.h"
+
+namespace korvanel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::HttpTestServer;
+
+std::string toneMp3() {
+    test::TempFolder folder;
+    const std::string path = folder.file("tone.mp3");
+    return test::makeToneFile(path, "libmp3lame", 1000, 2.0) ? test::readFile(path) : std::string();
+}
+
+AudioEngine::Libraries withoutFfmpeg() {
+    AudioEngine::Libraries libraries;
+    libraries.ffmpeg.avcodec = "libavcodec-missing.so.0";
+    return libraries;
+}
+
+AudioEngine::Libraries withoutSdl() {
+    AudioEngine::Libraries libraries;
+    libraries.sdl = "libSDL2-missing.so.0";
+    return libraries;
+}
+
+TEST(SharedLibrary, LoadsAndResolvesFunctionsAndRefusesWhatIsMissing) {
+    EXPECT_FALSE(SharedLibrary::open("libkorvanel-no-such-library.so.1"));
+    const std::optional<SharedLibrary> math = SharedLibrary::open("libm.so.6");
+    ASSERT_TRUE(math);
+    double (*cosine)(double) = nullptr;
+    ASSERT_TRUE(math->resolve("cos", cosine));
+    EXPECT_DOUBLE_EQ(cosine(0.0), 1.0);
+    int (*missing)(int) = nullptr;
+    EXPECT_FALSE(math->resolve("korvanel_no_such_function", missing));
+    EXPECT_EQ(missing, nullptr);
+}
+
+TEST(AudioEngineLibraries, WithoutFfmpegStreamsFailAsNotAvailableAndPushStreamsStillPlay) {
+    const std::string tone = toneMp3();
+    ASSERT_FALSE(tone.empty());
+    HttpTestServer server(HttpTestServer::reply(HttpTestServer::okResponse(tone)));
+    AudioEngine engine(withoutFfmpeg());
+    ASSERT_TRUE(engine.init(audio::kNoSoundDevice, audio::kOutputFrequency));
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(engine.streamCreateUrl(server.url("/tone.mp3"), 0, audio::kStreamDecode, nullptr));
+    EXPECT_EQ(engine.errorCode(), AudioError::NotAvailable);
+    EXPECT_FALSE(engine.wmaStreamCreateFile(server.url("/tone.wma"), audio::kStreamDecode));
+    EXPECT_EQ(engine.errorCode(), AudioError::NotAvailable);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+
+    // A stream fed by the caller needs no decoder.
+    const StreamHandle pushed = engine.streamCreate(
+        audio::kOutputFrequency, 2, 0, [](std::span<std::uint8_t> buffer) {
+            std::fill(buffer.begin(), buffer.end(), std::uint8_t{0x11});
+            return static_cast<std::uint32_t>(buffer.size());
+        });
+    ASSERT_TRUE(pushed);
+    EXPECT_TRUE(engine.channelPlay(pushed, false));
+    EXPECT_TRUE(engine.streamFree(pushed));
+}
+
+TEST(AudioEngineLibraries, WithoutSdlOnlySoundCardsFailAndStreamsStillDecode) {
+    const std::string tone = toneMp3();
+    ASSERT_FALSE(tone.empty());
+    HttpTestServer server(HttpTestServer::reply(HttpTestServer::okResponse(tone)));
+    AudioEngine engine(withoutSdl());
+    EXPECT_FALSE(engine.init(audio::kDefaultDevice, audio::kOutputFrequency));
+    EXPECT_EQ(engine.errorCode(), AudioError::Driver);
+    EXPECT_FALSE(engine.deviceDescription(audio::kDefaultDevice));
+
+    ASSERT_TRUE(engine.init(audio::kNoSoundDevice, audio::kOutputFrequency));
+    const StreamHandle stream = engine.streamCreateUrl(server.url("/tone.mp3"), 0, audio::kStreamDecode, nullptr);
+    ASSERT_TRUE(stream) << static_cast<int>(engine.errorCode());
+    // The decoded tone comes out: some sample well away from silence.
+    std::array<std::uint8_t, 8192> buffer{};
+    bool heard = false;
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!heard && std::chrono::steady_clock::now() < deadline) {
+        const std::int32_t count = engine.channelGetData(stream, buffer);
+        ASSERT_GE(count, 0);
+        for (std::int32_t i = 0; i + 1 < count; i += 2) {
+            const auto sample = static_cast<std::int16_t>(buffer[i] | (buffer[i + 1] << 8));
+            heard = heard || std::abs(sample) > 1000;
+        }
+        if (count == 0) {
+            std::this_thread::sleep_for(5ms);
+        }
+    }
+    EXPECT_TRUE(heard);
+    EXPECT_TRUE(engine.streamFree(stream));
+}
+
+}  // namespace
+}  // namespace korvanel
