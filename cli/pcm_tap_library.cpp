@@ -11,7 +11,9 @@ namespace korvanel {
 namespace {
 
 constexpr std::uint32_t kTapHandleBit = 0x40000000;
-constexpr int kPeriodsPerSecond = 50;  // 20 ms, as a sound card's buffer
+// 50 ms, as a sound card's buffer: each period costs a wake-up, which
+// outweighs the copying, so the tap wakes no more often than a card must.
+constexpr int kPeriodsPerSecond = 20;
 
 thread_local bool lastCallWasTap = false;
 thread_local AudioError lastTapError = AudioError::Ok;
@@ -82,12 +84,13 @@ public:
 
 private:
     void run() {
-        const std::size_t periodBytes =
-            static_cast<std::size_t>(frequency_ / kPeriodsPerSecond) * static_cast<std::size_t>(channels_) * 2;
+        const std::size_t frameBytes = static_cast<std::size_t>(channels_) * 2;
+        const std::size_t periodBytes = static_cast<std::size_t>(frequency_ / kPeriodsPerSecond) * frameBytes;
         std::vector<std::uint8_t> buffer(std::max<std::size_t>(periodBytes, 4));
         const auto period = std::chrono::microseconds(1000000 / kPeriodsPerSecond);
         auto due = std::chrono::steady_clock::now();
         for (;;) {
+            bool firstPeriod = false;
             {
                 std::unique_lock<std::mutex> lock(lock_);
                 wake_.wait_until(lock, due, [this] { return quit_ || started_; });
@@ -96,25 +99,32 @@ private:
                 }
                 if (started_) {
                     started_ = false;
+                    firstPeriod = true;
                     due = std::chrono::steady_clock::now();
                 }
             }
-            due += period;
+            if (!playing_.load() || ended_.load()) {
+                due += period;
+                continue;
+            }
+            const std::size_t written = fill(buffer, firstPeriod);
+            // The card's clock runs by what it played: a short first period
+            // (the stream had only begun) ends early.
+            due += written > 0 && written < buffer.size()
+                       ? std::chrono::microseconds(written / frameBytes * 1000000 / static_cast<std::size_t>(frequency_))
+                       : period;
             if (std::chrono::steady_clock::now() > due + 10 * period) {
                 due = std::chrono::steady_clock::now();  // far behind (a slow reader): do not race to catch up
             }
-            if (!playing_.load() || ended_.load()) {
-                continue;
-            }
-            fill(buffer);
         }
     }
 
-    void fill(std::span<std::uint8_t> out) {
+    // Plays one period; returns the bytes written.
+    std::size_t fill(std::span<std::uint8_t> out, bool firstPeriod) {
         const std::uint32_t result = samples_ ? samples_(out) : 0;
         const bool ended = (result & audio::kSampleEnd) != 0;
         std::size_t count = std::min<std::size_t>(result & ~audio::kSampleEnd, out.size());
-        count -= count % 2;
+        count -= count % (static_cast<std::size_t>(channels_) * 2);
         const int volume = volume_.load();
         // Samples as numbers once, frame by frame, instead of a division and
         // two copies for every one of them.
@@ -138,11 +148,19 @@ private:
             std::memcpy(out.data(), scratch_.data(), samples * 2);
         }
         level_ = static_cast<std::uint32_t>(left) | (static_cast<std::uint32_t>(right) << 16);
-        // A card plays silence where the stream had nothing; once the stream
-        // has ended there is nothing more to play.
-        if (!ended || count > 0) {
+        // A card plays silence where the stream had nothing, except before
+        // its first samples: a stream just begun has decoded little, and
+        // silence after it would be a gap. Once the stream has ended there
+        // is nothing more to play.
+        std::size_t written = 0;
+        if (ended || (firstPeriod && count > 0)) {
+            written = count;
+        } else {
             std::memset(out.data() + count, 0, out.size() - count);
-            owner_.write(ended ? out.first(count) : out);
+            written = out.size();
+        }
+        if (written > 0) {
+            owner_.write(out.first(written));
         }
         if (ended) {
             ended_ = true;
@@ -155,6 +173,7 @@ private:
         } else if (stalled_.exchange(false)) {
             raise(audio::kSyncStall, audio::kResumeData);
         }
+        return written;
     }
 
     void raise(std::uint32_t type, std::uint32_t data) {

@@ -3,6 +3,7 @@
 // each channel before that volume.
 #include "cli/pcm_tap_library.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -83,6 +84,31 @@ TEST(PcmTapLibrary, MonoLevelIsTheSameOnBothSidesAndFullVolumeLeavesSamplesAlone
     for (std::int16_t sample : written) {
         ASSERT_EQ(sample, -32768);
     }
+}
+
+TEST(PcmTapLibrary, AStreamJustBegunPlaysWhatItHasWithoutAGapAndKeepsTheCardsPace) {
+    TapFile out;
+    PcmTapLibrary tap(nullptr, out.file);
+    ASSERT_TRUE(tap.init(PcmTapLibrary::kTapDevice, 44100));
+    // 10 ms decoded when play starts, then as much as the card asks for.
+    const SampleCallback full = constantFrames(2, 700, -700);
+    std::atomic<int> calls{0};
+    const StreamHandle stream = tap.streamCreate(44100, 2, 0, [&](std::span<std::uint8_t> buffer) {
+        return full(calls++ == 0 ? buffer.first(std::min<std::size_t>(buffer.size(), 441 * 4)) : buffer);
+    });
+    ASSERT_TRUE(static_cast<bool>(stream));
+    const auto start = std::chrono::steady_clock::now();
+    playUntil(tap, out, stream, 44100 * 4 / 2);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const std::vector<std::int16_t> written = out.samples();
+    ASSERT_GE(written.size(), 44100u);
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        ASSERT_EQ(written[i], i % 2 == 0 ? 700 : -700) << "sample " << i << ": silence where sound was ready";
+    }
+    // Paced like a card: half a second of sound takes about half a second.
+    const double played = static_cast<double>(written.size()) / 2 / 44100;
+    EXPECT_GT(seconds, 0.8 * played - 0.06);
+    EXPECT_LT(played, seconds + 0.1);
 }
 
 }  // namespace
