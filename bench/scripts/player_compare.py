@@ -312,6 +312,7 @@ def main():
     parser.add_argument("--runs", type=int, default=9)
     parser.add_argument("--seconds", type=int, default=30)
     parser.add_argument("--cli", default=os.path.join("build", "korvanel-cli"))
+    parser.add_argument("--cpu-runs", type=int, default=3)
     parser.add_argument("--skip-icecast", action="store_true")
     args = parser.parse_args()
 
@@ -356,9 +357,12 @@ def main():
     if not args.skip_icecast and shutil.which("icecast2"):
         icecast_figures(args, players, folder)
 
-    print("Processor time and peak memory for %d s of MP3" % args.seconds)
+    print("Processor time and peak memory for %d s of MP3 (median of %d runs)" % (args.seconds, args.cpu_runs))
     url = streams["MP3"].url("tone.mp3")
-    usage = {name: usage_for(command, args.seconds) for name, command in players(url, args.seconds).items()}
+    usage = {}
+    for name, command in players(url, args.seconds).items():
+        runs = [usage_for(command, args.seconds) for _ in range(args.cpu_runs)]
+        usage[name] = (statistics.median(r[0] for r in runs), statistics.median(r[1] for r in runs))
     for name, (cpu, rss) in usage.items():
         print("  %-8s cpu %.2f s  peak %.1f MB" % (name, cpu, rss))
     for name, (cpu, rss) in usage.items():
