@@ -121,12 +121,15 @@ AudioError DecodingStream::openUrl(const std::string& url, DownloadCallback down
     decoder_ = std::thread([this, formatName, totalBytes] {
         runDecoder(
             [this, formatName, totalBytes](std::unique_ptr<FfmpegDecoder>& decoder) {
-                if (const AudioError missing = newDecoder(decoder); missing != AudioError::Ok) {
+                const bool parsed = FfmpegDecoder::parsesWithoutDemuxer(formatName, totalBytes);
+                if (const AudioError missing =
+                        newDecoder(decoder, parsed ? Demuxer::NotNeeded : Demuxer::Needed);
+                    missing != AudioError::Ok) {
                     return missing;
                 }
-                return decoder->openCustom(
-                    [this](std::span<std::uint8_t> buffer) { return readRaw(buffer); }, formatName,
-                    totalBytes);
+                const auto read = [this](std::span<std::uint8_t> buffer) { return readRaw(buffer); };
+                return parsed ? decoder->openParsed(read, formatName)
+                              : decoder->openCustom(read, formatName, totalBytes);
             },
             false);
     });
@@ -140,7 +143,7 @@ AudioError DecodingStream::openWindowsMedia(const std::string& address) {
             [this, candidates](std::unique_ptr<FfmpegDecoder>& decoder) {
                 AudioError error = AudioError::FileOpen;
                 for (const std::string& candidate : candidates) {
-                    error = newDecoder(decoder);
+                    error = newDecoder(decoder, Demuxer::Needed);
                     if (error != AudioError::Ok) {
                         break;
                     }
@@ -233,12 +236,13 @@ void DecodingStream::runNetwork(std::size_t metadataInterval) {
     }
 }
 
-AudioError DecodingStream::newDecoder(std::unique_ptr<FfmpegDecoder>& decoder) {
-    const FfmpegFunctions* ff = ffmpeg_.functions();
-    if (ff == nullptr) {
+AudioError DecodingStream::newDecoder(std::unique_ptr<FfmpegDecoder>& decoder, Demuxer demuxer) {
+    const FfmpegCodecFunctions* codecs = ffmpeg_.codecs();
+    const FfmpegFormatFunctions* formats = demuxer == Demuxer::Needed ? ffmpeg_.formats() : nullptr;
+    if (codecs == nullptr || (demuxer == Demuxer::Needed && formats == nullptr)) {
         return AudioError::NotAvailable;
     }
-    decoder = std::make_unique<FfmpegDecoder>(*ff, [this] { return cancel_.raised(); });
+    decoder = std::make_unique<FfmpegDecoder>(*codecs, formats, [this] { return cancel_.raised(); });
     return AudioError::Ok;
 }
 

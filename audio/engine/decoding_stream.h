@@ -82,8 +82,9 @@ private:
     void runNetwork(std::size_t metadataInterval);
     using Opener = std::function<AudioError(std::unique_ptr<FfmpegDecoder>& decoder)>;
     void runDecoder(const Opener& open, bool windowsMedia);
+    enum class Demuxer { NotNeeded, Needed };
     // Waits for FFmpeg's libraries, which only the decoder thread needs.
-    AudioError newDecoder(std::unique_ptr<FfmpegDecoder>& decoder);
+    AudioError newDecoder(std::unique_ptr<FfmpegDecoder>& decoder, Demuxer demuxer);
     bool deliverPcm(std::span<const std::uint8_t> samples, FfmpegDecoder& decoder,
                     bool windowsMedia);
     void publishReady(const FfmpegDecoder& decoder, bool windowsMedia);

@@ -39,7 +39,7 @@ AudioError openError(int code, bool timedOut) {
     return AudioError::FileOpen;
 }
 
-void appendEntries(const FfmpegFunctions& ff, const AVDictionary* dictionary, std::vector<std::string>& out,
+void appendEntries(const FfmpegCodecFunctions& ff, const AVDictionary* dictionary, std::vector<std::string>& out,
                    const char* separator) {
     const AVDictionaryEntry* entry = nullptr;
     while ((entry = ff.av_dict_get(dictionary, "", entry, AV_DICT_IGNORE_SUFFIX)) != nullptr) {
@@ -47,24 +47,61 @@ void appendEntries(const FfmpegFunctions& ff, const AVDictionary* dictionary, st
     }
 }
 
+// For the header frame an MP3 encoder puts first ("Xing", "Info" or "VBRI":
+// silence to a decoder), the samples of encoder and decoder delay to drop
+// after it, as libavformat's demuxer would; nothing for an audio frame.
+std::optional<std::size_t> mp3HeaderFrameDelay(const std::uint8_t* frame, std::size_t size) {
+    if (size < 4 || frame[0] != 0xFF || (frame[1] & 0xE0) != 0xE0) {
+        return std::nullopt;
+    }
+    const bool mpeg1 = ((frame[1] >> 3) & 3) == 3;
+    const bool mono = ((frame[3] >> 6) & 3) == 3;
+    const std::size_t tag = 4 + (mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17));
+    const auto at = [&](std::size_t offset, const char* text) {
+        return offset + 4 <= size && std::memcmp(frame + offset, text, 4) == 0;
+    };
+    if (at(4 + 32, "VBRI")) {
+        return 0;
+    }
+    if (!at(tag, "Xing") && !at(tag, "Info")) {
+        return std::nullopt;
+    }
+    if (tag + 8 > size) {
+        return 0;
+    }
+    const std::uint32_t flags = (static_cast<std::uint32_t>(frame[tag + 4]) << 24) | (frame[tag + 5] << 16) |
+                                (frame[tag + 6] << 8) | frame[tag + 7];
+    std::size_t encoder = tag + 8 + ((flags & 1) != 0 ? 4 : 0) + ((flags & 2) != 0 ? 4 : 0) +
+                          ((flags & 4) != 0 ? 100 : 0) + ((flags & 8) != 0 ? 4 : 0);
+    // The encoder's delay in the LAME extension, 21 bytes after its name.
+    if (encoder + 24 > size || !(at(encoder, "LAME") || at(encoder, "Lavf") || at(encoder, "Lavc"))) {
+        return 0;
+    }
+    const std::size_t delay = (static_cast<std::size_t>(frame[encoder + 21]) << 4) | (frame[encoder + 22] >> 4);
+    return delay + 529;  // the decoder's own delay is 529 samples
+}
+
 }  // namespace
 
 void FfmpegDecoder::IoDeleter::operator()(AVIOContext* context) const {
     if (context != nullptr) {
-        ff->av_freep(&context->buffer);
+        codecs->av_freep(&context->buffer);
     }
-    ff->avio_context_free(&context);
+    formats->avio_context_free(&context);
 }
 
-FfmpegDecoder::FfmpegDecoder(const FfmpegFunctions& ff, InterruptFunction interrupted)
-    : ff_(ff),
+FfmpegDecoder::FfmpegDecoder(const FfmpegCodecFunctions& codecs, const FfmpegFormatFunctions* formats,
+                             InterruptFunction interrupted)
+    : codecs_(codecs),
+      formats_(formats),
       interrupted_(std::move(interrupted)),
-      io_(nullptr, IoDeleter{&ff}),
-      format_(nullptr, {ff.avformat_close_input}),
-      codec_(nullptr, {ff.avcodec_free_context}),
-      packet_(nullptr, {ff.av_packet_free}),
-      frame_(nullptr, {ff.av_frame_free}),
-      resampler_(nullptr, {ff.swr_free}) {}
+      io_(nullptr, IoDeleter{&codecs, formats}),
+      format_(nullptr, {formats != nullptr ? formats->avformat_close_input : nullptr}),
+      parser_(nullptr, {codecs.av_parser_close}),
+      codec_(nullptr, {codecs.avcodec_free_context}),
+      packet_(nullptr, {codecs.av_packet_free}),
+      frame_(nullptr, {codecs.av_frame_free}),
+      resampler_(nullptr, {codecs.swr_free}) {}
 
 FfmpegDecoder::~FfmpegDecoder() {
     // The format context refers to the I/O context: close it first.
@@ -125,19 +162,19 @@ AudioError FfmpegDecoder::openCustom(ReadFunction read, const std::string& forma
                                      std::optional<std::int64_t> totalBytes) {
     read_ = std::move(read);
     totalBytes_ = totalBytes;
-    auto* buffer = static_cast<std::uint8_t*>(ff_.av_malloc(kIoBufferBytes));
+    auto* buffer = static_cast<std::uint8_t*>(codecs_.av_malloc(kIoBufferBytes));
     if (buffer == nullptr) {
         return AudioError::Memory;
     }
-    io_.reset(ff_.avio_alloc_context(buffer, kIoBufferBytes, 0, this, &FfmpegDecoder::readPacket,
+    io_.reset(formats_->avio_alloc_context(buffer, kIoBufferBytes, 0, this, &FfmpegDecoder::readPacket,
                                  nullptr, &FfmpegDecoder::seek));
     if (!io_) {
-        ff_.av_free(buffer);
+        codecs_.av_free(buffer);
         return AudioError::Memory;
     }
     io_->seekable = 0;
 
-    AVFormatContext* context = ff_.avformat_alloc_context();
+    AVFormatContext* context = formats_->avformat_alloc_context();
     if (context == nullptr) {
         return AudioError::Memory;
     }
@@ -145,12 +182,12 @@ AudioError FfmpegDecoder::openCustom(ReadFunction read, const std::string& forma
     context->flags |= AVFMT_FLAG_CUSTOM_IO;
     context->probesize = kProbeBytes;
     context->interrupt_callback = AVIOInterruptCB{&FfmpegDecoder::interruptCallback, this};
-    const AVInputFormat* input = formatName.empty() ? nullptr : ff_.av_find_input_format(formatName.c_str());
+    const AVInputFormat* input = formatName.empty() ? nullptr : formats_->av_find_input_format(formatName.c_str());
     // Our reader is the only input: a demuxer must not open anything else.
     AVDictionary* raw = nullptr;
-    ff_.av_dict_set(&raw, "protocol_whitelist", "none", 0);
-    const int result = ff_.avformat_open_input(&context, nullptr, input, &raw);
-    ff_.av_dict_free(&raw);
+    codecs_.av_dict_set(&raw, "protocol_whitelist", "none", 0);
+    const int result = formats_->avformat_open_input(&context, nullptr, input, &raw);
+    codecs_.av_dict_free(&raw);
     if (result < 0) {
         // avformat_open_input freed the context on failure.
         return openError(result, false);
@@ -160,7 +197,7 @@ AudioError FfmpegDecoder::openCustom(ReadFunction read, const std::string& forma
 }
 
 AudioError FfmpegDecoder::openUrl(const std::string& url, std::chrono::milliseconds timeout) {
-    AVFormatContext* context = ff_.avformat_alloc_context();
+    AVFormatContext* context = formats_->avformat_alloc_context();
     if (context == nullptr) {
         return AudioError::Memory;
     }
@@ -178,21 +215,21 @@ AudioError FfmpegDecoder::openUrl(const std::string& url, std::chrono::milliseco
     AVDictionary* raw = nullptr;
     const std::string timeoutUs = std::to_string(
         std::chrono::duration_cast<std::chrono::microseconds>(timeout).count());
-    ff_.av_dict_set(&raw, "timeout", timeoutUs.c_str(), 0);
-    ff_.av_dict_set(&raw, "rw_timeout", timeoutUs.c_str(), 0);
-    ff_.av_dict_set(&raw, "reconnect", "0", 0);
+    codecs_.av_dict_set(&raw, "timeout", timeoutUs.c_str(), 0);
+    codecs_.av_dict_set(&raw, "rw_timeout", timeoutUs.c_str(), 0);
+    codecs_.av_dict_set(&raw, "reconnect", "0", 0);
     // Addresses come from station lists: never let one reach local files.
-    ff_.av_dict_set(&raw, "protocol_whitelist", kNetworkProtocols, 0);
-    std::unique_ptr<AVDictionary, Release<AVDictionary>> options(raw, {ff_.av_dict_free});
+    codecs_.av_dict_set(&raw, "protocol_whitelist", kNetworkProtocols, 0);
+    std::unique_ptr<AVDictionary, Release<AVDictionary>> options(raw, {codecs_.av_dict_free});
     AVDictionary* optionsRaw = options.release();
-    int result = ff_.avformat_open_input(&context, url.c_str(), nullptr, &optionsRaw);
+    int result = formats_->avformat_open_input(&context, url.c_str(), nullptr, &optionsRaw);
     options.reset(optionsRaw);
     AudioError error = AudioError::Ok;
     if (result < 0) {
         error = openError(result, timedOut);
     } else {
         format_.reset(context);
-        result = ff_.avformat_find_stream_info(format_.get(), nullptr);
+        result = formats_->avformat_find_stream_info(format_.get(), nullptr);
         error = result < 0 ? openError(result, timedOut) : openStream();
     }
     interrupted_ = std::move(outer);
@@ -200,7 +237,7 @@ AudioError FfmpegDecoder::openUrl(const std::string& url, std::chrono::milliseco
 }
 
 AudioError FfmpegDecoder::openStream() {
-    streamIndex_ = ff_.av_find_best_stream(format_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    streamIndex_ = formats_->av_find_best_stream(format_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     // Without stream info the rate and channels are not known yet, which
     // av_find_best_stream insists on: then the first audio stream will do.
     for (unsigned i = 0; streamIndex_ < 0 && i < format_->nb_streams; ++i) {
@@ -212,19 +249,9 @@ AudioError FfmpegDecoder::openStream() {
         return AudioError::FileFormat;
     }
     const AVStream* stream = format_->streams[streamIndex_];
-    const AVCodec* decoder = ff_.avcodec_find_decoder(stream->codecpar->codec_id);
-    if (decoder == nullptr) {
-        return AudioError::FileFormat;
-    }
-    codec_.reset(ff_.avcodec_alloc_context3(decoder));
-    packet_.reset(ff_.av_packet_alloc());
-    frame_.reset(ff_.av_frame_alloc());
-    if (!codec_ || !packet_ || !frame_) {
-        return AudioError::Memory;
-    }
-    if (ff_.avcodec_parameters_to_context(codec_.get(), stream->codecpar) < 0 ||
-        ff_.avcodec_open2(codec_.get(), decoder, nullptr) < 0) {
-        return AudioError::FileFormat;
+    if (const AudioError error = openDecoder(stream->codecpar->codec_id, stream->codecpar);
+        error != AudioError::Ok) {
+        return error;
     }
     for (unsigned i = 0; i < format_->nb_streams; ++i) {
         if (static_cast<int>(i) != streamIndex_) {
@@ -234,23 +261,147 @@ AudioError FfmpegDecoder::openStream() {
     return AudioError::Ok;
 }
 
+AudioError FfmpegDecoder::openDecoder(int codecId, const AVCodecParameters* parameters) {
+    const AVCodec* decoder = codecs_.avcodec_find_decoder(static_cast<AVCodecID>(codecId));
+    if (decoder == nullptr) {
+        return AudioError::FileFormat;
+    }
+    codec_.reset(codecs_.avcodec_alloc_context3(decoder));
+    packet_.reset(codecs_.av_packet_alloc());
+    frame_.reset(codecs_.av_frame_alloc());
+    if (!codec_ || !packet_ || !frame_) {
+        return AudioError::Memory;
+    }
+    if ((parameters != nullptr && codecs_.avcodec_parameters_to_context(codec_.get(), parameters) < 0) ||
+        codecs_.avcodec_open2(codec_.get(), decoder, nullptr) < 0) {
+        return AudioError::FileFormat;
+    }
+    return AudioError::Ok;
+}
+
+bool FfmpegDecoder::parsesWithoutDemuxer(const std::string& formatName, std::optional<std::int64_t> totalBytes) {
+    return !totalBytes && (formatName == "mp3" || formatName == "aac");
+}
+
+AudioError FfmpegDecoder::openParsed(ReadFunction read, const std::string& formatName) {
+    read_ = std::move(read);
+    const AVCodecID codecId = formatName == "aac" ? AV_CODEC_ID_AAC : AV_CODEC_ID_MP3;
+    if (const AudioError error = openDecoder(codecId, nullptr); error != AudioError::Ok) {
+        return error;
+    }
+    parser_.reset(codecs_.av_parser_init(codecId));
+    if (!parser_) {
+        return AudioError::FileFormat;
+    }
+    input_.assign(kIoBufferBytes + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    return AudioError::Ok;
+}
+
+bool FfmpegDecoder::refillInput(Step& step) {
+    for (;;) {
+        const std::size_t skipped =
+            static_cast<std::size_t>(std::min<std::uint64_t>(skipBytes_, inputEnd_ - inputStart_));
+        inputStart_ += skipped;
+        skipBytes_ -= skipped;
+        const std::size_t available = inputEnd_ - inputStart_;
+        if (skipBytes_ == 0 && !startChecked_ && (available >= 10 || readEnded_)) {
+            // An ID3v2 header: "ID3", version, flags, then the size in four
+            // seven-bit bytes; a footer adds ten more. Tags may follow one
+            // another.
+            const std::uint8_t* head = input_.data() + inputStart_;
+            if (available >= 10 && std::memcmp(head, "ID3", 3) == 0 && head[3] != 0xFF && head[4] != 0xFF &&
+                ((head[6] | head[7] | head[8] | head[9]) & 0x80) == 0) {
+                skipBytes_ = 10 + ((static_cast<std::uint64_t>(head[6]) << 21) | (head[7] << 14) | (head[8] << 7) |
+                                   head[9]) +
+                             ((head[5] & 0x10) != 0 ? 10 : 0);
+                continue;
+            }
+            startChecked_ = true;
+        }
+        if (startChecked_ && available > 0) {
+            return true;
+        }
+        if (readEnded_) {
+            step = Step::End;
+            return false;
+        }
+        // Keep what is unread (only the start of a tag header can be).
+        std::memmove(input_.data(), input_.data() + inputStart_, available);
+        inputStart_ = 0;
+        inputEnd_ = available;
+        const int count = read_(std::span(input_.data() + inputEnd_, kIoBufferBytes - inputEnd_));
+        if (count < 0 || (interrupted_ && interrupted_())) {
+            step = Step::Stopped;
+            return false;
+        }
+        readEnded_ = count == 0;
+        inputEnd_ += static_cast<std::size_t>(count);
+        std::memset(input_.data() + inputEnd_, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    }
+}
+
+FfmpegDecoder::Step FfmpegDecoder::drain(const PcmSink& pcm) {
+    flushing_ = true;
+    if (codecs_.avcodec_send_packet(codec_.get(), nullptr) >= 0 && !receiveFrames(pcm)) {
+        return Step::Stopped;
+    }
+    return Step::End;
+}
+
+FfmpegDecoder::Step FfmpegDecoder::decodeParsed(const PcmSink& pcm) {
+    Step step = Step::Decoded;
+    const bool haveInput = refillInput(step);
+    if (!haveInput && step == Step::Stopped) {
+        return step;
+    }
+    // At the end, the parser is asked once more with no input for the frame it holds.
+    std::uint8_t* data = nullptr;
+    int size = 0;
+    const int used = codecs_.av_parser_parse2(
+        parser_.get(), codec_.get(), &data, &size, haveInput ? input_.data() + inputStart_ : nullptr,
+        haveInput ? static_cast<int>(inputEnd_ - inputStart_) : 0, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+    if (haveInput) {
+        inputStart_ = used < 0 ? inputEnd_ : inputStart_ + static_cast<std::size_t>(used);
+    }
+    if (size > 0 && !firstPacketChecked_) {
+        firstPacketChecked_ = true;
+        if (codec_->codec_id != AV_CODEC_ID_AAC) {
+            if (const std::optional<std::size_t> delay =
+                    mp3HeaderFrameDelay(data, static_cast<std::size_t>(size))) {
+                skipSamples_ = *delay;
+                return haveInput ? Step::Decoded : drain(pcm);
+            }
+        }
+    }
+    if (size > 0) {
+        packet_->data = data;
+        packet_->size = size;
+        const int sent = codecs_.avcodec_send_packet(codec_.get(), packet_.get());
+        codecs_.av_packet_unref(packet_.get());
+        if ((sent >= 0 || sent == AVERROR(EAGAIN)) && !receiveFrames(pcm)) {
+            return Step::Stopped;
+        }
+    }
+    return haveInput ? Step::Decoded : drain(pcm);
+}
+
 bool FfmpegDecoder::convert(const AVFrame& frame, const PcmSink& pcm) {
     AVChannelLayout inLayout{};
     if (frame.ch_layout.nb_channels > 0 && frame.ch_layout.order != AV_CHANNEL_ORDER_UNSPEC) {
-        ff_.av_channel_layout_copy(&inLayout, &frame.ch_layout);
+        codecs_.av_channel_layout_copy(&inLayout, &frame.ch_layout);
     } else {
         const int count = frame.ch_layout.nb_channels > 0 ? frame.ch_layout.nb_channels
                                                           : codec_->ch_layout.nb_channels;
         if (count <= 0) {
             return true;  // nothing sensible to convert; skip the frame
         }
-        ff_.av_channel_layout_default(&inLayout, count);
+        codecs_.av_channel_layout_default(&inLayout, count);
     }
     const std::uint64_t layoutKey =
         (static_cast<std::uint64_t>(inLayout.nb_channels) << 56) ^
         (inLayout.order == AV_CHANNEL_ORDER_NATIVE ? inLayout.u.mask : 0);
     if (frame.sample_rate <= 0) {
-        ff_.av_channel_layout_uninit(&inLayout);
+        codecs_.av_channel_layout_uninit(&inLayout);
         return true;
     }
     if (outRate_ == 0) {
@@ -260,49 +411,54 @@ bool FfmpegDecoder::convert(const AVFrame& frame, const PcmSink& pcm) {
     if (!resampler_ || inRate_ != frame.sample_rate || inFormat_ != frame.format ||
         inLayoutKey_ != layoutKey) {
         AVChannelLayout outLayout{};
-        ff_.av_channel_layout_default(&outLayout, outChannels_);
+        codecs_.av_channel_layout_default(&outLayout, outChannels_);
         SwrContext* context = nullptr;
-        const int result = ff_.swr_alloc_set_opts2(&context, &outLayout, AV_SAMPLE_FMT_S16, outRate_,
+        const int result = codecs_.swr_alloc_set_opts2(&context, &outLayout, AV_SAMPLE_FMT_S16, outRate_,
                                                &inLayout, static_cast<AVSampleFormat>(frame.format),
                                                frame.sample_rate, 0, nullptr);
-        ff_.av_channel_layout_uninit(&outLayout);
+        codecs_.av_channel_layout_uninit(&outLayout);
         resampler_.reset(context);
-        if (result < 0 || ff_.swr_init(resampler_.get()) < 0) {
+        if (result < 0 || codecs_.swr_init(resampler_.get()) < 0) {
             resampler_.reset();
-            ff_.av_channel_layout_uninit(&inLayout);
+            codecs_.av_channel_layout_uninit(&inLayout);
             return true;
         }
         inRate_ = frame.sample_rate;
         inFormat_ = frame.format;
         inLayoutKey_ = layoutKey;
     }
-    ff_.av_channel_layout_uninit(&inLayout);
+    codecs_.av_channel_layout_uninit(&inLayout);
 
-    const int maxSamples = ff_.swr_get_out_samples(resampler_.get(), frame.nb_samples);
+    const int maxSamples = codecs_.swr_get_out_samples(resampler_.get(), frame.nb_samples);
     if (maxSamples <= 0) {
         return true;
     }
     const std::size_t frameBytes = static_cast<std::size_t>(outChannels_) * 2;
     converted_.resize(static_cast<std::size_t>(maxSamples) * frameBytes);
     std::uint8_t* out = converted_.data();
-    const int samples = ff_.swr_convert(resampler_.get(), &out, maxSamples,
+    const int samples = codecs_.swr_convert(resampler_.get(), &out, maxSamples,
                                     const_cast<const std::uint8_t**>(frame.extended_data),
                                     frame.nb_samples);
     if (samples <= 0) {
         return true;
     }
-    return pcm(std::span<const std::uint8_t>(converted_.data(),
-                                             static_cast<std::size_t>(samples) * frameBytes));
+    const std::size_t skipped = std::min(skipSamples_, static_cast<std::size_t>(samples));
+    skipSamples_ -= skipped;
+    if (skipped == static_cast<std::size_t>(samples)) {
+        return true;
+    }
+    return pcm(std::span<const std::uint8_t>(converted_.data() + skipped * frameBytes,
+                                             (static_cast<std::size_t>(samples) - skipped) * frameBytes));
 }
 
 bool FfmpegDecoder::receiveFrames(const PcmSink& pcm) {
     for (;;) {
-        const int result = ff_.avcodec_receive_frame(codec_.get(), frame_.get());
+        const int result = codecs_.avcodec_receive_frame(codec_.get(), frame_.get());
         if (result < 0) {
             return true;  // EAGAIN, EOF, or a broken frame: go on with the next packet
         }
         const bool keepGoing = convert(*frame_, pcm);
-        ff_.av_frame_unref(frame_.get());
+        codecs_.av_frame_unref(frame_.get());
         if (!keepGoing) {
             return false;
         }
@@ -312,35 +468,38 @@ bool FfmpegDecoder::receiveFrames(const PcmSink& pcm) {
 void FfmpegDecoder::takeStreamEvents(const AVPacket& packet, const MetadataSink& metadata) {
     std::size_t size = 0;
     const std::uint8_t* data =
-        ff_.av_packet_get_side_data(&packet, AV_PKT_DATA_METADATA_UPDATE, &size);
+        codecs_.av_packet_get_side_data(&packet, AV_PKT_DATA_METADATA_UPDATE, &size);
     if (data == nullptr || size == 0) {
         return;
     }
     AVDictionary* raw = nullptr;
-    if (ff_.av_packet_unpack_dictionary(data, size, &raw) < 0) {
-        ff_.av_dict_free(&raw);
+    if (codecs_.av_packet_unpack_dictionary(data, size, &raw) < 0) {
+        codecs_.av_dict_free(&raw);
         return;
     }
-    std::unique_ptr<AVDictionary, Release<AVDictionary>> update(raw, {ff_.av_dict_free});
+    std::unique_ptr<AVDictionary, Release<AVDictionary>> update(raw, {codecs_.av_dict_free});
     // Keep the stream's own dictionary current, so comments() reads the new set.
     AVStream* stream = format_->streams[streamIndex_];
-    ff_.av_dict_free(&stream->metadata);
-    ff_.av_dict_copy(&stream->metadata, update.get(), 0);
+    codecs_.av_dict_free(&stream->metadata);
+    codecs_.av_dict_copy(&stream->metadata, update.get(), 0);
     std::vector<std::string> comments;
-    appendEntries(ff_, update.get(), comments, "=");
+    appendEntries(codecs_, update.get(), comments, "=");
     if (metadata) {
         metadata(std::move(comments));
     }
 }
 
 FfmpegDecoder::Step FfmpegDecoder::decodeNext(const PcmSink& pcm, const MetadataSink& metadata) {
-    if (!format_ || !codec_) {
+    if ((!format_ && !parser_) || !codec_) {
         return Step::Failed;
     }
     if (flushing_) {
         return Step::End;
     }
-    const int result = ff_.av_read_frame(format_.get(), packet_.get());
+    if (parser_) {
+        return decodeParsed(pcm);
+    }
+    const int result = formats_->av_read_frame(format_.get(), packet_.get());
     if (result < 0) {
         if (result == AVERROR_EXIT || (interrupted_ && interrupted_())) {
             return Step::Stopped;
@@ -349,19 +508,15 @@ FfmpegDecoder::Step FfmpegDecoder::decodeNext(const PcmSink& pcm, const Metadata
             return Step::Decoded;
         }
         // End of input (or an unrecoverable read error): drain the decoder.
-        flushing_ = true;
-        if (ff_.avcodec_send_packet(codec_.get(), nullptr) >= 0 && !receiveFrames(pcm)) {
-            return Step::Stopped;
-        }
-        return Step::End;
+        return drain(pcm);
     }
     if (packet_->stream_index != streamIndex_) {
-        ff_.av_packet_unref(packet_.get());
+        codecs_.av_packet_unref(packet_.get());
         return Step::Decoded;
     }
     takeStreamEvents(*packet_, metadata);
-    const int sent = ff_.avcodec_send_packet(codec_.get(), packet_.get());
-    ff_.av_packet_unref(packet_.get());
+    const int sent = codecs_.avcodec_send_packet(codec_.get(), packet_.get());
+    codecs_.av_packet_unref(packet_.get());
     if (sent < 0 && sent != AVERROR(EAGAIN)) {
         return Step::Decoded;  // a damaged packet; the stream goes on
     }
@@ -369,10 +524,15 @@ FfmpegDecoder::Step FfmpegDecoder::decodeNext(const PcmSink& pcm, const Metadata
 }
 
 std::uint32_t FfmpegDecoder::channelType() const {
-    if (!format_ || streamIndex_ < 0) {
+    AVCodecID codecId = AV_CODEC_ID_NONE;
+    if (parser_ && codec_) {
+        codecId = codec_->codec_id;  // the parser names the layer it found
+    } else if (format_ && streamIndex_ >= 0) {
+        codecId = format_->streams[streamIndex_]->codecpar->codec_id;
+    } else {
         return 0;
     }
-    switch (format_->streams[streamIndex_]->codecpar->codec_id) {
+    switch (codecId) {
         case AV_CODEC_ID_MP3: return audio::kChannelTypeMp3;
         case AV_CODEC_ID_MP2: return audio::kChannelTypeMp2;
         case AV_CODEC_ID_MP1: return audio::kChannelTypeMp1;
@@ -394,6 +554,9 @@ std::int64_t FfmpegDecoder::durationUs() const {
 }
 
 std::int64_t FfmpegDecoder::bitRate() const {
+    if (parser_ && codec_) {
+        return codec_->bit_rate > 0 ? codec_->bit_rate : 0;
+    }
     if (!format_ || streamIndex_ < 0) {
         return 0;
     }
@@ -412,9 +575,9 @@ std::vector<std::string> FfmpegDecoder::comments() const {
     if (!format_ || streamIndex_ < 0) {
         return result;
     }
-    appendEntries(ff_, format_->streams[streamIndex_]->metadata, result, "=");
+    appendEntries(codecs_, format_->streams[streamIndex_]->metadata, result, "=");
     if (result.empty()) {
-        appendEntries(ff_, format_->metadata, result, "=");
+        appendEntries(codecs_, format_->metadata, result, "=");
     }
     return result;
 }
@@ -429,7 +592,7 @@ std::vector<std::string> FfmpegDecoder::windowsMediaTags() const {
         result.push_back("bitrate = " + std::to_string(rate));
     }
     const AVDictionaryEntry* entry = nullptr;
-    while ((entry = ff_.av_dict_get(format_->metadata, "", entry, AV_DICT_IGNORE_SUFFIX)) != nullptr) {
+    while ((entry = codecs_.av_dict_get(format_->metadata, "", entry, AV_DICT_IGNORE_SUFFIX)) != nullptr) {
         // libavformat names the ASF author "artist"; the Windows Media form is "author".
         const std::string key = lowerCase(entry->key) == "artist" ? "author" : entry->key;
         result.push_back(key + " = " + entry->value);

@@ -18,15 +18,20 @@ struct AVPacket;
 struct AVFrame;
 struct SwrContext;
 struct AVDictionary;
+struct AVCodecParserContext;
+struct AVCodecParameters;
 
 namespace korvanel {
 
-struct FfmpegFunctions;
+struct FfmpegCodecFunctions;
+struct FfmpegFormatFunctions;
 
 // Demuxes and decodes one audio stream with libavformat/libavcodec and
 // converts it with libswresample to signed 16-bit interleaved samples at the
 // stream's own rate and channel count (fixed by the first decoded frame;
-// later frames are converted to it). Used by one thread.
+// later frames are converted to it). A live stream of raw MPEG audio or ADTS
+// frames is split by libavcodec's parser instead, without libavformat.
+// Used by one thread.
 class FfmpegDecoder {
 public:
     // Fills the buffer: a byte count > 0, or 0 at the end of the input, or
@@ -40,8 +45,10 @@ public:
 
     enum class Step { Decoded, End, Failed, Stopped };
 
-    // `ff` must outlive the decoder.
-    FfmpegDecoder(const FfmpegFunctions& ff, InterruptFunction interrupted);
+    // Both tables must outlive the decoder; `formats` may be null when only
+    // openParsed() is used.
+    FfmpegDecoder(const FfmpegCodecFunctions& codecs, const FfmpegFormatFunctions* formats,
+                  InterruptFunction interrupted);
     ~FfmpegDecoder();
     FfmpegDecoder(const FfmpegDecoder&) = delete;
     FfmpegDecoder& operator=(const FfmpegDecoder&) = delete;
@@ -49,11 +56,17 @@ public:
     // The demuxer for a Content-Type, so start-up need not wait for probing;
     // empty when the type says nothing useful.
     static std::string formatForContentType(std::string_view contentType);
+    // Whether openParsed() takes a stream of this format: raw MPEG audio or
+    // ADTS without a known length (a live stream has no duration to find).
+    static bool parsesWithoutDemuxer(const std::string& formatName, std::optional<std::int64_t> totalBytes);
 
     // Opens over our own reader. formatName may be empty (then the input is
     // probed); totalBytes, when known, lets the demuxer estimate duration.
     AudioError openCustom(ReadFunction read, const std::string& formatName,
                           std::optional<std::int64_t> totalBytes);
+    // Opens over our own reader with libavcodec's parser (see
+    // parsesWithoutDemuxer); an ID3v2 tag in front is skipped.
+    AudioError openParsed(ReadFunction read, const std::string& formatName);
     // Opens an address through libavformat's own protocols.
     AudioError openUrl(const std::string& url, std::chrono::milliseconds timeout);
 
@@ -83,8 +96,13 @@ private:
         void operator()(T* object) const { release(&object); }
     };
     struct IoDeleter {
-        const FfmpegFunctions* ff = nullptr;
+        const FfmpegCodecFunctions* codecs = nullptr;
+        const FfmpegFormatFunctions* formats = nullptr;
         void operator()(AVIOContext* context) const;
+    };
+    struct ParserDeleter {
+        void (*close)(AVCodecParserContext*) = nullptr;
+        void operator()(AVCodecParserContext* parser) const { close(parser); }
     };
 
     static int readPacket(void* opaque, std::uint8_t* buffer, int size);
@@ -92,17 +110,35 @@ private:
     static int interruptCallback(void* opaque);
 
     AudioError openStream();
+    AudioError openDecoder(int codecId, const AVCodecParameters* parameters);
+    Step decodeParsed(const PcmSink& pcm);
+    // Reads into the parser's input; false when the input ended or a read
+    // was cancelled (then `step` says which).
+    bool refillInput(Step& step);
+    Step drain(const PcmSink& pcm);
     bool convert(const AVFrame& frame, const PcmSink& pcm);
     bool receiveFrames(const PcmSink& pcm);
     void takeStreamEvents(const AVPacket& packet, const MetadataSink& metadata);
 
-    const FfmpegFunctions& ff_;
+    const FfmpegCodecFunctions& codecs_;
+    const FfmpegFormatFunctions* formats_;
     InterruptFunction interrupted_;
     ReadFunction read_;
     std::optional<std::int64_t> totalBytes_;
     bool readEnded_ = false;
     std::unique_ptr<AVIOContext, IoDeleter> io_;
     std::unique_ptr<AVFormatContext, Release<AVFormatContext>> format_;
+    std::unique_ptr<AVCodecParserContext, ParserDeleter> parser_;
+    // The parser's input: the bytes from inputStart_ to inputEnd_, then
+    // zeroed padding as libavcodec wants it.
+    std::vector<std::uint8_t> input_;
+    std::size_t inputStart_ = 0;
+    std::size_t inputEnd_ = 0;
+    std::uint64_t skipBytes_ = 0;  // of a leading ID3v2 tag
+    bool startChecked_ = false;
+    bool firstPacketChecked_ = false;
+    // Samples of encoder and decoder delay still to drop from the output.
+    std::size_t skipSamples_ = 0;
     std::unique_ptr<AVCodecContext, Release<AVCodecContext>> codec_;
     std::unique_ptr<AVPacket, Release<AVPacket>> packet_;
     std::unique_ptr<AVFrame, Release<AVFrame>> frame_;

@@ -1,20 +1,36 @@
 #include "audio/engine/ffmpeg_loader.h"
 
 #include <optional>
-#include <string>
 
 #include "app/shared_library.h"
 #include "audio/engine/ffmpeg_functions.h"
 
 namespace korvanel {
 
-struct FfmpegLoader::Loaded {
+struct FfmpegLoader::Codecs {
     SharedLibrary avutil;
     SharedLibrary swresample;
     SharedLibrary avcodec;
-    SharedLibrary avformat;
-    FfmpegFunctions functions;
+    FfmpegCodecFunctions functions;
 };
+
+struct FfmpegLoader::Formats {
+    SharedLibrary avformat;
+    FfmpegFormatFunctions functions;
+};
+
+namespace {
+
+// Resolves a function into `complete`'s tally: one missing spoils the table.
+struct Resolver {
+    bool complete = true;
+    template <class Function>
+    void operator()(const SharedLibrary& library, const char* name, Function& function) {
+        complete = library.resolve(name, function) && complete;
+    }
+};
+
+}  // namespace
 
 FfmpegLibraryNames FfmpegLibraryNames::installed() {
     // The major versions name the ABI the headers describe.
@@ -26,49 +42,64 @@ FfmpegLibraryNames FfmpegLibraryNames::installed() {
 }
 
 FfmpegLoader::FfmpegLoader(FfmpegLibraryNames names)
-    : loaded_(std::async(std::launch::async, [names = std::move(names)] { return load(names); }).share()) {}
+    : avformatName_(names.avformat),
+      codecs_(std::async(std::launch::async, [names = std::move(names)] { return loadCodecs(names); }).share()) {}
 
-FfmpegLoader::~FfmpegLoader() { loaded_.wait(); }
+FfmpegLoader::~FfmpegLoader() { codecs_.wait(); }
 
-const FfmpegFunctions* FfmpegLoader::functions() const {
-    const std::shared_ptr<const Loaded>& loaded = loaded_.get();
+const FfmpegCodecFunctions* FfmpegLoader::codecs() const {
+    const std::shared_ptr<const Codecs>& loaded = codecs_.get();
     return loaded ? &loaded->functions : nullptr;
 }
 
-std::shared_ptr<const FfmpegLoader::Loaded> FfmpegLoader::load(const FfmpegLibraryNames& names) {
+const FfmpegFormatFunctions* FfmpegLoader::formats() const {
+    // libavformat needs the codec libraries in place first.
+    if (codecs() == nullptr) {
+        return nullptr;
+    }
+    std::call_once(formatsOnce_, [this] {
+        std::optional<SharedLibrary> avformat = SharedLibrary::open(avformatName_);
+        if (!avformat) {
+            return;
+        }
+        FfmpegFormatFunctions f;
+        Resolver resolve;
+#define KORVANEL_FROM_AVFORMAT(name) resolve(*avformat, #name, f.name);
+        KORVANEL_AVFORMAT_FUNCTIONS(KORVANEL_FROM_AVFORMAT)
+#undef KORVANEL_FROM_AVFORMAT
+        if (resolve.complete) {
+            formats_ = std::make_unique<const Formats>(Formats{std::move(*avformat), f});
+        }
+    });
+    return formats_ ? &formats_->functions : nullptr;
+}
+
+std::shared_ptr<const FfmpegLoader::Codecs> FfmpegLoader::loadCodecs(const FfmpegLibraryNames& names) {
     std::optional<SharedLibrary> avutil = SharedLibrary::open(names.avutil);
     std::optional<SharedLibrary> swresample = SharedLibrary::open(names.swresample);
     std::optional<SharedLibrary> avcodec = SharedLibrary::open(names.avcodec);
-    std::optional<SharedLibrary> avformat = SharedLibrary::open(names.avformat);
-    if (!avutil || !swresample || !avcodec || !avformat) {
+    if (!avutil || !swresample || !avcodec) {
         return nullptr;
     }
-    FfmpegFunctions f;
-    bool complete = true;
-    const auto resolve = [&complete](const SharedLibrary& library, const char* name, auto& function) {
-        complete = library.resolve(name, function) && complete;
-    };
+    FfmpegCodecFunctions f;
+    Resolver resolve;
 #define KORVANEL_FROM_AVUTIL(name) resolve(*avutil, #name, f.name);
 #define KORVANEL_FROM_SWRESAMPLE(name) resolve(*swresample, #name, f.name);
 #define KORVANEL_FROM_AVCODEC(name) resolve(*avcodec, #name, f.name);
-#define KORVANEL_FROM_AVFORMAT(name) resolve(*avformat, #name, f.name);
     KORVANEL_AVUTIL_FUNCTIONS(KORVANEL_FROM_AVUTIL)
     KORVANEL_SWRESAMPLE_FUNCTIONS(KORVANEL_FROM_SWRESAMPLE)
     KORVANEL_AVCODEC_FUNCTIONS(KORVANEL_FROM_AVCODEC)
-    KORVANEL_AVFORMAT_FUNCTIONS(KORVANEL_FROM_AVFORMAT)
 #undef KORVANEL_FROM_AVUTIL
 #undef KORVANEL_FROM_SWRESAMPLE
 #undef KORVANEL_FROM_AVCODEC
-#undef KORVANEL_FROM_AVFORMAT
-    if (!complete) {
+    if (!resolve.complete) {
         return nullptr;
     }
     // FFmpeg logs every damaged frame of a radio stream on stderr, the
     // decoders at error level, so a stream of garbage would flood it; the
     // engine reports failures through its error codes instead.
     f.av_log_set_level(AV_LOG_FATAL);
-    return std::make_shared<const Loaded>(
-        Loaded{std::move(*avutil), std::move(*swresample), std::move(*avcodec), std::move(*avformat), f});
+    return std::make_shared<const Codecs>(Codecs{std::move(*avutil), std::move(*swresample), std::move(*avcodec), f});
 }
 
 }  // namespace korvanel
