@@ -220,7 +220,7 @@ AudioError FfmpegDecoder::openUrl(const std::string& url, std::chrono::milliseco
     codecs_.av_dict_set(&raw, "reconnect", "0", 0);
     // Addresses come from station lists: never let one reach local files.
     codecs_.av_dict_set(&raw, "protocol_whitelist", kNetworkProtocols, 0);
-    std::unique_ptr<AVDictionary, Release<AVDictionary>> options(raw, {codecs_.av_dict_free});
+    std::unique_ptr<AVDictionary, FfmpegRelease<AVDictionary>> options(raw, {codecs_.av_dict_free});
     AVDictionary* optionsRaw = options.release();
     int result = formats_->avformat_open_input(&context, url.c_str(), nullptr, &optionsRaw);
     options.reset(optionsRaw);
@@ -477,7 +477,7 @@ void FfmpegDecoder::takeStreamEvents(const AVPacket& packet, const MetadataSink&
         codecs_.av_dict_free(&raw);
         return;
     }
-    std::unique_ptr<AVDictionary, Release<AVDictionary>> update(raw, {codecs_.av_dict_free});
+    std::unique_ptr<AVDictionary, FfmpegRelease<AVDictionary>> update(raw, {codecs_.av_dict_free});
     // Keep the stream's own dictionary current, so comments() reads the new set.
     AVStream* stream = format_->streams[streamIndex_];
     codecs_.av_dict_free(&stream->metadata);

@@ -26,6 +26,14 @@ namespace korvanel {
 struct FfmpegCodecFunctions;
 struct FfmpegFormatFunctions;
 
+// Frees an FFmpeg object through the function that takes its pointer's
+// address, as FFmpeg's own free functions do.
+template <class T>
+struct FfmpegRelease {
+    void (*release)(T**) = nullptr;
+    void operator()(T* object) const { release(&object); }
+};
+
 // Demuxes and decodes one audio stream with libavformat/libavcodec and
 // converts it with libswresample to signed 16-bit interleaved samples at the
 // stream's own rate and channel count (fixed by the first decoded frame;
@@ -89,12 +97,6 @@ public:
     std::vector<std::string> windowsMediaTags() const;
 
 private:
-    // Frees through the FFmpeg function that takes the pointer's address.
-    template <class T>
-    struct Release {
-        void (*release)(T**) = nullptr;
-        void operator()(T* object) const { release(&object); }
-    };
     struct IoDeleter {
         const FfmpegCodecFunctions* codecs = nullptr;
         const FfmpegFormatFunctions* formats = nullptr;
@@ -127,7 +129,7 @@ private:
     std::optional<std::int64_t> totalBytes_;
     bool readEnded_ = false;
     std::unique_ptr<AVIOContext, IoDeleter> io_;
-    std::unique_ptr<AVFormatContext, Release<AVFormatContext>> format_;
+    std::unique_ptr<AVFormatContext, FfmpegRelease<AVFormatContext>> format_;
     std::unique_ptr<AVCodecParserContext, ParserDeleter> parser_;
     // The parser's input: the bytes from inputStart_ to inputEnd_, then
     // zeroed padding as libavcodec wants it.
@@ -139,10 +141,10 @@ private:
     bool firstPacketChecked_ = false;
     // Samples of encoder and decoder delay still to drop from the output.
     std::size_t skipSamples_ = 0;
-    std::unique_ptr<AVCodecContext, Release<AVCodecContext>> codec_;
-    std::unique_ptr<AVPacket, Release<AVPacket>> packet_;
-    std::unique_ptr<AVFrame, Release<AVFrame>> frame_;
-    std::unique_ptr<SwrContext, Release<SwrContext>> resampler_;
+    std::unique_ptr<AVCodecContext, FfmpegRelease<AVCodecContext>> codec_;
+    std::unique_ptr<AVPacket, FfmpegRelease<AVPacket>> packet_;
+    std::unique_ptr<AVFrame, FfmpegRelease<AVFrame>> frame_;
+    std::unique_ptr<SwrContext, FfmpegRelease<SwrContext>> resampler_;
     int streamIndex_ = -1;
     int outRate_ = 0;
     int outChannels_ = 0;
