@@ -11,9 +11,9 @@ namespace korvanel {
 namespace {
 
 constexpr std::uint32_t kTapHandleBit = 0x40000000;
-// 50 ms, as a sound card's buffer: each period costs a wake-up, which
-// outweighs the copying, so the tap wakes no more often than a card must.
-constexpr int kPeriodsPerSecond = 20;
+// 100 ms, as a sound card's buffer of 4096 frames: each period costs a
+// wake-up, which outweighs the copying, so the tap wakes seldom.
+constexpr int kPeriodsPerSecond = 10;
 
 thread_local bool lastCallWasTap = false;
 thread_local AudioError lastTapError = AudioError::Ok;
