@@ -16,6 +16,7 @@
 #include "cli/console_window.h"
 #include "cli/pcm_tap_library.h"
 #include "cli/play_session.h"
+#include "cli/signal_watcher.h"
 #include "player/player.h"
 #include "stations/station_list.h"
 #include "stream/playlist_resolver.h"
@@ -136,8 +137,7 @@ void waitForPlayerStart(Player& player) {
     }
 }
 
-int play(Application& application, ConsoleWindow& console, const CliOptions& options,
-         const std::atomic<bool>& interrupted) {
+int play(Application& application, ConsoleWindow& console, const CliOptions& options, SignalWatcher& signals) {
     std::string name, url, problem;
     const std::vector<std::string> sources = stationSources(options, name, url, problem);
     if (!problem.empty()) {
@@ -160,7 +160,9 @@ int play(Application& application, ConsoleWindow& console, const CliOptions& opt
     }
     player.play();
 
-    const PlaySession::Outcome outcome = session.wait(options.seconds, interrupted);
+    signals.setOnInterrupt([&session] { session.interruptSet(); });
+    const PlaySession::Outcome outcome = session.wait(options.seconds, signals.interrupted());
+    signals.setOnInterrupt(nullptr);
     if (player.state() != Player::State::Idle) {
         player.stop();
     }
@@ -191,7 +193,7 @@ int resolve(Application& application, const std::string& source) {
 }  // namespace
 
 int runCliCommand(Application& application, ConsoleWindow& console, const CliOptions& options,
-                  const std::atomic<bool>& interrupted) {
+                  SignalWatcher& signals) {
     SettingOverrides overrides(application.settings());
     for (const auto& [key, value] : options.settingOverrides) {
         if (!overrides.apply(key, value)) {
@@ -238,7 +240,7 @@ int runCliCommand(Application& application, ConsoleWindow& console, const CliOpt
         return resolve(application, options.sources.front());
     }
     if (options.command == "play") {
-        const int status = play(application, console, options, interrupted);
+        const int status = play(application, console, options, signals);
         // The console writes its session (the play history) when its run
         // ends, as the desktop window does when its message loop ends: the
         // shutdown save no longer reaches any listener.
@@ -246,7 +248,7 @@ int runCliCommand(Application& application, ConsoleWindow& console, const CliOpt
         return status;
     }
     if (recording) {
-        const int status = play(application, console, options, interrupted);
+        const int status = play(application, console, options, signals);
         console.collectSettings(application.settings());
         // Every file is complete before the program goes.
         application.recorder().setRecording(false);

@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
 
     // A closed pipe on --pcm-out - must not end the process.
     std::signal(SIGPIPE, SIG_IGN);
-    const SignalWatcher signals;
+    SignalWatcher signals;
     std::unique_ptr<PcmOutput> pcmOutput;
     // Recording plays silently: the samples go to a card that plays nowhere.
     const bool recording = parsed.options->command == "record";
@@ -61,5 +61,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "korvanel-cli: could not save the settings to %s (is its folder writable?)\n",
                      path.c_str());
     });
-    return runCliCommand(application, *console, *parsed.options, signals.interrupted());
+    return runCliCommand(application, *console, *parsed.options, signals);
 }

@@ -12,8 +12,6 @@ using Clock = std::chrono::steady_clock;
 // After a finite stream ended and the player stopped, a move to the next
 // entry shows within this time as a new connect run.
 constexpr auto kNextEntryGrace = std::chrono::milliseconds(500);
-// The interrupt flag is set by the signal thread without a notify.
-constexpr auto kInterruptPoll = std::chrono::milliseconds(100);
 
 }  // namespace
 
@@ -69,6 +67,11 @@ void PlaySession::onEvent(const Job& event) {
     changed_.notify_all();
 }
 
+void PlaySession::interruptSet() {
+    std::lock_guard<std::mutex> guard(lock_);
+    changed_.notify_all();
+}
+
 PlaySession::Outcome PlaySession::wait(std::optional<int> seconds, const std::atomic<bool>& interrupted) {
     std::unique_lock<std::mutex> lock(lock_);
     for (;;) {
@@ -79,21 +82,26 @@ PlaySession::Outcome PlaySession::wait(std::optional<int> seconds, const std::at
             return Outcome::GaveUp;
         }
         const auto now = Clock::now();
-        auto wakeAt = now + kInterruptPoll;
+        std::optional<Clock::time_point> wakeAt;
         if (stoppedAfterEnd_) {
             if (now - *stoppedAfterEnd_ >= kNextEntryGrace) {
                 return Outcome::Finished;
             }
-            wakeAt = std::min(wakeAt, *stoppedAfterEnd_ + kNextEntryGrace);
+            wakeAt = *stoppedAfterEnd_ + kNextEntryGrace;
         }
         if (seconds && firstSound_) {
             const auto end = *firstSound_ + std::chrono::seconds(*seconds);
             if (now >= end) {
                 return Outcome::TimeUp;
             }
-            wakeAt = std::min(wakeAt, end);
+            wakeAt = std::min(wakeAt.value_or(end), end);
         }
-        changed_.wait_until(lock, wakeAt);
+        // Events and interruptSet() wake it; nothing else needs a look.
+        if (wakeAt) {
+            changed_.wait_until(lock, *wakeAt);
+        } else {
+            changed_.wait(lock);
+        }
     }
 }
 

@@ -27,7 +27,10 @@ public:
     void onEvent(const Job& event);
 
     // Blocks until the run is over; seconds counts from the first sound.
+    // interruptSet() must follow every change of `interrupted` to true.
     Outcome wait(std::optional<int> seconds, const std::atomic<bool>& interrupted);
+    // From any thread: the interrupt flag was set.
+    void interruptSet();
 
 private:
     bool gaveUp(const std::string& message) const;

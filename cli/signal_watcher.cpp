@@ -2,7 +2,6 @@
 
 #include <csignal>
 #include <pthread.h>
-#include <ctime>
 #include <unistd.h>
 
 namespace korvanel {
@@ -27,16 +26,26 @@ SignalWatcher::SignalWatcher() {
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     thread_ = std::thread([this] {
         const sigset_t watched = watchedSignals();
-        const timespec poll{1, 0};
         while (!stop_.load()) {
-            const int signal = sigtimedwait(&watched, nullptr, &poll);
+            // The destructor's signal ends the wait; it stays pending if sent
+            // before the wait begins.
+            const int signal = sigwaitinfo(&watched, nullptr);
             if (signal == SIGINT || signal == SIGTERM) {
                 if (interrupted_.exchange(true)) {
                     _exit(130);  // asked twice: the user wants out now
                 }
+                std::lock_guard<std::mutex> guard(callbackLock_);
+                if (onInterrupt_) {
+                    onInterrupt_();
+                }
             }
         }
     });
+}
+
+void SignalWatcher::setOnInterrupt(std::function<void()> callback) {
+    std::lock_guard<std::mutex> guard(callbackLock_);
+    onInterrupt_ = std::move(callback);
 }
 
 SignalWatcher::~SignalWatcher() {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 namespace korvanel {
@@ -17,8 +19,14 @@ public:
     SignalWatcher& operator=(const SignalWatcher&) = delete;
 
     const std::atomic<bool>& interrupted() const { return interrupted_; }
+    // Called on the watcher's thread once the flag is set, so a waiting
+    // command need not poll it; replaces any earlier one, empty removes it.
+    // Once this returns, an earlier callback is not running.
+    void setOnInterrupt(std::function<void()> callback);
 
 private:
+    std::mutex callbackLock_;
+    std::function<void()> onInterrupt_;
     std::atomic<bool> interrupted_{false};
     std::atomic<bool> stop_{false};
     std::thread thread_;
