@@ -336,13 +336,19 @@ def main():
                       ["ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "quiet", "-i", url, "-t", str(seconds),
                        "-f", "null", "-"],
         }
+        # The yardstick: a program that only loads FFmpeg and decodes up to
+        # the first sound (built beside the benchmarks).
+        floor = os.path.join(os.path.dirname(args.cli), "bench", "ffmpeg_first_frame")
+        if seconds is None and os.path.exists(floor):
+            commands["floor"] = [floor, url]
         if have_mpv:
             commands["mpv"] = (["mpv", "--no-config", "--really-quiet", "--ao=pcm", "--ao-pcm-file=/dev/stdout",
                                 "--ao-pcm-waveheader=no", url] if seconds is None else
                                ["mpv", "--no-config", "--really-quiet", "--ao=null", f"--length={seconds}", url])
         return commands
 
-    print("Time to first sound (ms, median of %d runs)" % args.runs)
+    print("Time to first sound (ms, median of %d runs; floor: a program that only loads FFmpeg "
+          "and decodes to the first sound)" % args.runs)
     for kind, server in streams.items():
         url = server.url("tone." + kind.lower())
         medians = {}
