@@ -3,7 +3,7 @@
 #include <array>
 #include <cstring>
 
-#include "recording/ogg_page.h"
+#include "stream/ogg_page.h"
 
 namespace korvanel {
 namespace {

@@ -1,6 +1,6 @@
 #include "recording/ogg_stream_writer.h"
 
-#include "recording/ogg_page.h"
+#include "stream/ogg_page.h"
 
 namespace korvanel {
 namespace {

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "recording/ogg_page.h"
+#include "stream/ogg_page.h"
 #include "recording/ogg_unit_parser.h"
 #include "tests/fuzz/fuzz_check.h"
 

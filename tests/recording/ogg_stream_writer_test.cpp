@@ -5,7 +5,7 @@
 #include <string>
 
 #include "recording/ogg_file_output.h"
-#include "recording/ogg_page.h"
+#include "stream/ogg_page.h"
 #include "recording/ogg_stream_writer.h"
 #include "recording/ogg_unit_parser.h"
 #include "tests/support/audio_file_frames.h"

@@ -1,4 +1,4 @@
-#include "recording/ogg_page.h"
+#include "stream/ogg_page.h"
 
 namespace korvanel {
 namespace {
