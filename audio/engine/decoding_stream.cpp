@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
+#include <memory>
 
 #include "audio/engine/ffmpeg_decoder.h"
 #include "audio/engine/ffmpeg_loader.h"
@@ -25,6 +27,21 @@ bool startsWithIcy(std::string_view line) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
     return prefix == "icy-";
+}
+
+// Serves `first` and then what `read` gives.
+FfmpegDecoder::ReadFunction replaying(std::string first, FfmpegDecoder::ReadFunction read) {
+    auto pending = std::make_shared<std::pair<std::string, std::size_t>>(std::move(first), 0);
+    return [pending, read = std::move(read)](std::span<std::uint8_t> buffer) {
+        auto& [bytes, offset] = *pending;
+        if (offset < bytes.size()) {
+            const std::size_t count = std::min(buffer.size(), bytes.size() - offset);
+            std::memcpy(buffer.data(), bytes.data() + offset, count);
+            offset += count;
+            return static_cast<int>(count);
+        }
+        return read(buffer);
+    };
 }
 
 std::vector<std::string> windowsMediaCandidates(const std::string& address) {
@@ -128,8 +145,22 @@ AudioError DecodingStream::openUrl(const std::string& url, DownloadCallback down
                     return missing;
                 }
                 const auto read = [this](std::span<std::uint8_t> buffer) { return readRaw(buffer); };
-                return parsed ? decoder->openParsed(read, formatName)
-                              : decoder->openCustom(read, formatName, totalBytes);
+                if (!parsed) {
+                    return decoder->openCustom(read, formatName, totalBytes);
+                }
+                if (formatName != "ogg") {
+                    return decoder->openParsed(read, formatName);
+                }
+                const AudioError opened = decoder->openOgg(read);
+                std::optional<std::string> seen = decoder->openingBytes();
+                if (opened != AudioError::FileFormat || !seen) {
+                    return opened;
+                }
+                // A codec only libavformat knows: it starts over with what was read.
+                if (const AudioError missing = newDecoder(decoder, Demuxer::Needed); missing != AudioError::Ok) {
+                    return missing;
+                }
+                return decoder->openCustom(replaying(std::move(*seen), read), formatName, totalBytes);
             },
             false);
     });

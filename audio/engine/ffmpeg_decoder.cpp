@@ -81,6 +81,66 @@ std::optional<std::size_t> mp3HeaderFrameDelay(const std::uint8_t* frame, std::s
     return delay + 529;  // the decoder's own delay is 529 samples
 }
 
+// Read while an Ogg stream opens, kept for a start over with libavformat.
+constexpr std::size_t kMaxOpeningBytes = 1024 * 1024;
+
+struct OggCodec {
+    AVCodecID id;
+    int headerPackets;
+};
+
+// The codec of an Ogg logical stream from its first packet.
+std::optional<OggCodec> oggCodecOf(std::string_view identification) {
+    if (identification.size() >= 30 && identification.substr(0, 7) == std::string_view("\x01vorbis", 7)) {
+        return OggCodec{AV_CODEC_ID_VORBIS, 3};
+    }
+    if (identification.size() >= 19 && identification.substr(0, 8) == "OpusHead") {
+        return OggCodec{AV_CODEC_ID_OPUS, 2};
+    }
+    return std::nullopt;
+}
+
+std::uint32_t littleEndian(std::string_view data, std::size_t at, int bytes) {
+    std::uint32_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i) {
+        value = (value << 8) | static_cast<unsigned char>(data[at + static_cast<std::size_t>(i)]);
+    }
+    return value;
+}
+
+// The "KEY=value" entries of a Vorbis comment block (the packet after its
+// magic), keys in capitals as libavformat gives them.
+std::vector<std::string> vorbisComments(std::string_view block) {
+    std::vector<std::string> entries;
+    if (block.size() < 4) {
+        return entries;
+    }
+    std::size_t at = 4 + std::size_t{littleEndian(block, 0, 4)};  // past the vendor string
+    if (at > block.size() || block.size() - at < 4) {
+        return entries;
+    }
+    const std::uint32_t count = littleEndian(block, at, 4);
+    at += 4;
+    for (std::uint32_t i = 0; i < count && block.size() - at >= 4; ++i) {
+        const std::size_t length = littleEndian(block, at, 4);
+        at += 4;
+        if (length > block.size() - at) {
+            break;
+        }
+        std::string entry(block.substr(at, length));
+        at += length;
+        const std::size_t equals = entry.find('=');
+        if (equals == std::string::npos || equals == 0) {
+            continue;
+        }
+        for (std::size_t k = 0; k < equals; ++k) {
+            entry[k] = static_cast<char>(std::toupper(static_cast<unsigned char>(entry[k])));
+        }
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
 }  // namespace
 
 void FfmpegDecoder::IoDeleter::operator()(AVIOContext* context) const {
@@ -261,16 +321,31 @@ AudioError FfmpegDecoder::openStream() {
     return AudioError::Ok;
 }
 
-AudioError FfmpegDecoder::openDecoder(int codecId, const AVCodecParameters* parameters) {
+AudioError FfmpegDecoder::openDecoder(int codecId, const AVCodecParameters* parameters, std::string_view extradata) {
     const AVCodec* decoder = codecs_.avcodec_find_decoder(static_cast<AVCodecID>(codecId));
     if (decoder == nullptr) {
         return AudioError::FileFormat;
     }
     codec_.reset(codecs_.avcodec_alloc_context3(decoder));
-    packet_.reset(codecs_.av_packet_alloc());
-    frame_.reset(codecs_.av_frame_alloc());
+    if (!packet_) {
+        packet_.reset(codecs_.av_packet_alloc());
+    }
+    if (!frame_) {
+        frame_.reset(codecs_.av_frame_alloc());
+    }
     if (!codec_ || !packet_ || !frame_) {
         return AudioError::Memory;
+    }
+    if (!extradata.empty()) {
+        // The context frees it; the decoder may read past its end.
+        auto* bytes = static_cast<std::uint8_t*>(codecs_.av_malloc(extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (bytes == nullptr) {
+            return AudioError::Memory;
+        }
+        std::memcpy(bytes, extradata.data(), extradata.size());
+        std::memset(bytes + extradata.size(), 0, AV_INPUT_BUFFER_PADDING_SIZE);
+        codec_->extradata = bytes;
+        codec_->extradata_size = static_cast<int>(extradata.size());
     }
     if ((parameters != nullptr && codecs_.avcodec_parameters_to_context(codec_.get(), parameters) < 0) ||
         codecs_.avcodec_open2(codec_.get(), decoder, nullptr) < 0) {
@@ -280,7 +355,144 @@ AudioError FfmpegDecoder::openDecoder(int codecId, const AVCodecParameters* para
 }
 
 bool FfmpegDecoder::parsesWithoutDemuxer(const std::string& formatName, std::optional<std::int64_t> totalBytes) {
-    return !totalBytes && (formatName == "mp3" || formatName == "aac");
+    return !totalBytes && (formatName == "mp3" || formatName == "aac" || formatName == "ogg");
+}
+
+AudioError FfmpegDecoder::openOgg(ReadFunction read) {
+    read_ = std::move(read);
+    ogg_ = std::make_unique<OggPacketReader>();
+    openingBytesWhole_ = true;
+    Step step = Step::Decoded;
+    AudioError error = AudioError::FileFormat;
+    // The stream begins where a logical stream does.
+    while (std::optional<OggPacketReader::Packet> packet = nextOggPacket(step)) {
+        if (packet->firstOfStream) {
+            error = startOggStream(*packet);
+            break;
+        }
+    }
+    if (step == Step::Stopped) {
+        error = AudioError::Unknown;
+    }
+    if (error == AudioError::Ok || !openingBytesWhole_) {
+        openingBytes_ = std::string();
+        openingBytesWhole_ = false;
+    }
+    return error;
+}
+
+std::optional<std::string> FfmpegDecoder::openingBytes() const {
+    return openingBytesWhole_ ? std::optional<std::string>(openingBytes_) : std::nullopt;
+}
+
+std::optional<OggPacketReader::Packet> FfmpegDecoder::nextOggPacket(Step& step) {
+    for (;;) {
+        if (std::optional<OggPacketReader::Packet> packet = ogg_->next()) {
+            return packet;
+        }
+        if (readEnded_) {
+            step = Step::End;
+            return std::nullopt;
+        }
+        std::uint8_t buffer[kIoBufferBytes];
+        const int count = read_(std::span(buffer, sizeof buffer));
+        if (count < 0 || (interrupted_ && interrupted_())) {
+            step = Step::Stopped;
+            return std::nullopt;
+        }
+        readEnded_ = count == 0;
+        const std::span<const std::uint8_t> bytes(buffer, static_cast<std::size_t>(count));
+        if (openingBytesWhole_) {
+            if (openingBytes_.size() + bytes.size() > kMaxOpeningBytes) {
+                openingBytesWhole_ = false;
+                openingBytes_ = std::string();
+            } else {
+                openingBytes_.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+            }
+        }
+        ogg_->push(bytes);
+    }
+}
+
+AudioError FfmpegDecoder::startOggStream(const OggPacketReader::Packet& identification) {
+    const std::optional<OggCodec> codec = oggCodecOf(identification.bytes);
+    if (!codec) {
+        return AudioError::FileFormat;
+    }
+    std::vector<std::string> headers{identification.bytes};
+    Step step = Step::Decoded;
+    while (static_cast<int>(headers.size()) < codec->headerPackets) {
+        std::optional<OggPacketReader::Packet> packet = nextOggPacket(step);
+        if (!packet) {
+            return step == Step::Stopped ? AudioError::Unknown : AudioError::FileFormat;
+        }
+        if (packet->firstOfStream) {
+            return startOggStream(*packet);  // its headers broke off: the next one counts
+        }
+        if (packet->serial == identification.serial) {
+            headers.push_back(std::move(packet->bytes));
+        }
+    }
+    std::string extradata;
+    if (codec->id == AV_CODEC_ID_VORBIS) {
+        // Xiph lacing: the count less one, the sizes of all but the last, the packets.
+        extradata.push_back(2);
+        for (std::size_t i = 0; i < 2; ++i) {
+            extradata.append(headers[i].size() / 255, '\xFF');
+            extradata.push_back(static_cast<char>(headers[i].size() % 255));
+        }
+        for (const std::string& header : headers) {
+            extradata += header;
+        }
+        const std::int32_t nominal = static_cast<std::int32_t>(littleEndian(headers[0], 20, 4));
+        oggBitRate_ = nominal > 0 ? nominal : 0;
+        oggComments_ = vorbisComments(std::string_view(headers[1]).substr(std::min<std::size_t>(7, headers[1].size())));
+    } else {
+        extradata = headers[0];  // libavcodec drops the pre-skip it names
+        oggBitRate_ = 0;
+        oggComments_ = vorbisComments(std::string_view(headers[1]).substr(std::min<std::size_t>(8, headers[1].size())));
+    }
+    oggStreamOpen_ = false;
+    if (const AudioError error = openDecoder(codec->id, nullptr, extradata); error != AudioError::Ok) {
+        return error;
+    }
+    oggSerial_ = identification.serial;
+    oggStreamOpen_ = true;
+    return AudioError::Ok;
+}
+
+FfmpegDecoder::Step FfmpegDecoder::decodeOgg(const PcmSink& pcm, const MetadataSink& metadata) {
+    Step step = Step::Decoded;
+    std::optional<OggPacketReader::Packet> packet = nextOggPacket(step);
+    if (!packet) {
+        return step == Step::Stopped ? step : drain(pcm);
+    }
+    if (packet->firstOfStream) {
+        // A new logical stream (a station's next title): what the old one
+        // holds comes out first, then the new one's comments.
+        if (oggStreamOpen_ && codecs_.avcodec_send_packet(codec_.get(), nullptr) >= 0 && !receiveFrames(pcm)) {
+            return Step::Stopped;
+        }
+        const AudioError error = startOggStream(*packet);
+        if (error == AudioError::Unknown) {
+            return Step::Stopped;
+        }
+        if (error == AudioError::Ok && metadata) {
+            metadata(oggComments_);
+        }
+        return Step::Decoded;
+    }
+    if (!oggStreamOpen_ || packet->serial != oggSerial_) {
+        return Step::Decoded;  // a stream we do not decode
+    }
+    packet_->data = reinterpret_cast<std::uint8_t*>(packet->bytes.data());
+    packet_->size = static_cast<int>(packet->bytes.size());
+    const int sent = codecs_.avcodec_send_packet(codec_.get(), packet_.get());
+    codecs_.av_packet_unref(packet_.get());
+    if ((sent >= 0 || sent == AVERROR(EAGAIN)) && !receiveFrames(pcm)) {
+        return Step::Stopped;
+    }
+    return Step::Decoded;
 }
 
 AudioError FfmpegDecoder::openParsed(ReadFunction read, const std::string& formatName) {
@@ -490,7 +702,7 @@ void FfmpegDecoder::takeStreamEvents(const AVPacket& packet, const MetadataSink&
 }
 
 FfmpegDecoder::Step FfmpegDecoder::decodeNext(const PcmSink& pcm, const MetadataSink& metadata) {
-    if ((!format_ && !parser_) || !codec_) {
+    if ((!format_ && !parser_ && !ogg_) || !codec_) {
         return Step::Failed;
     }
     if (flushing_) {
@@ -498,6 +710,9 @@ FfmpegDecoder::Step FfmpegDecoder::decodeNext(const PcmSink& pcm, const Metadata
     }
     if (parser_) {
         return decodeParsed(pcm);
+    }
+    if (ogg_) {
+        return decodeOgg(pcm, metadata);
     }
     const int result = formats_->av_read_frame(format_.get(), packet_.get());
     if (result < 0) {
@@ -525,7 +740,7 @@ FfmpegDecoder::Step FfmpegDecoder::decodeNext(const PcmSink& pcm, const Metadata
 
 std::uint32_t FfmpegDecoder::channelType() const {
     AVCodecID codecId = AV_CODEC_ID_NONE;
-    if (parser_ && codec_) {
+    if ((parser_ || ogg_) && codec_) {
         codecId = codec_->codec_id;  // the parser names the layer it found
     } else if (format_ && streamIndex_ >= 0) {
         codecId = format_->streams[streamIndex_]->codecpar->codec_id;
@@ -554,6 +769,9 @@ std::int64_t FfmpegDecoder::durationUs() const {
 }
 
 std::int64_t FfmpegDecoder::bitRate() const {
+    if (ogg_) {
+        return oggBitRate_;
+    }
     if (parser_ && codec_) {
         return codec_->bit_rate > 0 ? codec_->bit_rate : 0;
     }
@@ -571,6 +789,9 @@ std::int64_t FfmpegDecoder::bitRate() const {
 }
 
 std::vector<std::string> FfmpegDecoder::comments() const {
+    if (ogg_) {
+        return oggComments_;
+    }
     std::vector<std::string> result;
     if (!format_ || streamIndex_ < 0) {
         return result;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "audio/audio_library.h"
+#include "audio/engine/ogg_packet_reader.h"
 
 struct AVFormatContext;
 struct AVCodecContext;
@@ -38,7 +39,8 @@ struct FfmpegRelease {
 // converts it with libswresample to signed 16-bit interleaved samples at the
 // stream's own rate and channel count (fixed by the first decoded frame;
 // later frames are converted to it). A live stream of raw MPEG audio or ADTS
-// frames is split by libavcodec's parser instead, without libavformat.
+// frames is split by libavcodec's parser instead, and a live Ogg Vorbis or
+// Opus stream by our own page reader, without libavformat.
 // Used by one thread.
 class FfmpegDecoder {
 public:
@@ -64,8 +66,9 @@ public:
     // The demuxer for a Content-Type, so start-up need not wait for probing;
     // empty when the type says nothing useful.
     static std::string formatForContentType(std::string_view contentType);
-    // Whether openParsed() takes a stream of this format: raw MPEG audio or
-    // ADTS without a known length (a live stream has no duration to find).
+    // Whether openParsed() or openOgg() takes a stream of this format: raw
+    // MPEG audio, ADTS or Ogg without a known length (a live stream has no
+    // duration to find).
     static bool parsesWithoutDemuxer(const std::string& formatName, std::optional<std::int64_t> totalBytes);
 
     // Opens over our own reader. formatName may be empty (then the input is
@@ -75,6 +78,11 @@ public:
     // Opens over our own reader with libavcodec's parser (see
     // parsesWithoutDemuxer); an ID3v2 tag in front is skipped.
     AudioError openParsed(ReadFunction read, const std::string& formatName);
+    // Opens a live Ogg stream over our own reader, Vorbis or Opus; any other
+    // codec gives FileFormat, and then openingBytes() may hold what was read
+    // so far, for libavformat to start over with.
+    AudioError openOgg(ReadFunction read);
+    std::optional<std::string> openingBytes() const;
     // Opens an address through libavformat's own protocols.
     AudioError openUrl(const std::string& url, std::chrono::milliseconds timeout);
 
@@ -112,7 +120,14 @@ private:
     static int interruptCallback(void* opaque);
 
     AudioError openStream();
-    AudioError openDecoder(int codecId, const AVCodecParameters* parameters);
+    AudioError openDecoder(int codecId, const AVCodecParameters* parameters, std::string_view extradata = {});
+    // Reads until the reader has a packet; nothing at the end or on a stop
+    // (then `step` says which).
+    std::optional<OggPacketReader::Packet> nextOggPacket(Step& step);
+    // Opens the decoder for the logical stream whose first packet this is,
+    // reading its other header packets.
+    AudioError startOggStream(const OggPacketReader::Packet& identification);
+    Step decodeOgg(const PcmSink& pcm, const MetadataSink& metadata);
     Step decodeParsed(const PcmSink& pcm);
     // Reads into the parser's input; false when the input ended or a read
     // was cancelled (then `step` says which).
@@ -139,6 +154,16 @@ private:
     std::uint64_t skipBytes_ = 0;  // of a leading ID3v2 tag
     bool startChecked_ = false;
     bool firstPacketChecked_ = false;
+    // Ogg without libavformat: the reader, the logical stream decoded, the
+    // comments and nominal bit rate of its headers, and while opening the
+    // bytes read (up to a bound), for a start over with libavformat.
+    std::unique_ptr<OggPacketReader> ogg_;
+    std::uint32_t oggSerial_ = 0;
+    bool oggStreamOpen_ = false;
+    std::vector<std::string> oggComments_;
+    std::int64_t oggBitRate_ = 0;
+    std::string openingBytes_;
+    bool openingBytesWhole_ = false;
     // Samples of encoder and decoder delay still to drop from the output.
     std::size_t skipSamples_ = 0;
     std::unique_ptr<AVCodecContext, FfmpegRelease<AVCodecContext>> codec_;

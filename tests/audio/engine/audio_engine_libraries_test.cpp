@@ -115,6 +115,44 @@ TEST(AudioEngineLibraries, LiveMpegStreamsDecodeWithoutLibavformatExactlyAsWithI
     EXPECT_EQ(withoutDemuxer.errorCode(), AudioError::NotAvailable);
 }
 
+TEST(AudioEngineLibraries, LiveOggStreamsDecodeWithoutLibavformatAsThroughIt) {
+    test::TempFolder folder;
+    AudioEngine withDemuxer;
+    AudioEngine withoutDemuxer(withoutAvformat());
+    for (const char* codec : {"libvorbis", "libopus"}) {
+        SCOPED_TRACE(codec);
+        const std::string path = folder.file(std::string(codec) + ".ogg");
+        ASSERT_TRUE(test::makeToneFile(path, codec, 1000, 2.0, {"title=Ogg Tone"}));
+        const std::string tone = test::readFile(path);
+        HttpTestServer file(HttpTestServer::reply(answer(tone, "application/ogg", false)));
+        const std::optional<std::string> expected = decodeAll(withDemuxer, file.url("/tone.ogg"));
+        ASSERT_TRUE(expected);
+        ASSERT_GT(expected->size(), 44100u * 4);
+
+        HttpTestServer live(HttpTestServer::reply(answer(tone, "application/ogg", true)));
+        const std::optional<std::string> decoded = decodeAll(withoutDemuxer, live.url("/radio.ogg"));
+        ASSERT_TRUE(decoded) << static_cast<int>(withoutDemuxer.errorCode());
+        // The last page's length in samples is a file's to tell: a live
+        // stream plays its last packet whole.
+        ASSERT_GE(decoded->size(), expected->size());
+        EXPECT_LT(decoded->size(), expected->size() + 2048 * 4);
+        EXPECT_TRUE(decoded->compare(0, expected->size(), *expected) == 0);
+    }
+}
+
+TEST(AudioEngineLibraries, LiveOggOfAnotherCodecStartsOverThroughLibavformat) {
+    test::TempFolder folder;
+    const std::string path = folder.file("flac.ogg");
+    ASSERT_TRUE(test::makeToneFile(path, "flac", 1000, 1.0));
+    HttpTestServer live(HttpTestServer::reply(answer(test::readFile(path), "application/ogg", true)));
+    AudioEngine engine;
+    const std::optional<std::string> decoded = decodeAll(engine, live.url("/radio.ogg"));
+    ASSERT_TRUE(decoded) << static_cast<int>(engine.errorCode());
+    // The whole second: the bytes read before the codec was known were not lost.
+    EXPECT_EQ(decoded->size(), 44100u * 4);
+    EXPECT_NEAR(test::toneFrequency(test::channelSamples(*decoded, 2, 0), 44100), 1000.0, 5.0);
+}
+
 AudioEngine::Libraries withoutSdl() {
     AudioEngine::Libraries libraries;
     libraries.sdl = "libSDL2-missing.so.0";
