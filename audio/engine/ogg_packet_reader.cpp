@@ -1,5 +1,6 @@
 #include "audio/engine/ogg_packet_reader.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "stream/ogg_page.h"
@@ -28,8 +29,9 @@ std::optional<OggPacketReader::Packet> OggPacketReader::next() {
             dropping_ = true;
             const std::size_t found = findOggCapturePattern(data, offset_ + 1);
             if (found == std::string_view::npos) {
-                // Keep a tail that may be the start of a capture pattern.
-                offset_ = data.size() > 3 ? data.size() - 3 : 0;
+                // Keep a tail that may be the start of a capture pattern,
+                // never going back over what was read already.
+                offset_ = std::max(offset_ + 1, data.size() > 3 ? data.size() - 3 : 0);
                 return std::nullopt;
             }
             offset_ = found;
