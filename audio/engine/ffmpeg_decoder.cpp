@@ -367,7 +367,7 @@ AudioError FfmpegDecoder::openOgg(ReadFunction read) {
     // The stream begins where a logical stream does.
     while (std::optional<OggPacketReader::Packet> packet = nextOggPacket(step)) {
         if (packet->firstOfStream) {
-            error = startOggStream(*packet);
+            error = startOggStream(std::move(*packet));
             break;
         }
     }
@@ -414,22 +414,28 @@ std::optional<OggPacketReader::Packet> FfmpegDecoder::nextOggPacket(Step& step) 
     }
 }
 
-AudioError FfmpegDecoder::startOggStream(const OggPacketReader::Packet& identification) {
-    const std::optional<OggCodec> codec = oggCodecOf(identification.bytes);
-    if (!codec) {
-        return AudioError::FileFormat;
-    }
-    std::vector<std::string> headers{identification.bytes};
-    Step step = Step::Decoded;
-    while (static_cast<int>(headers.size()) < codec->headerPackets) {
+AudioError FfmpegDecoder::startOggStream(OggPacketReader::Packet identification) {
+    std::optional<OggCodec> codec;
+    std::vector<std::string> headers;
+    while (!codec || static_cast<int>(headers.size()) < codec->headerPackets) {
+        if (!codec) {
+            codec = oggCodecOf(identification.bytes);
+            if (!codec) {
+                return AudioError::FileFormat;
+            }
+            headers.assign(1, identification.bytes);
+            continue;
+        }
+        Step step = Step::Decoded;
         std::optional<OggPacketReader::Packet> packet = nextOggPacket(step);
         if (!packet) {
             return step == Step::Stopped ? AudioError::Unknown : AudioError::FileFormat;
         }
         if (packet->firstOfStream) {
-            return startOggStream(*packet);  // its headers broke off: the next one counts
-        }
-        if (packet->serial == identification.serial) {
+            // Its headers broke off: the next logical stream counts.
+            identification = std::move(*packet);
+            codec.reset();
+        } else if (packet->serial == identification.serial) {
             headers.push_back(std::move(packet->bytes));
         }
     }
@@ -473,7 +479,7 @@ FfmpegDecoder::Step FfmpegDecoder::decodeOgg(const PcmSink& pcm, const MetadataS
         if (oggStreamOpen_ && codecs_.avcodec_send_packet(codec_.get(), nullptr) >= 0 && !receiveFrames(pcm)) {
             return Step::Stopped;
         }
-        const AudioError error = startOggStream(*packet);
+        const AudioError error = startOggStream(std::move(*packet));
         if (error == AudioError::Unknown) {
             return Step::Stopped;
         }

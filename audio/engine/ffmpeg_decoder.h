@@ -126,7 +126,7 @@ private:
     std::optional<OggPacketReader::Packet> nextOggPacket(Step& step);
     // Opens the decoder for the logical stream whose first packet this is,
     // reading its other header packets.
-    AudioError startOggStream(const OggPacketReader::Packet& identification);
+    AudioError startOggStream(OggPacketReader::Packet identification);
     Step decodeOgg(const PcmSink& pcm, const MetadataSink& metadata);
     Step decodeParsed(const PcmSink& pcm);
     // Reads into the parser's input; false when the input ended or a read
