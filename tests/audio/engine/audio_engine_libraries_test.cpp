@@ -153,6 +153,27 @@ TEST(AudioEngineLibraries, LiveOggOfAnotherCodecStartsOverThroughLibavformat) {
     EXPECT_NEAR(test::toneFrequency(test::channelSamples(*decoded, 2, 0), 44100), 1000.0, 5.0);
 }
 
+TEST(AudioEngineLibraries, OggStreamsThatNeverFinishTheirHeadersFailCleanly) {
+    // 50,000 logical streams, each begun by a Vorbis identification packet
+    // and broken off by the next.
+    std::string pages;
+    for (std::uint32_t serial = 1; serial <= 50000; ++serial) {
+        std::string page("OggS\0\x02", 6);
+        page.append(8, '\0');  // granule position
+        for (int shift : {0, 8, 16, 24}) {
+            page.push_back(static_cast<char>((serial >> shift) & 0xFF));
+        }
+        page.append(8, '\0');  // sequence number and checksum
+        page += std::string("\x01\x1E", 2);  // one segment of 30 bytes
+        page += std::string("\x01vorbis", 7) + std::string(23, '\x01');
+        pages += page;
+    }
+    HttpTestServer live(HttpTestServer::reply(answer(pages, "application/ogg", true)));
+    AudioEngine engine;
+    EXPECT_FALSE(decodeAll(engine, live.url("/radio.ogg")));
+    EXPECT_EQ(engine.errorCode(), AudioError::FileFormat);
+}
+
 AudioEngine::Libraries withoutSdl() {
     AudioEngine::Libraries libraries;
     libraries.sdl = "libSDL2-missing.so.0";
