@@ -140,6 +140,24 @@ TEST(AudioEngineLibraries, LiveOggStreamsDecodeWithoutLibavformatAsThroughIt) {
     }
 }
 
+TEST(AudioEngineLibraries, LiveAdtsStreamsDecodeWithoutLibavformatAsThroughIt) {
+    test::TempFolder folder;
+    const std::string path = folder.file("tone.aac");
+    ASSERT_TRUE(test::makeToneFile(path, "aac", 1000, 2.0));
+    const std::string tone = test::readFile(path);
+    HttpTestServer file(HttpTestServer::reply(answer(tone, "audio/aac", false)));
+    AudioEngine withDemuxer;
+    const std::optional<std::string> expected = decodeAll(withDemuxer, file.url("/tone.aac"));
+    ASSERT_TRUE(expected);
+    ASSERT_GT(expected->size(), 44100u * 4);
+    HttpTestServer live(HttpTestServer::reply(answer(tone, "audio/aacp", true)));
+    AudioEngine withoutDemuxer(withoutAvformat());
+    const std::optional<std::string> decoded = decodeAll(withoutDemuxer, live.url("/radio"));
+    ASSERT_TRUE(decoded) << static_cast<int>(withoutDemuxer.errorCode());
+    EXPECT_EQ(decoded->size(), expected->size());
+    EXPECT_TRUE(*decoded == *expected);
+}
+
 TEST(AudioEngineLibraries, LiveOggOfAnotherCodecStartsOverThroughLibavformat) {
     test::TempFolder folder;
     const std::string path = folder.file("flac.ogg");
