@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "tests/support/process_runner.h"
+#include "tests/support/temp_folder.h"
 
 namespace korvanel::test {
 
@@ -23,6 +24,13 @@ bool makeToneFile(const std::string& path, const std::string& codec, int frequen
     arguments.push_back(path);
     const ProcessResult result = runProcess("/usr/bin/ffmpeg", arguments, {}, std::chrono::seconds(30));
     return result.exitCode == 0;
+}
+
+std::string toneFileBytes(const std::string& extension, const std::string& codec, int frequencyHz,
+                          double seconds, const std::vector<std::string>& metadata) {
+    TempFolder folder;
+    const std::string path = folder.file("tone." + extension);
+    return makeToneFile(path, codec, frequencyHz, seconds, metadata) ? readFile(path) : std::string();
 }
 
 std::vector<std::int16_t> channelSamples(const std::string& pcm, int channels, int channel) {

@@ -14,6 +14,11 @@ bool makeToneFile(const std::string& path, const std::string& codec, int frequen
                   double seconds, const std::vector<std::string>& metadata = {},
                   int sampleRate = 44100, int channels = 2);
 
+// The bytes of such a file, made in a temporary folder (its extension picks
+// the container); empty when ffmpeg failed.
+std::string toneFileBytes(const std::string& extension, const std::string& codec, int frequencyHz,
+                          double seconds, const std::vector<std::string>& metadata = {});
+
 // Interleaved signed 16-bit samples of one channel, from raw bytes.
 std::vector<std::int16_t> channelSamples(const std::string& pcm, int channels, int channel);
 

@@ -32,11 +32,7 @@ using Clock = std::chrono::steady_clock;
 
 // One generated MP3 file for the whole suite.
 const std::string& toneMp3() {
-    static const std::string bytes = [] {
-        test::TempFolder folder;
-        const std::string path = folder.file("tone.mp3");
-        return test::makeToneFile(path, "libmp3lame", 1000, 3.0) ? test::readFile(path) : std::string();
-    }();
+    static const std::string bytes = test::toneFileBytes("mp3", "libmp3lame", 1000, 3.0);
     return bytes;
 }
 

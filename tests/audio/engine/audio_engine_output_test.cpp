@@ -76,11 +76,7 @@ TEST(AudioEngineDevices, NumbersDevicesAndKeepsTheCallContract) {
 }
 
 const std::string& toneMp3() {
-    static const std::string bytes = [] {
-        test::TempFolder folder;
-        const std::string path = folder.file("tone.mp3");
-        return test::makeToneFile(path, "libmp3lame", 500, 3.0) ? test::readFile(path) : std::string();
-    }();
+    static const std::string bytes = test::toneFileBytes("mp3", "libmp3lame", 500, 3.0);
     return bytes;
 }
 
