@@ -491,11 +491,8 @@ FfmpegDecoder::Step FfmpegDecoder::decodeOgg(const PcmSink& pcm, const MetadataS
     if (!oggStreamOpen_ || packet->serial != oggSerial_) {
         return Step::Decoded;  // a stream we do not decode
     }
-    packet_->data = reinterpret_cast<std::uint8_t*>(packet->bytes.data());
-    packet_->size = static_cast<int>(packet->bytes.size());
-    const int sent = codecs_.avcodec_send_packet(codec_.get(), packet_.get());
-    codecs_.av_packet_unref(packet_.get());
-    if ((sent >= 0 || sent == AVERROR(EAGAIN)) && !receiveFrames(pcm)) {
+    if (!decodeBytes(reinterpret_cast<std::uint8_t*>(packet->bytes.data()), static_cast<int>(packet->bytes.size()),
+                     pcm)) {
         return Step::Stopped;
     }
     return Step::Decoded;
@@ -558,6 +555,16 @@ bool FfmpegDecoder::refillInput(Step& step) {
     }
 }
 
+bool FfmpegDecoder::decodeBytes(std::uint8_t* data, int size, const PcmSink& pcm) {
+    // The packet only borrows the bytes: the decoder copies what it keeps.
+    packet_->data = data;
+    packet_->size = size;
+    const int sent = codecs_.avcodec_send_packet(codec_.get(), packet_.get());
+    codecs_.av_packet_unref(packet_.get());
+    // A damaged packet is skipped; the stream goes on.
+    return (sent < 0 && sent != AVERROR(EAGAIN)) || receiveFrames(pcm);
+}
+
 FfmpegDecoder::Step FfmpegDecoder::drain(const PcmSink& pcm) {
     flushing_ = true;
     if (codecs_.avcodec_send_packet(codec_.get(), nullptr) >= 0 && !receiveFrames(pcm)) {
@@ -592,11 +599,7 @@ FfmpegDecoder::Step FfmpegDecoder::decodeParsed(const PcmSink& pcm) {
         }
     }
     if (size > 0) {
-        packet_->data = data;
-        packet_->size = size;
-        const int sent = codecs_.avcodec_send_packet(codec_.get(), packet_.get());
-        codecs_.av_packet_unref(packet_.get());
-        if ((sent >= 0 || sent == AVERROR(EAGAIN)) && !receiveFrames(pcm)) {
+        if (!decodeBytes(data, size, pcm)) {
             return Step::Stopped;
         }
     }

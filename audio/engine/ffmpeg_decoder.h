@@ -133,6 +133,8 @@ private:
     // was cancelled (then `step` says which).
     bool refillInput(Step& step);
     Step drain(const PcmSink& pcm);
+    // Decodes one packet's bytes (not kept); false when the sink said stop.
+    bool decodeBytes(std::uint8_t* data, int size, const PcmSink& pcm);
     bool convert(const AVFrame& frame, const PcmSink& pcm);
     bool receiveFrames(const PcmSink& pcm);
     void takeStreamEvents(const AVPacket& packet, const MetadataSink& metadata);
