@@ -1,6 +1,7 @@
 #include "app/application.h"
 
-#include "app/program_path.h"
+#include "base/product.h"
+#include "base/program_path.h"
 #include "audio/engine/audio_engine.h"
 #include "settings/default_settings.h"
 #include "settings/language_texts.h"
@@ -17,19 +18,19 @@ Application::Application(const WindowFactory& makeWindow, AudioLibraryFactory ma
     settings_.load(resolveProgramPath(kSettingsFileName));
     applySettings(settings_);
 
-    httpClient_ = std::make_unique<HttpClient>(*this);
+    httpClient_ = std::make_unique<HttpClient>(settings_, events_);
     soundEffects_ = std::make_unique<SoundEffects>(settings_);
     streamInfo_ = std::make_unique<StreamInfo>();
-    recorder_ = std::make_unique<Recorder>(*streamInfo_, [this](Job event) {
-        if (AppWindow* window = mainWindow()) {
-            window->post(std::move(event));
-        }
-    });
+    recorder_ = std::make_unique<Recorder>(*streamInfo_, [this](Job event) { events_.post(std::move(event)); });
     recorder_->applySettings(settings_);
-    playlistResolver_ = std::make_unique<PlaylistResolver>(*this);
-    player_ = std::make_unique<Player>(*this, std::move(makeLibrary));
+    playlistResolver_ = std::make_unique<PlaylistResolver>(*httpClient_);
+    player_ = std::make_unique<Player>(
+        Player::Dependencies{settings_, language_, *playlistResolver_, events_, soundEffects_.get(),
+                             recorder_.get(), streamInfo_.get()},
+        std::move(makeLibrary));
     mainWindow_ = makeWindow(*this);
     windowView_ = mainWindow_.get();
+    events_.setTarget(mainWindow_.get());
 
     settings_.addListener(this);
     settings_.addListener(httpClient_.get());
@@ -61,6 +62,7 @@ Application::~Application() {
     player_->shutdown();
     recorder_->waitUntilIdle();
     windowView_ = nullptr;
+    events_.setTarget(nullptr);
 
     // Each component stops its own workers before the next one goes.
     mainWindow_.reset();
@@ -78,8 +80,8 @@ Application::~Application() {
 
 bool Application::saveSettings() {
     settings_.setRootName(kRootName);
-    settings_.setTarget(kTarget);
-    settings_.setVersion(kVersion);
+    settings_.setTarget(product::kName);
+    settings_.setVersion(product::kVersion);
     return settings_.save(resolveProgramPath(kSettingsFileName), kEncoding, kXmlVersion);
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/app_window.h"
+#include "base/event_sink.h"
 #include "settings/settings_listener.h"
 #include "settings/settings_store.h"
 #include "audio/audio_library.h"
@@ -35,8 +36,6 @@ public:
     static constexpr const char* kSettingsFileName = "korvanel.xml";
     static constexpr const char* kLanguageFileKey = "General/LanguageFile";
     static constexpr const char* kRootName = "Korvanel";
-    static constexpr const char* kTarget = "Korvanel Radio";
-    static constexpr const char* kVersion = "v0.3.6";
     static constexpr const char* kXmlVersion = "1.0";
     static constexpr const char* kEncoding = "ISO-8859-1";
 
@@ -70,14 +69,16 @@ public:
     StreamInfo* streamInfo() { return streamInfo_.get(); }
     PlaylistResolver& playlistResolver() { return *playlistResolver_; }
     Player& player() { return *player_; }
-    // Any thread may post to the window through this; null before the window
-    // exists and once it is going.
+    // Null before the window exists and once it is going.
     AppWindow* mainWindow() { return windowView_.load(); }
+    // What the components post their events to: the window while it exists.
+    EventSink& events() { return events_; }
 
 private:
     // Declared in creation order; the destructor undoes it explicitly.
     SettingsStore settings_;
     SettingsStore language_;
+    EventRelay events_;
     std::unique_ptr<SoundEffects> soundEffects_;
     std::unique_ptr<HttpClient> httpClient_;
     std::unique_ptr<StreamInfo> streamInfo_;

@@ -2,7 +2,7 @@
 
 #include "app/application.h"
 #include "app/empty_window.h"
-#include "app/program_path.h"
+#include "base/program_path.h"
 
 // The desktop player. Until its window exists it starts the core with a
 // window that closes at once, which loads and saves the settings file.

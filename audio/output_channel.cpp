@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <charconv>
 
-#include "app/job_pool.h"
+#include "base/job_pool.h"
 #include "audio/player_commands.h"
 #include "audio/recording_sink.h"
 #include "audio/sound_effects.h"
 #include "audio/stream_info.h"
-#include "stream/metadata_parser.h"
+#include "audio/metadata_parser.h"
 #include "stream/source_classification.h"
 
 namespace korvanel {

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "app/app_window.h"
-#include "app/event_codes.h"
+#include "base/event_codes.h"
 
 namespace korvanel::bench {
 

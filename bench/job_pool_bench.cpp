@@ -8,7 +8,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "app/job_pool.h"
+#include "base/job_pool.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "bench/mp3_frames.h"
 #include <malloc.h>
 
-#include "app/program_path.h"
+#include "base/program_path.h"
 #include "audio/stream_info.h"
 #include "recording/recorder.h"
 #include "settings/default_settings.h"

@@ -5,7 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "app/file_util.h"
+#include "base/file_util.h"
 #include "bench/heap_counter.h"
 #include "stations/station_list.h"
 

@@ -10,8 +10,8 @@
 #include <optional>
 
 #include "app/application.h"
-#include "app/program_path.h"
-#include "app/event_codes.h"
+#include "base/program_path.h"
+#include "base/event_codes.h"
 #include "audio/stream_info.h"
 #include "cli/console_window.h"
 #include "cli/pcm_tap_library.h"

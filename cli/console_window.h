@@ -7,7 +7,7 @@
 #include <mutex>
 
 #include "app/app_window.h"
-#include "app/job_pool.h"
+#include "base/job_pool.h"
 #include "frontend/window_events.h"
 #include "frontend/window_view.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "app/application.h"
-#include "app/event_codes.h"
+#include "base/event_codes.h"
 
 namespace korvanel {
 namespace {

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "app/job.h"
+#include "base/job.h"
 
 namespace korvanel {
 

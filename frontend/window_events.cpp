@@ -3,8 +3,9 @@
 #include <chrono>
 
 #include "app/application.h"
-#include "app/event_codes.h"
-#include "app/program_path.h"
+#include "base/event_codes.h"
+#include "base/product.h"
+#include "base/program_path.h"
 #include "audio/stream_info.h"
 #include "settings/language_texts.h"
 #include "stream/http_client.h"
@@ -40,7 +41,7 @@ bool WindowEvents::loadHistory(const SettingsStore& settings) {
 }
 
 std::string WindowEvents::programTitle() {
-    return std::string(Application::kTarget) + " " + Application::kVersion;
+    return std::string(product::kName) + " " + product::kVersion;
 }
 
 void WindowEvents::handle(const Job& event) {

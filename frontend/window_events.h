@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/job.h"
+#include "base/job.h"
 #include "frontend/play_history.h"
 #include "frontend/window_view.h"
 #include "stations/preset_updater.h"

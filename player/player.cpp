@@ -2,8 +2,7 @@
 
 #include <chrono>
 
-#include "app/application.h"
-#include "app/event_codes.h"
+#include "base/event_codes.h"
 #include "audio/output_channel.h"
 #include "audio/player_commands.h"
 #include "settings/language_texts.h"
@@ -11,10 +10,9 @@
 
 namespace korvanel {
 
-Player::Player(Application& application, LibraryFactory makeLibrary)
+Player::Player(const Dependencies& uses, LibraryFactory makeLibrary)
     : JobPool(1, 1),
-      application_(application),
-      resolver_(application.playlistResolver()),
+      uses_(uses),
       makeLibrary_(std::move(makeLibrary)) {
     post(makeJob(kInit));
 }
@@ -56,7 +54,7 @@ void Player::stop() {
             if (OutputChannel* output = channel()) {
                 output->cancelOpen();  // an open waiting on the network returns now
             }
-            resolver_.cancelDownloads();  // so does a playlist download
+            uses_.resolver.cancelDownloads();  // so does a playlist download
             stopRequested_.notify_all();
             return;
         }
@@ -162,14 +160,14 @@ void Player::init() {
         created->shutdown();
         return;
     }
-    created->setSoundEffects(application_.soundEffects());
-    created->setRecorder(application_.recordingSink());
-    created->setStreamInfo(application_.streamInfo());
+    created->setSoundEffects(uses_.soundEffects);
+    created->setRecorder(uses_.recorder);
+    created->setStreamInfo(uses_.streamInfo);
     created->setNotifyQueue(this);
-    created->setVolume(application_.settings().getInt("Session/Volume") * 0.01);
+    created->setVolume(uses_.settings.getInt("Session/Volume") * 0.01);
     channel_ = std::move(created);
     channelView_ = channel_.get();
-    applySettings(application_.settings());
+    applySettings(uses_.settings);
 }
 
 void Player::closeAndReportStopped() {
@@ -182,8 +180,8 @@ void Player::moveTo(bool forward) {
     if (channel_) {
         closeAndReportStopped();
     }
-    if (forward ? resolver_.hasNext() : resolver_.hasPrevious()) {
-        forward ? resolver_.next() : resolver_.previous();
+    if (forward ? uses_.resolver.hasNext() : uses_.resolver.hasPrevious()) {
+        forward ? uses_.resolver.next() : uses_.resolver.previous();
         connectRun(1, 0);
     }
 }
@@ -199,7 +197,7 @@ void Player::onStreamEnd() {
     }
     postEvent(event::kStreamLost);
     channel_->close();
-    const SettingsStore& settings = application_.settings();
+    const SettingsStore& settings = uses_.settings;
     // The settings only switch reconnecting on or off; the counts are fixed.
     if (settings.getInt("General/ReconnectRetries") + settings.getInt("General/RestartRetries") <= 0) {
         return;
@@ -213,14 +211,14 @@ bool Player::connectRun(int perSource, int restarts) {
         postEvent(event::kMessage, text("Player/Error/InitError"));
         return false;
     }
-    if (resolver_.isEmpty()) {
+    if (uses_.resolver.isEmpty()) {
         postEvent(event::kMessage, text("Player/Error/NoSource"));
         return false;
     }
     {
         std::lock_guard<std::mutex> guard(waitLock_);
         channel_->allowOpen();
-        resolver_.allowDownloads();
+        uses_.resolver.allowDownloads();
         state_ = State::Connecting;
     }
     postEvent(event::kConnecting);
@@ -231,9 +229,9 @@ bool Player::connectRun(int perSource, int restarts) {
         ++attempt;
         Outcome outcome = Outcome::Skip;
         bool connectionOutcome = false;
-        if (resolver_.needsResolving()) {
-            postEvent(event::kResolving, resolver_.currentAddress());
-            if (resolver_.resolveCurrent()) {
+        if (uses_.resolver.needsResolving()) {
+            postEvent(event::kResolving, uses_.resolver.currentAddress());
+            if (uses_.resolver.resolveCurrent()) {
                 postEvent(event::kResolved);
                 outcome = Outcome::Resolved;
             } else {
@@ -243,7 +241,7 @@ bool Player::connectRun(int perSource, int restarts) {
             }
         } else {
             connectionOutcome = true;
-            const std::string address = resolver_.currentAddress();
+            const std::string address = uses_.resolver.currentAddress();
             if (!address.empty()) {
                 postEvent(event::kConnecting, address);
                 switch (channel_->open(address)) {
@@ -285,8 +283,8 @@ bool Player::connectRun(int perSource, int restarts) {
             continue;
         }
         attempt = 0;
-        if (resolver_.hasNext()) {
-            resolver_.next();
+        if (uses_.resolver.hasNext()) {
+            uses_.resolver.next();
             continue;
         }
         if (restart++ >= restarts) {
@@ -296,7 +294,7 @@ bool Player::connectRun(int perSource, int restarts) {
         }
         postEvent(event::kMessage, formatted("Player/Message/WaitRestart", kRestartWaitSeconds));
         if (wait(kRestartWaitSeconds)) {
-            resolver_.rewind();
+            uses_.resolver.rewind();
         }
     }
 
@@ -314,12 +312,10 @@ bool Player::wait(int seconds) {
 }
 
 void Player::postEvent(std::uint32_t code, std::string eventText) {
-    if (AppWindow* window = application_.mainWindow()) {
-        window->post(makeJob(code, std::move(eventText)));
-    }
+    uses_.events.post(makeJob(code, std::move(eventText)));
 }
 
-std::string Player::text(const char* key) const { return application_.language().getString(key); }
+std::string Player::text(const char* key) const { return uses_.language.getString(key); }
 
 std::string Player::formatted(const char* key, const std::string& argument) const {
     return formatText(text(key), {argument});

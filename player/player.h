@@ -8,15 +8,19 @@
 #include <mutex>
 #include <string>
 
-#include "app/job_pool.h"
+#include "base/event_sink.h"
+#include "base/job_pool.h"
 #include "audio/audio_library.h"
 #include "settings/settings_listener.h"
 
 namespace korvanel {
 
-class Application;
 class OutputChannel;
 class PlaylistResolver;
+class RecordingSink;
+class SettingsStore;
+class SoundEffects;
+class StreamInfo;
 
 // Turns the playlist resolver's list into sound: resolves playlists, opens
 // streams, retries, starts the list over, and reconnects when a live stream
@@ -47,7 +51,19 @@ public:
     // (no library), which leaves the player without an output channel.
     using LibraryFactory = std::function<std::unique_ptr<AudioLibrary>()>;
 
-    Player(Application& application, LibraryFactory makeLibrary);
+    // What the player works with; none of it is owned, all of it outlives
+    // the player. The three pointers may be null (tests without them).
+    struct Dependencies {
+        SettingsStore& settings;
+        const SettingsStore& language;
+        PlaylistResolver& resolver;
+        EventSink& events;
+        SoundEffects* soundEffects = nullptr;
+        RecordingSink* recorder = nullptr;
+        StreamInfo* streamInfo = nullptr;
+    };
+
+    Player(const Dependencies& uses, LibraryFactory makeLibrary);
     ~Player() override;
 
     void applySettings(SettingsStore& store) override;
@@ -97,8 +113,7 @@ private:
     std::string formatted(const char* key, const std::string& argument) const;
     std::string formatted(const char* key, int argument) const;
 
-    Application& application_;
-    PlaylistResolver& resolver_;
+    Dependencies uses_;
     LibraryFactory makeLibrary_;
     std::unique_ptr<OutputChannel> channel_;         // the worker's
     std::atomic<OutputChannel*> channelView_{nullptr};  // the same, for other threads

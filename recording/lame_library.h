@@ -4,7 +4,7 @@
 #include <string>
 #include <utility>
 
-#include "app/shared_library.h"
+#include "base/shared_library.h"
 
 namespace korvanel {
 

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <ctime>
 
-#include "app/event_codes.h"
+#include "base/event_codes.h"
 #include "audio/stream_info.h"
 #include "recording/encoder_writer.h"
 #include "recording/mp3_stream_writer.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "app/job.h"
+#include "base/job.h"
 #include "audio/recording_sink.h"
 #include "audio/stream_info.h"
 #include "recording/file_name_pattern.h"

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <sys/stat.h>
 
-#include "app/program_path.h"
+#include "base/program_path.h"
 #include "recording/file_name_cleaning.h"
 #include "settings/text_encoding.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <strings.h>
 
-#include "app/file_util.h"
+#include "base/file_util.h"
 #include "settings/text_encoding.h"
 
 namespace korvanel {

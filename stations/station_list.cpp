@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/file_util.h"
+#include "base/file_util.h"
 #include "settings/xml_parser.h"
 
 namespace korvanel {

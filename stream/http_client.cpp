@@ -4,8 +4,8 @@
 #include <optional>
 #include <utility>
 
-#include "app/application.h"
-#include "app/file_util.h"
+#include "base/file_util.h"
+#include "settings/settings_store.h"
 #include "stream/http_address.h"
 #include "stream/http_response.h"
 #include "stream/tcp_connection.h"
@@ -18,8 +18,8 @@ constexpr std::size_t kReceiveChunk = 10000;
 
 }  // namespace
 
-HttpClient::HttpClient(Application& application) : JobPool(0, 2), application_(application) {
-    readProxy(application_.settings());
+HttpClient::HttpClient(const SettingsStore& settings, EventSink& events) : JobPool(0, 2), events_(events) {
+    readProxy(settings);
 }
 
 HttpClient::~HttpClient() { shutdown(); }
@@ -139,27 +139,19 @@ void HttpClient::runJob(Job& job) {
 void HttpClient::downloadToFile(const HttpRequest& request) {
     ByteBuffer body;
     const bool done = fetch(request.url, body) && writeFileAtomically(request.filePath, body.view());
-    if (AppWindow* window = application_.mainWindow()) {
-        Job event;
-        event.code = done ? kEventPresetsUpdated : kEventPresetsUpdateFailed;
-        window->post(std::move(event));
-    }
+    events_.post(makeJob(done ? kEventPresetsUpdated : kEventPresetsUpdateFailed));
 }
 
 void HttpClient::fetchToMemory(const HttpRequest& request) {
-    AppWindow* window = application_.mainWindow();
-    if (window == nullptr) {
+    if (!events_.isListening()) {
         return;
     }
     ByteBuffer body;
-    Job event;
     if (fetch(request.url, body)) {
-        event.code = kEventPresetsVersion;
-        event.text.assign(body.view());
+        events_.post(makeJob(kEventPresetsVersion, std::string(body.view())));
     } else {
-        event.code = kEventPresetsCheckFailed;
+        events_.post(makeJob(kEventPresetsCheckFailed));
     }
-    window->post(std::move(event));
 }
 
 }  // namespace korvanel

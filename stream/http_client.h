@@ -6,14 +6,13 @@
 #include <mutex>
 #include <string>
 
-#include "app/job_pool.h"
+#include "base/event_sink.h"
+#include "base/job_pool.h"
 #include "settings/settings_listener.h"
 #include "stream/byte_buffer.h"
 #include "stream/cancel_signal.h"
 
 namespace korvanel {
-
-class Application;
 
 // Bounds of one fetch, so an address that is really an endless audio stream,
 // or a server that goes silent, fails instead of holding a worker forever.
@@ -33,7 +32,7 @@ struct HttpRequest : JobPayload {
 // A minimal HTTP/1.0 GET over TCP, directly or through the plain HTTP proxy
 // of "General/Proxy" and "General/ProxyPort". Offered as a blocking fetch
 // and as two queued jobs that run on up to two workers of its own and report
-// to the main window's queue.
+// to the main window's queue through the event sink.
 //
 // Threads: fetch() may run on any thread, several at once. applySettings()
 // runs on the window thread; the proxy fields it writes are locked. shutdown()
@@ -53,7 +52,8 @@ public:
     static constexpr const char* kProxyHostKey = "General/Proxy";
     static constexpr const char* kProxyPortKey = "General/ProxyPort";
 
-    explicit HttpClient(Application& application);
+    // Reads the proxy from settings; reports the queued jobs' results to events.
+    HttpClient(const SettingsStore& settings, EventSink& events);
     ~HttpClient() override;
 
     // Blocking GET. On success out holds the body (headers removed, as
@@ -93,7 +93,7 @@ private:
     void downloadToFile(const HttpRequest& request);
     void fetchToMemory(const HttpRequest& request);
 
-    Application& application_;
+    EventSink& events_;
     CancelSignal cancel_;
     mutable std::mutex lock_;  // guards the three fields below
     std::string proxyHost_;

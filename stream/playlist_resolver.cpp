@@ -5,9 +5,9 @@
 #include <optional>
 #include <string_view>
 
-#include "app/application.h"
-#include "app/file_util.h"
+#include "base/file_util.h"
 #include "stream/byte_buffer.h"
+#include "stream/http_client.h"
 #include "stream/link_scraper.h"
 #include "stream/playlist_text.h"
 #include "stream/source_classification.h"
@@ -29,7 +29,7 @@ std::string trimmed(std::string_view text) {
 
 }  // namespace
 
-PlaylistResolver::PlaylistResolver(Application& application) : application_(application) {}
+PlaylistResolver::PlaylistResolver(HttpClient& client) : client_(client) {}
 
 void PlaylistResolver::applySettings(SettingsStore&) {}
 
@@ -113,14 +113,13 @@ bool PlaylistResolver::download(const std::string& address, ByteBuffer& body) {
         }
         downloadStop_ = stop;
     }
-    const bool fetched = application_.httpClient().fetch(address, body, stop->readFd());
+    const bool fetched = client_.fetch(address, body, stop->readFd());
     std::lock_guard<std::mutex> guard(downloadLock_);
     downloadStop_.reset();
     return fetched;
 }
 
 std::string PlaylistResolver::readText(const std::string& address) {
-    HttpClient& client = application_.httpClient();
     if (startsWith(address, "http://")) {
         ByteBuffer body;
         if (!download(address, body)) {
@@ -134,7 +133,7 @@ std::string PlaylistResolver::readText(const std::string& address) {
     if (!std::filesystem::is_regular_file(address, error)) {
         return "";
     }
-    const std::optional<std::string> bytes = readWholeFile(address, client.limits().maxBodyBytes);
+    const std::optional<std::string> bytes = readWholeFile(address, client_.limits().maxBodyBytes);
     return bytes ? PlaylistText::decode(*bytes) : std::string();
 }
 

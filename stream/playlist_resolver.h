@@ -13,7 +13,7 @@
 
 namespace korvanel {
 
-class Application;
+class HttpClient;
 
 // The list of sources the player walks. A playlist or page entry is replaced,
 // when resolved, by the stream links found in its text; rewind() brings back
@@ -25,7 +25,8 @@ class Application;
 // is refilled meanwhile, the result is thrown away and it returns false.
 class PlaylistResolver : public SettingsListener {
 public:
-    explicit PlaylistResolver(Application& application);
+    // Downloads playlists and pages through client.
+    explicit PlaylistResolver(HttpClient& client);
 
     void applySettings(SettingsStore& store) override;
     void collectSettings(SettingsStore& store) override;
@@ -61,7 +62,7 @@ private:
     std::string readText(const std::string& address);
     bool download(const std::string& address, ByteBuffer& body);
 
-    Application& application_;
+    HttpClient& client_;
     mutable std::mutex lock_;  // guards everything below
     std::vector<std::string> givenList_;
     std::vector<std::string> working_;

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "app/shared_library.h"
+#include "base/shared_library.h"
 #include "audio/engine/ffmpeg_functions.h"
 
 namespace korvanel {

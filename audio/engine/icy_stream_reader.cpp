@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
-#include "app/application.h"
+#include "base/product.h"
 
 namespace korvanel {
 namespace {
@@ -71,7 +71,7 @@ AudioError IcyStreamReader::request(const StreamUrl& url, bool requestMetadata,
         return errorFor(status);
     }
     std::string text = "GET " + url.target + " HTTP/1.0\r\nHost: " + url.hostHeader() +
-                       "\r\nUser-Agent: " + Application::kTarget + "/" + Application::kVersion +
+                       "\r\nUser-Agent: " + product::kName + "/" + product::kVersion +
                        "\r\nAccept: */*\r\n";
     if (requestMetadata) {
         text += "Icy-MetaData: 1\r\n";

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "app/shared_library.h"
+#include "base/shared_library.h"
 
 namespace korvanel {
 

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "app/empty_window.h"
-#include "app/program_path.h"
+#include "base/program_path.h"
 #include "settings/default_settings.h"
 #include "settings/language_texts.h"
 #include "tests/support/temp_folder.h"

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "app/application.h"
-#include "app/event_codes.h"
+#include "base/event_codes.h"
 #include "audio/output_channel.h"
 #include "cli/pcm_tap_library.h"
 #include "tests/support/audio_test_tones.h"

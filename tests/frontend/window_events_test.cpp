@@ -6,7 +6,7 @@
 
 #include "app/application.h"
 #include "app/empty_window.h"
-#include "app/event_codes.h"
+#include "base/event_codes.h"
 #include "stream/http_client.h"
 #include "tests/support/temp_folder.h"
 

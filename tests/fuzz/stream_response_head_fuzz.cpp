@@ -14,7 +14,7 @@
 #include "audio/engine/icy_metadata_splitter.h"
 #include "audio/stream_info.h"
 #include "settings/text_encoding.h"
-#include "stream/metadata_parser.h"
+#include "audio/metadata_parser.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {

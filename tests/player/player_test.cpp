@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/application.h"
-#include "app/event_codes.h"
+#include "base/event_codes.h"
 #include "audio/output_channel.h"
 #include "stream/playlist_resolver.h"
 #include "tests/support/capturing_window.h"

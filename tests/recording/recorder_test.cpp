@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/event_codes.h"
+#include "base/event_codes.h"
 #include "audio/stream_info.h"
 #include "recording/encoder_writer.h"
 #include "recording/recorder.h"

@@ -57,7 +57,7 @@ protected:
               window_ = window.get();
               return window;
           }),
-          http_(app_),
+          http_(app_.settings(), app_.events()),
           updater_(app_.settings(), http_, home_.file("presets.xml")) {}
 
     // One whole update as the window's worker would drive it.

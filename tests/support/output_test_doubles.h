@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/job_pool.h"
+#include "base/job_pool.h"
 #include "audio/recording_sink.h"
 
 namespace korvanel::test {

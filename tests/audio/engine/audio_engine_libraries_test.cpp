@@ -10,7 +10,7 @@
 #include <optional>
 #include <thread>
 
-#include "app/shared_library.h"
+#include "base/shared_library.h"
 #include "audio/engine/audio_engine.h"
 #include "tests/support/audio_test_tones.h"
 #include "tests/support/http_test_server.h"

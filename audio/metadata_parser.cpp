@@ -1,9 +1,9 @@
-#include "stream/metadata_parser.h"
+#include "audio/metadata_parser.h"
 
 #include <charconv>
 #include <cstdint>
 
-#include "app/job_pool.h"
+#include "base/job_pool.h"
 #include "audio/player_commands.h"
 #include "audio/recording_sink.h"
 #include "audio/stream_info.h"

@@ -1,4 +1,4 @@
-#include "stream/metadata_parser.h"
+#include "audio/metadata_parser.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/file_util.h"
+#include "base/file_util.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "app/job_pool.h"
+#include "base/job_pool.h"
 
 #include <algorithm>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "app/program_path.h"
+#include "base/program_path.h"
 
 #include <climits>
 #include <cstdlib>

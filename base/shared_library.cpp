@@ -1,4 +1,4 @@
-#include "app/shared_library.h"
+#include "base/shared_library.h"
 
 #include <dlfcn.h>
 

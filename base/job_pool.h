@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/job.h"
+#include "base/job.h"
 
 namespace korvanel {
 
