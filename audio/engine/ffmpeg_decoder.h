@@ -115,6 +115,11 @@ private:
         void operator()(AVCodecParserContext* parser) const { close(parser); }
     };
 
+    // What one read asks of our reader.
+    static constexpr int kIoBufferBytes = 16384;
+
+    static void appendEntries(const FfmpegCodecFunctions& ff, const AVDictionary* dictionary,
+                              std::vector<std::string>& out, const char* separator);
     static int readPacket(void* opaque, std::uint8_t* buffer, int size);
     static std::int64_t seek(void* opaque, std::int64_t offset, int whence);
     static int interruptCallback(void* opaque);
@@ -129,6 +134,7 @@ private:
     AudioError startOggStream(OggPacketReader::Packet identification);
     Step decodeOgg(const PcmSink& pcm, const MetadataSink& metadata);
     Step decodeParsed(const PcmSink& pcm);
+    Step decodeDemuxed(const PcmSink& pcm, const MetadataSink& metadata);
     // Reads into the parser's input; false when the input ended or a read
     // was cancelled (then `step` says which).
     bool refillInput(Step& step);
