@@ -40,6 +40,16 @@ bool WindowEvents::loadHistory(const SettingsStore& settings) {
     return history_.load(settings);
 }
 
+std::string WindowEvents::playlistAddress() const {
+    std::lock_guard<std::mutex> guard(historyLock_);
+    return playlistAddress_;
+}
+
+void WindowEvents::setPlaylistAddress(std::string address) {
+    std::lock_guard<std::mutex> guard(historyLock_);
+    playlistAddress_ = std::move(address);
+}
+
 std::string WindowEvents::programTitle() {
     return std::string(product::kName) + " " + product::kVersion;
 }
@@ -97,7 +107,7 @@ void WindowEvents::handle(const Job& event) {
             log(LogKind::Normal, event.text);
             break;
         case event::kResolving:
-            playlistAddress_ = event.text;
+            setPlaylistAddress(event.text);
             logFormatted(LogKind::Normal, "Log/Message/DlPlaylist", event.text);
             view_.setStatusText(0, " " + language.getString("Main/Status/Downloading"));
             view_.setStatusText(1, event.text);
@@ -107,7 +117,7 @@ void WindowEvents::handle(const Job& event) {
             idleStatus();
             break;
         case event::kResolveFailed:
-            playlistAddress_.clear();
+            setPlaylistAddress("");
             idleStatus();
             break;
         case HttpClient::kEventPresetsVersion:
@@ -173,6 +183,10 @@ void WindowEvents::onStarted() {
     view_.refresh(DisplayPart::MenuBar);
     logFormatted(LogKind::Normal, "Log/Message/Started", programTitle());
     presetUpdater_.check();
+    if (autoPlayAllowed_ && application_.settings().getBool("General/AutoPlayOnStart") &&
+        !application_.playlistResolver().isEmpty()) {
+        application_.player().play();
+    }
 }
 
 void WindowEvents::onPresetResult(PresetUpdater::Result result) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -41,9 +42,15 @@ public:
     void saveHistory(SettingsStore& settings) const;
     bool loadHistory(const SettingsStore& settings);
 
-    // Set by the play commands: the playlist a station came from, if any.
-    const std::string& playlistAddress() const { return playlistAddress_; }
-    void setPlaylistAddress(std::string address) { playlistAddress_ = std::move(address); }
+    // Set by the play commands on the GUI thread: the playlist a station came
+    // from, if any.
+    std::string playlistAddress() const;
+    void setPlaylistAddress(std::string address);
+
+    // Whether the start event plays the current station when
+    // "General/AutoPlayOnStart" is on (a window that starts with the last
+    // station loaded); off for fronts that choose their own station.
+    void setAutoPlayOnStart(bool allowed) { autoPlayAllowed_ = allowed; }
 
     // Told of every settled preset update step (for front ends that wait on it).
     void setPresetObserver(std::function<void(PresetUpdater::Result)> observer) {
@@ -51,7 +58,7 @@ public:
     }
 
     // When the current stream started playing (steady clock, milliseconds).
-    std::int64_t connectStartMs() const { return connectStartMs_; }
+    std::int64_t connectStartMs() const { return connectStartMs_.load(); }
 
     // "Korvanel Radio v0.3.6", the caption of the preset messages.
     static std::string programTitle();
@@ -73,10 +80,11 @@ private:
     StationList presets_;
     PresetUpdater presetUpdater_;
     mutable std::mutex historyLock_;
-    PlayHistory history_;  // guarded by historyLock_
-    std::string playlistAddress_;
+    PlayHistory history_;          // guarded by historyLock_
+    std::string playlistAddress_;  // guarded by historyLock_
+    bool autoPlayAllowed_ = false;
     std::string lastTrack_;
-    std::int64_t connectStartMs_ = 0;
+    std::atomic<std::int64_t> connectStartMs_{0};  // read by the window thread
     std::function<void(PresetUpdater::Result)> presetObserver_;
 };
 

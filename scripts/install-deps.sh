@@ -15,10 +15,12 @@ packages=(
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libsdl2-dev
   libmp3lame0
   # desktop window
-  qt6-base-dev
+  qt6-base-dev fonts-dejavu-core
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   icecast2 ffmpeg vorbis-tools mp3val tinyproxy xvfb xauth python3 openssl
+  # the desktop window seen from outside: keys, clicks and screenshots
+  xdotool imagemagick
 )
 
 missing=()

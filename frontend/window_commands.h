@@ -1,0 +1,44 @@
+#pragma once
+
+#include <string>
+
+namespace korvanel {
+
+class Application;
+class WindowEvents;
+struct HistoryEntry;
+
+// What the window's buttons, menus and drops ask of the core, shared by
+// every face of the window. Called on the GUI thread; each call only posts
+// to the player or flips a switch, so none of them waits.
+class WindowCommands {
+public:
+    WindowCommands(Application& application, WindowEvents& events);
+
+    enum class PlayResult { Started, NoSources };
+    // Plays the resolver's sources; NoSources when it holds none (the
+    // window tells the user, unless popups are off).
+    PlayResult play();
+    void stop();
+    void previous();
+    void next();
+    void toggleMute();
+    void toggleRecording();
+
+    // A text from outside (a drop, the clipboard, an entered address) as the
+    // one source, played as it is: an empty text plays the empty source and
+    // the player reports the failure.
+    void playSource(const std::string& source);
+    // A station of the history: its name and address are shown while it
+    // connects.
+    void playStation(const HistoryEntry& entry);
+    // Makes a history entry the current station without playing it, so the
+    // Play button plays the last station after a start.
+    void selectStation(const HistoryEntry& entry);
+
+private:
+    Application& application_;
+    WindowEvents& events_;
+};
+
+}  // namespace korvanel

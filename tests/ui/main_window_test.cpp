@@ -1,0 +1,295 @@
+#include "ui/main_window.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QScreen>
+#include <QTest>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "app/application.h"
+#include "base/event_codes.h"
+#include "frontend/play_history.h"
+#include "stream/playlist_resolver.h"
+#include "tests/support/fake_audio_library.h"
+#include "tests/support/temp_folder.h"
+#include "ui/desktop_window.h"
+
+namespace korvanel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::FakeAudioLibrary;
+
+FakeAudioLibrary::ScriptedStream liveStream() {
+    FakeAudioLibrary::ScriptedStream stream;
+    stream.info.flags = audio::kStreamDecode | audio::kStreamBlock;
+    stream.pcm.assign(4096, 0);
+    return stream;
+}
+
+// Runs the GUI thread's events until the condition holds or the bound passes.
+template <class Condition>
+bool waitUntil(Condition condition, std::chrono::milliseconds bound = 5s) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        QTest::qWait(5);
+    }
+    return true;
+}
+
+// The real core (player, resolver, recorder, stream information) over the
+// scripted audio library, with the desktop window as its face.
+class MainWindowTest : public ::testing::Test {
+protected:
+    explicit MainWindowTest(const std::string& settingsFile = {})
+        : env_("KORVANEL_HOME", home_.path()), noServer_("KORVANEL_UPDATE_SERVER", "http://127.0.0.1:1") {
+        if (!settingsFile.empty()) {
+            std::ofstream(home_.file("korvanel.xml")) << settingsFile;
+        }
+        app_ = std::make_unique<Application>(
+            [this](Application& core) {
+                auto window = std::make_unique<DesktopWindow>(core);
+                desktop_ = window.get();
+                return window;
+            },
+            [this]() -> std::unique_ptr<AudioLibrary> {
+                auto library = std::make_unique<FakeAudioLibrary>();
+                library->setDevices({"Speakers"});
+                library->scriptStream("http://radio/live", liveStream());
+                library_ = library.get();
+                return library;
+            });
+        app_->player().setWaitScale(0.002);
+        waitUntil([this] { return app_->player().channel() != nullptr; });
+    }
+
+    MainWindow& window() { return desktop_->mainWindow(); }
+    Player& player() { return app_->player(); }
+    bool waitForState(Player::State state) {
+        return waitUntil([&] { return player().state() == state; });
+    }
+    // Runs the queued refreshes the events asked for.
+    void settle() { QTest::qWait(30); }
+
+    test::TempFolder home_;
+    test::ScopedEnv env_;
+    test::ScopedEnv noServer_;
+    FakeAudioLibrary* library_ = nullptr;
+    DesktopWindow* desktop_ = nullptr;
+    std::unique_ptr<Application> app_;
+};
+
+TEST_F(MainWindowTest, DisplayFollowsThePlayerFromIdleToPlayingAndBack) {
+    window().refreshDisplay(0);
+    EXPECT_TRUE(window().playButton().isEnabled());
+    EXPECT_FALSE(window().stopButton().isEnabled());
+    EXPECT_EQ(window().stateLabel().text(), QStringLiteral("Not Playing"));
+    EXPECT_EQ(window().windowTitle(), QStringLiteral("Korvanel Radio v0.3.6"));
+    EXPECT_EQ(window().stationUrlLabel().text(), QString::fromLatin1(DisplayModel::kHomePage));
+    EXPECT_EQ(window().statusPart(0).text(), QStringLiteral(" Idling.."));
+    EXPECT_EQ(window().recordButton().text(), QStringLiteral("&Rec"));
+    EXPECT_EQ(window().muteButton().text(), QStringLiteral("&Mute"));
+    EXPECT_FALSE(window().timers().isRunning(MainWindow::kStatusTick));
+    EXPECT_FALSE(window().meter().isActive());
+
+    app_->streamInfo()->setStationName("Rock & Roll Radio");
+    desktop_->commands().playSource("http://radio/live");
+    ASSERT_TRUE(waitForState(Player::State::Playing));
+    ASSERT_TRUE(waitUntil([&] { return window().statusPart(0).text() == QStringLiteral(" Playing.."); }));
+    EXPECT_FALSE(window().playButton().isEnabled());
+    EXPECT_TRUE(window().stopButton().isEnabled());
+    EXPECT_EQ(window().stateLabel().text(), QStringLiteral("No Title"));
+    EXPECT_TRUE(window().statusPart(2).text().startsWith(QStringLiteral(" 00:0")));
+    EXPECT_TRUE(window().timers().isRunning(MainWindow::kStatusTick));
+    EXPECT_TRUE(window().meter().isActive());
+
+    app_->streamInfo()->setTitle("Artist & Band - Song");
+    window().refreshDisplay(DisplayPart::Texts);
+    EXPECT_EQ(window().stateLabel().text(), QStringLiteral("Artist & Band - Song"));
+    EXPECT_EQ(window().windowTitle(), QStringLiteral("Artist & Band - Song"));
+
+    window().muteButton().click();
+    EXPECT_EQ(window().muteButton().text(), QStringLiteral("Un&mute"));
+    window().muteButton().click();
+    EXPECT_EQ(window().muteButton().text(), QStringLiteral("&Mute"));
+
+    window().stopButton().click();
+    ASSERT_TRUE(waitForState(Player::State::Idle));
+    ASSERT_TRUE(waitUntil([&] { return window().stateLabel().text() == QStringLiteral("Not Playing"); }));
+    EXPECT_TRUE(window().playButton().isEnabled());
+    EXPECT_FALSE(window().timers().isRunning(MainWindow::kStatusTick));
+    EXPECT_FALSE(window().meter().isActive());
+}
+
+TEST_F(MainWindowTest, AStopUnderWayKeepsTheWindowTitle) {
+    library_->holdOpens();
+    desktop_->commands().playSource("http://radio/live");
+    ASSERT_TRUE(library_->waitForHeldOpen(5s));
+    window().setWindowTitle(QStringLiteral("What it showed"));
+    player().stop();
+    ASSERT_EQ(player().state(), Player::State::StopRequested);
+    window().refreshDisplay(0);
+    EXPECT_EQ(window().stateLabel().text(), QStringLiteral("Aborting Connect"));
+    EXPECT_EQ(window().statusPart(0).text(), QStringLiteral(" Aborting.."));
+    EXPECT_FALSE(window().playButton().isEnabled());
+    EXPECT_FALSE(window().stopButton().isEnabled());
+    EXPECT_EQ(window().windowTitle(), QStringLiteral("What it showed"));
+    library_->releaseOpens();
+    ASSERT_TRUE(waitForState(Player::State::Idle));
+}
+
+TEST_F(MainWindowTest, TheVolumeSliderMovesThePlayerAndTheStoredVolume) {
+    QSlider& slider = window().volumeSlider();
+    EXPECT_EQ(slider.value(), 0);  // the default volume 100 is the top
+    slider.triggerAction(QAbstractSlider::SliderToMaximum);
+    ASSERT_TRUE(waitUntil([&] { return app_->settings().getInt("Session/Volume") == 0; }));
+    EXPECT_DOUBLE_EQ(player().volume(), 0.0);
+    slider.setSliderPosition(10);
+    slider.triggerAction(QAbstractSlider::SliderMove);
+    ASSERT_TRUE(waitUntil([&] { return app_->settings().getInt("Session/Volume") == 50; }));
+    EXPECT_NEAR(player().volume(), 0.5, 1e-9);
+    slider.triggerAction(QAbstractSlider::SliderToMinimum);
+    ASSERT_TRUE(waitUntil([&] { return app_->settings().getInt("Session/Volume") == 100; }));
+    EXPECT_DOUBLE_EQ(player().volume(), 1.0);
+}
+
+TEST_F(MainWindowTest, UnknownAndOffScreenPositionsCentreTheWindow) {
+    const QRect screen = window().screen()->availableGeometry();
+    const auto centred = [&] {
+        const QRect frame = window().frameGeometry();
+        return std::abs(frame.center().x() - screen.center().x()) <= 1 &&
+               std::abs(frame.center().y() - screen.center().y()) <= 1;
+    };
+    for (const auto& [x, y] : std::vector<std::pair<int, int>>{{-32000, 40}, {40, -32000}, {50000, 50000}}) {
+        app_->settings().setPoint("Session/Position", x, y);
+        window().applySettings(app_->settings());
+        window().placeAtStoredPosition();
+        EXPECT_TRUE(centred()) << x << "," << y;
+    }
+    app_->settings().setPoint("Session/Position", 30, 20);
+    window().applySettings(app_->settings());
+    window().placeAtStoredPosition();
+    QTest::qWait(10);
+    EXPECT_EQ(window().frameGeometry().topLeft(), QPoint(30, 20));
+    desktop_->collectSettings(app_->settings());
+    EXPECT_EQ(app_->settings().getPoint("Session/Position"), (SettingPoint{30, 20}));
+}
+
+TEST_F(MainWindowTest, HostileTextsNeitherCrashNorResizeTheWindow) {
+    const QSize size = window().size();
+    desktop_->commands().playSource("http://radio/live");
+    ASSERT_TRUE(waitForState(Player::State::Playing));
+    app_->streamInfo()->setStationName(std::string(10000, 'W'));
+    app_->streamInfo()->setStationUrl("https://example.org/" + std::string(5000, 'u'));
+    // Control characters, a right-to-left override and Arabic text.
+    app_->streamInfo()->setTitle("\x01\x07\x1b[31m \xe2\x80\xae \xd9\x85\xd8\xb1\xd8\xad\xd8\xa8\xd8\xa7 <b>bold</b>");
+    window().refreshDisplay(0);
+    settle();
+    EXPECT_EQ(window().size(), size);
+    EXPECT_EQ(window().stationNameLabel().text().size(), 10000);
+    EXPECT_TRUE(window().stateLabel().text().contains(QStringLiteral("<b>bold</b>")));  // shown, not rendered
+    EXPECT_LE(window().stationUrlLabel().width(), HyperlinkLabel::kMaxWidthPx);
+    desktop_->addLogLine(LogKind::Normal, std::string(100 * 1024, 'x'));
+    desktop_->logWindow().flushPendingLines();
+    EXPECT_EQ(window().size(), size);
+    player().stop();
+    ASSERT_TRUE(waitForState(Player::State::Idle));
+}
+
+TEST_F(MainWindowTest, DroppedTextBecomesTheOneSourceAndPlays) {
+    app_->streamInfo()->setStationName("Old station");
+    QMimeData data;
+    data.setText(QStringLiteral("http://radio/live\n"));
+    // Qt delivers a drop only to the widget that accepted the drag's entry.
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window(), &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    ASSERT_TRUE(waitForState(Player::State::Playing));
+    EXPECT_EQ(app_->playlistResolver().currentAddress(), "http://radio/live");
+    EXPECT_EQ(app_->streamInfo()->stationName(), "");
+    player().stop();
+    ASSERT_TRUE(waitForState(Player::State::Idle));
+}
+
+TEST_F(MainWindowTest, EventsReachTheLogWindowAndTheSessionIsCollected) {
+    ASSERT_TRUE(waitUntil([&] {
+        desktop_->logWindow().flushPendingLines();
+        return !desktop_->logWindow().lines().isEmpty();
+    }));
+    EXPECT_TRUE(desktop_->logWindow().lines().front().endsWith(QStringLiteral(" :: Korvanel Radio v0.3.6 Started")));
+
+    desktop_->commands().playSource("http://radio/live");
+    ASSERT_TRUE(waitForState(Player::State::Playing));
+    ASSERT_TRUE(waitUntil([&] { return !desktop_->events().history().empty(); }));
+    desktop_->logWindow().showLog();
+    desktop_->collectSettings(app_->settings());
+    EXPECT_EQ(app_->settings().getString("Session/History/H00_Source"), "http://radio/live");
+    EXPECT_TRUE(app_->settings().getBool("Session/LogWindow"));
+    // The colours go back through the colour setter, so the file gets "#".
+    EXPECT_EQ(app_->settings().getText("PeakMeter/ColorA", SettingType::Color), "#f6f4d8");
+    player().stop();
+    ASSERT_TRUE(waitForState(Player::State::Idle));
+}
+
+TEST_F(MainWindowTest, ClosingWhileAMessageWaitsForTheUserEndsPromptly) {
+    // The box is queued for the GUI thread, which does not run it here: the
+    // event worker waits for an answer that never comes.
+    desktop_->post(makeJob(event::kMessage, "Connect error: nobody home"));
+    std::this_thread::sleep_for(50ms);
+    const auto start = std::chrono::steady_clock::now();
+    app_.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+}
+
+constexpr const char* kHistoryFile = R"(<?xml version="1.0" encoding="ISO-8859-1" standalone="yes"?>
+<Korvanel target="Korvanel Radio" version="v0.3.6">
+   <General>
+      <AutoPlayOnStart type="bool">true</AutoPlayOnStart>
+   </General>
+   <Session>
+      <History>
+         <H00_Source type="string">http://radio/live</H00_Source>
+         <H00_Title type="string">Last Station</H00_Title>
+         <H00_URL type="string">https://last.example/</H00_URL>
+         <H01_Source type="string">http://radio/older</H01_Source>
+         <H01_Title type="string">Older</H01_Title>
+         <H01_URL type="string"></H01_URL>
+      </History>
+      <Position type="point">-32000,-32000</Position>
+      <Volume type="int">50</Volume>
+   </Session>
+</Korvanel>
+)";
+
+class MainWindowStartTest : public MainWindowTest {
+protected:
+    MainWindowStartTest() : MainWindowTest(kHistoryFile) {}
+};
+
+TEST_F(MainWindowStartTest, TheLastStationIsLoadedAndPlaysAtStart) {
+    EXPECT_EQ(window().volumeSlider().value(), 10);
+    EXPECT_EQ(app_->playlistResolver().currentAddress(), "http://radio/live");
+    ASSERT_TRUE(waitForState(Player::State::Playing));
+    ASSERT_TRUE(waitUntil([&] { return window().windowTitle() == QStringLiteral("Last Station"); }))
+        << window().windowTitle().toStdString() << " / " << window().stationNameLabel().text().toStdString() << " / "
+        << static_cast<int>(player().state()) << " / " << app_->streamInfo()->stationName();
+    EXPECT_EQ(window().stationNameLabel().text(), QStringLiteral("Last Station"));
+    EXPECT_EQ(window().stationUrlLabel().text(), QStringLiteral("https://last.example/"));
+    player().stop();
+    ASSERT_TRUE(waitForState(Player::State::Idle));
+}
+
+}  // namespace
+}  // namespace korvanel

@@ -1,0 +1,149 @@
+#include "ui/desktop_window.h"
+
+#include <QApplication>
+
+#include "app/application.h"
+#include "base/event_codes.h"
+
+namespace korvanel {
+
+namespace {
+
+QString fromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+}  // namespace
+
+DesktopWindow::DesktopWindow(Application& application)
+    : JobPool(1, 1),
+      application_(application),
+      events_(std::make_unique<WindowEvents>(application, *this)),
+      commands_(application, *events_),
+      main_(application, commands_, [this] { return events_->connectStartMs(); }) {
+    events_->setAutoPlayOnStart(true);
+    QObject::connect(&main_, &MainWindow::closeRequested, &main_, [] { QApplication::quit(); });
+    QObject::connect(&main_, &MainWindow::textDropped, &main_,
+                     [this](const QString& text) { commands_.playSource(text.toStdString()); });
+    QObject::connect(&log_, &LogWindow::visibilityChanged, &main_, [this](bool) { main_.refreshDisplay(5); });
+
+    SettingsStore& settings = application.settings();
+    restoreLogWindow(settings);
+    // The last station is loaded before the start event, which may play it.
+    applySettings(settings);
+    // The start event waits for the event loop: by then the Application has
+    // wired the components' events to this window, so none of what the
+    // start sets off is lost.
+    QMetaObject::invokeMethod(&main_, [this] { post(makeJob(event::kStarted)); }, Qt::QueuedConnection);
+    main_.placeAtStoredPosition();
+    main_.show();
+    if (settings.getBool("Session/LogWindow")) {
+        log_.showLog();
+    }
+}
+
+DesktopWindow::~DesktopWindow() {
+    beginClosing();
+    stopWorkers();
+}
+
+void DesktopWindow::restoreLogWindow(const SettingsStore& store) {
+    // Keys the log writes only once it was shown: absent, it keeps its own.
+    const SettingPoint position =
+        store.contains("Session/LogPosition") ? store.getPoint("Session/LogPosition") : SettingPoint{-32000, -32000};
+    const SettingPoint size = store.contains("Session/LogSize") ? store.getPoint("Session/LogSize") : SettingPoint{};
+    log_.setPlacement(position.x, position.y, size.x, size.y);
+    log_.setOnTop(store.getBool("Session/LogOnTop"));
+}
+
+void DesktopWindow::applySettings(SettingsStore& store) {
+    log_.setOnTop(store.getBool("Session/LogOnTop"));
+    // The last station played becomes the current one, so Play plays it.
+    if (events_->history().empty() && events_->loadHistory(store)) {
+        const PlayHistory history = events_->history();
+        if (!history.empty()) {
+            commands_.selectStation(history.entries().front());
+        }
+    }
+    main_.applySettings(store);
+}
+
+void DesktopWindow::collectSettings(SettingsStore& store) {
+    const QPoint position = log_.recordedPosition();
+    const QSize size = log_.recordedSize();
+    store.setPoint("Session/LogPosition", position.x(), position.y());
+    store.setPoint("Session/LogSize", size.width(), size.height());
+    store.setBool("Session/LogWindow", log_.isLogVisible());
+    store.setBool("Session/LogOnTop", log_.isOnTop());
+    main_.collectSettings(store);
+    events_->saveHistory(store);
+}
+
+void DesktopWindow::run() {
+    QApplication::exec();
+    beginClosing();
+    collectSettings(application_.settings());
+    main_.hide();
+    log_.hide();
+}
+
+void DesktopWindow::beginClosing() {
+    std::lock_guard<std::mutex> guard(messageLock_);
+    closing_ = true;
+    messageClosed_.notify_all();
+}
+
+void DesktopWindow::addLogLine(LogKind kind, const std::string& text) {
+    log_.addLine(static_cast<int>(kind), fromUtf8(text));
+}
+
+void DesktopWindow::setStatusText(int part, const std::string& text) {
+    QMetaObject::invokeMethod(
+        &main_, [this, part, line = fromUtf8(text)] { main_.setStatusText(part, line); }, Qt::QueuedConnection);
+}
+
+void DesktopWindow::refresh(DisplayPart part) {
+    QMetaObject::invokeMethod(&main_, [this, part] { main_.refreshDisplay(part); }, Qt::QueuedConnection);
+}
+
+void DesktopWindow::showMessage(MessageIcon icon, const std::string& caption, const std::string& text) {
+    // The box runs on the GUI thread while this worker waits, as a modal
+    // box would hold it; closing the program ends the wait.
+    auto answered = std::make_shared<bool>(false);
+    {
+        std::lock_guard<std::mutex> guard(messageLock_);
+        if (closing_) {
+            return;
+        }
+    }
+    QMetaObject::invokeMethod(
+        &main_,
+        [this, icon, answered, title = fromUtf8(caption), message = fromUtf8(text)] {
+            {
+                std::lock_guard<std::mutex> guard(messageLock_);
+                if (closing_) {
+                    return;
+                }
+            }
+            main_.showMessage(icon, title, message);
+            std::lock_guard<std::mutex> guard(messageLock_);
+            *answered = true;
+            messageClosed_.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock<std::mutex> lock(messageLock_);
+    messageClosed_.wait(lock, [&] { return *answered || closing_; });
+}
+
+void DesktopWindow::setEventObserver(std::function<void(const Job&)> observer) {
+    std::lock_guard<std::mutex> guard(observerLock_);
+    observer_ = std::move(observer);
+}
+
+void DesktopWindow::runJob(Job& job) {
+    events_->handle(job);
+    std::lock_guard<std::mutex> guard(observerLock_);
+    if (observer_) {
+        observer_(job);
+    }
+}
+
+}  // namespace korvanel

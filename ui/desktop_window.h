@@ -1,0 +1,79 @@
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "app/app_window.h"
+#include "base/job_pool.h"
+#include "frontend/window_commands.h"
+#include "frontend/window_events.h"
+#include "frontend/window_view.h"
+#include "ui/log_window.h"
+#include "ui/main_window.h"
+
+namespace korvanel {
+
+class Application;
+
+// The desktop face of the player: the process's AppWindow. Events from the
+// components run on its one worker through the shared WindowEvents, and
+// reach the widgets only as queued calls onto the GUI thread (this class is
+// that one bridge). It owns the main window and the log window.
+//
+// Threads: made, run and destroyed on the GUI thread; post() from any
+// thread; the WindowView calls on the event worker only.
+class DesktopWindow final : public AppWindow, public JobPool, public WindowView {
+public:
+    explicit DesktopWindow(Application& application);
+    ~DesktopWindow() override;
+
+    // AppWindow, on the GUI thread.
+    void applySettings(SettingsStore& store) override;
+    void collectSettings(SettingsStore& store) override;
+    // The event loop; when it ends the session is written into the settings.
+    void run() override;
+    void post(Job event) override { JobPool::post(std::move(event)); }
+
+    // WindowView, on the event worker.
+    void addLogLine(LogKind kind, const std::string& text) override;
+    void setStatusText(int part, const std::string& text) override;
+    void refresh(DisplayPart part) override;
+    // Waits until the user closed the box, or the program is closing.
+    void showMessage(MessageIcon icon, const std::string& caption, const std::string& text) override;
+
+    MainWindow& mainWindow() { return main_; }
+    LogWindow& logWindow() { return log_; }
+    WindowCommands& commands() { return commands_; }
+    // Only the event worker may use it, and the GUI thread for the
+    // thread-safe history and playlist address.
+    WindowEvents& events() { return *events_; }
+
+    // Told of every event after it was handled, on the event worker (tests).
+    void setEventObserver(std::function<void(const Job&)> observer);
+
+protected:
+    void runJob(Job& job) override;
+
+private:
+    // Ends every wait for a message box; nothing is shown afterwards.
+    void beginClosing();
+    void restoreLogWindow(const SettingsStore& store);
+
+    Application& application_;
+    std::unique_ptr<WindowEvents> events_;
+    WindowCommands commands_;
+    LogWindow log_;
+    MainWindow main_;
+
+    std::mutex observerLock_;
+    std::function<void(const Job&)> observer_;
+
+    std::mutex messageLock_;
+    std::condition_variable messageClosed_;
+    bool closing_ = false;  // guarded by messageLock_
+};
+
+}  // namespace korvanel
