@@ -16,7 +16,7 @@
 #include "cli/console_window.h"
 #include "cli/pcm_tap_library.h"
 #include "cli/play_session.h"
-#include "cli/signal_watcher.h"
+#include "frontend/signal_watcher.h"
 #include "player/player.h"
 #include "stations/station_list.h"
 #include "stream/playlist_resolver.h"

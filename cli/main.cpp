@@ -13,7 +13,7 @@
 #include "cli/console_window.h"
 #include "cli/pcm_output.h"
 #include "cli/pcm_tap_library.h"
-#include "cli/signal_watcher.h"
+#include "frontend/signal_watcher.h"
 
 int main(int argc, char** argv) {
     using namespace korvanel;

@@ -1,22 +1,34 @@
 #include <QApplication>
 
+#include <csignal>
+
 #include "app/application.h"
 #include "base/product.h"
+#include "frontend/signal_watcher.h"
 #include "ui/desktop_window.h"
 
 // The desktop player: the core with the desktop window for its face.
 int main(int argc, char** argv) {
+    std::signal(SIGPIPE, SIG_IGN);
+    // Before any thread starts: a termination request (a session logging
+    // out, Ctrl-C in a terminal) ends the program the normal way, so the
+    // session and settings are saved.
+    korvanel::SignalWatcher signals;
     QApplication qt(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(korvanel::product::kName));
     QApplication::setApplicationVersion(QString::fromLatin1(korvanel::product::kVersion));
     QApplication::setDesktopFileName(QStringLiteral("korvanel"));
-    // The window decides when the program ends (close or Exit), not the
-    // last window that closes.
+    // The window decides when the program ends, not the last window closed.
     QApplication::setQuitOnLastWindowClosed(false);
-    korvanel::Application application(
-        [](korvanel::Application& core) { return std::make_unique<korvanel::DesktopWindow>(core); });
-    if (korvanel::AppWindow* window = application.mainWindow()) {
-        window->run();
+    signals.setOnInterrupt(
+        [&qt] { QMetaObject::invokeMethod(&qt, [] { QApplication::quit(); }, Qt::QueuedConnection); });
+    {
+        korvanel::Application application(
+            [](korvanel::Application& core) { return std::make_unique<korvanel::DesktopWindow>(core); });
+        if (korvanel::AppWindow* window = application.mainWindow()) {
+            window->run();
+        }
     }
+    signals.setOnInterrupt(nullptr);
     return 0;
 }

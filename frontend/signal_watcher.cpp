@@ -1,4 +1,4 @@
-#include "cli/signal_watcher.h"
+#include "frontend/signal_watcher.h"
 
 #include <csignal>
 #include <pthread.h>
