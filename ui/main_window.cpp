@@ -72,6 +72,8 @@ MainWindow::MainWindow(Application& application, WindowCommands& commands, Conne
     buildLayout();
     describeForScreenReaders();
     connectControls();
+    meter_.setLevelSource([this] { return application_.player().level(); });
+    meter_.setVolumeSource([this] { return application_.player().volume(); });
     const SettingPoint stored = application.settings().getPoint("Session/Position");
     position_ = QPoint(stored.x, stored.y);
 }
@@ -162,16 +164,21 @@ void MainWindow::buildLayout() {
         button->setAutoDefault(false);
     }
 
+    statusLayout_.setContentsMargins(2, 2, 2, 2);
+    statusLayout_.setSpacing(2);
+    // The right edges of the first two parts at 80 and 280 pixels; the last
+    // takes the rest, and a long text never widens any of them.
+    statusParts_[0].setFixedWidth(78);
+    statusParts_[1].setFixedWidth(198);
+    statusParts_[2].setMinimumWidth(0);
+    statusParts_[2].setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     for (QLabel& part : statusParts_) {
         part.setTextFormat(Qt::PlainText);
-        part.setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        part.setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+        statusLayout_.addWidget(&part);
     }
-    statusParts_[0].setFixedWidth(80);
-    statusParts_[1].setFixedWidth(200);
-    statusBar_.addWidget(&statusParts_[0]);
-    statusBar_.addWidget(&statusParts_[1]);
-    statusBar_.addWidget(&statusParts_[2], 1);
-    statusBar_.setSizeGripEnabled(false);
+    statusLayout_.setStretch(2, 1);
+    statusBar_.setLayout(&statusLayout_);
 
     // Reading order for the keyboard: transport, Rec and Mute, then volume.
     setTabOrder(&previous_, &play_);

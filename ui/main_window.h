@@ -7,7 +7,7 @@
 #include <QPoint>
 #include <QPushButton>
 #include <QSlider>
-#include <QStatusBar>
+#include <QHBoxLayout>
 #include <QVBoxLayout>
 #include <QString>
 #include <QWidget>
@@ -158,7 +158,9 @@ private:
     QFrame emptyFrame_;
     QPushButton record_;
     QPushButton mute_;
-    QStatusBar statusBar_;
+    // The status bar: state, address, play times.
+    QWidget statusBar_;
+    QHBoxLayout statusLayout_;
     std::array<QLabel, 3> statusParts_;
 };
 

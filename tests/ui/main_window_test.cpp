@@ -130,6 +130,16 @@ TEST_F(MainWindowTest, DisplayFollowsThePlayerFromIdleToPlayingAndBack) {
     EXPECT_FALSE(window().meter().isActive());
 }
 
+TEST_F(MainWindowTest, StatusBarPartsEndAt80And280WhateverTheyShow) {
+    desktop_->setStatusText(1, std::string(2000, 'a'));
+    desktop_->setStatusText(0, " Connecting..");
+    settle();
+    EXPECT_EQ(window().statusPart(1).text().size(), 2000);
+    EXPECT_EQ(window().statusPart(0).geometry().right() + 1, 80);
+    EXPECT_EQ(window().statusPart(1).geometry().right() + 1, 280);
+    EXPECT_EQ(window().statusPart(2).geometry().right() + 3, window().width());
+}
+
 TEST_F(MainWindowTest, AStopUnderWayKeepsTheWindowTitle) {
     library_->holdOpens();
     desktop_->commands().playSource("http://radio/live");
