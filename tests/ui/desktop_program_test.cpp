@@ -1,0 +1,119 @@
+// The real korvanel program in a real X server, driven as a listener would:
+// keys pressed with xdotool, the window read back as pixels, the sound card
+// SDL's disk driver.
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/audio_test_tones.h"
+#include "tests/support/child_process.h"
+#include "tests/support/icecast_server.h"
+#include "tests/support/process_runner.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/x_display.h"
+
+namespace korvanel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ChildProcess;
+using test::IcecastServer;
+using test::XDisplay;
+
+constexpr const char* kIdleTitle = "Korvanel Radio v0.3.6";
+
+std::string settingsWithHistory(const std::string& source) {
+    return R"(<?xml version="1.0" encoding="ISO-8859-1" standalone="yes"?>
+<Korvanel target="Korvanel Radio" version="v0.3.6">
+   <Session>
+      <History>
+         <H00_Source type="string">)" +
+           source + R"(</H00_Source>
+         <H00_Title type="string"></H00_Title>
+         <H00_URL type="string"></H00_URL>
+      </History>
+      <Position type="point">40,30</Position>
+   </Session>
+</Korvanel>
+)";
+}
+
+// Pixels of the meter's bars: the warm shades between its bottom colour
+// (orange) and its top colour (pale yellow). Nothing else in the window is
+// warm: the rest is grey, white, black and the link's blue.
+int warmPixels(const XDisplay::Image& image) {
+    int count = 0;
+    for (std::size_t at = 0; at + 2 < image.rgb.size(); at += 3) {
+        const int r = image.rgb[at], g = image.rgb[at + 1], b = image.rgb[at + 2];
+        count += r > 220 && g > 150 && r - b > 40;
+    }
+    return count;
+}
+
+TEST(DesktopProgram, PlaysTheLastStationFromTheKeyboardShowsItAndSavesTheSession) {
+    if (!IcecastServer::available() || !XDisplay::available()) {
+        GTEST_SKIP() << "needs icecast2, ffmpeg, Xvfb, xdotool and ImageMagick (scripts/install-deps.sh)";
+    }
+    IcecastServer icecast;
+    ASSERT_TRUE(icecast.start());
+    ASSERT_TRUE(icecast.startSource({"/tone.mp3", IcecastServer::Codec::Mp3, 440}));
+    XDisplay display;
+    ASSERT_TRUE(display.start());
+
+    test::TempFolder home;
+    std::ofstream(home.file("korvanel.xml")) << settingsWithHistory(icecast.url("/tone.mp3"));
+    const std::string card = home.file("card.raw");
+    ChildProcess korvanel(KORVANEL_BUILD_DIR "/korvanel", {},
+                          {"DISPLAY=" + display.name(), "QT_QPA_PLATFORM=xcb", "KORVANEL_HOME=" + home.path(),
+                           "KORVANEL_UPDATE_SERVER=http://127.0.0.1:1", "SDL_AUDIODRIVER=disk",
+                           "SDL_DISKAUDIOFILE=" + card, "XDG_RUNTIME_DIR=" + home.path()});
+    const std::optional<std::string> window = display.findWindow(kIdleTitle, 10s);
+    ASSERT_TRUE(window) << korvanel.err();
+
+    // Play is the focused default button; Alt+P is its mnemonic too.
+    ASSERT_TRUE(display.focus(*window));
+    ASSERT_TRUE(display.key("alt+p"));
+    // While a stream plays the title is its station name, from icy-name.
+    EXPECT_TRUE(display.waitForTitle(*window, "Korvanel Test Tone", 10s)) << korvanel.err();
+
+    // The meter shows bars, and the card hears the tone.
+    std::optional<XDisplay::Image> shot;
+    int warm = 0;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (warm < 40 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(200ms);
+        shot = display.grab(*window);
+        warm = shot ? warmPixels(*shot) : 0;
+    }
+    EXPECT_GE(warm, 40) << "no meter bars in the window";
+    // A new title reaches the window title.
+    ASSERT_TRUE(icecast.setTitle("/tone.mp3", "Test Artist - Sine at 440 Hz"));
+    EXPECT_TRUE(display.waitForTitle(*window, "Test Artist - Sine at 440 Hz", 10s));
+    // The README's picture comes from here: KORVANEL_SCREENSHOT=path.
+    if (const char* screenshot = std::getenv("KORVANEL_SCREENSHOT")) {
+        std::this_thread::sleep_for(1500ms);
+        EXPECT_TRUE(display.savePng(*window, screenshot));
+    }
+    std::this_thread::sleep_for(1s);
+    const std::vector<std::int16_t> left = test::channelSamples(test::readFile(card), 2, 0);
+    ASSERT_GT(left.size(), 44100u / 2);
+    EXPECT_NEAR(test::toneFrequency(left, 44100), 440.0, 5.0);
+    EXPECT_GT(test::peakLevel(left), 1000);
+
+    ASSERT_TRUE(display.key("alt+s"));
+    EXPECT_TRUE(display.waitForTitle(*window, kIdleTitle, 10s));
+    // A termination request ends the program the normal way: the session is saved.
+    ASSERT_TRUE(korvanel.signal(SIGTERM));
+    ASSERT_EQ(korvanel.waitForExit(10s), std::optional<int>(0)) << korvanel.err();
+    const std::string saved = test::readFile(home.file("korvanel.xml"));
+    EXPECT_NE(saved.find("<H00_Title type=\"string\">Korvanel Test Tone</H00_Title>"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("<Position type=\"point\">40,30</Position>"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("<ColorA type=\"color\">#f6f4d8</ColorA>"), std::string::npos) << saved;
+}
+
+}  // namespace
+}  // namespace korvanel
