@@ -9,30 +9,13 @@
 #include <cerrno>
 #include <memory>
 
+#include "stream/host_lookup.h"
+
 namespace korvanel {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct FreeAddressList {
-    void operator()(addrinfo* list) const { ::freeaddrinfo(list); }
-};
-using AddressList = std::unique_ptr<addrinfo, FreeAddressList>;
-
-AddressList resolve(const std::string& host, std::uint16_t port) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* list = nullptr;
-    const std::string service = std::to_string(port);
-    if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0) {
-        return nullptr;
-    }
-    return AddressList(list);
-}
 
 int pollTimeout(TcpConnection::Milliseconds remaining) {
     if (remaining.count() <= 0) {
@@ -102,7 +85,8 @@ std::optional<TcpConnection> TcpConnection::connect(const std::string& host, std
                                                     int otherCancelFd) {
     const std::array<int, 2> cancelFds{cancelFd, otherCancelFd};
     const auto deadline = Clock::now() + connectTimeout;
-    AddressList addresses = resolve(host, port);
+    // A cancel must not wait out a resolver that hangs.
+    const AddressList addresses = HostLookup::resolve(host, port, 0, cancelFds, deadline).addresses;
     for (const addrinfo* address = addresses.get(); address != nullptr; address = address->ai_next) {
         if (Clock::now() >= deadline) {
             break;

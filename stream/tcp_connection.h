@@ -16,7 +16,7 @@ namespace korvanel {
 // A connected TCP socket whose every wait is a poll() with a time-out that
 // also watches a cancel descriptor, so no call can hang.
 //
-// Name resolution (getaddrinfo) is the one wait that cannot be bounded here.
+// Name resolution is bounded too: a hanging lookup is abandoned.
 class TcpConnection {
 public:
     using Milliseconds = std::chrono::milliseconds;

@@ -16,6 +16,8 @@
 #include <cerrno>
 #include <ctime>
 
+#include "stream/host_lookup.h"
+
 namespace korvanel {
 namespace {
 
@@ -25,10 +27,6 @@ int millisecondsUntil(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() <= 0 ? 0 : static_cast<int>(std::min<long long>(left.count(), 60000));
 }
-
-struct AddressListDeleter {
-    void operator()(addrinfo* list) const { ::freeaddrinfo(list); }
-};
 
 bool isIpLiteral(const std::string& host) {
     unsigned char buffer[sizeof(in6_addr)];
@@ -119,16 +117,16 @@ NetStatus NetworkConnection::connect(const std::string& host, std::uint16_t port
                                      std::chrono::milliseconds timeout) {
     close();
     const Clock::time_point deadline = Clock::now() + timeout;
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
-    addrinfo* found = nullptr;
-    const std::string service = std::to_string(port);
-    if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || found == nullptr) {
-        return NetStatus::Unresolved;
+    // A stop must not wait out a resolver that hangs.
+    const int cancelFds[] = {cancel_.readFd()};
+    LookupResult lookup = HostLookup::resolve(host, port, AI_ADDRCONFIG, cancelFds, deadline);
+    switch (lookup.status) {
+        case LookupStatus::Found: break;
+        case LookupStatus::Cancelled: return NetStatus::Cancelled;
+        case LookupStatus::TimedOut: return NetStatus::TimedOut;
+        case LookupStatus::NotFound: return NetStatus::Unresolved;
     }
-    std::unique_ptr<addrinfo, AddressListDeleter> addresses(found);
+    const AddressList addresses = std::move(lookup.addresses);
 
     NetStatus status = NetStatus::Failed;
     bool refusedOnly = true;
