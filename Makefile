@@ -28,7 +28,7 @@ test: build
 test-asan: deps
 	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORVANEL_SANITIZE=address,undefined $(CMAKE_FLAGS)
 	cmake --build $(ASAN_DIR) -j $(JOBS)
-	cd $(ASAN_DIR) && ctest --output-on-failure -j $(JOBS)
+	cd $(ASAN_DIR) && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizers/lsan.supp ctest --output-on-failure -j $(JOBS)
 
 # The same suite under ThreadSanitizer; clang's runtime knows our std::thread
 # and condition variables better than gcc 12's.

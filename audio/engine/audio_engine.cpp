@@ -330,6 +330,16 @@ StreamHandle AudioEngine::streamCreate(int frequency, int channels, std::uint32_
             }
         });
     output->setDeviceVolume(deviceVolume);
+    if (sdl != nullptr && !dispatcher_.onDispatcherThread()) {
+        std::unique_lock<std::mutex> lock(lock_);
+        cardsReleased_.wait_for(lock, std::chrono::seconds(2),
+                                [this] { return releasingCards_ == 0 || opensCancelled_; });
+        if (releasingCards_ > 0 && opensCancelled_) {
+            lock.unlock();
+            finish(false, AudioError::Start);
+            return {};
+        }
+    }
     // A sound card was initialised only with SDL ready.
     const AudioError error = device != audio::kNoSoundDevice && sdl == nullptr
                                  ? AudioError::Driver
@@ -437,6 +447,7 @@ void AudioEngine::cancelOpens() {
     {
         std::lock_guard<std::mutex> guard(lock_);
         opensCancelled_ = true;
+        cardsReleased_.notify_all();  // a new card waiting for an old one's release gives up
         for (const auto& [id, stream] : opening_) {
             cancelled.push_back(stream);
         }
@@ -461,16 +472,34 @@ bool AudioEngine::remove(StreamHandle stream) {
         }
         entry = std::move(it->second);
         streams_.erase(it);
+        if (entry.output && !dispatcher_.onDispatcherThread()) {
+            ++releasingCards_;
+        }
         for (auto& [number, device] : devices_) {
             std::erase(device.paused, stream.id);
         }
     }
     entry.callbacks().close();
     const bool insideEngine = entry.runsOn(std::this_thread::get_id()) || onEngineThread();
-    if (insideEngine && !dispatcher_.onDispatcherThread()) {
-        // Joining our own thread, or closing a sound card from inside a
-        // sound card's callback, would never return: the dispatcher does it.
-        dispatcher_.post([doomed = std::move(entry)]() mutable { doomed = Entry{}; });
+    // Joining our own thread, or closing a sound card from inside a sound
+    // card's callback, would never return: the dispatcher does it. A sound
+    // card is released there too: closing it waits for its thread to finish
+    // a period (tens of milliseconds), and the card takes no more samples
+    // from us already, so a stop need not wait for it.
+    if ((insideEngine || entry.output) && !dispatcher_.onDispatcherThread()) {
+        const bool card = entry.output != nullptr;
+        if (card && !insideEngine) {
+            // Paused, it calls back for no more samples once this returns.
+            entry.output->stop();
+        }
+        dispatcher_.post([this, card, doomed = std::move(entry)]() mutable {
+            doomed = Entry{};
+            if (card) {
+                std::lock_guard<std::mutex> guard(lock_);
+                --releasingCards_;
+                cardsReleased_.notify_all();
+            }
+        });
     }
     return true;
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -123,6 +124,10 @@ private:
     // Decoding streams whose open is under way, for cancelOpens().
     std::map<std::uint32_t, std::shared_ptr<DecodingStream>> opening_;
     bool opensCancelled_ = false;
+    // Sound cards whose release runs on the dispatcher; a new card waits
+    // for them, since some drivers open one card at a time.
+    int releasingCards_ = 0;
+    std::condition_variable cardsReleased_;
     std::uint32_t nextId_ = 1;
     std::uint32_t netBufferMs_ = 5000;
     mutable std::map<std::thread::id, AudioError> errors_;

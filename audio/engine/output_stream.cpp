@@ -9,10 +9,11 @@
 namespace korvanel {
 namespace {
 
-// About 20 ms per callback, as a power of two that SDL likes.
+// About 10 ms per callback, as a power of two that SDL likes: what the card
+// holds when Stop is pressed plays out within that.
 Uint16 callbackFrames(int frequency) {
     Uint16 frames = 256;
-    while (frames < 4096 && frames * 50 < frequency) {
+    while (frames < 4096 && frames * 100 < frequency) {
         frames = static_cast<Uint16>(frames * 2);
     }
     return frames;
