@@ -197,23 +197,29 @@ void MainWindow::buildLayout() {
 void MainWindow::describeForScreenReaders() {
     // Labels that show a value keep it as their accessible name; the
     // description says what the value is.
-    stationName_.setAccessibleDescription(QStringLiteral("Station"));
-    stationUrl_.setAccessibleDescription(QStringLiteral("Station web address"));
-    state_.setAccessibleDescription(QStringLiteral("Track or player state"));
-    description_.setAccessibleDescription(QStringLiteral("Stream type"));
-    statusParts_[0].setAccessibleDescription(QStringLiteral("Player state"));
-    statusParts_[1].setAccessibleDescription(QStringLiteral("Current address"));
-    statusParts_[2].setAccessibleDescription(QStringLiteral("Track time and play time"));
+    const std::pair<QWidget*, const char*> descriptions[] = {
+        {&stationName_, "Station"},
+        {&stationUrl_, "Station web address"},
+        {&state_, "Track or player state"},
+        {&description_, "Stream type"},
+        {&statusParts_[0], "Player state"},
+        {&statusParts_[1], "Current address"},
+        {&statusParts_[2], "Track time and play time"},
+        {&volume_, "Top is full volume"},
+        {&meter_, "Left and right sound levels"},
+        {&previous_, "Previous address of the station"},
+        {&next_, "Next address of the station"},
+        {&play_, "Play the current station"},
+        {&stop_, "Stop playing"},
+        {&record_, "Record the stream to files"},
+        {&mute_, "Silence the sound"},
+    };
+    for (const auto& [widget, description] : descriptions) {
+        widget->setAccessibleDescription(QString::fromLatin1(description));
+    }
+    // Controls that show no words of their own.
     volume_.setAccessibleName(QStringLiteral("Volume"));
-    volume_.setAccessibleDescription(QStringLiteral("Top is full volume"));
     meter_.setAccessibleName(QStringLiteral("Peak meter"));
-    meter_.setAccessibleDescription(QStringLiteral("Left and right sound levels"));
-    previous_.setAccessibleDescription(QStringLiteral("Previous address of the station"));
-    next_.setAccessibleDescription(QStringLiteral("Next address of the station"));
-    play_.setAccessibleDescription(QStringLiteral("Play the current station"));
-    stop_.setAccessibleDescription(QStringLiteral("Stop playing"));
-    record_.setAccessibleDescription(QStringLiteral("Record the stream to files"));
-    mute_.setAccessibleDescription(QStringLiteral("Silence the sound"));
     previous_.setAccessibleName(QStringLiteral("Previous"));
     next_.setAccessibleName(QStringLiteral("Next"));
 }
