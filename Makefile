@@ -35,7 +35,7 @@ test-asan: deps
 test-tsan: deps
 	CC=clang CXX=clang++ cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVANEL_SANITIZE=thread $(CMAKE_FLAGS)
 	cmake --build $(TSAN_DIR) -j $(JOBS)
-	cd $(TSAN_DIR) && TSAN_OPTIONS=second_deadlock_stack=1 ctest --output-on-failure -j $(JOBS)
+	cd $(TSAN_DIR) && TSAN_OPTIONS="second_deadlock_stack=1 suppressions=$(CURDIR)/tests/sanitizers/tsan.supp" ctest --output-on-failure -j $(JOBS)
 
 # Every fuzz target for a bounded time on a copy of its seed corpus.
 fuzz: deps

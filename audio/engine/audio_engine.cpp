@@ -481,11 +481,8 @@ bool AudioEngine::remove(StreamHandle stream) {
     }
     entry.callbacks().close();
     const bool insideEngine = entry.runsOn(std::this_thread::get_id()) || onEngineThread();
-    // Joining our own thread, or closing a sound card from inside a sound
-    // card's callback, would never return: the dispatcher does it. A sound
-    // card is released there too: closing it waits for its thread to finish
-    // a period (tens of milliseconds), and the card takes no more samples
-    // from us already, so a stop need not wait for it.
+    // Joining our own thread, or closing a card from its own callback, would never
+    // return; a close waits out a period the paused card no longer needs: the dispatcher does both.
     if ((insideEngine || entry.output) && !dispatcher_.onDispatcherThread()) {
         const bool card = entry.output != nullptr;
         if (card && !insideEngine) {
