@@ -140,10 +140,16 @@ TEST_F(MainWindowTest, StatusBarPartsEndAt80And280WhateverTheyShow) {
     EXPECT_EQ(window().statusPart(2).geometry().right() + 3, window().width());
 }
 
-TEST_F(MainWindowTest, AStopUnderWayKeepsTheWindowTitle) {
+TEST_F(MainWindowTest, ConnectingShowsItselfAndAStopUnderWayKeepsTheWindowTitle) {
     library_->holdOpens();
     desktop_->commands().playSource("http://radio/live");
     ASSERT_TRUE(library_->waitForHeldOpen(5s));
+    window().refreshDisplay(0);
+    EXPECT_EQ(window().stateLabel().text(), QStringLiteral("Connecting"));
+    EXPECT_EQ(window().statusPart(0).text(), QStringLiteral(" Connecting.."));
+    EXPECT_EQ(window().windowTitle(), QStringLiteral("Korvanel Radio v0.3.6"));
+    EXPECT_FALSE(window().playButton().isEnabled());
+    EXPECT_TRUE(window().stopButton().isEnabled());
     window().setWindowTitle(QStringLiteral("What it showed"));
     player().stop();
     ASSERT_EQ(player().state(), Player::State::StopRequested);
