@@ -12,6 +12,14 @@ constexpr std::size_t kMaxLoadedEntries = 1000;
 
 }  // namespace
 
+void PlayHistory::moveToFront(std::size_t index) {
+    if (index < entries_.size()) {
+        HistoryEntry entry = std::move(entries_[index]);
+        entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(index));
+        entries_.push_front(std::move(entry));
+    }
+}
+
 std::string PlayHistory::key(std::size_t index, const char* field) {
     char text[64];
     std::snprintf(text, sizeof text, "Session/History/H%02zu_%s", index, field);

@@ -23,6 +23,8 @@ public:
     // history is longer than maxLength (so a history longer than a lowered
     // bound keeps its length).
     void recordStart(HistoryEntry entry, int maxLength);
+    // A chosen entry goes first, the others keep their order.
+    void moveToFront(std::size_t index);
 
     // Reads "Session/History/Hnn_*" until the first empty source; only into
     // an empty history. Returns whether anything was loaded.

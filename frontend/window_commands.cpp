@@ -1,6 +1,8 @@
 #include "frontend/window_commands.h"
 
 #include "app/application.h"
+#include "base/program_path.h"
+#include "frontend/menu_tree.h"
 #include "frontend/play_history.h"
 #include "frontend/window_events.h"
 
@@ -52,6 +54,95 @@ void WindowCommands::selectStation(const HistoryEntry& entry) {
 void WindowCommands::playStation(const HistoryEntry& entry) {
     selectStation(entry);
     application_.player().play();
+}
+
+WindowCommands::Outcome WindowCommands::run(int id) {
+    if (id >= command::kHistoryBase) {
+        return chooseStation(id);
+    }
+    SoundEffects* effects = application_.soundEffects();
+    switch (id) {
+        case command::kPlay:
+            return play() == PlayResult::NoSources ? Outcome::NoSources : Outcome::Handled;
+        case command::kStop: stop(); return Outcome::Handled;
+        case command::kPrevious: previous(); return Outcome::Handled;
+        case command::kNext: next(); return Outcome::Handled;
+        case command::kMute: toggleMute(); return Outcome::Handled;
+        case command::kRecord: toggleRecording(); return Outcome::Handled;
+        case command::kReloadFavorites: events_.reloadStations(StationListKind::Favorites); return Outcome::Handled;
+        case command::kReloadPresets: events_.reloadStations(StationListKind::Presets); return Outcome::Handled;
+        case command::kReloadConfig:
+            // Every listener hears the reloaded file.
+            application_.settings().load(resolveProgramPath(Application::kSettingsFileName));
+            return Outcome::Handled;
+        case command::kAlwaysOnTop: {
+            SettingsStore& settings = application_.settings();
+            settings.setBool("General/AlwaysOnTop", !settings.getBool("General/AlwaysOnTop"));
+            return Outcome::Handled;
+        }
+        case command::kCompressor:
+        case command::kReverseStereo:
+        case command::kSeparation100:
+        case command::kSeparation75:
+        case command::kSeparation50:
+        case command::kSeparation25:
+        case command::kSeparation0:
+            if (effects == nullptr) {
+                return Outcome::Ignored;
+            }
+            if (id == command::kCompressor) {
+                effects->setCompressor(!effects->compressorOn());
+            } else if (id == command::kReverseStereo) {
+                effects->setSwapChannels(!effects->swapChannels());
+            } else {
+                effects->setSeparation(id == command::kSeparation100  ? 1.0
+                                       : id == command::kSeparation75 ? 0.75
+                                       : id == command::kSeparation50 ? 0.5
+                                       : id == command::kSeparation25 ? 0.25
+                                                                      : 0.0);
+            }
+            return Outcome::Handled;
+        case command::kOpenUrl:
+        case command::kUpdatePresets:
+        case command::kEditConfig:
+        case command::kEditFavorites:
+        case command::kExit:
+        case command::kPreferences:
+        case command::kOpenRecordingFolder:
+        case command::kLogWindow:
+        case command::kAbout:
+        case command::kRestoreTrayIcon:
+            return Outcome::ForWindow;
+        default:
+            return Outcome::Ignored;
+    }
+}
+
+WindowCommands::Outcome WindowCommands::chooseStation(int id) {
+    StreamInfo& info = *application_.streamInfo();
+    info.reset();
+    if (id <= command::kHistoryLast) {
+        const std::optional<HistoryEntry> entry =
+            events_.takeHistoryEntryToFront(static_cast<std::size_t>(id - command::kHistoryBase));
+        if (!entry) {
+            return Outcome::Ignored;
+        }
+        playStation(*entry);
+        return Outcome::Handled;
+    }
+    const bool favorite = id <= command::kPresetsBase;
+    const int number = id - (favorite ? command::kFavoritesBase : command::kPresetsBase);
+    std::optional<StationChoice> station =
+        events_.lookUpStation(favorite ? StationListKind::Favorites : StationListKind::Presets, number);
+    if (!station) {
+        return Outcome::Ignored;
+    }
+    info.setStationName(station->title);
+    info.setStationUrl(station->url);
+    events_.setPlaylistAddress("");
+    application_.playlistResolver().setSources(station->sources);
+    application_.player().play();
+    return Outcome::Handled;
 }
 
 }  // namespace korvanel

@@ -36,7 +36,17 @@ public:
     // Play button plays the last station after a start.
     void selectStation(const HistoryEntry& entry);
 
+    // A menu command by its id (frontend/menu_tree.h). Handled: what the core
+    // does (transport, effects, the lists, always on top, the station
+    // choices); ForWindow: what only the window can do (exit, dialogs, the
+    // log window, opening files and folders); Ignored: no such command, or a
+    // station that is not there.
+    enum class Outcome { Handled, NoSources, ForWindow, Ignored };
+    Outcome run(int id);
+
 private:
+    Outcome chooseStation(int id);
+
     Application& application_;
     WindowEvents& events_;
 };

@@ -40,6 +40,27 @@ bool WindowEvents::loadHistory(const SettingsStore& settings) {
     return history_.load(settings);
 }
 
+int WindowEvents::buildStationMenu(StationListKind kind, StationMenu& menu, int baseId) {
+    std::lock_guard<std::mutex> guard(stationsLock_);
+    StationList& list = kind == StationListKind::Favorites ? favorites_ : presets_;
+    return list.loaded() ? list.buildMenu(menu, baseId) : -1;
+}
+
+std::optional<StationChoice> WindowEvents::lookUpStation(StationListKind kind, int number) {
+    std::lock_guard<std::mutex> guard(stationsLock_);
+    StationList& list = kind == StationListKind::Favorites ? favorites_ : presets_;
+    std::vector<std::string> sources = list.lookup(number);
+    if (sources.empty()) {
+        return std::nullopt;
+    }
+    return StationChoice{std::move(sources), list.title(), list.url()};
+}
+
+void WindowEvents::reloadStations(StationListKind kind) {
+    std::lock_guard<std::mutex> guard(stationsLock_);
+    (kind == StationListKind::Favorites ? favorites_ : presets_).load();
+}
+
 std::string WindowEvents::playlistAddress() const {
     std::lock_guard<std::mutex> guard(historyLock_);
     return playlistAddress_;
@@ -48,6 +69,16 @@ std::string WindowEvents::playlistAddress() const {
 void WindowEvents::setPlaylistAddress(std::string address) {
     std::lock_guard<std::mutex> guard(historyLock_);
     playlistAddress_ = std::move(address);
+}
+
+std::optional<HistoryEntry> WindowEvents::takeHistoryEntryToFront(std::size_t index) {
+    std::lock_guard<std::mutex> guard(historyLock_);
+    if (index >= history_.entries().size()) {
+        return std::nullopt;
+    }
+    HistoryEntry entry = history_.entries()[index];
+    history_.moveToFront(index);
+    return entry;
 }
 
 std::string WindowEvents::programTitle() {
@@ -120,6 +151,9 @@ void WindowEvents::handle(const Job& event) {
             setPlaylistAddress("");
             idleStatus();
             break;
+        case event::kUpdatePresets:
+            presetUpdater_.check();
+            break;
         case HttpClient::kEventPresetsVersion:
             onPresetResult(presetUpdater_.onVersion(event.text));
             break;
@@ -178,8 +212,8 @@ void WindowEvents::onInfoChanged() {
 }
 
 void WindowEvents::onStarted() {
-    favorites_.load();
-    presets_.load();
+    reloadStations(StationListKind::Favorites);
+    reloadStations(StationListKind::Presets);
     view_.refresh(DisplayPart::MenuBar);
     logFormatted(LogKind::Normal, "Log/Message/Started", programTitle());
     presetUpdater_.check();
@@ -201,7 +235,7 @@ void WindowEvents::onPresetResult(PresetUpdater::Result result) {
 
 void WindowEvents::reportPresetResult(PresetUpdater::Result result, const char* key) {
     if (result == PresetUpdater::Result::Updated) {
-        presets_.load();
+        reloadStations(StationListKind::Presets);
         view_.refresh(DisplayPart::MenuBar);
     }
     logText(LogKind::Normal, key);

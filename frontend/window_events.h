@@ -5,7 +5,9 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "base/job.h"
 #include "frontend/play_history.h"
@@ -16,6 +18,16 @@
 namespace korvanel {
 
 class Application;
+class StationMenu;
+
+enum class StationListKind { Favorites, Presets };
+
+// One station of a list, as chosen from its menu.
+struct StationChoice {
+    std::vector<std::string> sources;
+    std::string title;
+    std::string url;
+};
 
 // The main window's handling of what the components report, shared by the
 // desktop window and the console: log lines, status texts, messages, the
@@ -32,8 +44,18 @@ public:
     // Handles one event; codes that are not events are ignored.
     void handle(const Job& event);
 
+    // The lists themselves, for a front end that uses them on the event
+    // worker only (the console); a window's GUI thread uses the guarded
+    // calls below.
     StationList& favorites() { return favorites_; }
     StationList& presets() { return presets_; }
+
+    // Any thread: the list's items into a menu (the number of stations, or
+    // -1 when the file could not be parsed), one station's sources, and a
+    // fresh read of the file.
+    int buildStationMenu(StationListKind kind, StationMenu& menu, int baseId);
+    std::optional<StationChoice> lookUpStation(StationListKind kind, int number);
+    void reloadStations(StationListKind kind);
     PresetUpdater& presetUpdater() { return presetUpdater_; }
 
     // The history is read and written by the window thread too (session
@@ -41,6 +63,8 @@ public:
     PlayHistory history() const;
     void saveHistory(SettingsStore& settings) const;
     bool loadHistory(const SettingsStore& settings);
+    // The entry, if there is one, first (a station chosen from the history).
+    std::optional<HistoryEntry> takeHistoryEntryToFront(std::size_t index);
 
     // Set by the play commands on the GUI thread: the playlist a station came
     // from, if any.
@@ -76,6 +100,7 @@ private:
 
     Application& application_;
     WindowView& view_;
+    std::mutex stationsLock_;  // guards the two lists; never held with historyLock_
     StationList favorites_;
     StationList presets_;
     PresetUpdater presetUpdater_;

@@ -1,9 +1,14 @@
 #include "ui/desktop_window.h"
 
 #include <QApplication>
+#include <QDesktopServices>
+#include <QProcess>
+#include <QUrl>
 
 #include "app/application.h"
 #include "base/event_codes.h"
+#include "base/program_path.h"
+#include "frontend/menu_tree.h"
 
 namespace korvanel {
 
@@ -24,6 +29,12 @@ DesktopWindow::DesktopWindow(Application& application)
     QObject::connect(&main_, &MainWindow::textDropped, &main_,
                      [this](const QString& text) { commands_.playSource(text.toStdString()); });
     QObject::connect(&log_, &LogWindow::visibilityChanged, &main_, [this](bool) { main_.refreshDisplay(5); });
+    QObject::connect(&main_, &MainWindow::windowCommand, &main_, [this](int id) { runWindowCommand(id); });
+    main_.setMenuSource([this] {
+        WindowMenuState state;
+        state.logVisible = log_.isLogVisible();
+        return buildMenuBar(application_, *events_, state);
+    });
 
     SettingsStore& settings = application.settings();
     restoreLogWindow(settings);
@@ -83,6 +94,47 @@ void DesktopWindow::run() {
     collectSettings(application_.settings());
     main_.hide();
     log_.hide();
+}
+
+void DesktopWindow::runWindowCommand(int id) {
+    switch (id) {
+        case command::kExit:
+            QApplication::quit();
+            break;
+        case command::kLogWindow:
+            log_.isLogVisible() ? log_.hideLog() : log_.showLog();
+            break;
+        case command::kUpdatePresets:
+            post(makeJob(event::kUpdatePresets));
+            break;
+        case command::kEditConfig:
+            openInEditor(resolveProgramPath(Application::kSettingsFileName));
+            break;
+        case command::kEditFavorites:
+            openInEditor(resolveProgramPath("favorites.xml"));
+            break;
+        case command::kOpenRecordingFolder: {
+            // The desktop's file manager; a folder that is not there opens nothing.
+            const std::string folder = resolveProgramPath(application_.settings().getString("Recording/Path"));
+            QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder)));
+            break;
+        }
+        default:
+            break;  // the dialogs and the tray come with their own windows
+    }
+}
+
+void DesktopWindow::openInEditor(const std::string& path) {
+    // "General/Editor" is a program and its arguments, split as a shell
+    // would split words but never run through one; the file comes last.
+    QStringList words = QProcess::splitCommand(QString::fromStdString(application_.settings().getString("General/Editor")));
+    if (words.isEmpty()) {
+        return;
+    }
+    const QString program = words.takeFirst();
+    words.append(QString::fromStdString(path));
+    // A missing editor fails silently, as the menu has nowhere to say so.
+    QProcess::startDetached(program, words);
 }
 
 void DesktopWindow::beginClosing() {

@@ -60,6 +60,9 @@ protected:
 private:
     // Ends every wait for a message box; nothing is shown afterwards.
     void beginClosing();
+    // Exit, the log window, opening files and folders.
+    void runWindowCommand(int id);
+    void openInEditor(const std::string& path);
     void restoreLogWindow(const SettingsStore& store);
 
     Application& application_;

@@ -15,6 +15,7 @@
 #include "app/application.h"
 #include "frontend/window_commands.h"
 #include "stream/http_client.h"
+#include "ui/menu_builder.h"
 #include "ui/text_drop.h"
 #include "ui/window_helpers.h"
 
@@ -225,20 +226,13 @@ void MainWindow::describeForScreenReaders() {
 }
 
 void MainWindow::connectControls() {
-    connect(&play_, &QPushButton::clicked, this, [this] { onPlay(); });
-    connect(&stop_, &QPushButton::clicked, this, [this] { commands_.stop(); });
-    connect(&previous_, &QPushButton::clicked, this, [this] { commands_.previous(); });
-    connect(&next_, &QPushButton::clicked, this, [this] { commands_.next(); });
-    connect(&mute_, &QPushButton::clicked, this, [this] {
-        commands_.toggleMute();
-        refreshDisplay(1);
-    });
-    connect(&record_, &QPushButton::clicked, this, [this] {
-        commands_.toggleRecording();
-        refreshDisplay(DisplayPart::StatusBar);
-        refreshDisplay(DisplayPart::MenuBar);
-        refreshDisplay(1);
-    });
+    const std::pair<QPushButton*, int> buttons[] = {
+        {&play_, command::kPlay}, {&stop_, command::kStop}, {&previous_, command::kPrevious},
+        {&next_, command::kNext}, {&mute_, command::kMute}, {&record_, command::kRecord},
+    };
+    for (const auto& [button, id] : buttons) {
+        connect(button, &QPushButton::clicked, this, [this, id = id] { runCommand(id); });
+    }
     // Only what the user does moves the volume; setValue from the settings
     // does not.
     connect(&volume_, &QSlider::actionTriggered, this, [this](int) {
@@ -251,13 +245,6 @@ void MainWindow::connectControls() {
             refreshDisplay(DisplayPart::StatusBar);
         }
     });
-}
-
-void MainWindow::onPlay() {
-    if (commands_.play() == WindowCommands::PlayResult::NoSources &&
-        !application_.settings().getBool("General/DisablePopups")) {
-        showMessage(MessageIcon::Error, text("Main/Message/KorvanelError"), text("Main/Message/NoSources"));
-    }
 }
 
 void MainWindow::onVolumeMoved(int position) {
@@ -294,9 +281,54 @@ void MainWindow::refreshDisplay(int part) {
     if (all || part == 2) {
         refreshTexts(state);
     }
-    // Part 5, the menu bar, arrives with the menus; it keeps its placeholder.
+    if (all || part == 5) {
+        refreshMenuBar();
+    }
     if (all || part == 6) {
         refreshMeterTimers();
+    }
+}
+
+void MainWindow::setMenuSource(MenuSource source) {
+    menuSource_ = std::move(source);
+    refreshMenuBar();
+}
+
+void MainWindow::refreshMenuBar() {
+    if (!menuSource_) {
+        return;  // the grey "Loading.." item stays
+    }
+    // A command runs once its menu has closed: it may rebuild the menus.
+    fillMenuBar(menuBar_, menuSource_(), [this](int id) {
+        QMetaObject::invokeMethod(this, [this, id] { runCommand(id); }, Qt::QueuedConnection);
+    });
+}
+
+void MainWindow::runCommand(int id) {
+    switch (commands_.run(id)) {
+        case WindowCommands::Outcome::NoSources:
+            if (!application_.settings().getBool("General/DisablePopups")) {
+                showMessage(MessageIcon::Error, text("Main/Message/KorvanelError"), text("Main/Message/NoSources"));
+            }
+            return;
+        case WindowCommands::Outcome::ForWindow:
+            Q_EMIT windowCommand(id);
+            return;
+        case WindowCommands::Outcome::Ignored:
+            return;
+        case WindowCommands::Outcome::Handled:
+            break;
+    }
+    if (id == command::kAlwaysOnTop) {
+        applySettings(application_.settings());  // above the other windows, or not; then everything
+    } else if (id == command::kMute) {
+        refreshDisplay(1);
+    } else if (id == command::kRecord) {
+        refreshDisplay(DisplayPart::StatusBar);
+        refreshDisplay(DisplayPart::MenuBar);
+        refreshDisplay(1);
+    } else if (id != command::kPlay && id != command::kStop && id != command::kPrevious && id != command::kNext) {
+        refreshDisplay(DisplayPart::MenuBar);  // effects, lists and the history's order
     }
 }
 
@@ -308,8 +340,17 @@ void MainWindow::refreshStatusBar(const DisplayState& state) {
 }
 
 void MainWindow::refreshButtons(const DisplayState& state) {
+    // Play and Stop hand the keyboard focus to each other as they grey out,
+    // so one key press plays and the next one stops.
+    const bool playHadFocus = play_.hasFocus();
+    const bool stopHadFocus = stop_.hasFocus();
     play_.setEnabled(state.playEnabled);
     stop_.setEnabled(state.stopEnabled);
+    if (playHadFocus && !state.playEnabled && state.stopEnabled) {
+        stop_.setFocus();
+    } else if (stopHadFocus && !state.stopEnabled && state.playEnabled) {
+        play_.setFocus();
+    }
     mute_.setEnabled(state.muteEnabled);
     previous_.setEnabled(state.previousEnabled);
     next_.setEnabled(state.nextEnabled);

@@ -17,6 +17,7 @@
 #include <functional>
 
 #include "frontend/display_model.h"
+#include "frontend/menu_tree.h"
 #include "frontend/window_view.h"
 #include "ui/hyperlink_label.h"
 #include "ui/peak_meter.h"
@@ -72,6 +73,12 @@ public:
     void placeAtStoredPosition();
     QPoint storedPosition() const { return position_; }
 
+    // The menu bar's contents, read anew on each refresh of the menus.
+    using MenuSource = std::function<MenuEntry()>;
+    void setMenuSource(MenuSource source);
+    // A command of the menus or buttons, as its id says.
+    void runCommand(int id);
+
     // Shows a message for the user and waits for it to be closed.
     void showMessage(MessageIcon icon, const QString& caption, const QString& text);
 
@@ -90,6 +97,7 @@ public:
     QLabel& descriptionLabel() { return description_; }
     QLabel& statusPart(int part) { return statusParts_.at(static_cast<std::size_t>(part)); }
     TimerRegistry& timers() { return timers_; }
+    QMenuBar& menus() { return menuBar_; }
 
     // Pixels of a rectangle given in dialog units, by the font's metrics.
     QRect dialogRect(int x, int y, int width, int height) const;
@@ -97,6 +105,9 @@ public:
 Q_SIGNALS:
     // The user closed the window.
     void closeRequested();
+    // A command only the owner of the window can carry out (exit, the log
+    // window, files and folders, dialogs).
+    void windowCommand(int id);
     // Text was dropped on the window.
     void textDropped(const QString& text);
 
@@ -117,17 +128,18 @@ private:
     void describeForScreenReaders();
     void connectControls();
     void onVolumeMoved(int position);
-    void onPlay();
     void refreshStatusBar(const DisplayState& state);
     void refreshButtons(const DisplayState& state);
     void refreshTexts(const DisplayState& state);
     void refreshMeterTimers();
     bool isHiddenOrMinimised() const;
+    void refreshMenuBar();
     QString text(const char* key) const;
 
     Application& application_;
     WindowCommands& commands_;
     ConnectStart connectStart_;
+    MenuSource menuSource_;
     DisplayModel display_;
     TimerRegistry timers_;
     QPoint position_{kNoPosition, kNoPosition};

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QScreen>
 #include <QTest>
@@ -255,6 +257,55 @@ TEST_F(MainWindowTest, EventsReachTheLogWindowAndTheSessionIsCollected) {
     EXPECT_TRUE(app_->settings().getBool("Session/LogWindow"));
     // The colours go back through the colour setter, so the file gets "#".
     EXPECT_EQ(app_->settings().getText("PeakMeter/ColorA", SettingType::Color), "#f6f4d8");
+    player().stop();
+    ASSERT_TRUE(waitForState(Player::State::Idle));
+}
+
+// The action of the menu bar whose path of captions is given.
+QAction* menuAction(QMenuBar& bar, const std::vector<QString>& path) {
+    QList<QAction*> actions = bar.actions();
+    for (std::size_t depth = 0; depth < path.size(); ++depth) {
+        QAction* found = nullptr;
+        for (QAction* action : actions) {
+            if (action->text() == path[depth]) {
+                found = action;
+            }
+        }
+        if (found == nullptr || depth + 1 == path.size()) {
+            return found;
+        }
+        if (found->menu() == nullptr) {
+            return nullptr;
+        }
+        actions = found->menu()->actions();
+    }
+    return nullptr;
+}
+
+TEST_F(MainWindowTest, MenusShowTheCoreAndTheirItemsRunCommands) {
+    std::ofstream(home_.file("favorites.xml")) << R"(<Favorites>
+   <Station title="Live &amp; Loud" url="https://live.example/"><Source>http://radio/live</Source></Station>
+</Favorites>)";
+    window().runCommand(command::kReloadFavorites);
+    settle();
+    QAction* station = menuAction(window().menus(), {QStringLiteral("F&avorites"), QStringLiteral("Live && Loud")});
+    ASSERT_NE(station, nullptr);
+    station->trigger();
+    ASSERT_TRUE(waitForState(Player::State::Playing));
+    ASSERT_TRUE(waitUntil([&] { return window().windowTitle() == QStringLiteral("Live & Loud"); }));
+    // The history lists it once it played.
+    ASSERT_TRUE(waitUntil([&] {
+        return menuAction(window().menus(), {QStringLiteral("&File"), QStringLiteral("&History"),
+                                             QStringLiteral("&a. Live && Loud")}) != nullptr;
+    }));
+    QAction* log = menuAction(window().menus(), {QStringLiteral("&Window"), QStringLiteral("&Log")});
+    ASSERT_NE(log, nullptr);
+    EXPECT_FALSE(log->isChecked());
+    log->trigger();
+    ASSERT_TRUE(waitUntil([&] { return desktop_->logWindow().isLogVisible(); }));
+    QAction* shown = menuAction(window().menus(), {QStringLiteral("&Window"), QStringLiteral("&Log")});
+    ASSERT_NE(shown, nullptr);
+    EXPECT_TRUE(shown->isChecked());
     player().stop();
     ASSERT_TRUE(waitForState(Player::State::Idle));
 }
