@@ -5,6 +5,7 @@
 
 #include "app/application.h"
 #include "base/product.h"
+#include "frontend/messenger_string.h"
 
 namespace korvanel {
 
@@ -56,6 +57,17 @@ std::string DisplayModel::timeText(std::int64_t connectStartMs, std::int64_t now
 
 std::string DisplayModel::trackTimeText(std::int64_t nowMs) const {
     return minutesAndSeconds(nowMs - application_.streamInfo()->lastChange());
+}
+
+std::string DisplayModel::messengerText(std::int64_t connectStartMs, std::int64_t nowMs) const {
+    return expandTokens(application_.settings().getString("General/IRCString"),
+                        {{"%title%", stationNameText()},
+                         {"%url%", stationUrlText()},
+                         {"%track%", trackText()},
+                         {"%source%", application_.streamInfo()->source()},
+                         {"%version%", std::string(product::kName) + " " + product::kVersion},
+                         {"%time%", timeText(connectStartMs, nowMs)},
+                         {"%tracktime%", trackTimeText(nowMs)}});
 }
 
 DisplayState DisplayModel::read(std::int64_t connectStartMs, std::int64_t nowMs) const {

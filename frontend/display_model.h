@@ -58,6 +58,9 @@ public:
     std::string timeText(std::int64_t connectStartMs, std::int64_t nowMs) const;
     // The time since the last title change, "mm:ss".
     std::string trackTimeText(std::int64_t nowMs) const;
+    // "General/IRCString" with its tokens (%title%, %url%, %track%,
+    // %source%, %version%, %time%, %tracktime%) filled in.
+    std::string messengerText(std::int64_t connectStartMs, std::int64_t nowMs) const;
 
     static std::string minutesAndSeconds(std::int64_t milliseconds);
     static std::int64_t steadyNowMs();

@@ -197,6 +197,36 @@ MenuEntry recordingMenu(Application& application) {
 
 }  // namespace
 
+MenuEntry buildClipboardMenu(Application& application) {
+    const SettingsStore& language = application.language();
+    const auto text = [&language](const char* key) { return language.getString(key); };
+    MenuEntry copy = MenuEntry::popup(text("Main/ClipboardMenu/CopyTo"));
+    copy.children = {
+        MenuEntry::item(command::kCopyMessenger, text("Main/ClipboardMenu/IMString")),
+        MenuEntry::separator(),
+        MenuEntry::item(command::kCopyStationName, text("Main/ClipboardMenu/RadiostationTitle")),
+        MenuEntry::item(command::kCopyStationUrl, text("Main/ClipboardMenu/RadiostationURL")),
+        MenuEntry::separator(),
+        MenuEntry::item(command::kCopyTrack, text("Main/ClipboardMenu/TrackTitle")),
+        MenuEntry::item(command::kCopySource, text("Main/ClipboardMenu/SourceURL")),
+    };
+    MenuEntry clipboard = MenuEntry::popup(text("Main/TopMenu/Clipboard"));
+    clipboard.children.push_back(std::move(copy));
+    clipboard.children.push_back(
+        MenuEntry::item(command::kPlayFromClipboard, text("Main/ClipboardMenu/PlayFromClipboard")));
+    return clipboard;
+}
+
+MenuEntry buildContextMenu(Application& application) {
+    MenuEntry menu = MenuEntry::popup("");
+    menu.children.push_back(buildClipboardMenu(application));
+    menu.children.push_back(MenuEntry::separator());
+    menu.children.push_back(MenuEntry::item(command::kAlwaysOnTop,
+                                            application.language().getString("Main/SettingsMenu/AlwaysOnTop"),
+                                            application.settings().getBool("General/AlwaysOnTop")));
+    return menu;
+}
+
 MenuEntry buildMenuBar(Application& application, WindowEvents& events, const WindowMenuState& state) {
     const SettingsStore& language = application.language();
     const auto text = [&language](const char* key) { return language.getString(key); };

@@ -41,6 +41,12 @@ inline constexpr int kOpenRecordingFolder = 2054;
 inline constexpr int kLogWindow = 2055;
 inline constexpr int kAbout = 2056;
 inline constexpr int kRestoreTrayIcon = 2057;
+inline constexpr int kPlayFromClipboard = 2060;
+inline constexpr int kCopySource = 2061;
+inline constexpr int kCopyStationUrl = 2062;
+inline constexpr int kCopyStationName = 2063;
+inline constexpr int kCopyTrack = 2064;
+inline constexpr int kCopyMessenger = 2065;
 inline constexpr int kHistoryBase = 2974;    // + entry index, 0 the newest
 inline constexpr int kHistoryLast = 3024;  // 51 entries: a longer history shows its newest 51
 inline constexpr int kFavoritesBase = 3024;  // + station number, from 1
@@ -92,6 +98,11 @@ struct WindowMenuState {
 // The menu bar, File to Help, with every caption from the language texts
 // and every check and grey state read from the core now.
 MenuEntry buildMenuBar(Application& application, WindowEvents& events, const WindowMenuState& state);
+
+// The Clipboard menu (copy what plays, play what was copied), and the
+// right-click menu: the Clipboard menu, a separator and always on top.
+MenuEntry buildClipboardMenu(Application& application);
+MenuEntry buildContextMenu(Application& application);
 
 // "&a. Station name" for history entry i; the letters wrap after z, a text
 // over 35 characters is cut there and gets "...".

@@ -2,6 +2,7 @@
 
 #include "app/application.h"
 #include "base/program_path.h"
+#include "frontend/display_model.h"
 #include "frontend/menu_tree.h"
 #include "frontend/play_history.h"
 #include "frontend/window_events.h"
@@ -112,9 +113,28 @@ WindowCommands::Outcome WindowCommands::run(int id) {
         case command::kLogWindow:
         case command::kAbout:
         case command::kRestoreTrayIcon:
+        case command::kPlayFromClipboard:
+        case command::kCopySource:
+        case command::kCopyStationUrl:
+        case command::kCopyStationName:
+        case command::kCopyTrack:
+        case command::kCopyMessenger:
             return Outcome::ForWindow;
         default:
             return Outcome::Ignored;
+    }
+}
+
+std::optional<std::string> WindowCommands::clipboardText(int id, std::int64_t connectStartMs,
+                                                         std::int64_t nowMs) const {
+    const DisplayModel display(application_);
+    switch (id) {
+        case command::kCopySource: return application_.playlistResolver().currentAddress();
+        case command::kCopyStationUrl: return display.stationUrlText();
+        case command::kCopyStationName: return display.stationNameText();
+        case command::kCopyTrack: return display.trackText();
+        case command::kCopyMessenger: return display.messengerText(connectStartMs, nowMs);
+        default: return std::nullopt;
     }
 }
 

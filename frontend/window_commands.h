@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace korvanel {
@@ -43,6 +45,9 @@ public:
     // station that is not there.
     enum class Outcome { Handled, NoSources, ForWindow, Ignored };
     Outcome run(int id);
+
+    // What a copy command puts on the clipboard; nothing for other ids.
+    std::optional<std::string> clipboardText(int id, std::int64_t connectStartMs, std::int64_t nowMs) const;
 
 private:
     Outcome chooseStation(int id);

@@ -112,7 +112,7 @@ std::uint32_t Player::level() const {
 
 double Player::progress() const {
     const OutputChannel* output = channel();
-    return output ? output->progress() : 0.0;
+    return output ? output->progress() : -1.0;  // no output: nothing is buffered, as with a live stream
 }
 
 void Player::runJob(Job& job) {

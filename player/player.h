@@ -84,6 +84,7 @@ public:
     void setVolume(double volume);
     double volume() const;
     std::uint32_t level() const;
+    // The share of a file stream played, 0 to 100; -1 for a live stream or no output.
     double progress() const;
 
     State state() const { return state_.load(); }

@@ -8,7 +8,10 @@
 #include "app/application.h"
 #include "base/event_codes.h"
 #include "base/program_path.h"
+#include "frontend/display_model.h"
 #include "frontend/menu_tree.h"
+#include "stream/http_client.h"
+#include "ui/window_helpers.h"
 
 namespace korvanel {
 
@@ -113,6 +116,22 @@ void DesktopWindow::runWindowCommand(int id) {
         case command::kEditFavorites:
             openInEditor(resolveProgramPath("favorites.xml"));
             break;
+        case command::kCopySource:
+        case command::kCopyStationUrl:
+        case command::kCopyStationName:
+        case command::kCopyTrack:
+        case command::kCopyMessenger:
+            if (const auto text = commands_.clipboardText(id, events_->connectStartMs(), DisplayModel::steadyNowMs())) {
+                copyTextToClipboard(QString::fromStdString(*text));
+            }
+            break;
+        case command::kPlayFromClipboard: {
+            // Trimmed at both ends; an empty clipboard plays the empty source,
+            // whose failure the player reports.
+            const QString text = readClipboardText(static_cast<qsizetype>(HttpLimits{}.maxBodyBytes));
+            commands_.playSource(text.trimmed().toStdString());
+            break;
+        }
         case command::kOpenRecordingFolder: {
             // The desktop's file manager; a folder that is not there opens nothing.
             const std::string folder = resolveProgramPath(application_.settings().getString("Recording/Path"));

@@ -2,6 +2,8 @@
 
 #include <QAccessible>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFontMetrics>
@@ -464,6 +466,14 @@ void MainWindow::mousePressEvent(QMouseEvent* event) {
     }
     dragging_ = true;
     dragOffset_ = event->globalPosition().toPoint() - frameGeometry().topLeft();
+}
+
+void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    fillMenu(menu, buildContextMenu(application_), [this](int id) {
+        QMetaObject::invokeMethod(this, [this, id] { runCommand(id); }, Qt::QueuedConnection);
+    });
+    menu.exec(event->globalPos());
 }
 
 void MainWindow::mouseMoveEvent(QMouseEvent* event) {

@@ -1,4 +1,5 @@
 #include "frontend/menu_tree.h"
+#include "frontend/messenger_string.h"
 
 #include <fstream>
 
@@ -7,6 +8,7 @@
 #include "app/application.h"
 #include "app/empty_window.h"
 #include "frontend/play_history.h"
+#include "frontend/display_model.h"
 #include "frontend/window_commands.h"
 #include "frontend/window_events.h"
 #include "stream/playlist_resolver.h"
@@ -164,6 +166,38 @@ TEST_F(MenuTreeTest, StationsAreChosenFromTheirMenusAndTheHistoryMovesToTheFront
     EXPECT_EQ(commands_.run(command::kLogWindow), WindowCommands::Outcome::ForWindow);
     EXPECT_EQ(commands_.run(2043), WindowCommands::Outcome::Ignored);
     app_.player().stop();
+}
+
+TEST(MessengerString, TokensExpandInOrderAndNeverTheirOwnValue) {
+    EXPECT_EQ(expandTokens("%title% and %title%", {{"%title%", "<%title%>"}}), "<%title%> and <%title%>");
+    // A later token expands what an earlier one inserted.
+    EXPECT_EQ(expandTokens("%a%", {{"%a%", "%b%!"}, {"%b%", "B"}}), "B!");
+    EXPECT_EQ(expandTokens("%TITLE% %title", {{"%title%", "x"}}), "%TITLE% %title");
+    EXPECT_EQ(expandTokens("", {{"", "x"}}), "");
+}
+
+TEST_F(MenuTreeTest, CopyCommandsTakeWhatTheWindowShows) {
+    app_.streamInfo()->setStationName("Jazz & More");
+    app_.streamInfo()->setTitle("Artist - Song");
+    app_.playlistResolver().setSource("http://radio/jazz");
+    EXPECT_EQ(commands_.clipboardText(command::kCopyStationName, 0, 0), "Jazz & More");
+    EXPECT_EQ(commands_.clipboardText(command::kCopyTrack, 0, 0), "Artist - Song");
+    EXPECT_EQ(commands_.clipboardText(command::kCopySource, 0, 0), "http://radio/jazz");
+    EXPECT_EQ(commands_.clipboardText(command::kCopyStationUrl, 0, 0), DisplayModel::kHomePage);
+    EXPECT_EQ(commands_.clipboardText(command::kCopyMessenger, 0, 0),
+              "/me is listening to (Artist - Song) at (Jazz & More) using Korvanel Radio v0.3.6");
+    app_.streamInfo()->setSource("http://radio/jazz");
+    app_.settings().setString("General/IRCString", "%source% %time% %version%%url%");
+    EXPECT_EQ(commands_.clipboardText(command::kCopyMessenger, 1000, 62500),
+              "http://radio/jazz 01:01 Korvanel Radio v0.3.6" + std::string(DisplayModel::kHomePage));
+    EXPECT_EQ(commands_.clipboardText(command::kPlay, 0, 0), std::nullopt);
+    EXPECT_EQ(commands_.run(command::kCopyTrack), WindowCommands::Outcome::ForWindow);
+    // The right-click menu: Clipboard, a separator, always on top.
+    const MenuEntry context = buildContextMenu(app_);
+    ASSERT_EQ(context.children.size(), 3u);
+    EXPECT_EQ(context.children[0].caption, "&Clipboard");
+    EXPECT_EQ(context.children[0].children.at(1).id, command::kPlayFromClipboard);
+    EXPECT_EQ(context.children[2].id, command::kAlwaysOnTop);
 }
 
 }  // namespace

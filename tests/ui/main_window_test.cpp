@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
@@ -306,6 +307,18 @@ TEST_F(MainWindowTest, MenusShowTheCoreAndTheirItemsRunCommands) {
     QAction* shown = menuAction(window().menus(), {QStringLiteral("&Window"), QStringLiteral("&Log")});
     ASSERT_NE(shown, nullptr);
     EXPECT_TRUE(shown->isChecked());
+    player().stop();
+    ASSERT_TRUE(waitForState(Player::State::Idle));
+}
+
+TEST_F(MainWindowTest, TheClipboardTakesCopiesAndPlaysWhatItHolds) {
+    app_->streamInfo()->setTitle("Artist - Song");
+    window().runCommand(command::kCopyTrack);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("Artist - Song"));
+    QGuiApplication::clipboard()->setText(QStringLiteral(" \t http://radio/live\r\n"));
+    window().runCommand(command::kPlayFromClipboard);
+    ASSERT_TRUE(waitForState(Player::State::Playing));
+    EXPECT_EQ(app_->playlistResolver().currentAddress(), "http://radio/live");
     player().stop();
     ASSERT_TRUE(waitForState(Player::State::Idle));
 }
