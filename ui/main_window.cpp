@@ -75,6 +75,7 @@ MainWindow::MainWindow(Application& application, WindowCommands& commands, Conne
     buildLayout();
     describeForScreenReaders();
     connectControls();
+    addShortcuts();
     meter_.setLevelSource([this] { return application_.player().level(); });
     meter_.setVolumeSource([this] { return application_.player().volume(); });
     const SettingPoint stored = application.settings().getPoint("Session/Position");
@@ -247,6 +248,21 @@ void MainWindow::connectControls() {
             refreshDisplay(DisplayPart::StatusBar);
         }
     });
+}
+
+void MainWindow::addShortcuts() {
+    const std::pair<QKeySequence, int> keys[] = {
+        {QKeySequence::Quit, command::kExit},
+        {QKeySequence::Paste, command::kPlayFromClipboard},
+        {QKeySequence(Qt::CTRL | Qt::Key_L), command::kLogWindow},
+    };
+    for (std::size_t i = 0; i < shortcuts_.size(); ++i) {
+        QAction& action = shortcuts_[i];
+        action.setShortcut(keys[i].first);
+        action.setShortcutContext(Qt::WindowShortcut);
+        connect(&action, &QAction::triggered, this, [this, id = keys[i].second] { runCommand(id); });
+        addAction(&action);
+    }
 }
 
 void MainWindow::onVolumeMoved(int position) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAction>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -128,6 +129,7 @@ private:
     void buildLayout();
     void describeForScreenReaders();
     void connectControls();
+    void addShortcuts();
     void onVolumeMoved(int position);
     void refreshStatusBar(const DisplayState& state);
     void refreshButtons(const DisplayState& state);
@@ -171,6 +173,9 @@ private:
     QFrame emptyFrame_;
     QPushButton record_;
     QPushButton mute_;
+    // Keys of the whole window: Ctrl+Q exits, Ctrl+V plays the clipboard,
+    // Ctrl+L shows or hides the log.
+    std::array<QAction, 3> shortcuts_;
     // The status bar: state, address, play times.
     QWidget statusBar_;
     QHBoxLayout statusLayout_;

@@ -323,6 +323,20 @@ TEST_F(MainWindowTest, TheClipboardTakesCopiesAndPlaysWhatItHolds) {
     ASSERT_TRUE(waitForState(Player::State::Idle));
 }
 
+TEST_F(MainWindowTest, KeysOfTheWindowShowTheLogAndPlayTheClipboard) {
+    window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
+    QTest::keyClick(&window(), Qt::Key_L, Qt::ControlModifier);
+    ASSERT_TRUE(waitUntil([&] { return desktop_->logWindow().isLogVisible(); }));
+    window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
+    QGuiApplication::clipboard()->setText(QStringLiteral("http://radio/live"));
+    QTest::keyClick(&window(), Qt::Key_V, Qt::ControlModifier);
+    ASSERT_TRUE(waitForState(Player::State::Playing));
+    player().stop();
+    ASSERT_TRUE(waitForState(Player::State::Idle));
+}
+
 TEST_F(MainWindowTest, ClosingWhileAMessageWaitsForTheUserEndsPromptly) {
     // The box is queued for the GUI thread, which does not run it here: the
     // event worker waits for an answer that never comes.
