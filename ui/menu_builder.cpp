@@ -3,28 +3,47 @@
 #include <QMenu>
 #include <QMenuBar>
 
+#include <memory>
+
 #include "frontend/menu_tree.h"
 
 namespace korvanel {
 
 namespace {
 
+// A popup with more entries than this is filled when it is first shown, so
+// a list of thousands of stations costs nothing until someone opens it.
+constexpr std::size_t kEagerEntries = 64;
+
 QString caption(const MenuEntry& entry) {
     return QString::fromUtf8(entry.caption.data(), static_cast<qsizetype>(entry.caption.size()));
 }
 
-// QMenu and QMenuBar share addAction/addSeparator/addMenu but no base.
+// QMenu and QMenuBar share addAction/addSeparator/addMenu but no base. The
+// tree is shared by the menus that fill themselves from it later.
 template <class Target>
-void fillEntries(Target& target, const MenuEntry& popup, const MenuCommand& command) {
+void fillEntries(Target& target, const MenuEntry& popup, const std::shared_ptr<const MenuEntry>& tree,
+                 const MenuCommand& command) {
     for (const MenuEntry& entry : popup.children) {
         switch (entry.kind) {
             case MenuEntry::Kind::Separator:
                 target.addSeparator();
                 break;
-            case MenuEntry::Kind::Popup:
+            case MenuEntry::Kind::Popup: {
                 // The menu is owned by the target (the bar or the parent menu).
-                fillEntries(*target.addMenu(caption(entry)), entry, command);
+                QMenu* menu = target.addMenu(caption(entry));
+                if (entry.children.size() <= kEagerEntries) {
+                    fillEntries(*menu, entry, tree, command);
+                } else {
+                    const MenuEntry* later = &entry;
+                    QObject::connect(menu, &QMenu::aboutToShow, menu, [menu, later, tree, command] {
+                        if (menu->isEmpty()) {
+                            fillEntries(*menu, *later, tree, command);
+                        }
+                    });
+                }
                 break;
+            }
             case MenuEntry::Kind::Item: {
                 QAction* action = target.addAction(caption(entry));
                 action->setEnabled(entry.enabled);
@@ -44,14 +63,16 @@ void fillEntries(Target& target, const MenuEntry& popup, const MenuCommand& comm
 
 }  // namespace
 
-void fillMenuBar(QMenuBar& bar, const MenuEntry& tree, const MenuCommand& command) {
+void fillMenuBar(QMenuBar& bar, MenuEntry tree, const MenuCommand& command) {
     bar.clear();
-    fillEntries(bar, tree, command);
+    const auto shared = std::make_shared<const MenuEntry>(std::move(tree));
+    fillEntries(bar, *shared, shared, command);
 }
 
-void fillMenu(QMenu& menu, const MenuEntry& popup, const MenuCommand& command) {
+void fillMenu(QMenu& menu, MenuEntry popup, const MenuCommand& command) {
     menu.clear();
-    fillEntries(menu, popup, command);
+    const auto shared = std::make_shared<const MenuEntry>(std::move(popup));
+    fillEntries(menu, *shared, shared, command);
 }
 
 }  // namespace korvanel

@@ -13,7 +13,9 @@ using MenuCommand = std::function<void(int id)>;
 
 // Real menus from the toolkit-free menu tree: each item becomes an action
 // whose trigger hands its id to `command`. What was in the menu goes first.
-void fillMenuBar(QMenuBar& bar, const MenuEntry& tree, const MenuCommand& command);
-void fillMenu(QMenu& menu, const MenuEntry& popup, const MenuCommand& command);
+// A large popup is filled when it is first shown, from the tree the menus
+// keep for that.
+void fillMenuBar(QMenuBar& bar, MenuEntry tree, const MenuCommand& command);
+void fillMenu(QMenu& menu, MenuEntry popup, const MenuCommand& command);
 
 }  // namespace korvanel

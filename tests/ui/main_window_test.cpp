@@ -311,6 +311,29 @@ TEST_F(MainWindowTest, MenusShowTheCoreAndTheirItemsRunCommands) {
     ASSERT_TRUE(waitForState(Player::State::Idle));
 }
 
+TEST_F(MainWindowTest, ALongStationListFillsItsMenuWhenItIsFirstOpened) {
+    std::ofstream favorites(home_.file("favorites.xml"));
+    favorites << "<Favorites>";
+    for (int i = 1; i <= 500; ++i) {
+        favorites << "<Station title=\"Station " << i << "\" url=\"\"><Source>http://radio/live</Source></Station>";
+    }
+    favorites << "</Favorites>";
+    favorites.close();
+    window().runCommand(command::kReloadFavorites);
+    settle();
+    QAction* top = menuAction(window().menus(), {QStringLiteral("F&avorites")});
+    ASSERT_NE(top, nullptr);
+    ASSERT_NE(top->menu(), nullptr);
+    EXPECT_TRUE(top->menu()->isEmpty());
+    Q_EMIT top->menu()->aboutToShow();
+    ASSERT_EQ(top->menu()->actions().size(), 500);
+    top->menu()->actions().at(499)->trigger();
+    ASSERT_TRUE(waitForState(Player::State::Playing));
+    EXPECT_EQ(app_->streamInfo()->stationName(), "Station 500");
+    player().stop();
+    ASSERT_TRUE(waitForState(Player::State::Idle));
+}
+
 TEST_F(MainWindowTest, TheClipboardTakesCopiesAndPlaysWhatItHolds) {
     app_->streamInfo()->setTitle("Artist - Song");
     window().runCommand(command::kCopyTrack);
