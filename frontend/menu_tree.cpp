@@ -227,6 +227,37 @@ MenuEntry buildContextMenu(Application& application) {
     return menu;
 }
 
+MenuEntry buildTrayMenu(Application& application, WindowEvents& events, const WindowMenuState& state,
+                        bool windowShown) {
+    const SettingsStore& language = application.language();
+    const auto text = [&language](const char* key) { return language.getString(key); };
+    MenuEntry menu = MenuEntry::popup("");
+    MenuEntry toggle =
+        MenuEntry::item(command::kHideOrShowWindow, text(windowShown ? "Main/Text/HideWindow" : "Main/Text/ShowWindow"));
+    toggle.isDefault = true;
+    menu.children.push_back(std::move(toggle));
+    menu.children.push_back(MenuEntry::item(command::kRecoverWindow, text("Main/Text/RecoverWindow")));
+    menu.children.push_back(MenuEntry::separator());
+    MenuEntry bar = buildMenuBar(application, events, state);
+    MenuEntry help = std::move(bar.children.back());
+    bar.children.pop_back();
+    for (MenuEntry& popup : bar.children) {
+        menu.children.push_back(std::move(popup));
+    }
+    menu.children.push_back(buildClipboardMenu(application));
+    menu.children.push_back(std::move(help));
+    menu.children.push_back(MenuEntry::separator());
+    Player& player = application.player();
+    menu.children.push_back(player.state() == Player::State::Idle
+                                ? MenuEntry::item(command::kPlay, text("Main/Buttons/Play"))
+                                : MenuEntry::item(command::kStop, text("Main/Buttons/Stop")));
+    menu.children.push_back(
+        MenuEntry::item(command::kMute, text(player.isMuted() ? "Main/Buttons/MuteOn" : "Main/Buttons/MuteOff")));
+    menu.children.push_back(MenuEntry::separator());
+    menu.children.push_back(MenuEntry::item(command::kExit, text("Main/FileMenu/Exit")));
+    return menu;
+}
+
 MenuEntry buildMenuBar(Application& application, WindowEvents& events, const WindowMenuState& state) {
     const SettingsStore& language = application.language();
     const auto text = [&language](const char* key) { return language.getString(key); };

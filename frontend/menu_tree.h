@@ -19,6 +19,7 @@ inline constexpr int kStop = 1003;
 inline constexpr int kMute = 1008;
 inline constexpr int kPrevious = 1022;
 inline constexpr int kRecord = 1047;
+inline constexpr int kRecoverWindow = 2033;
 inline constexpr int kNext = 1054;
 inline constexpr int kOpenUrl = 2034;
 inline constexpr int kUpdatePresets = 2036;
@@ -41,6 +42,7 @@ inline constexpr int kOpenRecordingFolder = 2054;
 inline constexpr int kLogWindow = 2055;
 inline constexpr int kAbout = 2056;
 inline constexpr int kRestoreTrayIcon = 2057;
+inline constexpr int kHideOrShowWindow = 2058;
 inline constexpr int kPlayFromClipboard = 2060;
 inline constexpr int kCopySource = 2061;
 inline constexpr int kCopyStationUrl = 2062;
@@ -63,6 +65,7 @@ struct MenuEntry {
     std::string caption;
     bool checked = false;
     bool enabled = true;
+    bool isDefault = false;  // the item a double click would choose, shown bold
     std::vector<MenuEntry> children;  // a popup's entries
 
     static MenuEntry item(int id, std::string caption, bool checked = false, bool enabled = true);
@@ -103,6 +106,11 @@ MenuEntry buildMenuBar(Application& application, WindowEvents& events, const Win
 // right-click menu: the Clipboard menu, a separator and always on top.
 MenuEntry buildClipboardMenu(Application& application);
 MenuEntry buildContextMenu(Application& application);
+// The tray icon's menu: hide or show (the default item), recover, the
+// menus of the bar with the Clipboard menu before Help, play or stop,
+// mute, exit.
+MenuEntry buildTrayMenu(Application& application, WindowEvents& events, const WindowMenuState& state,
+                        bool windowShown);
 
 // "&a. Station name" for history entry i; the letters wrap after z, a text
 // over 35 characters is cut there and gets "...".

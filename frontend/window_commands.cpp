@@ -113,6 +113,8 @@ WindowCommands::Outcome WindowCommands::run(int id) {
         case command::kLogWindow:
         case command::kAbout:
         case command::kRestoreTrayIcon:
+        case command::kRecoverWindow:
+        case command::kHideOrShowWindow:
         case command::kPlayFromClipboard:
         case command::kCopySource:
         case command::kCopyStationUrl:

@@ -20,7 +20,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   icecast2 ffmpeg vorbis-tools mp3val tinyproxy xvfb xauth python3 openssl
   # the desktop window seen from outside: keys, clicks and screenshots
-  xdotool imagemagick
+  xdotool imagemagick python3-xlib
 )
 
 missing=()

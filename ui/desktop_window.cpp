@@ -28,16 +28,28 @@ DesktopWindow::DesktopWindow(Application& application)
       commands_(application, *events_),
       main_(application, commands_, [this] { return events_->connectStartMs(); }) {
     events_->setAutoPlayOnStart(true);
-    QObject::connect(&main_, &MainWindow::closeRequested, &main_, [] { QApplication::quit(); });
+    QObject::connect(&main_, &MainWindow::closeRequested, &main_,
+                     [this] { act(visibility_.onClose(visibilityRules())); });
+    QObject::connect(&main_, &MainWindow::minimised, &main_,
+                     [this] { act(visibility_.onMinimised(visibilityRules())); });
+    QObject::connect(&main_, &MainWindow::restored, &main_, [this] {
+        if (visibility_.onRestored()) {
+            main_.refreshDisplay(0);  // the meter runs again; a passing tray icon goes
+        }
+    });
+    QObject::connect(&main_, &MainWindow::trayRefreshRequested, &main_, [this] { refreshTray(); });
+    QObject::connect(&main_, &QWidget::windowTitleChanged, &tray_, &TrayIcon::setTooltip);
+    QObject::connect(&tray_, &TrayIcon::clicked, &main_, [this] { toggleWindow(); });
+    tray_.setMenu([this] { return buildTrayMenu(application_, *events_, menuState(),
+                                                visibility_.state() == WindowVisibility::State::Shown); },
+                  [this](int id) {
+                      QMetaObject::invokeMethod(&main_, [this, id] { main_.runCommand(id); }, Qt::QueuedConnection);
+                  });
     QObject::connect(&main_, &MainWindow::textDropped, &main_,
                      [this](const QString& text) { commands_.playSource(text.toStdString()); });
     QObject::connect(&log_, &LogWindow::visibilityChanged, &main_, [this](bool) { main_.refreshDisplay(5); });
     QObject::connect(&main_, &MainWindow::windowCommand, &main_, [this](int id) { runWindowCommand(id); });
-    main_.setMenuSource([this] {
-        WindowMenuState state;
-        state.logVisible = log_.isLogVisible();
-        return buildMenuBar(application_, *events_, state);
-    });
+    main_.setMenuSource([this] { return buildMenuBar(application_, *events_, menuState()); });
 
     SettingsStore& settings = application.settings();
     restoreLogWindow(settings);
@@ -48,7 +60,13 @@ DesktopWindow::DesktopWindow(Application& application)
     // start sets off is lost.
     QMetaObject::invokeMethod(&main_, [this] { post(makeJob(event::kStarted)); }, Qt::QueuedConnection);
     main_.placeAtStoredPosition();
-    main_.show();
+    // Hidden at start only with a tray icon to bring the window back.
+    if (visibility_.atStart(visibilityRules()) == WindowVisibility::Action::HideToTray) {
+        hideToTray();
+    } else {
+        main_.show();
+        refreshTray();
+    }
     if (settings.getBool("Session/LogWindow")) {
         log_.showLog();
     }
@@ -95,12 +113,72 @@ void DesktopWindow::run() {
     QApplication::exec();
     beginClosing();
     collectSettings(application_.settings());
+    tray_.setShown(false);
     main_.hide();
     log_.hide();
 }
 
+WindowVisibility::Rules DesktopWindow::visibilityRules() const {
+    return WindowVisibility::Rules::from(application_.settings(), TrayIcon::available());
+}
+
+WindowMenuState DesktopWindow::menuState() const {
+    WindowMenuState state;
+    state.logVisible = log_.isLogVisible();
+    state.trayAvailable = TrayIcon::available();
+    return state;
+}
+
+void DesktopWindow::act(WindowVisibility::Action action) {
+    switch (action) {
+        case WindowVisibility::Action::Show: showWindow(); break;
+        case WindowVisibility::Action::HideToTray: hideToTray(); break;
+        case WindowVisibility::Action::Exit: QApplication::quit(); break;
+        case WindowVisibility::Action::None: break;
+    }
+}
+
+void DesktopWindow::refreshTray() {
+    tray_.setIconPath(resolveProgramPath(application_.settings().getString("General/IconPath")));
+    tray_.setShown(visibility_.trayIconWanted(visibilityRules()));
+}
+
+void DesktopWindow::hideToTray() {
+    visibility_.hiddenToTray(DisplayModel::steadyNowMs());
+    main_.hide();
+    refreshTray();
+    main_.refreshDisplay(6);  // no meter or status timer while hidden
+}
+
+void DesktopWindow::showWindow() {
+    visibility_.shown(DisplayModel::steadyNowMs());
+    main_.showNormal();
+    main_.raise();
+    main_.activateWindow();
+    refreshTray();
+    main_.refreshDisplay(0);
+}
+
+void DesktopWindow::toggleWindow() { act(visibility_.toggle(visibilityRules(), DisplayModel::steadyNowMs())); }
+
+void DesktopWindow::recoverWindow() {
+    showWindow();
+    centreOnScreen(main_);
+}
+
 void DesktopWindow::runWindowCommand(int id) {
     switch (id) {
+        case command::kHideOrShowWindow:
+            toggleWindow();
+            break;
+        case command::kRecoverWindow:
+            recoverWindow();
+            break;
+        case command::kRestoreTrayIcon:
+            // Added again, even where the tray lost it.
+            tray_.setShown(false);
+            tray_.setShown(TrayIcon::available());
+            break;
         case command::kExit:
             QApplication::quit();
             break;

@@ -11,8 +11,10 @@
 #include "frontend/window_commands.h"
 #include "frontend/window_events.h"
 #include "frontend/window_view.h"
+#include "frontend/window_visibility.h"
 #include "ui/log_window.h"
 #include "ui/main_window.h"
+#include "ui/tray_icon.h"
 
 namespace korvanel {
 
@@ -45,6 +47,14 @@ public:
     void showMessage(MessageIcon icon, const std::string& caption, const std::string& text) override;
 
     MainWindow& mainWindow() { return main_; }
+    TrayIcon& trayIcon() { return tray_; }
+    const WindowVisibility& visibility() const { return visibility_; }
+    // The window to the tray, and back; a tray click or its menu's first item.
+    void hideToTray();
+    void showWindow();
+    void toggleWindow();
+    // Back on screen, centred, wherever it was.
+    void recoverWindow();
     LogWindow& logWindow() { return log_; }
     WindowCommands& commands() { return commands_; }
     // Only the event worker may use it, and the GUI thread for the
@@ -63,6 +73,10 @@ private:
     // Exit, the log window, opening files and folders.
     void runWindowCommand(int id);
     void openInEditor(const std::string& path);
+    void refreshTray();
+    WindowVisibility::Rules visibilityRules() const;
+    WindowMenuState menuState() const;
+    void act(WindowVisibility::Action action);
     void restoreLogWindow(const SettingsStore& store);
 
     Application& application_;
@@ -70,6 +84,8 @@ private:
     WindowCommands commands_;
     LogWindow log_;
     MainWindow main_;
+    TrayIcon tray_;
+    WindowVisibility visibility_;
 
     std::mutex observerLock_;
     std::function<void(const Job&)> observer_;

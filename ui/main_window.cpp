@@ -299,6 +299,9 @@ void MainWindow::refreshDisplay(int part) {
     if (all || part == 2) {
         refreshTexts(state);
     }
+    if (all || part == 4) {
+        Q_EMIT trayRefreshRequested();
+    }
     if (all || part == 5) {
         refreshMenuBar();
     }
@@ -524,6 +527,11 @@ void MainWindow::dropEvent(QDropEvent* event) {
 void MainWindow::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange) {
+        if (isMinimized()) {
+            Q_EMIT minimised();
+        } else {
+            Q_EMIT restored();
+        }
         refreshDisplay(6);
     }
 }

@@ -111,6 +111,11 @@ Q_SIGNALS:
     void windowCommand(int id);
     // Text was dropped on the window.
     void textDropped(const QString& text);
+    // The window system minimised the window, or brought it back.
+    void minimised();
+    void restored();
+    // The tray icon's part of the display wants refreshing.
+    void trayRefreshRequested();
 
 protected:
     void moveEvent(QMoveEvent* event) override;

@@ -4,6 +4,7 @@
 #include <QMenuBar>
 
 #include <memory>
+#include <type_traits>
 
 #include "frontend/menu_tree.h"
 
@@ -50,6 +51,11 @@ void fillEntries(Target& target, const MenuEntry& popup, const std::shared_ptr<c
                 if (entry.checked) {
                     action->setCheckable(true);
                     action->setChecked(true);
+                }
+                if constexpr (std::is_same_v<Target, QMenu>) {
+                    if (entry.isDefault) {
+                        target.setDefaultAction(action);
+                    }
                 }
                 if (entry.id != 0) {
                     const int id = entry.id;

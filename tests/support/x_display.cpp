@@ -120,6 +120,18 @@ bool XDisplay::focus(const std::string& window) {
     return ok;
 }
 
+bool XDisplay::shows(const std::string& title) {
+    bool ok = false;
+    const std::string ids = run("xdotool", {"search", "--onlyvisible", "--name", "^" + title + "$"}, &ok);
+    return ok && !trimmed(ids).empty();
+}
+
+bool XDisplay::click(const std::string& window, int button) {
+    bool ok = false;
+    run("xdotool", {"mousemove", "--window", window, "8", "8", "click", std::to_string(button)}, &ok);
+    return ok;
+}
+
 bool XDisplay::key(const std::string& keys) {
     bool ok = false;
     run("xdotool", {"key", "--clearmodifiers", keys}, &ok);

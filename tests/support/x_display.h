@@ -40,6 +40,10 @@ public:
     std::string title(const std::string& window);
     bool waitForTitle(const std::string& window, const std::string& title, std::chrono::milliseconds bound);
     bool focus(const std::string& window);
+    // Whether a window with exactly this title is shown now.
+    bool shows(const std::string& title);
+    // A click of the mouse button (1 left, 3 right) inside the window.
+    bool click(const std::string& window, int button);
     // Keys as xdotool names them ("alt+p", "Return"), sent to the focused window.
     bool key(const std::string& keys);
     // The window's pixels as the X server shows them.

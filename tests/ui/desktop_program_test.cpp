@@ -116,5 +116,61 @@ TEST(DesktopProgram, PlaysTheLastStationFromTheKeyboardShowsItAndSavesTheSession
     EXPECT_NE(saved.find("<ColorA type=\"color\">#f6f4d8</ColorA>"), std::string::npos) << saved;
 }
 
+bool hasTrayHost() { return test::runProcess("/usr/bin/python3", {"-c", "import Xlib"}, {}, 20s).exitCode == 0; }
+
+std::vector<std::string> desktopEnvironment(const XDisplay& display, const test::TempFolder& home) {
+    // No session bus: the tray is the XEmbed one the test starts.
+    return {"DISPLAY=" + display.name(), "QT_QPA_PLATFORM=xcb", "KORVANEL_HOME=" + home.path(),
+            "KORVANEL_UPDATE_SERVER=http://127.0.0.1:1", "SDL_AUDIODRIVER=dummy", "XDG_RUNTIME_DIR=" + home.path(),
+            "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent"};
+}
+
+TEST(DesktopProgram, LivesInARealTrayWhoseClicksHideAndShowItAndWhoseMenuEndsIt) {
+    if (!XDisplay::available() || !hasTrayHost()) {
+        GTEST_SKIP() << "needs Xvfb, xdotool and python3-xlib";
+    }
+    XDisplay display;
+    ASSERT_TRUE(display.start());
+    ChildProcess tray("/usr/bin/python3", {KORVANEL_SOURCE_DIR "/tests/ui/tray_host.py"}, {"DISPLAY=" + display.name()});
+    ASSERT_TRUE(tray.waitForOut("ready", 10s)) << tray.err();
+    test::TempFolder home;
+    ChildProcess korvanel(KORVANEL_BUILD_DIR "/korvanel", {}, desktopEnvironment(display, home));
+    ASSERT_TRUE(display.findWindow(kIdleTitle, 10s)) << korvanel.err();
+    ASSERT_TRUE(tray.waitForOut("docked ", 10s)) << korvanel.err();
+    const std::string out = tray.out();
+    const std::string icon = out.substr(out.find("docked ") + 7, out.find('\n', out.find("docked ")) - out.find("docked ") - 7);
+
+    ASSERT_TRUE(display.click(icon, 1));
+    const auto hidden = std::chrono::steady_clock::now() + 5s;
+    while (display.shows(kIdleTitle) && std::chrono::steady_clock::now() < hidden) {
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_FALSE(display.shows(kIdleTitle));
+    std::this_thread::sleep_for(200ms);
+    ASSERT_TRUE(display.click(icon, 1));
+    EXPECT_TRUE(display.findWindow(kIdleTitle, 5s));
+
+    // The tray menu's "E&xit".
+    ASSERT_TRUE(display.click(icon, 3));
+    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(display.key("x"));
+    EXPECT_EQ(korvanel.waitForExit(10s), std::optional<int>(0)) << korvanel.err();
+}
+
+TEST(DesktopProgram, WithoutATrayTheWindowNeverStartsHidden) {
+    if (!XDisplay::available()) {
+        GTEST_SKIP() << "needs Xvfb and xdotool";
+    }
+    XDisplay display;
+    ASSERT_TRUE(display.start());
+    test::TempFolder home;
+    std::ofstream(home.file("korvanel.xml"))
+        << "<Korvanel><General><StartHidden type=\"bool\">true</StartHidden></General></Korvanel>";
+    ChildProcess korvanel(KORVANEL_BUILD_DIR "/korvanel", {}, desktopEnvironment(display, home));
+    EXPECT_TRUE(display.findWindow(kIdleTitle, 10s)) << korvanel.err();
+    ASSERT_TRUE(korvanel.signal(SIGTERM));
+    EXPECT_EQ(korvanel.waitForExit(10s), std::optional<int>(0)) << korvanel.err();
+}
+
 }  // namespace
 }  // namespace korvanel
