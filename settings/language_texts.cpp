@@ -89,6 +89,7 @@ constexpr std::array kDefaultTexts = {
     DefaultText{"Log/Message/EOS", "Reached end of stream.."},
     DefaultText{"Log/Message/Stopped", "Stopped.."},
     DefaultText{"Log/Message/Started", "%s Started"},
+    DefaultText{"Log/Message/NoTray", "This desktop has no system tray: the window stays on the screen."},
     DefaultText{"Player/Error/InitError", "Critical error! Could not initialize BASS, make sure bass.dll exists.."},
     DefaultText{"Player/Error/NoSource", "No sources in list, giving up!"},
     DefaultText{"Player/Error/AllFailed", "All sources failed, giving up!"},

@@ -61,7 +61,11 @@ DesktopWindow::DesktopWindow(Application& application)
     QMetaObject::invokeMethod(&main_, [this] { post(makeJob(event::kStarted)); }, Qt::QueuedConnection);
     main_.placeAtStoredPosition();
     // Hidden at start only with a tray icon to bring the window back.
-    if (visibility_.atStart(visibilityRules()) == WindowVisibility::Action::HideToTray) {
+    const WindowVisibility::Rules rules = visibilityRules();
+    if (!rules.trayAvailable && (rules.startHidden || rules.trayOnMinimize || rules.trayOnClose)) {
+        addLogLine(LogKind::Error, application.language().getString("Log/Message/NoTray"));
+    }
+    if (visibility_.atStart(rules) == WindowVisibility::Action::HideToTray) {
         hideToTray();
     } else {
         main_.show();

@@ -395,6 +395,23 @@ protected:
     MainWindowStartTest() : MainWindowTest(kHistoryFile) {}
 };
 
+class MainWindowNoTrayTest : public MainWindowTest {
+protected:
+    MainWindowNoTrayTest()
+        : MainWindowTest(R"(<Korvanel><General><TrayOnClose type="bool">true</TrayOnClose></General></Korvanel>)") {}
+};
+
+TEST_F(MainWindowNoTrayTest, WithoutATrayCloseStillEndsAndTheLogSaysWhy) {
+    ASSERT_FALSE(TrayIcon::available());  // the offscreen platform has none
+    desktop_->logWindow().flushPendingLines();
+    ASSERT_FALSE(desktop_->logWindow().lines().isEmpty());
+    EXPECT_TRUE(desktop_->logWindow().lines().front().endsWith(QStringLiteral("has no system tray: the window stays on the screen.")));
+    window().runCommand(command::kHideOrShowWindow);
+    EXPECT_TRUE(window().isVisible());
+    EXPECT_EQ(desktop_->visibility().state(), WindowVisibility::State::Shown);
+    EXPECT_FALSE(desktop_->trayIcon().isShown());
+}
+
 TEST_F(MainWindowStartTest, TheLastStationIsLoadedAndPlaysAtStart) {
     EXPECT_EQ(window().volumeSlider().value(), 10);
     EXPECT_EQ(app_->playlistResolver().currentAddress(), "http://radio/live");
