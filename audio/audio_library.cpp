@@ -11,8 +11,8 @@ const char* audioErrorText(AudioError code) {
         case AudioError::Handle: return "Invalid handle";
         case AudioError::Format: return "Unsupported sample format";
         case AudioError::Position: return "Invalid playback position";
-        case AudioError::Init: return "BASS_Init has not been successfully called";
-        case AudioError::Start: return "BASS_Start has not been successfully called";
+        case AudioError::Init: return "The device has not been initialised";
+        case AudioError::Start: return "The output has not been started";
         case AudioError::Already: return "Already initialized/paused/whatever";
         case AudioError::NotPaused: return "Not paused";
         case AudioError::NoChannel: return "Can't get a free channel";

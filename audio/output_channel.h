@@ -110,7 +110,7 @@ public:
     // v * 100 as an integer volume, clamped to 0..100.
     static int libraryVolume(double volume);
 
-    static constexpr const char* kNotLoadedText = "Could not load bass.dll.";
+    static constexpr const char* kNotLoadedText = "Could not load the audio engine (FFmpeg and SDL2).";
     static constexpr const char* kNoDeviceText = "No soundcard configured.";
 
 private:

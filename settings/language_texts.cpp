@@ -90,7 +90,7 @@ constexpr std::array kDefaultTexts = {
     DefaultText{"Log/Message/Stopped", "Stopped.."},
     DefaultText{"Log/Message/Started", "%s Started"},
     DefaultText{"Log/Message/NoTray", "This desktop has no system tray: the window stays on the screen."},
-    DefaultText{"Player/Error/InitError", "Critical error! Could not initialize BASS, make sure bass.dll exists.."},
+    DefaultText{"Player/Error/InitError", "Critical error! The audio engine could not be started: make sure FFmpeg (libavformat, libavcodec) and SDL2 (libSDL2-2.0.so.0) are installed.."},
     DefaultText{"Player/Error/NoSource", "No sources in list, giving up!"},
     DefaultText{"Player/Error/AllFailed", "All sources failed, giving up!"},
     DefaultText{"Player/Error/PlaylistFailed", "Could not retrieve playlist.."},

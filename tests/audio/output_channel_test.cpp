@@ -491,10 +491,10 @@ TEST_F(OutputChannelTest, NetworkBufferAndDeviceNamesWithoutBluetooth) {
 TEST(OutputChannelLibrary, AMissingOrForeignLibraryIsReportedAsNotLoaded) {
     OutputChannel none(nullptr);
     EXPECT_FALSE(none.init());
-    EXPECT_EQ(none.errorText(), "Could not load bass.dll.");
+    EXPECT_EQ(none.errorText(), "Could not load the audio engine (FFmpeg and SDL2).");
     EXPECT_EQ(none.open("http://host/"), OpenResult::Fatal);
     none.close();
-    EXPECT_EQ(none.errorText(), "Could not load bass.dll.");
+    EXPECT_EQ(none.errorText(), "Could not load the audio engine (FFmpeg and SDL2).");
     EXPECT_TRUE(none.deviceNames().empty());
 
     auto library = std::make_unique<test::FakeAudioLibrary>();

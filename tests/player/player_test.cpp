@@ -334,7 +334,7 @@ TEST(PlayerWithoutLibrary, EveryRunReportsTheInitError) {
     app.player().play();
     const auto event = window->waitFor(event::kMessage);
     ASSERT_TRUE(event);
-    EXPECT_EQ(event->text, "Critical error! Could not initialize BASS, make sure bass.dll exists..");
+    EXPECT_EQ(event->text, "Critical error! The audio engine could not be started: make sure FFmpeg (libavformat, libavcodec) and SDL2 (libSDL2-2.0.so.0) are installed..");
     EXPECT_EQ(app.player().channel(), nullptr);
     EXPECT_DOUBLE_EQ(app.player().volume(), 0.0);
 }
