@@ -1,5 +1,7 @@
 #include "audio/output_channel.h"
 
+#include "audio/output_devices.h"
+
 #include <algorithm>
 #include <charconv>
 
@@ -562,22 +564,12 @@ double OutputChannel::progress() const {
            static_cast<double>(length);
 }
 
-std::vector<std::string> OutputChannel::deviceNames() const {
-    std::vector<std::string> names;
+std::vector<OutputDevice> OutputChannel::outputDevices() const {
     std::lock_guard<std::mutex> guard(stateLock_);
     if (!library_) {
-        return names;
+        return {};
     }
-    for (int device = 1;; ++device) {
-        std::optional<std::string> description = library_->deviceDescription(device);
-        if (!description) {
-            break;
-        }
-        if (description->find("luetooth") == std::string::npos) {
-            names.push_back(std::move(*description));
-        }
-    }
-    return names;
+    return listOutputDevices(*library_);
 }
 
 }  // namespace korvanel

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "audio/audio_library.h"
+#include "audio/output_devices.h"
 #include "audio/shared_sample_buffer.h"
 
 namespace korvanel {
@@ -44,7 +45,7 @@ enum class AudioErrorKind {
 //
 // Threads: the player's worker calls init, shutdown, the setters, open and
 // close; the window thread may call setVolume, volume, level, progress,
-// deviceNames and setDevices/setBufferLength (through the player's settings)
+// outputDevices and setDevices/setBufferLength (through the player's settings)
 // at any time. Library callbacks never wait on the network or on a lock held
 // across a library call: they copy samples, forward to the recorder, or post
 // a job.
@@ -100,8 +101,8 @@ public:
     std::uint32_t level() const;
     // Position as a percentage of the length, -1 when the length is unknown.
     double progress() const;
-    // Sound cards 1, 2, ... except Bluetooth devices.
-    std::vector<std::string> deviceNames() const;
+    // The devices "Sound/PlayOnDevices" can name; none without a library.
+    std::vector<OutputDevice> outputDevices() const;
 
     // How an open failure with this library error is reported.
     static OpenResult classify(AudioError code);

@@ -12,6 +12,7 @@
 #include "app/application.h"
 #include "base/program_path.h"
 #include "base/event_codes.h"
+#include "audio/output_devices.h"
 #include "audio/stream_info.h"
 #include "cli/console_window.h"
 #include "cli/pcm_tap_library.h"
@@ -70,6 +71,15 @@ int listStations(const std::string& which) {
     }
     for (const auto& line : lines) {
         std::printf("%s\n", line.c_str());
+    }
+    return kExitOk;
+}
+
+int listDevices(Application& application) {
+    // A library of its own: the player's is made on its worker, later.
+    const std::unique_ptr<AudioLibrary> library = application.defaultAudioLibrary()();
+    for (const OutputDevice& device : listOutputDevices(*library)) {
+        std::printf("%d  %s\n", device.number, device.name.c_str());
     }
     return kExitOk;
 }
@@ -231,7 +241,7 @@ int runCliCommand(Application& application, ConsoleWindow& console, const CliOpt
     }
 
     if (options.command == "list") {
-        return listStations(options.listWhich);
+        return options.listWhich == "devices" ? listDevices(application) : listStations(options.listWhich);
     }
     if (options.command == "update-presets") {
         return updatePresets(console);

@@ -142,8 +142,9 @@ CliParseResult parseCliArguments(const std::vector<std::string>& arguments) {
         return fail("resolve needs exactly one source");
     }
     if (command == "list") {
-        if (options.sources.size() != 1 || (options.sources[0] != "favorites" && options.sources[0] != "presets")) {
-            return fail("list needs 'favorites' or 'presets'");
+        if (options.sources.size() != 1 || (options.sources[0] != "favorites" && options.sources[0] != "presets" &&
+                                            options.sources[0] != "devices")) {
+            return fail("list needs 'favorites', 'presets' or 'devices'");
         }
         options.listWhich = options.sources[0];
         options.sources.clear();
@@ -177,6 +178,7 @@ Commands:
       --pattern P       file name pattern (default: Recording/FilePattern)
   resolve SOURCE               print the stream addresses a playlist yields
   list favorites|presets       print the numbered stations of a list
+  list devices                 print the sound devices by the numbers --devices takes
   update-presets               check the update server for new presets
 
 Options for every command:

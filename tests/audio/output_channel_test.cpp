@@ -485,7 +485,12 @@ TEST_F(OutputChannelTest, NetworkBufferAndDeviceNamesWithoutBluetooth) {
     channel_->setBufferLength(-3);
     EXPECT_EQ(fake_->config(audio::kConfigNetBuffer), 0u);
     fake_->setDevices({"Speakers", "JBL Bluetooth Headset", "USB Audio", "bluetooth"});
-    EXPECT_EQ(channel_->deviceNames(), (std::vector<std::string>{"Speakers", "USB Audio"}));
+    // Numbered as the device setting counts, past the Bluetooth ones.
+    std::vector<std::pair<int, std::string>> listed;
+    for (const OutputDevice& device : channel_->outputDevices()) {
+        listed.emplace_back(device.number, device.name);
+    }
+    EXPECT_EQ(listed, (std::vector<std::pair<int, std::string>>{{0, "No sound"}, {1, "Speakers"}, {3, "USB Audio"}}));
 }
 
 TEST(OutputChannelLibrary, AMissingOrForeignLibraryIsReportedAsNotLoaded) {
@@ -495,7 +500,7 @@ TEST(OutputChannelLibrary, AMissingOrForeignLibraryIsReportedAsNotLoaded) {
     EXPECT_EQ(none.open("http://host/"), OpenResult::Fatal);
     none.close();
     EXPECT_EQ(none.errorText(), "Could not load the audio engine (FFmpeg and SDL2).");
-    EXPECT_TRUE(none.deviceNames().empty());
+    EXPECT_TRUE(none.outputDevices().empty());
 
     auto library = std::make_unique<test::FakeAudioLibrary>();
     library->setVersion(0x00010001);

@@ -33,6 +33,14 @@ TEST_F(CliProgramTest, ListsStationsAsTheMenusNumberThem) {
     EXPECT_NE(missing.err.find("presets.xml"), std::string::npos);
 }
 
+TEST_F(CliProgramTest, ListsTheSoundDevicesByTheNumbersDevicesTakes) {
+    std::vector<std::string> variables = env();
+    variables.push_back("SDL_AUDIODRIVER=disk");
+    const auto result = runProcess(cliPath(), {"list", "devices"}, variables);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out.rfind("0  No sound\n1  Default output\n", 0), 0u) << result.out;
+}
+
 TEST_F(CliProgramTest, BadUsageExitsTwoWithOneLine) {
     for (const std::vector<std::string>& arguments :
          {std::vector<std::string>{"play"}, std::vector<std::string>{"bogus"},
