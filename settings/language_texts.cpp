@@ -99,6 +99,7 @@ constexpr std::array kDefaultTexts = {
     DefaultText{"Player/Message/Reconnecting", "Trying to reconnect.."},
     DefaultText{"Player/Message/WaitRetry", "Retrying in %d seconds.."},
     DefaultText{"Player/Message/WaitRestart", "Reconnecting from scratch in %d seconds.."},
+    DefaultText{"Language/Text/Name", "English"},
     DefaultText{"Dialogs/Buttons/OK", "OK"},
     DefaultText{"Dialogs/Buttons/Cancel", "Cancel"},
     DefaultText{"Dialogs/Buttons/Apply", "&Apply"},
