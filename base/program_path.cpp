@@ -61,4 +61,17 @@ std::string resolveProgramPath(const std::string& path) {
     return result;
 }
 
+std::string programRelativePath(const std::string& path) {
+    const std::string folder = programFolder();
+    if (path.size() <= folder.size() || path.compare(0, folder.size(), folder) != 0) {
+        return path;
+    }
+    const std::string rest = path.substr(folder.size());
+    const std::string padded = "/" + rest + "/";
+    if (padded.find("/../") != std::string::npos || rest.front() == '/') {
+        return path;
+    }
+    return rest;
+}
+
 }  // namespace korvanel

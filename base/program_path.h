@@ -14,4 +14,9 @@ std::string programFolder();
 // one '/'.
 std::string resolveProgramPath(const std::string& path);
 
+// A path chosen in a file dialog, as the settings keep it: relative to the
+// program's folder when it lies inside it (so the folder can move), else as
+// it is. A path that climbs out with ".." is never shortened.
+std::string programRelativePath(const std::string& path);
+
 }  // namespace korvanel
