@@ -11,6 +11,11 @@
 #include "frontend/display_model.h"
 #include "frontend/menu_tree.h"
 #include "stream/http_client.h"
+#include "audio/output_channel.h"
+#include "frontend/preference_rules.h"
+#include "ui/dialogs/about_dialog.h"
+#include "ui/dialogs/open_url_dialog.h"
+#include "ui/dialogs/preferences_dialog.h"
 #include "ui/window_helpers.h"
 
 namespace korvanel {
@@ -26,7 +31,8 @@ DesktopWindow::DesktopWindow(Application& application)
       application_(application),
       events_(std::make_unique<WindowEvents>(application, *this)),
       commands_(application, *events_),
-      main_(application, commands_, [this] { return events_->connectStartMs(); }) {
+      main_(application, commands_, [this] { return events_->connectStartMs(); }),
+      quotationDraws_(static_cast<std::minstd_rand::result_type>(std::random_device{}())) {
     events_->setAutoPlayOnStart(true);
     QObject::connect(&main_, &MainWindow::closeRequested, &main_,
                      [this] { act(visibility_.onClose(visibilityRules())); });
@@ -100,6 +106,9 @@ void DesktopWindow::applySettings(SettingsStore& store) {
         }
     }
     main_.applySettings(store);
+    if (tray_.isShown()) {
+        refreshTray();  // its icon file may have changed
+    }
 }
 
 void DesktopWindow::collectSettings(SettingsStore& store) {
@@ -220,8 +229,45 @@ void DesktopWindow::runWindowCommand(int id) {
             QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder)));
             break;
         }
+        case command::kPreferences:
+            showPreferences();
+            break;
+        case command::kAbout: {
+            AboutDialog about(application_.language(), static_cast<unsigned>(quotationDraws_()), &main_);
+            about.exec();
+            break;
+        }
+        case command::kOpenUrl: {
+            const QString clipboard = readClipboardText(static_cast<qsizetype>(HttpLimits{}.maxBodyBytes));
+            OpenUrlDialog dialog(application_.language(),
+                                 QString::fromStdString(preferences::openUrlPrefill(clipboard.toStdString())), &main_);
+            // An empty box plays nothing.
+            if (dialog.exec() == QDialog::Accepted && !dialog.address().trimmed().isEmpty()) {
+                commands_.playSource(dialog.address().trimmed().toStdString());
+            }
+            break;
+        }
         default:
-            break;  // the dialogs and the tray come with their own windows
+            break;
+    }
+}
+
+void DesktopWindow::showPreferences() {
+    // The dialog starts from what every component holds now.
+    SettingsStore& settings = application_.settings();
+    settings.collectAll();
+    const OutputChannel* channel = application_.player().channel();
+    PreferencesDialog dialog(settings, application_.language(),
+                             channel != nullptr ? channel->outputDevices() : std::vector<OutputDevice>{}, &main_);
+    QObject::connect(&dialog, &PreferencesDialog::settingsApplied, &main_, [this] { applyChangedSettings(); });
+    dialog.exec();
+    main_.refreshDisplay(0);
+}
+
+void DesktopWindow::applyChangedSettings() {
+    application_.settings().notifyChanged();
+    if (!application_.saveSettings()) {
+        addLogLine(LogKind::Error, "Could not save " + resolveProgramPath(Application::kSettingsFileName));
     }
 }
 

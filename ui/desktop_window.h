@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 
 #include "app/app_window.h"
@@ -73,6 +74,9 @@ private:
     // Exit, the log window, opening files and folders.
     void runWindowCommand(int id);
     void openInEditor(const std::string& path);
+    // Modal; what the user applies reaches every component and the file.
+    void showPreferences();
+    void applyChangedSettings();
     void refreshTray();
     WindowVisibility::Rules visibilityRules() const;
     WindowMenuState menuState() const;
@@ -86,6 +90,7 @@ private:
     MainWindow main_;
     TrayIcon tray_;
     WindowVisibility visibility_;
+    std::minstd_rand quotationDraws_;  // the About box's quotations
 
     std::mutex observerLock_;
     std::function<void(const Job&)> observer_;

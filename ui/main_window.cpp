@@ -10,6 +10,8 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QMimeData>
+
+#include <algorithm>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QWindow>
@@ -170,10 +172,14 @@ void MainWindow::buildLayout() {
 
     statusLayout_.setContentsMargins(2, 2, 2, 2);
     statusLayout_.setSpacing(2);
-    // The right edges of the first two parts at 80 and 280 pixels; the last
+    // The right edges of the first two parts at 80 and 280 pixels for a font
+    // of 6 pixels per average character, growing with the font as the
+    // dialog units do, so a state's word fits in every language; the last
     // takes the rest, and a long text never widens any of them.
-    statusParts_[0].setFixedWidth(78);
-    statusParts_[1].setFixedWidth(198);
+    const double scale = std::max(1.0, dialogRect(0, 0, 400, 0).width() / 600.0);
+    const auto scaled = [scale](int pixels) { return static_cast<int>(pixels * scale + 0.5); };
+    statusParts_[0].setFixedWidth(scaled(80) - 2);
+    statusParts_[1].setFixedWidth(scaled(280) - scaled(80) - 2);
     statusParts_[2].setMinimumWidth(0);
     statusParts_[2].setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     for (QLabel& part : statusParts_) {

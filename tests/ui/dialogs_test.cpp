@@ -1,0 +1,322 @@
+// The preferences and the small dialogs, opened from the window's commands
+// over the real core, driven as a user drives them.
+#include <QApplication>
+#include <QCheckBox>
+#include <QColorDialog>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+
+#include <array>
+#include <filesystem>
+#include <functional>
+#include <set>
+
+#include "audio/output_channel.h"
+#include "frontend/menu_tree.h"
+#include "settings/settings_listener.h"
+#include "tests/ui/desktop_test_fixture.h"
+#include "ui/dialogs/about_dialog.h"
+#include "ui/dialogs/colour_button.h"
+#include "ui/dialogs/folder_picker.h"
+#include "ui/dialogs/open_url_dialog.h"
+#include "ui/dialogs/preferences_dialog.h"
+#include "ui/window_helpers.h"
+
+namespace korvanel {
+namespace {
+
+// Acts on the next modal dialog of this kind once it is on the screen.
+template <class Dialog>
+void whenOpen(std::function<void(Dialog&)> act, int triesLeft = 1000) {
+    QTimer::singleShot(5, [act = std::move(act), triesLeft]() mutable {
+        if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget())) {
+            act(*dialog);
+        } else if (triesLeft > 0) {
+            whenOpen<Dialog>(std::move(act), triesLeft - 1);
+        }
+    });
+}
+
+void press(QWidget& dialog, const QString& caption) {
+    for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
+        if (button->text() == caption) {
+            button->click();
+            return;
+        }
+    }
+    ADD_FAILURE() << "no button " << caption.toStdString();
+}
+
+template <class Control>
+Control& control(QWidget& dialog, const char* key) {
+    auto* found = dialog.findChild<Control*>(QString::fromLatin1(key));
+    if (found == nullptr) {
+        throw std::runtime_error(std::string("no control ") + key);
+    }
+    return *found;
+}
+
+// Counts the settings rounds: one per notifyChanged.
+class RoundCounter final : public SettingsListener {
+public:
+    void applySettings(SettingsStore&) override { ++rounds; }
+    void collectSettings(SettingsStore&) override {}
+    int rounds = 0;
+};
+
+class DialogsTest : public DesktopTest {
+protected:
+    DialogsTest() { app_->settings().addListener(&counter_); }
+    ~DialogsTest() override { app_->settings().removeListener(&counter_); }
+
+    // Opens the preferences from the menu and runs act in them; returns
+    // when the dialog is closed.
+    void inPreferences(std::function<void(PreferencesDialog&)> act) {
+        bool ran = false;
+        whenOpen<PreferencesDialog>([&](PreferencesDialog& dialog) {
+            ran = true;
+            act(dialog);
+        });
+        window().runCommand(command::kPreferences);
+        EXPECT_TRUE(ran);
+    }
+    std::unique_ptr<SettingsStore> saved() {
+        auto file = std::make_unique<SettingsStore>();
+        EXPECT_TRUE(file->load(home_.file("korvanel.xml")));
+        return file;
+    }
+    SettingsStore& settings() { return app_->settings(); }
+
+    std::filesystem::path copyLanguages() {
+        const std::filesystem::path languages = home_.path() + "/languages";
+        std::filesystem::create_directories(languages);
+        for (const char* name : kLanguageFiles) {
+            std::filesystem::copy_file(std::string(KORVANEL_SOURCE_DIR) + "/languages/" + name, languages / name,
+                                       std::filesystem::copy_options::overwrite_existing);
+        }
+        return languages;
+    }
+
+    static constexpr std::array kLanguageFiles = {"lang.default.xml", "lang.de.xml", "lang.fr.xml", "lang.es.xml"};
+    RoundCounter counter_;
+};
+
+TEST_F(DialogsTest, OkAppliesTwoChecksInOneRoundAndSavesThem) {
+    const bool adjust = settings().getBool("PeakMeter/AdjustByVolume");
+    ASSERT_FALSE(settings().getBool("General/AlwaysOnTop"));
+    inPreferences([](PreferencesDialog& dialog) {
+        EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Korvanel Prefrences"));
+        EXPECT_EQ(dialog.pages().count(), 5);
+        EXPECT_EQ(dialog.pages().tabText(0), QStringLiteral("General"));
+        EXPECT_EQ(dialog.pages().tabText(4), QStringLiteral("Devices"));
+        EXPECT_FALSE(dialog.applyButton().isEnabled());
+        control<QCheckBox>(dialog, "General/AlwaysOnTop").click();
+        control<QCheckBox>(dialog, "PeakMeter/AdjustByVolume").click();
+        EXPECT_TRUE(dialog.applyButton().isEnabled());
+        press(dialog, QStringLiteral("OK"));
+    });
+    EXPECT_EQ(counter_.rounds, 1);
+    EXPECT_TRUE(settings().getBool("General/AlwaysOnTop"));
+    EXPECT_NE(settings().getBool("PeakMeter/AdjustByVolume"), adjust);
+    EXPECT_TRUE(saved()->getBool("General/AlwaysOnTop"));
+    EXPECT_NE(saved()->getBool("PeakMeter/AdjustByVolume"), adjust);
+    // Applied without a restart.
+    EXPECT_TRUE(window().windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+}
+
+TEST_F(DialogsTest, CancelForgetsWhatApplyDidNotTake) {
+    inPreferences([](PreferencesDialog& dialog) {
+        control<QCheckBox>(dialog, "General/DisablePopups").click();
+        control<QCheckBox>(dialog, "General/StartHidden").click();
+        press(dialog, QStringLiteral("Cancel"));
+    });
+    EXPECT_EQ(counter_.rounds, 0);
+    EXPECT_FALSE(settings().getBool("General/DisablePopups"));
+    EXPECT_FALSE(settings().getBool("General/StartHidden"));
+
+    inPreferences([](PreferencesDialog& dialog) {
+        control<QCheckBox>(dialog, "General/DisablePopups").click();
+        dialog.applyButton().click();
+        EXPECT_FALSE(dialog.applyButton().isEnabled());
+        dialog.applyButton().click();  // nothing new: no second round
+        control<QCheckBox>(dialog, "General/StartHidden").click();
+        press(dialog, QStringLiteral("Cancel"));
+    });
+    EXPECT_EQ(counter_.rounds, 1);
+    EXPECT_TRUE(settings().getBool("General/DisablePopups"));
+    EXPECT_FALSE(settings().getBool("General/StartHidden"));
+    EXPECT_TRUE(saved()->getBool("General/DisablePopups"));
+}
+
+TEST_F(DialogsTest, FieldsStoreWhatTheirKeysMean) {
+    inPreferences([](PreferencesDialog& dialog) {
+        EXPECT_EQ(control<QLineEdit>(dialog, "Recording/MaxBuffer").text(), QStringLiteral("5120"));
+        control<QLineEdit>(dialog, "Recording/MaxBuffer").setText(QStringLiteral("4096"));
+        QLineEdit& bitrate = control<QLineEdit>(dialog, "Recording/LameBitrate");
+        bitrate.setText(QStringLiteral("100"));
+        EXPECT_EQ(dialog.edited().getInt("Recording/LameBitrate"), 112);
+        bitrate.setText(QStringLiteral("128"));
+        EXPECT_EQ(dialog.edited().getInt("Recording/LameBitrate"), 128);
+        bitrate.setText(QStringLiteral("300"));
+        EXPECT_EQ(bitrate.text(), QStringLiteral("300"));  // kept as typed
+        control<QLineEdit>(dialog, "General/ProxyPort").setText(QStringLiteral("port"));
+        control<QLineEdit>(dialog, "General/Proxy").setText(QString(400, QLatin1Char('p')));
+        control<QLineEdit>(dialog, "General/IRCString").setText(QStringLiteral("Hört %title% – %track%"));
+        press(dialog, QStringLiteral("OK"));
+    });
+    EXPECT_EQ(settings().getInt("Recording/MaxBuffer"), 4194304);
+    EXPECT_EQ(settings().getInt("Recording/LameBitrate"), 320);
+    EXPECT_EQ(settings().getInt("General/ProxyPort"), 0);
+    EXPECT_EQ(settings().getString("General/Proxy"), std::string(260, 'p'));
+    EXPECT_EQ(saved()->getString("General/IRCString"), "Hört %title% – %track%");
+}
+
+TEST_F(DialogsTest, DevicesColoursAndTheFolderReachThePlayerAndTheWindow) {
+    library_->setDevices({"Speakers", "JBL Bluetooth", "USB Audio"});
+    const std::string folder = home_.path() + "/records";
+    std::filesystem::create_directories(folder);
+    const QColor chosen(10, 200, 30);
+    inPreferences([&](PreferencesDialog& dialog) {
+        auto& devices = control<QListWidget>(dialog, "Sound/PlayOnDevices");
+        QStringList shown;
+        for (int row = 0; row < devices.count(); ++row) {
+            shown << devices.item(row)->text();
+        }
+        EXPECT_EQ(shown, (QStringList{QStringLiteral("0  No sound"), QStringLiteral("1  Speakers"),
+                                      QStringLiteral("3  USB Audio")}));
+        EXPECT_TRUE(devices.item(1)->isSelected());
+        devices.item(2)->setSelected(true);
+        EXPECT_EQ(dialog.edited().getString("Sound/PlayOnDevices"), "1,3");
+
+        whenOpen<QColorDialog>([&](QColorDialog& colours) {
+            colours.setCurrentColor(chosen);
+            colours.accept();
+        });
+        control<ColourButton>(dialog, "PeakMeter/ColorC").click();
+        EXPECT_EQ(control<ColourButton>(dialog, "PeakMeter/ColorC").colour(), chosen);
+
+        // A cancelled picker keeps the folder; a chosen one replaces it.
+        whenOpen<QFileDialog>([](QFileDialog& picker) { picker.reject(); });
+        control<QPushButton>(dialog, "Recording/Path/Browse").click();
+        EXPECT_EQ(control<QLineEdit>(dialog, "Recording/Path").text(), QStringLiteral("saved"));
+        whenOpen<QFileDialog>([&](QFileDialog& picker) {
+            EXPECT_EQ(picker.windowTitle(), QStringLiteral("Please select a folder to store recorded streams in."));
+            picker.setDirectory(QString::fromStdString(folder));
+            picker.selectFile(QString::fromStdString(folder));
+            static_cast<QDialog&>(picker).accept();
+        });
+        control<QPushButton>(dialog, "Recording/Path/Browse").click();
+        EXPECT_EQ(control<QLineEdit>(dialog, "Recording/Path").text(), QString::fromStdString(folder));
+        press(dialog, QStringLiteral("OK"));
+    });
+    EXPECT_EQ(settings().getString("Sound/PlayOnDevices"), "1,3");
+    ASSERT_TRUE(waitUntil([&] { return player().channel()->devices() == "1,3"; }));
+    EXPECT_EQ(window().meter().picture().pixelColor(0, 0), chosen);
+    EXPECT_EQ(app_->recorder().folder(), folder + "/");
+}
+
+TEST_F(DialogsTest, AnotherLanguageSpeaksAtOnce) {
+    const std::filesystem::path languages = copyLanguages();
+    SettingsStore german;
+    ASSERT_TRUE(german.load((languages / "lang.de.xml").string()));
+    inPreferences([](PreferencesDialog& dialog) {
+        auto& chooser = control<QComboBox>(dialog, "General/LanguageFile");
+        QStringList names;
+        for (int i = 0; i < chooser.count(); ++i) {
+            names << chooser.itemText(i);
+        }
+        EXPECT_EQ(names, (QStringList{QStringLiteral("Deutsch"), QStringLiteral("English"), QStringLiteral("Español"),
+                                      QStringLiteral("Français")}));
+        EXPECT_EQ(chooser.currentText(), QStringLiteral("English"));
+        chooser.setCurrentIndex(0);
+        press(dialog, QStringLiteral("OK"));
+    });
+    EXPECT_EQ(settings().getString("General/LanguageFile"), "languages/lang.de.xml");
+    EXPECT_EQ(window().playButton().text().toStdString(), german.getString("Main/Buttons/Play"));
+    inPreferences([&](PreferencesDialog& dialog) {
+        EXPECT_EQ(dialog.windowTitle().toStdString(), german.getString("Dialogs/Preferences/Caption"));
+        press(dialog, QString::fromStdString(german.getString("Dialogs/Buttons/Cancel")));
+    });
+}
+
+// Every caption of every shipped language fits the main window's controls
+// at the default font: a text cut off in German is a bug.
+TEST_F(DialogsTest, EveryLanguageFitsTheMainWindow) {
+    copyLanguages();
+    const auto fits = [](const QWidget& control, const QString& caption, int room) {
+        QString shown = caption;
+        shown.remove(QLatin1Char('&'));
+        return control.fontMetrics().horizontalAdvance(shown) + room <= control.width();
+    };
+    const std::vector<std::pair<const char*, QPushButton*>> buttons = {
+        {"Main/Buttons/Play", &window().playButton()},    {"Main/Buttons/Stop", &window().stopButton()},
+        {"Main/Buttons/Prev", &window().previousButton()}, {"Main/Buttons/Next", &window().nextButton()},
+        {"Main/Buttons/RecOff", &window().recordButton()}, {"Main/Buttons/RecOn", &window().recordButton()},
+        {"Main/Buttons/MuteOff", &window().muteButton()},  {"Main/Buttons/MuteOn", &window().muteButton()}};
+    for (const char* file : kLanguageFiles) {
+        SCOPED_TRACE(file);
+        settings().setString("General/LanguageFile", std::string("languages/") + file);
+        settings().notifyChanged();
+        const SettingsStore& language = app_->language();
+        const auto caption = [&](const char* key) { return QString::fromStdString(language.getString(key)); };
+        for (const auto& [key, button] : buttons) {
+            EXPECT_TRUE(fits(*button, caption(key), 6)) << key << ": " << language.getString(key);
+        }
+        for (const char* key : {"Main/Text/InfoBox", "Main/Text/PlayBox"}) {
+            EXPECT_LT(window().fontMetrics().horizontalAdvance(caption(key)) + 24, window().width() / 2) << key;
+        }
+        for (const char* key : {"Main/Status/Aborting", "Main/Status/Buffering", "Main/Status/Connecting",
+                                "Main/Status/Downloading", "Main/Status/Idling", "Main/Status/Playing",
+                                "Main/Status/Recording"}) {
+            EXPECT_TRUE(fits(window().statusPart(0), QLatin1Char(' ') + caption(key), 2))
+                << key << ": " << language.getString(key);
+        }
+    }
+}
+
+TEST_F(DialogsTest, OpenUrlPlaysWhatWasConfirmedAndNothingOnEscape) {
+    ASSERT_TRUE(copyTextToClipboard(QStringLiteral(" \thttp://radio/live\r\n")));
+    whenOpen<OpenUrlDialog>([](OpenUrlDialog& dialog) {
+        EXPECT_EQ(dialog.address(), QStringLiteral("http://radio/live"));
+        QTest::keyClick(&dialog.edit(), Qt::Key_Escape);
+    });
+    window().runCommand(command::kOpenUrl);
+    settle();
+    EXPECT_EQ(player().state(), Player::State::Idle);
+
+    ASSERT_TRUE(copyTextToClipboard(QStringLiteral("HTTP://radio/live")));
+    whenOpen<OpenUrlDialog>([](OpenUrlDialog& dialog) {
+        EXPECT_EQ(dialog.address(), QString());
+        QTest::keyClicks(&dialog.edit(), QStringLiteral("http://radio/live"));
+        QTest::keyClick(&dialog.edit(), Qt::Key_Return);
+    });
+    window().runCommand(command::kOpenUrl);
+    EXPECT_TRUE(waitForState(Player::State::Playing));
+}
+
+TEST_F(DialogsTest, TheAboutBoxShowsEveryQuotationAndClosesOnEscape) {
+    std::set<QString> quotations;
+    for (unsigned draw = 0; draw < 8; ++draw) {
+        AboutDialog about(app_->language(), draw);
+        EXPECT_TRUE(about.quotation().startsWith(QLatin1Char('"')));
+        quotations.insert(about.quotation());
+    }
+    EXPECT_EQ(quotations.size(), 8u);
+
+    bool shown = false;
+    whenOpen<AboutDialog>([&](AboutDialog& about) {
+        shown = true;
+        EXPECT_EQ(about.windowTitle(), QStringLiteral("About Korvanel Radio"));
+        EXPECT_EQ(quotations.count(about.quotation()), 1u);
+        QTest::keyClick(&about, Qt::Key_Escape);
+    });
+    window().runCommand(command::kAbout);
+    EXPECT_TRUE(shown);
+}
+
+}  // namespace
+}  // namespace korvanel
