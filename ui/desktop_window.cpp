@@ -139,6 +139,7 @@ WindowMenuState DesktopWindow::menuState() const {
     WindowMenuState state;
     state.logVisible = log_.isLogVisible();
     state.trayAvailable = TrayIcon::available();
+    state.dialogsAvailable = true;
     return state;
 }
 

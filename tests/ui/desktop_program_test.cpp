@@ -3,6 +3,7 @@
 // SDL's disk driver.
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <thread>
@@ -170,6 +171,67 @@ TEST(DesktopProgram, WithoutATrayTheWindowNeverStartsHidden) {
     EXPECT_TRUE(display.findWindow(kIdleTitle, 10s)) << korvanel.err();
     ASSERT_TRUE(korvanel.signal(SIGTERM));
     EXPECT_EQ(korvanel.waitForExit(10s), std::optional<int>(0)) << korvanel.err();
+}
+
+// The dialogs of the real program, in German, opened from its menus with the
+// German menus' keys. KORVANEL_SCREENSHOT_DIR=folder writes one picture of
+// each (README's pictures come from here).
+TEST(DesktopProgram, OpensItsDialogsFromTheMenusInTheChosenLanguage) {
+    if (!XDisplay::available()) {
+        GTEST_SKIP() << "needs Xvfb, xdotool and ImageMagick";
+    }
+    XDisplay display;
+    ASSERT_TRUE(display.start());
+    test::TempFolder home;
+    std::filesystem::copy(KORVANEL_BUILD_DIR "/languages", home.path() + "/languages");
+    std::ofstream(home.file("korvanel.xml")) << R"(<?xml version="1.0" encoding="ISO-8859-1" standalone="yes"?>
+<Korvanel target="Korvanel Radio" version="v0.3.6">
+   <General>
+      <LanguageFile type="string">languages/lang.de.xml</LanguageFile>
+   </General>
+</Korvanel>
+)";
+    ChildProcess korvanel(KORVANEL_BUILD_DIR "/korvanel", {},
+                          {"DISPLAY=" + display.name(), "QT_QPA_PLATFORM=xcb", "KORVANEL_HOME=" + home.path(),
+                           "KORVANEL_UPDATE_SERVER=http://127.0.0.1:1", "SDL_AUDIODRIVER=dummy",
+                           "XDG_RUNTIME_DIR=" + home.path()});
+    const std::optional<std::string> window = display.findWindow(kIdleTitle, 10s);
+    ASSERT_TRUE(window) << korvanel.err();
+    const char* screenshots = std::getenv("KORVANEL_SCREENSHOT_DIR");
+
+    struct Dialog {
+        std::vector<std::string> keys;
+        std::string title;
+        std::string picture;
+    };
+    const std::vector<Dialog> dialogs = {
+        {{"alt+e", "s"}, "Korvanel-Einstellungen", "korvanel-preferences-de.png"},
+        {{"alt+d", "u"}, "URL öffnen", "korvanel-open-url-de.png"},
+        {{"alt+h", "Return"}, "Über Korvanel Radio", "korvanel-about-de.png"},
+    };
+    for (const Dialog& dialog : dialogs) {
+        SCOPED_TRACE(dialog.title);
+        ASSERT_TRUE(display.focus(*window));
+        for (const std::string& keys : dialog.keys) {
+            ASSERT_TRUE(display.key(keys));
+            std::this_thread::sleep_for(150ms);
+        }
+        const std::optional<std::string> opened = display.findWindow(dialog.title, 5s);
+        ASSERT_TRUE(opened) << korvanel.err();
+        if (screenshots != nullptr) {
+            std::this_thread::sleep_for(500ms);
+            EXPECT_TRUE(display.savePng(*opened, std::string(screenshots) + "/" + dialog.picture));
+        }
+        ASSERT_TRUE(display.focus(*opened));
+        ASSERT_TRUE(display.key("Escape"));
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (display.shows(dialog.title) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(50ms);
+        }
+        EXPECT_FALSE(display.shows(dialog.title));
+    }
+    korvanel.signal(SIGTERM);
+    EXPECT_EQ(korvanel.waitForExit(10s), std::optional<int>(0));
 }
 
 }  // namespace

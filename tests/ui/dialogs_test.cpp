@@ -266,6 +266,10 @@ TEST_F(DialogsTest, EveryLanguageFitsTheMainWindow) {
         for (const auto& [key, button] : buttons) {
             EXPECT_TRUE(fits(*button, caption(key), 6)) << key << ": " << language.getString(key);
         }
+        // Every top menu shows, none behind the menu bar's overflow arrow.
+        window().refreshDisplay(DisplayPart::MenuBar);
+        EXPECT_LE(window().menus().sizeHint().width(), window().width())
+            << window().menus().sizeHint().width() << " > " << window().width();
         for (const char* key : {"Main/Text/InfoBox", "Main/Text/PlayBox"}) {
             EXPECT_LT(window().fontMetrics().horizontalAdvance(caption(key)) + 24, window().width() / 2) << key;
         }

@@ -1,6 +1,5 @@
 #include "ui/dialogs/about_dialog.h"
 
-#include <QApplication>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -12,6 +11,7 @@
 #include "frontend/preference_rules.h"
 #include "settings/settings_store.h"
 #include "ui/hyperlink_label.h"
+#include "ui/tray_icon.h"
 
 namespace korvanel {
 
@@ -29,7 +29,7 @@ AboutDialog::AboutDialog(const SettingsStore& language, unsigned draw, QWidget* 
 
     auto* icon = new QLabel(this);
     const int side = style()->pixelMetric(QStyle::PM_LargeIconSize);
-    icon->setPixmap(QApplication::windowIcon().pixmap(side, side));
+    icon->setPixmap(TrayIcon::programIcon().pixmap(side, side));
     icon->setAlignment(Qt::AlignTop);
     auto* rule = new QFrame(this);
     rule->setFrameShape(QFrame::VLine);

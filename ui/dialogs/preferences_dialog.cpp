@@ -27,6 +27,14 @@ namespace korvanel {
 
 namespace {
 
+// A "..." button no wider than its dots need.
+QPushButton* makeBrowseButton(QWidget& row, const QString& name) {
+    auto* browse = makeChild<QPushButton>(row, QStringLiteral("..."));
+    browse->setObjectName(name);
+    browse->setMaximumWidth(browse->fontMetrics().horizontalAdvance(QStringLiteral("...")) * 3);
+    return browse;
+}
+
 QString fromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 QColor toQColor(SettingsStore::Color colour) {
@@ -155,8 +163,7 @@ QLineEdit* PreferencesDialog::addBrowsable(QFormLayout& form, const char* labelK
         edited_.setString(key, typed.toStdString());
         changed();
     });
-    browse = makeChild<QPushButton>(*row, QStringLiteral("..."));
-    browse->setObjectName(QString::fromLatin1(key) + QStringLiteral("/Browse"));
+    browse = makeBrowseButton(*row, QString::fromLatin1(key) + QStringLiteral("/Browse"));
     browse->setAccessibleName(text(labelKey).remove(QLatin1Char(':')));
     rowLayout->addWidget(field, 1);
     rowLayout->addWidget(browse);
@@ -215,8 +222,7 @@ void PreferencesDialog::addLanguageChooser(QFormLayout& form) {
             changed();
         }
     });
-    auto* browse = makeChild<QPushButton>(*row, QStringLiteral("..."));
-    browse->setObjectName(QStringLiteral("General/LanguageFile/Browse"));
+    QPushButton* browse = makeBrowseButton(*row, QStringLiteral("General/LanguageFile/Browse"));
     connect(browse, &QPushButton::clicked, this, [this, chooser] { chooseLanguage(*chooser); });
     rowLayout->addWidget(chooser, 1);
     rowLayout->addWidget(browse);
