@@ -98,6 +98,10 @@ void DesktopWindow::restoreLogWindow(const SettingsStore& store) {
 
 void DesktopWindow::applySettings(SettingsStore& store) {
     log_.setOnTop(store.getBool("Session/LogOnTop"));
+    const SettingsStore& language = application_.language();
+    const auto text = [&language](const char* key) { return fromUtf8(language.getString(key)); };
+    log_.setTexts({text("Log/Window/Caption"), text("Log/Menu/AlwaysOnTop"), text("Log/Menu/Clear"),
+                   text("Log/Menu/Save"), text("Log/Menu/Close"), text("Log/Text/TextFiles")});
     // The last station played becomes the current one, so Play plays it.
     if (events_->history().empty() && events_->loadHistory(store)) {
         const PlayHistory history = events_->history();

@@ -85,11 +85,11 @@ LogWindow::LogWindow(QWidget* owner)
       delegate_(std::make_unique<LogLineDelegate>()),
       list_(this),
       menu_(this),
-      onTopAction_(QStringLiteral("Always On Top")),
-      clearAction_(QStringLiteral("Clear Log")),
-      saveAction_(QStringLiteral("Save to File")),
-      closeAction_(QStringLiteral("Close Window")) {
-    setWindowTitle(QStringLiteral("Korvanel Log"));
+      onTopAction_(texts_.alwaysOnTop),
+      clearAction_(texts_.clear),
+      saveAction_(texts_.save),
+      closeAction_(texts_.close) {
+    setWindowTitle(texts_.caption);
     resize(kDefaultSize);
 
     list_.setModel(&model_);
@@ -115,6 +115,15 @@ LogWindow::LogWindow(QWidget* owner)
     flushTimer_.setSingleShot(true);
     flushTimer_.setInterval(kFlushDelayMs);
     connect(&flushTimer_, &QTimer::timeout, this, &LogWindow::flushPendingLines);
+}
+
+void LogWindow::setTexts(const Texts& texts) {
+    texts_ = texts;
+    setWindowTitle(texts_.caption);
+    onTopAction_.setText(texts_.alwaysOnTop);
+    clearAction_.setText(texts_.clear);
+    saveAction_.setText(texts_.save);
+    closeAction_.setText(texts_.close);
 }
 
 LogWindow::~LogWindow() {
@@ -335,7 +344,7 @@ bool LogWindow::saveTo(const QString& path) {
 void LogWindow::saveWithDialog() {
     QFileDialog dialog(this);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilter(QStringLiteral("Text files (*.txt)"));
+    dialog.setNameFilter(texts_.textFiles + QStringLiteral(" (*.txt)"));
     dialog.setDefaultSuffix(QStringLiteral("txt"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return;

@@ -41,8 +41,20 @@ public:
     static constexpr int kFlushDelayMs = 20;
     static constexpr QSize kDefaultSize{480, 300};
 
+    // What the window says, in the chosen language; English until told.
+    struct Texts {
+        QString caption = QStringLiteral("Korvanel Log");
+        QString alwaysOnTop = QStringLiteral("Always On Top");
+        QString clear = QStringLiteral("Clear Log");
+        QString save = QStringLiteral("Save to File");
+        QString close = QStringLiteral("Close Window");
+        QString textFiles = QStringLiteral("Text files");
+    };
+
     explicit LogWindow(QWidget* owner = nullptr);
     ~LogWindow() override;
+
+    void setTexts(const Texts& texts);
 
     // The kind of the lines added after this by addLine(message); a value
     // outside 0-3 leaves it unchanged.
@@ -109,6 +121,7 @@ private:
     std::unique_ptr<QAbstractItemDelegate> delegate_;
     QListView list_;
     QMenu menu_;
+    Texts texts_;  // before the actions, which start with its words
     QAction onTopAction_;
     QAction clearAction_;
     QAction saveAction_;

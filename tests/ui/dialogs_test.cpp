@@ -237,6 +237,7 @@ TEST_F(DialogsTest, AnotherLanguageSpeaksAtOnce) {
     });
     EXPECT_EQ(settings().getString("General/LanguageFile"), "languages/lang.de.xml");
     EXPECT_EQ(window().playButton().text().toStdString(), german.getString("Main/Buttons/Play"));
+    EXPECT_EQ(desktop_->logWindow().windowTitle().toStdString(), german.getString("Log/Window/Caption"));
     inPreferences([&](PreferencesDialog& dialog) {
         EXPECT_EQ(dialog.windowTitle().toStdString(), german.getString("Dialogs/Preferences/Caption"));
         press(dialog, QString::fromStdString(german.getString("Dialogs/Buttons/Cancel")));
