@@ -27,13 +27,6 @@ namespace korvanel {
 
 namespace {
 
-// A "..." button no wider than its dots need.
-QPushButton* makeBrowseButton(QWidget& row, const QString& name) {
-    auto* browse = makeChild<QPushButton>(row, QStringLiteral("..."));
-    browse->setObjectName(name);
-    browse->setMaximumWidth(browse->fontMetrics().horizontalAdvance(QStringLiteral("...")) * 3);
-    return browse;
-}
 
 QString fromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
@@ -123,51 +116,58 @@ QCheckBox* PreferencesDialog::addCheck(QBoxLayout& layout, const char* textKey, 
     return check;
 }
 
-QLineEdit* PreferencesDialog::addText(QFormLayout& form, const char* labelKey, const char* key) {
-    auto* field = makeChild<QLineEdit>(*form.parentWidget());
+QLineEdit* PreferencesDialog::makeField(QWidget& parent, const char* key, const QString& shown,
+                                        std::function<void(const std::string&)> store) {
+    auto* field = makeChild<QLineEdit>(parent);
     field->setObjectName(QString::fromLatin1(key));
     field->setMaxLength(preferences::kMaxFieldChars);
-    field->setText(fromUtf8(edited_.getString(key)));
-    connect(field, &QLineEdit::textChanged, this, [this, key](const QString& typed) {
-        edited_.setString(key, typed.toStdString());
+    field->setText(shown);
+    connect(field, &QLineEdit::textChanged, this, [this, store = std::move(store)](const QString& typed) {
+        store(typed.toStdString());
         changed();
     });
+    return field;
+}
+
+QLineEdit* PreferencesDialog::addText(QFormLayout& form, const char* labelKey, const char* key) {
+    QLineEdit* field = makeField(*form.parentWidget(), key, fromUtf8(edited_.getString(key)),
+                                 [this, key](const std::string& typed) { edited_.setString(key, typed); });
     form.addRow(text(labelKey), field);
     return field;
 }
 
-QLineEdit* PreferencesDialog::addNumber(QFormLayout& form, const char* labelKey, const char* key) {
-    auto* field = makeChild<QLineEdit>(*form.parentWidget());
-    field->setObjectName(QString::fromLatin1(key));
-    field->setMaxLength(preferences::kMaxFieldChars);
-    field->setText(QString::number(edited_.getInt(key)));
-    connect(field, &QLineEdit::textChanged, this, [this, key](const QString& typed) {
-        edited_.setInt(key, preferences::numberFromField(typed.toStdString()));
-        changed();
-    });
+QLineEdit* PreferencesDialog::addNumber(QFormLayout& form, const char* labelKey, const char* key,
+                                        int (*shown)(int), int (*stored)(int)) {
+    QLineEdit* field =
+        makeField(*form.parentWidget(), key, QString::number(shown(edited_.getInt(key))),
+                  [this, key, stored](const std::string& typed) {
+                      edited_.setInt(key, stored(preferences::numberFromField(typed)));
+                  });
     form.addRow(text(labelKey), field);
     return field;
+}
+
+QPushButton* PreferencesDialog::addBrowseRow(QFormLayout& form, const char* labelKey, QWidget& control,
+                                             const QString& browseName) {
+    auto* row = makeChild<QWidget>(*form.parentWidget());
+    auto* rowLayout = makeLayout<QHBoxLayout>(*row);
+    rowLayout->setContentsMargins(0, 0, 0, 0);
+    control.setParent(row);
+    auto* browse = makeChild<QPushButton>(*row, QStringLiteral("..."));
+    browse->setObjectName(browseName);
+    browse->setAccessibleName(text(labelKey).remove(QLatin1Char(':')));
+    browse->setMaximumWidth(browse->fontMetrics().horizontalAdvance(QStringLiteral("...")) * 3);
+    rowLayout->addWidget(&control, 1);
+    rowLayout->addWidget(browse);
+    form.addRow(text(labelKey), row);
+    return browse;
 }
 
 QLineEdit* PreferencesDialog::addBrowsable(QFormLayout& form, const char* labelKey, const char* key,
                                            QPushButton*& browse) {
-    QWidget& page = *form.parentWidget();
-    auto* row = makeChild<QWidget>(page);
-    auto* rowLayout = makeLayout<QHBoxLayout>(*row);
-    rowLayout->setContentsMargins(0, 0, 0, 0);
-    auto* field = makeChild<QLineEdit>(*row);
-    field->setObjectName(QString::fromLatin1(key));
-    field->setMaxLength(preferences::kMaxFieldChars);
-    field->setText(fromUtf8(edited_.getString(key)));
-    connect(field, &QLineEdit::textChanged, this, [this, key](const QString& typed) {
-        edited_.setString(key, typed.toStdString());
-        changed();
-    });
-    browse = makeBrowseButton(*row, QString::fromLatin1(key) + QStringLiteral("/Browse"));
-    browse->setAccessibleName(text(labelKey).remove(QLatin1Char(':')));
-    rowLayout->addWidget(field, 1);
-    rowLayout->addWidget(browse);
-    form.addRow(text(labelKey), row);
+    QLineEdit* field = makeField(*form.parentWidget(), key, fromUtf8(edited_.getString(key)),
+                                 [this, key](const std::string& typed) { edited_.setString(key, typed); });
+    browse = addBrowseRow(form, labelKey, *field, QString::fromLatin1(key) + QStringLiteral("/Browse"));
     return field;
 }
 
@@ -195,11 +195,7 @@ std::vector<std::pair<QString, QString>> PreferencesDialog::shippedLanguages() {
 }
 
 void PreferencesDialog::addLanguageChooser(QFormLayout& form) {
-    QWidget& page = *form.parentWidget();
-    auto* row = makeChild<QWidget>(page);
-    auto* rowLayout = makeLayout<QHBoxLayout>(*row);
-    rowLayout->setContentsMargins(0, 0, 0, 0);
-    auto* chooser = makeChild<QComboBox>(*row);
+    auto* chooser = makeChild<QComboBox>(*form.parentWidget());
     chooser->setObjectName(QStringLiteral("General/LanguageFile"));
     const std::string current = resolveProgramPath(edited_.getString("General/LanguageFile"));
     int selected = -1;
@@ -222,11 +218,9 @@ void PreferencesDialog::addLanguageChooser(QFormLayout& form) {
             changed();
         }
     });
-    QPushButton* browse = makeBrowseButton(*row, QStringLiteral("General/LanguageFile/Browse"));
+    QPushButton* browse = addBrowseRow(form, "Dialogs/Preferences/Language", *chooser,
+                                       QStringLiteral("General/LanguageFile/Browse"));
     connect(browse, &QPushButton::clicked, this, [this, chooser] { chooseLanguage(*chooser); });
-    rowLayout->addWidget(chooser, 1);
-    rowLayout->addWidget(browse);
-    form.addRow(text("Dialogs/Preferences/Language"), row);
 }
 
 QWidget* PreferencesDialog::generalPage() {
@@ -287,16 +281,8 @@ QWidget* PreferencesDialog::recordingPage() {
     connect(browseFolder, &QPushButton::clicked, this, [this, folder] { chooseRecordingFolder(*folder); });
     addText(*form, "Dialogs/Preferences/FilePattern", "Recording/FilePattern");
 
-    auto* buffer = makeChild<QLineEdit>(*page);
-    buffer->setObjectName(QStringLiteral("Recording/MaxBuffer"));
-    buffer->setMaxLength(preferences::kMaxFieldChars);
-    buffer->setText(QString::number(preferences::bytesToKib(edited_.getInt("Recording/MaxBuffer"))));
-    connect(buffer, &QLineEdit::textChanged, this, [this](const QString& typed) {
-        edited_.setInt("Recording/MaxBuffer",
-                       preferences::kibToBytes(preferences::numberFromField(typed.toStdString())));
-        changed();
-    });
-    form->addRow(text("Dialogs/Preferences/MaxBuffer"), buffer);
+    addNumber(*form, "Dialogs/Preferences/MaxBuffer", "Recording/MaxBuffer", preferences::bytesToKib,
+              preferences::kibToBytes);
     addText(*form, "Dialogs/Preferences/DateFormat", "Recording/DateFormat");
     addText(*form, "Dialogs/Preferences/TimeFormat", "Recording/TimeFormat");
     auto* reference = makeChild<HyperlinkLabel>(*page, text("Dialogs/Preferences/FormatReference"),
@@ -314,17 +300,9 @@ QWidget* PreferencesDialog::recording2Page() {
     addCheck(*layout, "Dialogs/Preferences/LameEncodeOgg", "Recording/LameEncodeOgg");
     addCheck(*layout, "Dialogs/Preferences/LameContinuous", "Recording/LameContinuous");
     auto* form = makeNestedLayout<QFormLayout>(*layout);
-    auto* bitrate = makeChild<QLineEdit>(*page);
-    bitrate->setObjectName(QStringLiteral("Recording/LameBitrate"));
-    bitrate->setMaxLength(preferences::kMaxFieldChars);
-    bitrate->setText(QString::number(edited_.getInt("Recording/LameBitrate")));
     // The field keeps what was typed; the store gets a rate the encoder has.
-    connect(bitrate, &QLineEdit::textChanged, this, [this](const QString& typed) {
-        edited_.setInt("Recording/LameBitrate",
-                       preferences::snapLameBitrate(preferences::numberFromField(typed.toStdString())));
-        changed();
-    });
-    form->addRow(text("Dialogs/Preferences/LameBitrate"), bitrate);
+    addNumber(*form, "Dialogs/Preferences/LameBitrate", "Recording/LameBitrate", same,
+              preferences::snapLameBitrate);
     for (const char* key : {"Dialogs/Preferences/LameEncodeOggNote", "Dialogs/Preferences/LameContinuousNote"}) {
         auto* note = makeChild<QLabel>(*page, text(key));
         note->setTextFormat(Qt::PlainText);

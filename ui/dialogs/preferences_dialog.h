@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <QTabWidget>
 
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "audio/output_devices.h"
@@ -46,6 +48,7 @@ Q_SIGNALS:
     void settingsApplied();
 
 private:
+    static int same(int value) { return value; }
     QString text(const char* key) const;
     void changed();
     void apply();
@@ -57,9 +60,15 @@ private:
     QWidget* devicesPage();
 
     QCheckBox* addCheck(QBoxLayout& layout, const char* textKey, const char* key);
+    // A field whose every change goes through store into the copy.
+    QLineEdit* makeField(QWidget& parent, const char* key, const QString& shown,
+                         std::function<void(const std::string&)> store);
     QLineEdit* addText(QFormLayout& form, const char* labelKey, const char* key);
-    QLineEdit* addNumber(QFormLayout& form, const char* labelKey, const char* key);
-    // A text field with a "..." button beside it.
+    // A number shown as shown(stored value) and stored as stored(typed number).
+    QLineEdit* addNumber(QFormLayout& form, const char* labelKey, const char* key, int (*shown)(int) = same,
+                         int (*stored)(int) = same);
+    // The control with a "..." button beside it, as one row of the form.
+    QPushButton* addBrowseRow(QFormLayout& form, const char* labelKey, QWidget& control, const QString& browseName);
     QLineEdit* addBrowsable(QFormLayout& form, const char* labelKey, const char* key, QPushButton*& browse);
     void addColour(QBoxLayout& layout, const char* textKey, const char* key);
     void addLanguageChooser(QFormLayout& form);
