@@ -67,16 +67,29 @@ void fillEntries(Target& target, const MenuEntry& popup, const std::shared_ptr<c
     }
 }
 
+// clear() drops the actions but not the popups made by addMenu(), which
+// stay the target's children: each rebuild would keep the old ones alive.
+// They go once control is back in the event loop, since a rebuild may be
+// asked for from inside one of them.
+template <class Target>
+void clearEntries(Target& target) {
+    const QList<QMenu*> popups = target.template findChildren<QMenu*>(Qt::FindDirectChildrenOnly);
+    target.clear();
+    for (QMenu* popup : popups) {
+        popup->deleteLater();
+    }
+}
+
 }  // namespace
 
 void fillMenuBar(QMenuBar& bar, MenuEntry tree, const MenuCommand& command) {
-    bar.clear();
+    clearEntries(bar);
     const auto shared = std::make_shared<const MenuEntry>(std::move(tree));
     fillEntries(bar, *shared, shared, command);
 }
 
 void fillMenu(QMenu& menu, MenuEntry popup, const MenuCommand& command) {
-    menu.clear();
+    clearEntries(menu);
     const auto shared = std::make_shared<const MenuEntry>(std::move(popup));
     fillEntries(menu, *shared, shared, command);
 }

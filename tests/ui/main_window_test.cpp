@@ -252,6 +252,19 @@ TEST_F(MainWindowTest, MenusShowTheCoreAndTheirItemsRunCommands) {
     ASSERT_TRUE(waitForState(Player::State::Idle));
 }
 
+TEST_F(MainWindowTest, RebuiltMenusLeaveNoOldPopupsBehind) {
+    const auto popups = [this] { return window().menus().findChildren<QMenu*>().size(); };
+    window().refreshDisplay(DisplayPart::MenuBar);
+    settle();
+    const qsizetype once = popups();
+    ASSERT_GT(once, 5);
+    for (int i = 0; i < 20; ++i) {
+        window().refreshDisplay(DisplayPart::MenuBar);
+    }
+    settle();
+    EXPECT_EQ(popups(), once);
+}
+
 TEST_F(MainWindowTest, ALongStationListFillsItsMenuWhenItIsFirstOpened) {
     std::ofstream favorites(home_.file("favorites.xml"));
     favorites << "<Favorites>";
