@@ -16,6 +16,7 @@
 #include <set>
 
 #include "audio/output_channel.h"
+#include "base/program_path.h"
 #include "frontend/menu_tree.h"
 #include "settings/settings_listener.h"
 #include "tests/ui/desktop_test_fixture.h"
@@ -179,6 +180,7 @@ TEST_F(DialogsTest, DevicesColoursAndTheFolderReachThePlayerAndTheWindow) {
     library_->setDevices({"Speakers", "JBL Bluetooth", "USB Audio"});
     const std::string folder = home_.path() + "/records";
     std::filesystem::create_directories(folder);
+    std::ofstream(folder + "/radio.png") << "not really a picture";
     const QColor chosen(10, 200, 30);
     inPreferences([&](PreferencesDialog& dialog) {
         auto& devices = control<QListWidget>(dialog, "Sound/PlayOnDevices");
@@ -211,12 +213,22 @@ TEST_F(DialogsTest, DevicesColoursAndTheFolderReachThePlayerAndTheWindow) {
         });
         control<QPushButton>(dialog, "Recording/Path/Browse").click();
         EXPECT_EQ(control<QLineEdit>(dialog, "Recording/Path").text(), QString::fromStdString(folder));
+
+        // An icon inside the program folder is kept relative to it.
+        whenOpen<QFileDialog>([&](QFileDialog& chooser) {
+            EXPECT_EQ(chooser.directory().absolutePath().toStdString() + "/", programFolder());
+            chooser.selectFile(QString::fromStdString(folder + "/radio.png"));
+            static_cast<QDialog&>(chooser).accept();
+        });
+        control<QPushButton>(dialog, "General/IconPath/Browse").click();
+        EXPECT_EQ(control<QLineEdit>(dialog, "General/IconPath").text(), QStringLiteral("records/radio.png"));
         press(dialog, QStringLiteral("OK"));
     });
     EXPECT_EQ(settings().getString("Sound/PlayOnDevices"), "1,3");
     ASSERT_TRUE(waitUntil([&] { return player().channel()->devices() == "1,3"; }));
     EXPECT_EQ(window().meter().picture().pixelColor(0, 0), chosen);
     EXPECT_EQ(app_->recorder().folder(), folder + "/");
+    EXPECT_EQ(settings().getString("General/IconPath"), "records/radio.png");
 }
 
 TEST_F(DialogsTest, AnotherLanguageSpeaksAtOnce) {
