@@ -21,7 +21,17 @@ using Clock = std::chrono::steady_clock;
 
 std::string nameOf(const std::string& entry) { return entry.substr(0, entry.find('=')); }
 
-// The test's environment with the extra entries put over it.
+std::vector<char*> pointersTo(std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    for (auto& text : texts) {
+        pointers.push_back(text.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+}  // namespace
+
 std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra) {
     std::vector<std::string> merged;
     for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -37,17 +47,6 @@ std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra
     merged.insert(merged.end(), extra.begin(), extra.end());
     return merged;
 }
-
-std::vector<char*> pointersTo(std::vector<std::string>& texts) {
-    std::vector<char*> pointers;
-    for (auto& text : texts) {
-        pointers.push_back(text.data());
-    }
-    pointers.push_back(nullptr);
-    return pointers;
-}
-
-}  // namespace
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                            const std::vector<std::string>& environment, std::optional<Identity> identity) {

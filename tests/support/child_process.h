@@ -13,6 +13,10 @@
 
 namespace korvanel::test {
 
+// The test's environment with the extra entries ("NAME=value") put over it:
+// an entry replaces the variable of its name, never shadowed by it.
+std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra);
+
 // A program running beside the test, for cases that act on it while it runs:
 // signal it, watch its standard error grow, time its exit. Output is read on
 // a thread of its own, so the child never blocks on a full pipe. The

@@ -1,5 +1,7 @@
 #include "tests/support/process_runner.h"
 
+#include "tests/support/child_process.h"
+
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -34,11 +36,7 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
         argv.push_back(text.data());
     }
     argv.push_back(nullptr);
-    std::vector<std::string> envStrings;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        envStrings.emplace_back(*entry);
-    }
-    envStrings.insert(envStrings.end(), environment.begin(), environment.end());
+    std::vector<std::string> envStrings = mergedEnvironment(environment);
     std::vector<char*> envp;
     for (auto& text : envStrings) {
         envp.push_back(text.data());
