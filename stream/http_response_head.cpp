@@ -1,4 +1,4 @@
-#include "audio/engine/http_response_head.h"
+#include "stream/http_response_head.h"
 
 #include <algorithm>
 

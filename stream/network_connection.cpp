@@ -1,4 +1,4 @@
-#include "audio/engine/network_connection.h"
+#include "stream/network_connection.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <vector>
 
 #include "stream/host_lookup.h"
 
@@ -66,6 +67,51 @@ private:
     bool wasPending_ = false;
 };
 
+// The addresses in the order to try them: the resolver's first family
+// first, then the families in turn (RFC 8305, section 4).
+std::vector<const addrinfo*> interleaved(const addrinfo* list) {
+    std::vector<const addrinfo*> first;
+    std::vector<const addrinfo*> second;
+    const int firstFamily = list != nullptr ? list->ai_family : AF_UNSPEC;
+    for (const addrinfo* address = list; address != nullptr; address = address->ai_next) {
+        (address->ai_family == firstFamily ? first : second).push_back(address);
+    }
+    std::vector<const addrinfo*> order;
+    for (std::size_t i = 0; i < std::max(first.size(), second.size()); ++i) {
+        if (i < first.size()) {
+            order.push_back(first[i]);
+        }
+        if (i < second.size()) {
+            order.push_back(second[i]);
+        }
+    }
+    return order;
+}
+
+NetStatus statusOfError(int error) {
+    switch (error) {
+        case ECONNREFUSED: return NetStatus::Refused;
+        case ETIMEDOUT: return NetStatus::TimedOut;
+        default: return NetStatus::Failed;
+    }
+}
+
+std::string describeTlsFailure(ssl_st* ssl) {
+    if (ssl != nullptr) {
+        const long verified = SSL_get_verify_result(ssl);
+        if (verified != X509_V_OK) {
+            return std::string("certificate not trusted: ") + X509_verify_cert_error_string(verified);
+        }
+    }
+    const unsigned long error = ERR_peek_last_error();
+    if (error != 0) {
+        char text[256];
+        ERR_error_string_n(error, text, sizeof text);
+        return std::string("TLS handshake failed: ") + text;
+    }
+    return "TLS handshake failed";
+}
+
 }  // namespace
 
 void NetworkConnection::SslDeleter::operator()(ssl_st* ssl) const { SSL_free(ssl); }
@@ -73,7 +119,8 @@ void NetworkConnection::SslContextDeleter::operator()(ssl_ctx_st* context) const
     SSL_CTX_free(context);
 }
 
-NetworkConnection::NetworkConnection(const CancelSignal& cancel) : cancel_(cancel) {}
+NetworkConnection::NetworkConnection(const CancelSignal& cancel, int otherCancelFd)
+    : cancel_(cancel), otherCancelFd_(otherCancelFd) {}
 
 NetworkConnection::~NetworkConnection() { close(); }
 
@@ -88,20 +135,21 @@ NetStatus NetworkConnection::waitFor(bool writable, Clock::time_point deadline) 
         if (cancel_.raised()) {
             return NetStatus::Cancelled;
         }
-        pollfd fds[2] = {{socket_.get(), static_cast<short>(writable ? POLLOUT : POLLIN), 0},
-                         {cancel_.readFd(), POLLIN, 0}};
-        const nfds_t count = cancel_.readFd() >= 0 ? 2 : 1;
+        pollfd fds[3] = {{socket_.get(), static_cast<short>(writable ? POLLOUT : POLLIN), 0},
+                         {cancel_.readFd(), POLLIN, 0},
+                         {otherCancelFd_, POLLIN, 0}};
         // Without a cancel pipe, wake now and then to look at the flag.
-        const int waitMs = count == 2 ? millisecondsUntil(deadline)
-                                      : std::min(millisecondsUntil(deadline), 100);
-        const int ready = ::poll(fds, count, waitMs);
+        const int waitMs = cancel_.readFd() >= 0 ? millisecondsUntil(deadline)
+                                                 : std::min(millisecondsUntil(deadline), 100);
+        // A negative descriptor is left out by poll().
+        const int ready = ::poll(fds, 3, waitMs);
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
             }
             return NetStatus::Failed;
         }
-        if (count == 2 && fds[1].revents != 0) {
+        if (fds[1].revents != 0 || fds[2].revents != 0) {
             return NetStatus::Cancelled;
         }
         if (fds[0].revents != 0) {
@@ -116,9 +164,10 @@ NetStatus NetworkConnection::waitFor(bool writable, Clock::time_point deadline) 
 NetStatus NetworkConnection::connect(const std::string& host, std::uint16_t port, bool tls,
                                      std::chrono::milliseconds timeout) {
     close();
+    tlsError_.clear();
     const Clock::time_point deadline = Clock::now() + timeout;
     // A stop must not wait out a resolver that hangs.
-    const int cancelFds[] = {cancel_.readFd()};
+    const int cancelFds[] = {cancel_.readFd(), otherCancelFd_};
     LookupResult lookup = HostLookup::resolve(host, port, AI_ADDRCONFIG, cancelFds, deadline);
     switch (lookup.status) {
         case LookupStatus::Found: break;
@@ -127,20 +176,10 @@ NetStatus NetworkConnection::connect(const std::string& host, std::uint16_t port
         case LookupStatus::NotFound: return NetStatus::Unresolved;
     }
     const AddressList addresses = std::move(lookup.addresses);
-
-    NetStatus status = NetStatus::Failed;
-    bool refusedOnly = true;
-    for (const addrinfo* address = addresses.get(); address != nullptr; address = address->ai_next) {
-        status = connectOne(address->ai_addr, address->ai_addrlen, address->ai_family, deadline);
-        if (status == NetStatus::Ok || status == NetStatus::Cancelled ||
-            status == NetStatus::TimedOut) {
-            break;
-        }
-        refusedOnly = refusedOnly && status == NetStatus::Refused;
-    }
+    NetStatus status = connectRacing(addresses.get(), deadline);
     if (status != NetStatus::Ok) {
         socket_.reset();
-        return status == NetStatus::Failed && refusedOnly ? NetStatus::Refused : status;
+        return status;
     }
     const int noDelay = 1;
     ::setsockopt(socket_.get(), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
@@ -153,40 +192,101 @@ NetStatus NetworkConnection::connect(const std::string& host, std::uint16_t port
     return status;
 }
 
-NetStatus NetworkConnection::connectOne(const void* address, unsigned addressLength, int family,
-                                        Clock::time_point deadline) {
-    socket_.reset(::socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!socket_.valid()) {
-        return NetStatus::Failed;
+NetStatus NetworkConnection::connectRacing(const void* addresses, Clock::time_point deadline) {
+    const std::vector<const addrinfo*> order = interleaved(static_cast<const addrinfo*>(addresses));
+    struct Attempt {
+        UniqueFd socket;
+    };
+    std::vector<Attempt> pending;
+    std::size_t next = 0;
+    Clock::time_point nextStart = Clock::now();
+    bool refusedOnly = true;
+    NetStatus lastFailure = NetStatus::Failed;
+    const auto failed = [&](NetStatus status) {
+        refusedOnly = refusedOnly && status == NetStatus::Refused;
+        lastFailure = status;
+    };
+    for (;;) {
+        if (cancel_.raised()) {
+            return NetStatus::Cancelled;
+        }
+        // A new attempt when it is due, or at once when none is waiting.
+        while (next < order.size() && (pending.empty() || Clock::now() >= nextStart)) {
+            const addrinfo* address = order[next++];
+            UniqueFd socket(::socket(address->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+            if (!socket.valid()) {
+                failed(NetStatus::Failed);
+                continue;
+            }
+            if (::connect(socket.get(), address->ai_addr, address->ai_addrlen) == 0) {
+                socket_ = std::move(socket);
+                return NetStatus::Ok;
+            }
+            if (errno != EINPROGRESS) {
+                failed(statusOfError(errno));
+                continue;
+            }
+            pending.push_back(Attempt{std::move(socket)});
+            nextStart = Clock::now() + kAttemptDelay;
+        }
+        if (pending.empty()) {
+            return refusedOnly ? NetStatus::Refused : lastFailure;
+        }
+        if (Clock::now() >= deadline) {
+            return NetStatus::TimedOut;
+        }
+        std::vector<pollfd> fds;
+        for (const Attempt& attempt : pending) {
+            fds.push_back({attempt.socket.get(), POLLOUT, 0});
+        }
+        fds.push_back({cancel_.readFd(), POLLIN, 0});
+        fds.push_back({otherCancelFd_, POLLIN, 0});
+        Clock::time_point wake = deadline;
+        if (next < order.size()) {
+            wake = std::min(wake, nextStart);
+        }
+        int waitMs = millisecondsUntil(wake);
+        if (cancel_.readFd() < 0) {
+            waitMs = std::min(waitMs, 100);
+        }
+        const int ready = ::poll(fds.data(), fds.size(), waitMs);
+        if (ready < 0 && errno != EINTR) {
+            return NetStatus::Failed;
+        }
+        if (ready <= 0) {
+            continue;
+        }
+        if (fds[pending.size()].revents != 0 || fds[pending.size() + 1].revents != 0) {
+            return NetStatus::Cancelled;
+        }
+        for (std::size_t i = pending.size(); i-- > 0;) {
+            if (fds[i].revents == 0) {
+                continue;
+            }
+            int error = 0;
+            socklen_t length = sizeof error;
+            if (::getsockopt(pending[i].socket.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+                error = EIO;
+            }
+            if (error == 0) {
+                socket_ = std::move(pending[i].socket);
+                return NetStatus::Ok;  // the others close as they go
+            }
+            failed(statusOfError(error));
+            pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(i));
+            // The next address need not wait for a failure.
+            nextStart = Clock::now();
+        }
     }
-    if (::connect(socket_.get(), static_cast<const sockaddr*>(address), addressLength) == 0) {
-        return NetStatus::Ok;
+}
+
+NetStatus NetworkConnection::startTls(const std::string& host, std::chrono::milliseconds timeout) {
+    tlsError_.clear();
+    const NetStatus status = startTls(host, Clock::now() + timeout);
+    if (status != NetStatus::Ok) {
+        close();
     }
-    if (errno == ECONNREFUSED) {
-        return NetStatus::Refused;
-    }
-    if (errno != EINPROGRESS) {
-        return NetStatus::Failed;
-    }
-    const NetStatus waited = waitFor(true, deadline);
-    if (waited != NetStatus::Ok) {
-        return waited;
-    }
-    int error = 0;
-    socklen_t length = sizeof error;
-    if (::getsockopt(socket_.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
-        return NetStatus::Failed;
-    }
-    if (error == 0) {
-        return NetStatus::Ok;
-    }
-    if (error == ECONNREFUSED) {
-        return NetStatus::Refused;
-    }
-    if (error == ETIMEDOUT) {
-        return NetStatus::TimedOut;
-    }
-    return NetStatus::Failed;
+    return status;
 }
 
 NetStatus NetworkConnection::startTls(const std::string& host, Clock::time_point deadline) {
@@ -223,11 +323,15 @@ NetStatus NetworkConnection::startTls(const std::string& host, Clock::time_point
         ERR_clear_error();
         const int result = SSL_connect(ssl_.get());
         if (result == 1) {
-            return SSL_get_verify_result(ssl_.get()) == X509_V_OK ? NetStatus::Ok
-                                                                   : NetStatus::TlsFailed;
+            if (SSL_get_verify_result(ssl_.get()) == X509_V_OK) {
+                return NetStatus::Ok;
+            }
+            tlsError_ = describeTlsFailure(ssl_.get());
+            return NetStatus::TlsFailed;
         }
         const int error = SSL_get_error(ssl_.get(), result);
         if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
+            tlsError_ = describeTlsFailure(ssl_.get());
             return NetStatus::TlsFailed;
         }
         const NetStatus waited = waitFor(error == SSL_ERROR_WANT_WRITE, deadline);

@@ -28,7 +28,8 @@ enum class NetStatus {
 
 // One TCP connection, plain or TLS, whose every wait is a poll() bounded by
 // a time-out and the cancel signal. TLS checks the certificate chain against
-// the system's CA store and the certificate against the host name.
+// the system's CA store (SSL_CERT_FILE and SSL_CERT_DIR override it, as for
+// every OpenSSL program) and the certificate against the host name.
 // Used by one thread at a time.
 class NetworkConnection {
 public:
@@ -37,14 +38,23 @@ public:
         std::size_t count = 0;
     };
 
-    explicit NetworkConnection(const CancelSignal& cancel);
+    // otherCancelFd (or -1) ends every wait too, as soon as it is readable:
+    // the owner's shutdown and one caller's stop can both end a request.
+    explicit NetworkConnection(const CancelSignal& cancel, int otherCancelFd = -1);
     ~NetworkConnection();
     NetworkConnection(const NetworkConnection&) = delete;
     NetworkConnection& operator=(const NetworkConnection&) = delete;
 
-    // Tries every address of the host in turn within one time-out.
+    // Tries the host's addresses within one time-out as browsers do: IPv6
+    // and IPv4 in turn, a new attempt every kAttemptDelay while the earlier
+    // ones still wait, the first to connect wins.
     NetStatus connect(const std::string& host, std::uint16_t port, bool tls,
                       std::chrono::milliseconds timeout);
+    static constexpr std::chrono::milliseconds kAttemptDelay{250};
+    // TLS over the connection as it stands (a proxy's tunnel), for host.
+    NetStatus startTls(const std::string& host, std::chrono::milliseconds timeout);
+    // Why the last TLS start failed, for the user; empty when it did not.
+    const std::string& tlsError() const { return tlsError_; }
     NetStatus writeAll(std::span<const std::uint8_t> data, std::chrono::milliseconds timeout);
     // At least one byte, or a status other than Ok.
     ReadResult readSome(std::span<std::uint8_t> buffer, std::chrono::milliseconds timeout);
@@ -58,14 +68,15 @@ private:
         void operator()(ssl_ctx_st* context) const;
     };
 
-    NetStatus connectOne(const void* address, unsigned addressLength, int family,
-                         std::chrono::steady_clock::time_point deadline);
+    NetStatus connectRacing(const void* addresses, std::chrono::steady_clock::time_point deadline);
     NetStatus startTls(const std::string& host, std::chrono::steady_clock::time_point deadline);
     // Waits for the socket to become readable (or writable); Ok when it did.
     NetStatus waitFor(bool writable, std::chrono::steady_clock::time_point deadline) const;
 
     const CancelSignal& cancel_;
+    int otherCancelFd_ = -1;
     UniqueFd socket_;
+    std::string tlsError_;
     std::unique_ptr<ssl_ctx_st, SslContextDeleter> context_;
     std::unique_ptr<ssl_st, SslDeleter> ssl_;
 };

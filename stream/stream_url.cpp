@@ -1,4 +1,4 @@
-#include "audio/engine/stream_url.h"
+#include "stream/stream_url.h"
 
 #include <charconv>
 

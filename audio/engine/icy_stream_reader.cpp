@@ -46,6 +46,10 @@ AudioError IcyStreamReader::open(const std::string& url, bool requestMetadata,
         }
         if (head_.status == 200) {
             url_ = *target;
+            const std::optional<std::string> coding = head_.header("Transfer-Encoding");
+            if (coding && coding->find("chunked") != std::string::npos) {
+                chunked_.emplace();
+            }
             return AudioError::Ok;
         }
         if (!isRedirect(head_.status) || redirects == kMaxRedirects) {
@@ -64,6 +68,9 @@ AudioError IcyStreamReader::request(const StreamUrl& url, bool requestMetadata,
     connection_.close();
     pending_.clear();
     pendingOffset_ = 0;
+    chunked_.reset();
+    decoded_.clear();
+    decodedOffset_ = 0;
     head_ = HttpResponseHead{};
 
     NetStatus status = connection_.connect(url.host, url.port, url.tls, leftUntil(deadline));
@@ -132,6 +139,34 @@ std::optional<std::uint64_t> IcyStreamReader::contentLength() const {
 
 NetworkConnection::ReadResult IcyStreamReader::read(std::span<std::uint8_t> buffer,
                                                     std::chrono::milliseconds timeout) {
+    if (!chunked_) {
+        return readRaw(buffer, timeout);
+    }
+    while (decodedOffset_ == decoded_.size()) {
+        decoded_.clear();
+        decodedOffset_ = 0;
+        if (chunked_->state() == ChunkedDecoder::State::Done) {
+            return {NetStatus::Closed, 0};
+        }
+        std::uint8_t raw[4096];
+        const NetworkConnection::ReadResult result = readRaw(raw, timeout);
+        if (result.status != NetStatus::Ok) {
+            // Closed before the last chunk: the stream was cut, not ended.
+            return {result.status == NetStatus::Closed ? NetStatus::Failed : result.status, 0};
+        }
+        if (chunked_->feed(std::string_view(reinterpret_cast<const char*>(raw), result.count), decoded_) ==
+            ChunkedDecoder::State::Malformed) {
+            return {NetStatus::Failed, 0};
+        }
+    }
+    const std::size_t count = std::min(buffer.size(), decoded_.size() - decodedOffset_);
+    std::copy_n(decoded_.begin() + static_cast<std::ptrdiff_t>(decodedOffset_), count, buffer.begin());
+    decodedOffset_ += count;
+    return {NetStatus::Ok, count};
+}
+
+NetworkConnection::ReadResult IcyStreamReader::readRaw(std::span<std::uint8_t> buffer,
+                                                       std::chrono::milliseconds timeout) {
     if (pendingOffset_ < pending_.size()) {
         const std::size_t count = std::min(buffer.size(), pending_.size() - pendingOffset_);
         std::copy_n(pending_.begin() + static_cast<std::ptrdiff_t>(pendingOffset_), count,

@@ -10,15 +10,18 @@
 
 #include "audio/audio_library.h"
 #include "stream/cancel_signal.h"
-#include "audio/engine/http_response_head.h"
-#include "audio/engine/network_connection.h"
-#include "audio/engine/stream_url.h"
+#include "stream/chunked_decoder.h"
+#include "stream/http_response_head.h"
+#include "stream/network_connection.h"
+#include "stream/stream_url.h"
 
 namespace korvanel {
 
 // The network side of a URL stream: one HTTP/1.0 GET (asking for ICY
 // metadata when wanted), up to five redirects, then the body bytes as they
-// come, ICY metadata still in them. Accepts "ICY 200 OK" and "HTTP/1.x 200".
+// come, ICY metadata still in them, a chunked body undone (a broken chunk
+// ends the stream as a failure, never as audio). Accepts "ICY 200 OK" and
+// "HTTP/1.x 200".
 // Used by one thread at a time; every wait ends on the cancel signal.
 class IcyStreamReader {
 public:
@@ -41,6 +44,9 @@ public:
     // Body bytes: first those that came with the head, then the socket's.
     NetworkConnection::ReadResult read(std::span<std::uint8_t> buffer,
                                        std::chrono::milliseconds timeout);
+    // The body as sent, chunk lines and all.
+    NetworkConnection::ReadResult readRaw(std::span<std::uint8_t> buffer,
+                                          std::chrono::milliseconds timeout);
 
 private:
     AudioError request(const StreamUrl& url, bool requestMetadata,
@@ -52,6 +58,9 @@ private:
     StreamUrl url_;
     std::vector<std::uint8_t> pending_;  // body bytes read with the head
     std::size_t pendingOffset_ = 0;
+    std::optional<ChunkedDecoder> chunked_;  // when the body is chunked
+    std::string decoded_;                    // undone, not yet read
+    std::size_t decodedOffset_ = 0;
 };
 
 }  // namespace korvanel

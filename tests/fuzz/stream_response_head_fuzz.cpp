@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "audio/engine/http_response_head.h"
+#include "stream/http_response_head.h"
 #include "audio/engine/icy_metadata_splitter.h"
 #include "audio/stream_info.h"
 #include "settings/text_encoding.h"

@@ -144,6 +144,40 @@ TEST(AudioEngineHttp, IcyAnswerIsStrippedOfItsMetadataWhichArrivesInStreamOrder)
     EXPECT_NEAR(test::toneFrequency(test::channelSamples(pcm, 2, 0), 44100), 1000, 20);
 }
 
+// A server that answers an HTTP/1.0 request with a chunked body: chunk
+// lines fall inside ICY blocks and MP3 frames, and none reaches the decoder.
+TEST(AudioEngineHttp, AChunkedStreamIsUndoneBeforeItsMetadataAndAudio) {
+    const std::string body = withMetadata(toneMp3(), 4096, {"StreamTitle='One';"});
+    std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nicy-metaint:4096\r\n"
+                         "Transfer-Encoding: chunked\r\n\r\n";
+    for (std::size_t at = 0, size = 1000; at < body.size(); at += size, size = size % 1777 + 333) {
+        const std::string part = body.substr(at, size);
+        char line[16];
+        std::snprintf(line, sizeof line, "%zX\r\n", part.size());
+        answer += line + part + "\r\n";
+    }
+    answer += "0\r\n\r\n";
+    HttpTestServer server(HttpTestServer::reply(answer));
+    Listener listener;
+    ASSERT_EQ(listener.open(server.url("/radio")), AudioError::Ok);
+    const std::string pcm = listener.readAll();
+    std::lock_guard<std::mutex> guard(listener.lock);
+    EXPECT_TRUE(listener.finished);
+    EXPECT_EQ(listener.downloaded, toneMp3());
+    EXPECT_EQ(listener.engine.streamGetTags(listener.stream, audio::kTagMeta),
+              std::vector<std::string>{"StreamTitle='One';"});
+    EXPECT_NEAR(test::toneFrequency(test::channelSamples(pcm, 2, 0), 44100), 1000, 20);
+
+    // A chunk line that is no size ends the stream before it becomes sound.
+    HttpTestServer broken(HttpTestServer::reply(
+        "HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nTransfer-Encoding: chunked\r\n\r\nnot a size\r\n" +
+        toneMp3()));
+    Listener refused;
+    if (refused.open(broken.url("/radio")) == AudioError::Ok) {
+        EXPECT_TRUE(refused.readAll().empty());
+    }
+}
+
 TEST(AudioEngineHttp, AbsurdMetadataIntervalsMeanNoMetadata) {
     ASSERT_FALSE(toneMp3().empty());
     for (const std::string metaint : {"0", "-16", "99999999", "16x", "2000000"}) {

@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "audio/engine/byte_ring.h"
-#include "audio/engine/http_response_head.h"
+#include "stream/http_response_head.h"
 #include "audio/engine/icy_metadata_splitter.h"
-#include "audio/engine/stream_url.h"
+#include "stream/stream_url.h"
 
 namespace korvanel {
 namespace {
