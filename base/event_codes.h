@@ -22,6 +22,7 @@ inline constexpr std::uint32_t kReconnecting = 0x1E429;  // text: the message
 inline constexpr std::uint32_t kResolving = 0x1E42A;     // text: the playlist address
 inline constexpr std::uint32_t kResolved = 0x1E42B;
 inline constexpr std::uint32_t kResolveFailed = 0x1E42C;
+inline constexpr std::uint32_t kSecureFailed = 0x1E434;  // text: the address and why its check failed
 // The window's own request, handled on its worker with the other events.
 inline constexpr std::uint32_t kUpdatePresets = 0x1E440;
 

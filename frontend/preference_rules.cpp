@@ -53,7 +53,7 @@ std::string openUrlPrefill(std::string_view clipboard) {
         return {};
     }
     const std::string_view trimmed = clipboard.substr(first, clipboard.find_last_not_of(kBlanks) - first + 1);
-    for (const std::string_view scheme : {"http://", "mms://", "rtsp://"}) {
+    for (const std::string_view scheme : {"http://", "https://", "mms://", "rtsp://"}) {
         if (trimmed.substr(0, scheme.size()) == scheme) {
             return std::string(trimmed);
         }

@@ -137,6 +137,9 @@ void WindowEvents::handle(const Job& event) {
         case event::kReconnecting:
             log(LogKind::Normal, event.text);
             break;
+        case event::kSecureFailed:
+            logFormatted(LogKind::Error, "Log/Message/SecureFailed", event.text);
+            break;
         case event::kResolving:
             setPlaylistAddress(event.text);
             logFormatted(LogKind::Normal, "Log/Message/DlPlaylist", event.text);

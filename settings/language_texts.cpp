@@ -89,6 +89,7 @@ constexpr std::array kDefaultTexts = {
     DefaultText{"Log/Message/EOS", "Reached end of stream.."},
     DefaultText{"Log/Message/Stopped", "Stopped.."},
     DefaultText{"Log/Message/Started", "%s Started"},
+    DefaultText{"Log/Message/SecureFailed", "Secure connection refused: %s"},
     DefaultText{"Log/Message/NoTray", "This desktop has no system tray: the window stays on the screen."},
     DefaultText{"Log/Window/Caption", "Korvanel Log"},
     DefaultText{"Log/Menu/AlwaysOnTop", "Always On Top"},

@@ -9,9 +9,12 @@ namespace korvanel {
 namespace {
 
 constexpr std::string_view kScheme = "http://";
+constexpr std::string_view kSecureScheme = "https://";
 constexpr unsigned kMaxPort = 65535;
 
-bool isSafeForRequest(std::string_view text) {
+}  // namespace
+
+bool HttpAddress::isSafeForRequest(std::string_view text) {
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte <= 0x20 || byte == 0x7F) {
@@ -21,16 +24,37 @@ bool isSafeForRequest(std::string_view text) {
     return true;
 }
 
-}  // namespace
-
 std::optional<HttpAddress> HttpAddress::parse(std::string_view url) {
-    if (!startsWith(url, kScheme) || !isSafeForRequest(url)) {
+    HttpAddress address;
+    std::string_view rest;
+    if (startsWith(url, kScheme)) {
+        rest = url.substr(kScheme.size());
+    } else if (startsWith(url, kSecureScheme)) {
+        rest = url.substr(kSecureScheme.size());
+        address.tls = true;
+        address.port = kDefaultSecurePort;
+    } else {
         return std::nullopt;
     }
-    const std::string_view rest = url.substr(kScheme.size());
-    const std::size_t hostEnd = std::min(rest.find_first_of("/:"), rest.size());
-    HttpAddress address;
-    address.host = std::string(rest.substr(0, hostEnd));
+    if (!isSafeForRequest(url)) {
+        return std::nullopt;
+    }
+    std::size_t hostEnd = 0;
+    if (!rest.empty() && rest.front() == '[') {
+        // An IPv6 literal, in brackets so that its colons are no port.
+        const std::size_t close = rest.find(']');
+        if (close == std::string_view::npos) {
+            return std::nullopt;
+        }
+        address.host = std::string(rest.substr(1, close - 1));
+        hostEnd = close + 1;
+        if (hostEnd < rest.size() && rest[hostEnd] != ':' && rest[hostEnd] != '/') {
+            return std::nullopt;
+        }
+    } else {
+        hostEnd = std::min(rest.find_first_of("/:"), rest.size());
+        address.host = std::string(rest.substr(0, hostEnd));
+    }
     if (address.host.empty() || address.host.size() > kMaxHostLength) {
         return std::nullopt;
     }
@@ -56,6 +80,10 @@ std::optional<HttpAddress> HttpAddress::parse(std::string_view url) {
     const std::size_t pathStart = rest.find('/', pathSearchFrom);
     address.path = pathStart == std::string_view::npos ? std::string("/") : std::string(rest.substr(pathStart));
     return address;
+}
+
+std::string HttpAddress::hostHeader() const {
+    return host.find(':') != std::string::npos ? "[" + host + "]" : host;
 }
 
 std::optional<std::string> buildGetRequest(std::string_view target, std::string_view host,

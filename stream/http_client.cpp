@@ -1,14 +1,19 @@
 #include "stream/http_client.h"
 
 #include <array>
+#include <span>
 #include <optional>
 #include <utility>
 
+#include "base/event_codes.h"
 #include "base/file_util.h"
 #include "settings/settings_store.h"
 #include "stream/http_address.h"
 #include "stream/http_response.h"
-#include "stream/tcp_connection.h"
+#include "stream/chunked_decoder.h"
+#include "stream/http_response_head.h"
+#include "stream/network_connection.h"
+#include "stream/stream_url.h"
 
 namespace korvanel {
 
@@ -58,51 +63,154 @@ HttpClient::Route HttpClient::route() const {
 
 bool HttpClient::fetch(const std::string& url, ByteBuffer& out, int stopFd) {
     out.clear();
+    const Route via = route();
+    std::string next = url;
+    for (int hop = 0;; ++hop) {
+        const Answer answer = fetchOnce(next, via, out, stopFd);
+        if (answer.kind == Answer::Kind::Body) {
+            return true;
+        }
+        out.clear();
+        if (answer.kind == Answer::Kind::Failed || hop == kMaxRedirects) {
+            return false;
+        }
+        const std::optional<StreamUrl> from = StreamUrl::parse(next);
+        const std::optional<StreamUrl> to = from ? from->resolve(answer.location) : std::nullopt;
+        if (!to) {
+            return false;
+        }
+        next = to->toString();
+    }
+}
+
+HttpClient::Answer HttpClient::fetchOnce(const std::string& url, const Route& via, ByteBuffer& out, int stopFd) {
     const std::optional<HttpAddress> address = HttpAddress::parse(url);
     if (!address) {
-        return false;
+        return {};
     }
-    const Route via = route();
     const bool useProxy = !via.proxyHost.empty();
-    const std::optional<std::string> request =
-        buildGetRequest(useProxy ? std::string_view(url) : std::string_view(address->path), address->host, kUserAgent);
-    if (!request) {
-        return false;
-    }
     if (useProxy && (via.proxyPort <= 0 || via.proxyPort > 65535)) {
-        return false;
+        return {};
+    }
+    // A plain proxy takes the whole address; through a tunnel the server
+    // sees an ordinary request.
+    const bool absoluteTarget = useProxy && !address->tls;
+    const std::optional<std::string> request = buildGetRequest(
+        absoluteTarget ? std::string_view(url) : std::string_view(address->path), address->hostHeader(), kUserAgent);
+    if (!request) {
+        return {};
     }
 
-    std::optional<TcpConnection> connection =
-        useProxy ? TcpConnection::connect(via.proxyHost, static_cast<std::uint16_t>(via.proxyPort),
-                                          via.limits.connectTimeout, cancel_.readFd(), stopFd)
-                 : TcpConnection::connect(address->host, address->port, via.limits.connectTimeout, cancel_.readFd(),
-                                          stopFd);
-    if (!connection || !connection->sendAll(*request, via.limits.idleTimeout)) {
-        return false;
+    NetworkConnection connection(cancel_, stopFd);
+    const auto bytes = [](std::string_view text) {
+        return std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    };
+    NetStatus status = useProxy ? connection.connect(via.proxyHost, static_cast<std::uint16_t>(via.proxyPort), false,
+                                                     via.limits.connectTimeout)
+                                : connection.connect(address->host, address->port, address->tls,
+                                                     via.limits.connectTimeout);
+    if (status == NetStatus::Ok && useProxy && address->tls) {
+        status = openTunnel(connection, *address, via.limits);
+        if (status == NetStatus::Ok) {
+            status = connection.startTls(address->host, via.limits.connectTimeout);
+        }
+    }
+    if (status == NetStatus::TlsFailed) {
+        events_.post(makeJob(event::kSecureFailed, url + " (" + connection.tlsError() + ")"));
+    }
+    if (status != NetStatus::Ok || connection.writeAll(bytes(*request), via.limits.idleTimeout) != NetStatus::Ok) {
+        return {};
     }
 
     const std::size_t maxResponse = via.limits.maxBodyBytes + kMaxHttpHeaderBytes;
-    std::array<char, kReceiveChunk> chunk;
+    std::optional<HttpResponseHead> head;
+    std::size_t headLength = 0;
+    std::optional<ChunkedDecoder> chunked;
+    std::string decoded;
+    std::array<std::uint8_t, kReceiveChunk> chunk;
     for (;;) {
-        const std::optional<std::size_t> received = connection->receive(chunk.data(), chunk.size(), via.limits.idleTimeout);
-        if (!received || (*received > 0 && (out.size() + *received > maxResponse || !out.append(chunk.data(), *received)))) {
-            out.clear();  // a partial response is worth nothing
-            return false;
-        }
-        if (*received == 0) {
+        const NetworkConnection::ReadResult received = connection.readSome(chunk, via.limits.idleTimeout);
+        if (received.status == NetStatus::Closed) {
             break;  // the server closed: the response is complete
         }
+        if (received.status != NetStatus::Ok || out.size() + received.count > maxResponse ||
+            !out.append(reinterpret_cast<const char*>(chunk.data()), received.count)) {
+            return {};  // a partial response is worth nothing
+        }
+        if (!head) {
+            headLength = HttpResponseHead::findEnd(out.view().substr(0, kMaxHttpHeaderBytes));
+            if (headLength == 0) {
+                continue;
+            }
+            head = HttpResponseHead::parse(out.view().substr(0, headLength));
+            if (!head) {
+                return {};
+            }
+            const std::optional<std::string> coding = head->header("Transfer-Encoding");
+            if (coding && coding->find("chunked") != std::string::npos) {
+                chunked.emplace();
+                chunked->feed(out.view().substr(headLength), decoded);
+            }
+        } else if (chunked) {
+            chunked->feed(std::string_view(reinterpret_cast<const char*>(chunk.data()), received.count), decoded);
+        }
+        if (chunked && chunked->state() != ChunkedDecoder::State::Running) {
+            break;  // the last chunk came (or a broken one): no need to wait for the close
+        }
     }
-    connection.reset();
 
+    if (head && head->status >= 300 && head->status < 400 && head->status != 304) {
+        Answer redirect;
+        redirect.kind = Answer::Kind::Redirect;
+        redirect.location = head->header("Location").value_or("");
+        return redirect.location.empty() ? Answer{} : redirect;
+    }
     const std::optional<std::string_view> body = httpResponseBody(out.view(), via.limits.maxBodyBytes);
     if (!body) {
-        out.clear();
-        return false;
+        return {};
     }
-    out.removeFront(out.size() - body->size());
-    return true;
+    if (chunked) {
+        // A body cut short or broken is no body.
+        if (chunked->state() != ChunkedDecoder::State::Done || decoded.size() > via.limits.maxBodyBytes) {
+            return {};
+        }
+        out.clear();
+        if (!out.append(decoded.data(), decoded.size())) {
+            return {};
+        }
+    } else {
+        out.removeFront(out.size() - body->size());
+    }
+    Answer answer;
+    answer.kind = Answer::Kind::Body;
+    return answer;
+}
+
+NetStatus HttpClient::openTunnel(NetworkConnection& connection, const HttpAddress& address,
+                                 const HttpLimits& limits) {
+    const std::string authority = address.hostHeader() + ":" + std::to_string(address.port);
+    const std::string request = "CONNECT " + authority + " HTTP/1.0\r\nHost: " + authority +
+                                "\r\nUser-Agent: " + kUserAgent + "\r\n\r\n";
+    NetStatus status = connection.writeAll(
+        std::span(reinterpret_cast<const std::uint8_t*>(request.data()), request.size()), limits.idleTimeout);
+    std::string received;
+    std::array<std::uint8_t, 1> byte;
+    // Byte by byte: whatever follows the proxy's answer belongs to TLS.
+    while (status == NetStatus::Ok) {
+        const NetworkConnection::ReadResult result = connection.readSome(byte, limits.idleTimeout);
+        if (result.status != NetStatus::Ok) {
+            return result.status == NetStatus::Closed ? NetStatus::Failed : result.status;
+        }
+        received.push_back(static_cast<char>(byte[0]));
+        if (received.size() > HttpResponseHead::kMaxBytes) {
+            return NetStatus::Failed;
+        }
+        if (HttpResponseHead::findEnd(received) == received.size()) {
+            const std::optional<HttpResponseHead> head = HttpResponseHead::parse(received);
+            return head && head->status / 100 == 2 ? NetStatus::Ok : NetStatus::Failed;
+        }
+    }
+    return status;
 }
 
 Job HttpClient::downloadToFileJob(std::string url, std::string filePath) {

@@ -11,6 +11,8 @@
 #include "settings/settings_listener.h"
 #include "stream/byte_buffer.h"
 #include "stream/cancel_signal.h"
+#include "stream/network_connection.h"
+#include "stream/http_address.h"
 
 namespace korvanel {
 
@@ -29,8 +31,12 @@ struct HttpRequest : JobPayload {
     std::uint32_t options = 0;
 };
 
-// A minimal HTTP/1.0 GET over TCP, directly or through the plain HTTP proxy
-// of "General/Proxy" and "General/ProxyPort". Offered as a blocking fetch
+// A minimal HTTP/1.0 GET over TCP or TLS (http:// and https://), directly or
+// through the HTTP proxy of "General/Proxy" and "General/ProxyPort" (which
+// tunnels https with CONNECT). Follows up to kMaxRedirects redirects, each
+// hop under the same bounds, and undoes chunked bodies. A secure connection
+// that fails its checks is reported to the window (event::kSecureFailed)
+// before the fetch fails. Offered as a blocking fetch
 // and as two queued jobs that run on up to two workers of its own and report
 // to the main window's queue through the event sink.
 //
@@ -51,6 +57,7 @@ public:
     static constexpr const char* kUserAgent = "Korvanel Radio v0.3.6";
     static constexpr const char* kProxyHostKey = "General/Proxy";
     static constexpr const char* kProxyPortKey = "General/ProxyPort";
+    static constexpr int kMaxRedirects = 5;
 
     // Reads the proxy from settings; reports the queued jobs' results to events.
     HttpClient(const SettingsStore& settings, EventSink& events);
@@ -58,10 +65,12 @@ public:
 
     // Blocking GET. On success out holds the body (headers removed, as
     // received otherwise). On any failure out is empty and false returns:
-    // not an "http://" address, an address too long for the request, no
-    // connection, a status line other than "HTTP/1.x 200 OK", no end of the
-    // headers, a time-out, or a body over the size bound. A readable stopFd
-    // (or -1) ends it at once, as shutdown() does.
+    // not an http:// or https:// address, an address too long for the
+    // request, no connection, a certificate that does not check out, a
+    // status line other than "HTTP/1.x 200 OK" (after the redirects), no end
+    // of the headers, a malformed chunked body, a time-out, or a body over
+    // the size bound. A readable stopFd (or -1) ends it at once, as
+    // shutdown() does.
     bool fetch(const std::string& url, ByteBuffer& out, int stopFd = -1);
 
     // Jobs for post(): fetch url and write the body over filePath (a file
@@ -88,6 +97,15 @@ private:
         HttpLimits limits;
     };
 
+    // One request: the body, a redirect's Location, or a failure.
+    struct Answer {
+        enum class Kind { Body, Redirect, Failed } kind = Kind::Failed;
+        std::string location;
+    };
+    Answer fetchOnce(const std::string& url, const Route& via, ByteBuffer& out, int stopFd);
+
+    // CONNECT through the proxy to the address; Ok once the proxy agreed.
+    static NetStatus openTunnel(NetworkConnection& connection, const HttpAddress& address, const HttpLimits& limits);
     Route route() const;
     void readProxy(const SettingsStore& store);
     void downloadToFile(const HttpRequest& request);

@@ -8,7 +8,8 @@ namespace korvanel {
 
 namespace {
 
-constexpr std::string_view kWebScheme = "http://";
+constexpr std::string_view kWebPrefix = "http";
+constexpr std::string_view kSecureScheme = "https://";
 constexpr std::string_view kWindowsMediaScheme = "mms://";
 constexpr std::string_view kWebDelimiters = " \t\r\n\"'<>";
 constexpr std::string_view kWindowsMediaDelimiters = " \t\r\n\"<>";
@@ -59,11 +60,15 @@ bool isPageOrPicture(std::string_view link) {
 enum class Kind { Web, WindowsMedia };
 
 void collect(std::string_view text, Kind kind, std::vector<std::string>& links) {
-    const std::string_view scheme = kind == Kind::Web ? kWebScheme : kWindowsMediaScheme;
+    // "http" finds "https://" links too, in the order they stand.
+    const std::string_view scheme = kind == Kind::Web ? kWebPrefix : kWindowsMediaScheme;
     DelimiterFinder delimiters(text, kind == Kind::Web ? kWebDelimiters : kWindowsMediaDelimiters);
     for (std::size_t p = text.find(scheme); p != std::string_view::npos; p = text.find(scheme, p + 1)) {
         if (links.size() >= kMaxScrapedLinks) {
             return;
+        }
+        if (kind == Kind::Web && !isWebAddress(text.substr(p, kSecureScheme.size()))) {
+            continue;
         }
         // No delimiter: the link runs to the end of the text.
         const std::string_view link = text.substr(p, delimiters.from(p) - p);

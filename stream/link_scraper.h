@@ -8,7 +8,7 @@
 namespace korvanel {
 
 // Finds stream links in any text (playlist or web page) without knowing its
-// grammar: every "http://" up to the first space, tab, CR, LF, '"', '\'',
+// grammar: every "http://" and "https://" up to the first space, tab, CR, LF, '"', '\'',
 // '<' or '>', dropping links to pages and pictures; then every "mms://" up
 // to the first of the same delimiters except '\''. Web links come first, each
 // group in text order, duplicates kept.

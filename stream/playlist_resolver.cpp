@@ -120,7 +120,7 @@ bool PlaylistResolver::download(const std::string& address, ByteBuffer& body) {
 }
 
 std::string PlaylistResolver::readText(const std::string& address) {
-    if (startsWith(address, "http://")) {
+    if (isWebAddress(address)) {
         ByteBuffer body;
         if (!download(address, body)) {
             return "";

@@ -37,7 +37,7 @@ public:
     virtual bool isEmpty() const;
     // The playlist test on the current entry; false for an empty list.
     virtual bool needsResolving() const;
-    // Downloads ("http://") or reads (anything else: a local file) the current
+    // Downloads ("http://", "https://") or reads (anything else: a local file) the current
     // entry and puts the links found in its place, the first of them current.
     // False, with the lists unchanged, when nothing could be fetched or read
     // or no link was found.

@@ -5,6 +5,7 @@ namespace korvanel {
 namespace {
 
 constexpr std::string_view kHttpScheme = "http://";
+constexpr std::string_view kHttpsScheme = "https://";
 constexpr std::string_view kMmsScheme = "mms://";
 constexpr std::string_view kRtspScheme = "rtsp://";
 
@@ -29,6 +30,10 @@ bool endsWith(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
+bool isWebAddress(std::string_view address) {
+    return startsWith(address, kHttpScheme) || startsWith(address, kHttpsScheme);
+}
+
 bool needsResolving(std::string_view address) {
     if (isWindowsMediaScheme(address)) {
         return false;
@@ -45,7 +50,7 @@ OpenRoute openRoute(std::string_view address) {
     if (address.empty()) {
         return OpenRoute::NotNetwork;
     }
-    if (startsWith(address, kHttpScheme)) {
+    if (isWebAddress(address)) {
         for (std::string_view mark : kWindowsMediaMarks) {
             if (contains(address, mark)) {
                 return OpenRoute::WindowsMedia;

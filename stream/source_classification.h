@@ -22,8 +22,8 @@ enum class StreamKind : unsigned {
 // Which decoder, if any, may open a source.
 enum class OpenRoute {
     NotNetwork,    // cannot be played: opening fails
-    WindowsMedia,  // mms://, rtsp://, or http:// naming .asf/.wma
-    HttpStream,    // any other http:// address
+    WindowsMedia,  // mms://, rtsp://, or http(s):// naming .asf/.wma
+    HttpStream,    // any other http:// or https:// address
 };
 
 // Channel types reported by the decoder after a successful open.
@@ -44,8 +44,11 @@ bool endsWith(std::string_view text, std::string_view suffix);
 // for mms:// and rtsp:// addresses and for the empty address.
 bool needsResolving(std::string_view address);
 
-// The opening rule. The empty address, local paths, https://, ftp:// and
-// capitalised schemes all give NotNetwork.
+// "http://" or "https://", exactly so.
+bool isWebAddress(std::string_view address);
+
+// The opening rule. The empty address, local paths, ftp:// and capitalised
+// schemes all give NotNetwork.
 OpenRoute openRoute(std::string_view address);
 
 // The stream kind for a decoder channel type; unknown types give Other.

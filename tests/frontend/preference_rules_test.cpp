@@ -46,6 +46,7 @@ TEST(PreferenceRules, TheDeviceListReadsBackAsTheSameDevices) {
 TEST(PreferenceRules, OpenUrlTakesOnlyAnAddressTheClipboardReallyHolds) {
     EXPECT_EQ(openUrlPrefill(" \t http://radio.example/live\r\n"), "http://radio.example/live");
     EXPECT_EQ(openUrlPrefill("mms://media/stream"), "mms://media/stream");
+    EXPECT_EQ(openUrlPrefill("https://radio.example/live.aac\n"), "https://radio.example/live.aac");
     EXPECT_EQ(openUrlPrefill("\nrtsp://cam/one  "), "rtsp://cam/one");
     EXPECT_EQ(openUrlPrefill("HTTP://radio.example/live"), "");
     EXPECT_EQ(openUrlPrefill("radio.example/live"), "");

@@ -31,6 +31,9 @@ TEST(ScrapeLinks, DropsPagesAndPicturesByExactSuffix) {
 TEST(ScrapeLinks, WebLinksComeBeforeWindowsMediaLinksAndDuplicatesStay) {
     const std::string text = "mms://m/1 http://w/1 mms://m/1 http://w/1 http://w/2";
     EXPECT_EQ(scrapeLinks(text), (Links{"http://w/1", "http://w/1", "http://w/2", "mms://m/1", "mms://m/1"}));
+    // Secure links stand among the others in the order of the text.
+    EXPECT_EQ(scrapeLinks("https://s/1 http://w/1 'https://s/2.htm' httpx://no HTTPS://no https:/no"),
+              (Links{"https://s/1", "http://w/1"}));
 }
 
 TEST(ScrapeLinks, WindowsMediaLinksIgnoreTheSingleQuoteAndRunToTheEnd) {

@@ -53,12 +53,14 @@ TEST(OpenRoute, FollowsSchemeThenWindowsMediaMarks) {
     EXPECT_EQ(openRoute("http://host/a.mp3"), OpenRoute::HttpStream);
     EXPECT_EQ(openRoute("http://host/x.M3U"), OpenRoute::HttpStream);
     EXPECT_EQ(openRoute("http://host/a.WMA"), OpenRoute::HttpStream);
+    EXPECT_EQ(openRoute("https://host/a.mp3"), OpenRoute::HttpStream);
+    EXPECT_EQ(openRoute("https://host/a.wma"), OpenRoute::WindowsMedia);
 
     EXPECT_EQ(openRoute(""), OpenRoute::NotNetwork);
     EXPECT_EQ(openRoute("HTTP://host/a.mp3"), OpenRoute::NotNetwork);
     EXPECT_EQ(openRoute("c:\\music\\a.mp3"), OpenRoute::NotNetwork);
     EXPECT_EQ(openRoute("/music/a.wma"), OpenRoute::NotNetwork);
-    EXPECT_EQ(openRoute("https://host/a.mp3"), OpenRoute::NotNetwork);
+    EXPECT_EQ(openRoute("HTTPS://host/a.mp3"), OpenRoute::NotNetwork);
     EXPECT_EQ(openRoute("ftp://host/a.mp3"), OpenRoute::NotNetwork);
 }
 
