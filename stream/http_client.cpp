@@ -101,7 +101,7 @@ HttpClient::Answer HttpClient::fetchOnce(const std::string& url, const Route& vi
         return {};
     }
 
-    NetworkConnection connection(cancel_, stopFd);
+    NetworkConnection connection(cancel_, stopFd, &tls_);
     const auto bytes = [](std::string_view text) {
         return std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     };

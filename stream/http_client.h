@@ -113,6 +113,7 @@ private:
 
     EventSink& events_;
     CancelSignal cancel_;
+    TlsClientContext tls_;
     mutable std::mutex lock_;  // guards the three fields below
     std::string proxyHost_;
     int proxyPort_ = 0;

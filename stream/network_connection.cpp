@@ -115,12 +115,9 @@ std::string describeTlsFailure(ssl_st* ssl) {
 }  // namespace
 
 void NetworkConnection::SslDeleter::operator()(ssl_st* ssl) const { SSL_free(ssl); }
-void NetworkConnection::SslContextDeleter::operator()(ssl_ctx_st* context) const {
-    SSL_CTX_free(context);
-}
 
-NetworkConnection::NetworkConnection(const CancelSignal& cancel, int otherCancelFd)
-    : cancel_(cancel), otherCancelFd_(otherCancelFd) {}
+NetworkConnection::NetworkConnection(const CancelSignal& cancel, int otherCancelFd, TlsClientContext* tls)
+    : cancel_(cancel), otherCancelFd_(otherCancelFd), tls_(tls) {}
 
 NetworkConnection::~NetworkConnection() { close(); }
 
@@ -290,15 +287,14 @@ NetStatus NetworkConnection::startTls(const std::string& host, std::chrono::mill
 }
 
 NetStatus NetworkConnection::startTls(const std::string& host, Clock::time_point deadline) {
-    context_.reset(SSL_CTX_new(TLS_client_method()));
-    if (!context_) {
-        return NetStatus::TlsFailed;
+    if (tls_ != nullptr) {
+        context_ = tls_->get();
+    } else {
+        TlsClientContext own;
+        context_ = own.get();
     }
-    SSL_CTX_set_min_proto_version(context_.get(), TLS1_2_VERSION);
-    SSL_CTX_set_verify(context_.get(), SSL_VERIFY_PEER, nullptr);
-    // Streams are often cut without a TLS close; that is an end, not an error.
-    SSL_CTX_set_options(context_.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
-    if (SSL_CTX_set_default_verify_paths(context_.get()) != 1) {
+    if (!context_) {
+        tlsError_ = "TLS is not available";
         return NetStatus::TlsFailed;
     }
     ssl_.reset(SSL_new(context_.get()));

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "stream/cancel_signal.h"
+#include "stream/tls_client_context.h"
 #include "stream/unique_fd.h"
 
 struct ssl_st;
@@ -40,7 +41,9 @@ public:
 
     // otherCancelFd (or -1) ends every wait too, as soon as it is readable:
     // the owner's shutdown and one caller's stop can both end a request.
-    explicit NetworkConnection(const CancelSignal& cancel, int otherCancelFd = -1);
+    // tls: the owner's shared TLS settings; without them the connection
+    // makes its own.
+    explicit NetworkConnection(const CancelSignal& cancel, int otherCancelFd = -1, TlsClientContext* tls = nullptr);
     ~NetworkConnection();
     NetworkConnection(const NetworkConnection&) = delete;
     NetworkConnection& operator=(const NetworkConnection&) = delete;
@@ -64,9 +67,6 @@ private:
     struct SslDeleter {
         void operator()(ssl_st* ssl) const;
     };
-    struct SslContextDeleter {
-        void operator()(ssl_ctx_st* context) const;
-    };
 
     NetStatus connectRacing(const void* addresses, std::chrono::steady_clock::time_point deadline);
     NetStatus startTls(const std::string& host, std::chrono::steady_clock::time_point deadline);
@@ -77,7 +77,8 @@ private:
     int otherCancelFd_ = -1;
     UniqueFd socket_;
     std::string tlsError_;
-    std::unique_ptr<ssl_ctx_st, SslContextDeleter> context_;
+    TlsClientContext* tls_ = nullptr;
+    std::shared_ptr<ssl_ctx_st> context_;
     std::unique_ptr<ssl_st, SslDeleter> ssl_;
 };
 

@@ -384,7 +384,7 @@ StreamHandle AudioEngine::createDecoding(std::uint32_t flags, const std::string&
         return {};
     }
     auto stream = std::make_shared<DecodingStream>(
-        ffmpeg_, handle, flags, bufferMs,
+        ffmpeg_, tls_, handle, flags, bufferMs,
         [this, handle](std::uint32_t syncType, std::uint32_t data) { deliver(handle, syncType, data); });
     bool cancelled = false;
     {

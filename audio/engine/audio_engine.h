@@ -12,6 +12,7 @@
 
 #include "audio/audio_library.h"
 #include "audio/engine/ffmpeg_loader.h"
+#include "stream/tls_client_context.h"
 #include "audio/engine/sync_dispatcher.h"
 
 namespace korvanel {
@@ -115,6 +116,7 @@ private:
     // First member: its libraries load while the rest starts, and it
     // outlives every stream that decodes with them.
     FfmpegLoader ffmpeg_;
+    TlsClientContext tls_;  // every https stream's settings and CA store
     const std::string sdlLibrary_;
     mutable std::mutex lock_;
     std::unique_ptr<SdlAudioSystem> sdl_;

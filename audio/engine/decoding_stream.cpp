@@ -54,9 +54,10 @@ std::vector<std::string> windowsMediaCandidates(const std::string& address) {
 
 }  // namespace
 
-DecodingStream::DecodingStream(const FfmpegLoader& ffmpeg, StreamHandle handle, std::uint32_t flags,
-                               std::uint32_t bufferMs, EventSink events)
+DecodingStream::DecodingStream(const FfmpegLoader& ffmpeg, TlsClientContext& tls, StreamHandle handle,
+                               std::uint32_t flags, std::uint32_t bufferMs, EventSink events)
     : ffmpeg_(ffmpeg),
+      tls_(tls),
       handle_(handle),
       flags_(flags),
       bufferMs_(std::clamp(bufferMs, kMinBufferMs, kMaxBufferMs)),
@@ -99,7 +100,7 @@ bool DecodingStream::runsOn(std::thread::id thread) const {
 
 AudioError DecodingStream::openUrl(const std::string& url, DownloadCallback download) {
     callbacks_.setDownload(std::move(download));
-    reader_ = std::make_unique<IcyStreamReader>(cancel_);
+    reader_ = std::make_unique<IcyStreamReader>(cancel_, &tls_);
     const bool wantMetadata = (flags_ & audio::kStreamMeta) != 0;
     const AudioError error = reader_->open(url, wantMetadata);
     if (error != AudioError::Ok) {

@@ -22,6 +22,7 @@ namespace korvanel {
 class FfmpegDecoder;
 class FfmpegLoader;
 class IcyStreamReader;
+class TlsClientContext;
 
 // One decoding stream: a network thread (URL streams: our ICY reader) feeding
 // a decoder thread (FFmpeg) that fills a ring of decoded samples, which
@@ -37,8 +38,8 @@ class DecodingStream {
 public:
     using EventSink = std::function<void(std::uint32_t syncType, std::uint32_t data)>;
 
-    // `ffmpeg` must outlive the stream.
-    DecodingStream(const FfmpegLoader& ffmpeg, StreamHandle handle, std::uint32_t flags,
+    // `ffmpeg` and `tls` must outlive the stream.
+    DecodingStream(const FfmpegLoader& ffmpeg, TlsClientContext& tls, StreamHandle handle, std::uint32_t flags,
                    std::uint32_t bufferMs, EventSink events);
     // Cancels every wait and joins both threads.
     ~DecodingStream();
@@ -96,6 +97,7 @@ private:
     void cancel();
 
     const FfmpegLoader& ffmpeg_;
+    TlsClientContext& tls_;
     const StreamHandle handle_;
     const std::uint32_t flags_;
     const std::uint32_t bufferMs_;

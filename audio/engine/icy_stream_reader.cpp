@@ -30,8 +30,8 @@ bool isRedirect(int status) {
 
 }  // namespace
 
-IcyStreamReader::IcyStreamReader(const CancelSignal& cancel)
-    : cancel_(cancel), connection_(cancel) {}
+IcyStreamReader::IcyStreamReader(const CancelSignal& cancel, TlsClientContext* tls)
+    : cancel_(cancel), connection_(cancel, -1, tls) {}
 
 AudioError IcyStreamReader::open(const std::string& url, bool requestMetadata,
                                  std::chrono::milliseconds timeout) {

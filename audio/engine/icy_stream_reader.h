@@ -28,7 +28,8 @@ public:
     static constexpr int kMaxRedirects = 5;
     static constexpr std::chrono::milliseconds kTimeout{5000};
 
-    explicit IcyStreamReader(const CancelSignal& cancel);
+    // tls: the shared TLS settings (null: the connection makes its own).
+    explicit IcyStreamReader(const CancelSignal& cancel, TlsClientContext* tls = nullptr);
 
     // Connects and reads the answer's head. Failures come as the library's
     // error codes: kTimeout when a connection or answer does not come within

@@ -7,7 +7,10 @@ radio server passes on its source's data.
 Figures, each printed with the ratios against the other players:
   1. time from process start to the first non-silent sample on standard
      output (median of several runs), MP3 and Ogg, from a fast local stream
-     server (answers at once, 64 KiB burst, then paced at the bit rate);
+     server (answers at once, 64 KiB burst, then paced at the bit rate), and
+     MP3 from the same server over TLS (https://, a test CA the script
+     makes; korvanel checks the certificate, which the others by default
+     do not), with the https/http ratio of each player;
   2. with icecast2 installed: time from our own icecast's first audio byte
      to the first non-silent sample (a relay in front of the server notes
      that byte), and for korvanel the time from a source drop (stopped and
@@ -21,6 +24,7 @@ Every server runs on 127.0.0.1 and stops with the script.
 """
 import argparse
 import os
+import ssl
 import shutil
 import socket
 import statistics
@@ -48,7 +52,8 @@ def loopback_listener():
 class PacedStreamServer:
     """Serves one file in a loop: ICY head at once, a burst, then paced."""
 
-    def __init__(self, data, content_type, bitrate_kbps):
+    def __init__(self, data, content_type, bitrate_kbps, tls=None):
+        self.tls = tls
         self.data = data
         self.content_type = content_type
         self.bytes_per_second = bitrate_kbps * 1000 // 8
@@ -57,7 +62,8 @@ class PacedStreamServer:
         threading.Thread(target=self._accept, daemon=True).start()
 
     def url(self, name):
-        return f"http://127.0.0.1:{self.port}/{name}"
+        scheme = "https" if self.tls else "http"
+        return f"{scheme}://127.0.0.1:{self.port}/{name}"
 
     def stop(self):
         self.stopping = True
@@ -74,6 +80,8 @@ class PacedStreamServer:
     def _serve(self, connection):
         try:
             connection.settimeout(5)
+            if self.tls:
+                connection = self.tls.wrap_socket(connection, server_side=True)
             request = b""
             while b"\r\n\r\n" not in request and len(request) < 65536:
                 chunk = connection.recv(4096)
@@ -271,6 +279,24 @@ def usage_for(command, seconds):
     return usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0
 
 
+def test_certificates(folder):
+    """A test CA and a certificate for localhost and 127.0.0.1; (CA file, server context)."""
+    def openssl(*arguments):
+        subprocess.run(["openssl", *arguments], check=True, capture_output=True)
+    key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+    path = lambda name: os.path.join(folder, name)
+    with open(path("ext.cnf"), "w") as ext:
+        ext.write("subjectAltName=DNS:localhost,IP:127.0.0.1\n")
+    openssl("req", "-x509", *key, "-days", "2", "-subj", "/CN=Bench CA", "-keyout", path("ca.key"),
+            "-out", path("ca.pem"))
+    openssl("req", *key, "-subj", "/CN=localhost", "-keyout", path("server.key"), "-out", path("server.csr"))
+    openssl("x509", "-req", "-days", "2", "-in", path("server.csr"), "-CA", path("ca.pem"), "-CAkey",
+            path("ca.key"), "-CAcreateserial", "-extfile", path("ext.cnf"), "-out", path("server.pem"))
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(path("server.pem"), path("server.key"))
+    return path("ca.pem"), context
+
+
 def make_tone(path, codec, bitrate):
     subprocess.run(["ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi",
                     "-i", "sine=frequency=440:sample_rate=44100:duration=20", "-ac", "2", "-c:a", codec,
@@ -321,10 +347,14 @@ def main():
     os.environ["KORVANEL_HOME"] = home
     os.environ["KORVANEL_UPDATE_SERVER"] = "http://127.0.0.1:1"
     folder = tempfile.mkdtemp(prefix="korvanel-bench-audio-")
+    ca_file, tls = test_certificates(folder)
+    os.environ["SSL_CERT_FILE"] = ca_file
+    mp3 = make_tone(os.path.join(folder, "t.mp3"), "libmp3lame", 128)
     streams = {
-        "MP3": PacedStreamServer(make_tone(os.path.join(folder, "t.mp3"), "libmp3lame", 128), "audio/mpeg", 128),
+        "MP3": PacedStreamServer(mp3, "audio/mpeg", 128),
         "Ogg": PacedStreamServer(make_tone(os.path.join(folder, "t.ogg"), "libvorbis", 128),
                                  "application/ogg", 128),
+        "MP3s": PacedStreamServer(mp3, "audio/mpeg", 128, tls),
     }
 
     def players(url, seconds=None):
@@ -349,8 +379,9 @@ def main():
 
     print("Time to first sound (ms, median of %d runs; floor: a program that only loads FFmpeg "
           "and decodes to the first sound)" % args.runs)
+    by_kind = {}
     for kind, server in streams.items():
-        url = server.url("tone." + kind.lower())
+        url = server.url("tone." + kind.lower().rstrip("s"))
         medians = {}
         for name, command in players(url).items():
             times = [t for t in (first_sound_ms(command) for _ in range(args.runs)) if t is not None]
@@ -359,6 +390,9 @@ def main():
         ratios = "  ".join("korvanel/%s %.2f" % (n, medians["korvanel"] / v)
                            for n, v in medians.items() if n != "korvanel" and v == v and v > 0)
         print(line + "   " + ratios)
+        by_kind[kind] = medians
+    print("  https/http: " + "  ".join("%s %.2f" % (n, by_kind["MP3s"][n] / v)
+                                       for n, v in by_kind["MP3"].items() if v == v and v > 0))
 
     if not args.skip_icecast and shutil.which("icecast2"):
         icecast_figures(args, players, folder)

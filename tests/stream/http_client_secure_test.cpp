@@ -14,6 +14,7 @@
 #include "stream/chunked_decoder.h"
 #include "stream/http_address.h"
 #include "stream/http_client.h"
+#include "stream/tls_client_context.h"
 #include "tests/stream/test_application.h"
 #include "tests/support/http_test_proxy.h"
 #include "tests/support/http_test_server.h"
@@ -151,6 +152,17 @@ TEST(HttpClientChunked, ChunksOfAnySizeAreUndoneAndABrokenOneFails) {
         EXPECT_FALSE(client.fetch(server.url("/list.pls"), body)) << broken;
         EXPECT_TRUE(body.empty());
     }
+}
+
+TEST(TlsClientContext, TheStoreIsReadOnceAndAgainWhenItsNameChanges) {
+    TlsClientContext shared;
+    test::TempFolder folder;
+    test::ScopedEnv first("SSL_CERT_FILE", folder.file("one.pem"));
+    const auto context = shared.get();
+    ASSERT_TRUE(context);
+    EXPECT_EQ(shared.get(), context);
+    test::ScopedEnv second("SSL_CERT_FILE", folder.file("two.pem"));
+    EXPECT_NE(shared.get(), context);
 }
 
 TEST(ChunkedDecoder, BoundsWhatAServerCanSend) {
