@@ -113,18 +113,22 @@ void MetadataParser::parseMetadata(std::span<const std::string> texts) {
 bool MetadataParser::parseOggComments(std::span<const std::string> texts) {
     std::string artist;
     std::string title;
+    bool named = false;
     for (const std::string& comment : texts) {
         if (startsWithLower(comment, "artist=")) {
             artist = cleanValue(from(comment, 7));
+            named = true;
         } else if (startsWithLower(comment, "title=")) {
             title = cleanValue(from(comment, 6));
+            named = true;
         }
     }
-    const std::string result = joined(artist, title);
-    if (result.empty()) {
+    // A title that is there but empty is a new, untitled track: the old
+    // title must not stay on the screen or in the next file's name.
+    if (!named) {
         return false;
     }
-    info_.setTitle(result);
+    info_.setTitle(joined(artist, title));
     return true;
 }
 

@@ -283,16 +283,15 @@ void OutputChannel::readStreamInformation(StreamHandle decoding, const ChannelIn
     info_->setKind(kind);
     std::uint32_t tagType = 0;
     switch (kind) {
-        case StreamKind::Mp3: {
-            const auto headers = library_->streamGetTags(decoding, audio::kTagIcy);
-            parser_->parseHeaders(headers.value_or(std::vector<std::string>{}));
-            tagType = audio::kTagMeta;
-            break;
-        }
+        case StreamKind::Mp3: tagType = audio::kTagMeta; break;
         case StreamKind::WindowsMedia: tagType = audio::kTagMeta; break;
         case StreamKind::OggVorbis: tagType = audio::kTagOgg; break;
         default: return;
     }
+    // The server's icy-name and icy-url name the station of every kind of
+    // stream; a stream's own tags, read next, may name it better.
+    const auto headers = library_->streamGetTags(decoding, audio::kTagIcy);
+    parser_->parseHeaders(headers.value_or(std::vector<std::string>{}));
     const auto tags = library_->streamGetTags(decoding, tagType);
     parser_->parseMetadata(tags.value_or(std::vector<std::string>{}));
 }

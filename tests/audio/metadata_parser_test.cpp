@@ -120,6 +120,12 @@ TEST_F(MetadataParserTest, OggCommentsJoinArtistAndTitle) {
     EXPECT_EQ(info_.title(), "Caf\xC3\xA9");
     parse(StreamKind::OggVorbis, {"TITLE=Caf\xE9"});
     EXPECT_EQ(info_.title(), "Caf\xC3\xA9");
+    // A title that is there but empty replaces the last one.
+    const int before = posted();
+    parse(StreamKind::OggVorbis, {"TITLE=", "ALBUM=x"});
+    EXPECT_EQ(info_.title(), "");
+    EXPECT_EQ(posted(), before + 1);
+    parse(StreamKind::OggVorbis, {"TITLE=Caf\xC3\xA9"});
     // Ogg comments carry no ICY title.
     parse(StreamKind::OggVorbis, {"StreamTitle='x';"});
     EXPECT_EQ(info_.title(), "Caf\xC3\xA9");

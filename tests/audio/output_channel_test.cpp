@@ -366,18 +366,19 @@ TEST_F(OutputChannelTest, OpeningFillsTheStreamInformationFromHeadersAndTags) {
     EXPECT_EQ(jobs_.count(command::kInfoParsed), 3);
     channel_->close();
 
+    // An Ogg station's name comes from the server's icy-name, as its
+    // comments carry none; an empty TITLE is a new track without a title.
     Script ogg;
     ogg.info.channelType = audio::kChannelTypeOgg;
+    ogg.tags[audio::kTagIcy] = {"HTTP/1.0 200 OK", "icy-name:Ogg FM"};
     ogg.tags[audio::kTagOgg] = {"ARTIST=Foo", "TITLE=Bar"};
     fake_->scriptStream(kOgg, ogg);
-    fake_->clearCalls();
     ASSERT_EQ(channel_->open(kOgg), OpenResult::Opened);
     EXPECT_EQ(info_.kind(), StreamKind::OggVorbis);
+    EXPECT_EQ(info_.stationName(), "Ogg FM");
     EXPECT_EQ(info_.title(), "Foo - Bar");
-    const auto calls = fake_->calls();
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "streamGetTags(" +
-                                                         std::to_string(decoding().id) + ",4)"),
-              0);
+    fake_->fireSync(decoding(), audio::kSyncMeta, 0, {"TITLE="});
+    EXPECT_EQ(info_.title(), "");
     channel_->close();
 
     // A codec of no known kind: kind 0 and no tags read.
