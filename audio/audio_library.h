@@ -89,6 +89,7 @@ inline constexpr std::uint32_t kSampleEnd = 0x80000000;
 // Channel types (channelGetInfo); the values live with the stream kinds.
 inline constexpr std::uint32_t kChannelTypeOgg = channel_type::kOggVorbisStream;
 inline constexpr std::uint32_t kChannelTypeMp3 = channel_type::kMp3Stream;
+inline constexpr std::uint32_t kChannelTypeAac = channel_type::kAacStream;
 inline constexpr std::uint32_t kChannelTypeWindowsMedia = channel_type::kWindowsMediaStream;
 inline constexpr std::uint32_t kChannelTypeStream = 0x10000;  // any other codec
 inline constexpr std::uint32_t kChannelTypeMp1 = 0x10003;

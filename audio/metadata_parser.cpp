@@ -104,7 +104,8 @@ void MetadataParser::parseMetadata(std::span<const std::string> texts) {
             case StreamKind::MpegLayer2:
             case StreamKind::Mpeg2Layer1:
             case StreamKind::Mpeg2Layer2:
-            case StreamKind::Mpeg2Layer3: changed = parseIcyMetadata(texts); break;
+            case StreamKind::Mpeg2Layer3:
+            case StreamKind::Aac: changed = parseIcyMetadata(texts); break;
         }
     }
     finish(changed);

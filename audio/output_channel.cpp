@@ -283,7 +283,8 @@ void OutputChannel::readStreamInformation(StreamHandle decoding, const ChannelIn
     info_->setKind(kind);
     std::uint32_t tagType = 0;
     switch (kind) {
-        case StreamKind::Mp3: tagType = audio::kTagMeta; break;
+        case StreamKind::Mp3:
+        case StreamKind::Aac: tagType = audio::kTagMeta; break;
         case StreamKind::WindowsMedia: tagType = audio::kTagMeta; break;
         case StreamKind::OggVorbis: tagType = audio::kTagOgg; break;
         default: return;

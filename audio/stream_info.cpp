@@ -146,6 +146,7 @@ std::string StreamInfo::describe(StreamKind kind, int bitrate) {
         case StreamKind::Mpeg2Layer1: name = "Streaming MPEG-2 Layer 1"; break;
         case StreamKind::Mpeg2Layer2: name = "Streaming MPEG-2 Layer 2"; break;
         case StreamKind::Mpeg2Layer3: name = "Streaming MPEG-2 Layer 3"; break;
+        case StreamKind::Aac: name = "Streaming AAC Audio"; break;
         case StreamKind::Other: break;
     }
     if (name == nullptr) {

@@ -5,6 +5,7 @@
 
 #include "base/event_codes.h"
 #include "audio/stream_info.h"
+#include "recording/aac_stream_writer.h"
 #include "recording/encoder_writer.h"
 #include "recording/mp3_stream_writer.h"
 #include "recording/ogg_stream_writer.h"
@@ -61,6 +62,7 @@ Recorder::~Recorder() {
     // The writers go in the order encoder, Ogg, MP3.
     encoderWriter_.reset();
     oggWriter_.reset();
+    aacWriter_.reset();
     mp3Writer_.reset();
 }
 
@@ -145,7 +147,7 @@ void Recorder::applySettings(SettingsStore& store) {
         onStreamInfo();
     }
     post([this] {
-        for (StreamWriter* writer : {static_cast<StreamWriter*>(mp3Writer_.get()),
+        for (StreamWriter* writer : {static_cast<StreamWriter*>(mp3Writer_.get()), aacWriter_.get(),
                                      static_cast<StreamWriter*>(oggWriter_.get()),
                                      static_cast<StreamWriter*>(encoderWriter_.get())}) {
             if (writer != nullptr) {
@@ -308,7 +310,7 @@ void Recorder::onClose() {
 }
 
 Recorder::Route Recorder::routeFor(StreamKind kind) const {
-    if (isMpegKind(kind)) {
+    if (isMpegKind(kind) || kind == StreamKind::Aac) {
         return Route::Raw;
     }
     if (kind == StreamKind::OggVorbis) {
@@ -345,6 +347,14 @@ StreamWriter& Recorder::mp3Writer() {
         mp3Writer_->setMaxBuffer(settings_.maxBuffer);
     }
     return *mp3Writer_;
+}
+
+StreamWriter& Recorder::aacWriter() {
+    if (!aacWriter_) {
+        aacWriter_ = std::make_unique<AacStreamWriter>();
+        aacWriter_->setMaxBuffer(settings_.maxBuffer);
+    }
+    return *aacWriter_;
 }
 
 StreamWriter& Recorder::oggWriter() {
@@ -406,6 +416,10 @@ void Recorder::startCapturing(int frequency, int channels, std::uint64_t generat
             writer_ = &ogg;
         }
         probe(ogg);
+    } else if (kind == StreamKind::Aac) {
+        extension_ = ".aac";
+        writer_ = &aacWriter();
+        probe(*writer_);
     } else if (kind == StreamKind::WindowsMedia) {
         extension_ = ".mp3";
         writer_ = &encoderWriter();

@@ -25,12 +25,11 @@
 namespace korvanel {
 
 class EncoderWriter;
-class Mp3StreamWriter;
 class OggStreamWriter;
 
 // Saves the stream that is playing into files named by the file pattern
 // and starts a new file whenever that name changes (a new title, a new
-// station). MP3 and Ogg streams are written as they arrive; Windows Media
+// station). MP3, AAC (ADTS) and Ogg streams are written as they arrive; Windows Media
 // streams, and Ogg streams when "Recording/LameEncodeOgg" is on, are
 // encoded to MP3 from the decoded samples. While the switch is off the
 // writers keep recent data in memory, so a recording begins with what was
@@ -121,6 +120,7 @@ private:
     void streamInfoChanged();
     void takeStreamData(std::span<const std::uint8_t> data);
     StreamWriter& mp3Writer();
+    StreamWriter& aacWriter();
     StreamWriter& oggWriter();
     StreamWriter& encoderWriter();
     std::string expandPattern();
@@ -154,7 +154,8 @@ private:
     StreamInfo::Snapshot current_;  // station, title and kind as of that work
     Settings settings_;
     FileNamePattern pattern_;
-    std::unique_ptr<Mp3StreamWriter> mp3Writer_;
+    std::unique_ptr<StreamWriter> mp3Writer_;
+    std::unique_ptr<StreamWriter> aacWriter_;
     std::unique_ptr<OggStreamWriter> oggWriter_;
     std::unique_ptr<EncoderWriter> encoderWriter_;
     StreamWriter* writer_ = nullptr;

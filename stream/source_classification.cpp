@@ -72,6 +72,8 @@ StreamKind kindOfChannel(std::uint32_t channelType) {
             return StreamKind::OggVorbis;
         case channel_type::kWindowsMediaStream:
             return StreamKind::WindowsMedia;
+        case channel_type::kAacStream:
+            return StreamKind::Aac;
         default:
             return StreamKind::Other;
     }

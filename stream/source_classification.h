@@ -17,6 +17,7 @@ enum class StreamKind : unsigned {
     Mpeg2Layer1 = 6,
     Mpeg2Layer2 = 7,
     Mpeg2Layer3 = 8,
+    Aac = 9,  // ADTS AAC and HE-AAC
 };
 
 // Which decoder, if any, may open a source.
@@ -30,6 +31,7 @@ enum class OpenRoute {
 namespace channel_type {
 inline constexpr std::uint32_t kOggVorbisStream = 0x10002;
 inline constexpr std::uint32_t kMp3Stream = 0x10005;
+inline constexpr std::uint32_t kAacStream = 0x10006;
 inline constexpr std::uint32_t kWindowsMediaStream = 0x10300;
 }  // namespace channel_type
 

@@ -234,6 +234,7 @@ std::uint32_t FfmpegDecoder::channelType() const {
         case AV_CODEC_ID_MP2: return audio::kChannelTypeMp2;
         case AV_CODEC_ID_MP1: return audio::kChannelTypeMp1;
         case AV_CODEC_ID_VORBIS: return audio::kChannelTypeOgg;
+        case AV_CODEC_ID_AAC: return audio::kChannelTypeAac;
         case AV_CODEC_ID_WMAV1:
         case AV_CODEC_ID_WMAV2:
         case AV_CODEC_ID_WMAPRO:

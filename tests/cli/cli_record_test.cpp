@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "recording/adts_frame_header.h"
+
 #include "tests/support/audio_file_tools.h"
 #include "tests/support/icecast_server.h"
 #include "tests/support/process_runner.h"
@@ -235,6 +237,42 @@ TEST_F(CliRecord, RecordsOneValidFilePerTitleNamedByThePattern) {
     const std::string settings = test::readFile(home_.file("korvanel.xml"));
     EXPECT_NE(settings.find("<Enabled type=\"bool\">false</Enabled>"), std::string::npos);
     EXPECT_EQ(settings.find(folder), std::string::npos);
+}
+
+TEST_F(CliRecord, AacMountGivesOneWholeAdtsFilePerTitle) {
+    ASSERT_TRUE(icecast_.startSource({"/rec.aac", IcecastServer::Codec::Aac, 440}));
+    const std::string folder = home_.file("recordings");
+    Recording recording = record(icecast_, "/rec.aac", home_, folder, "%track%", 9,
+                                 {{1000ms, "First Song"}, {3500ms, "Second"}, {6000ms, "Third"}});
+    ASSERT_EQ(recording.result.exitCode, 0) << recording.result.err;
+    auto& files = recording.files;
+    const auto valid = [](const std::string& path, double minSeconds) {
+        SCOPED_TRACE(path);
+        // Whole ADTS frames from the first byte to the last, none lost
+        // inside: decoding meets no error.
+        const std::string data = test::readFile(path);
+        std::size_t at = 0;
+        while (const auto frame = parseAdtsFrameHeader(reinterpret_cast<const unsigned char*>(data.data()) + at,
+                                                        data.size() - at)) {
+            at += frame->frameBytes;
+        }
+        EXPECT_EQ(at, data.size());
+        const auto probed = test::probeStream(path);
+        EXPECT_EQ(probed.count("codec_name") ? probed.at("codec_name") : "", "aac");
+        EXPECT_GE(test::decodedSeconds(path), minSeconds);
+    };
+    dropUntitledStart(files, valid);
+    std::vector<std::string> names;
+    std::transform(files.begin(), files.end(), std::back_inserter(names), fileNameOf);
+    EXPECT_EQ(names, (std::vector<std::string>{"First Song.aac", "Second.aac", "Third.aac"}))
+        << recording.result.out << "\n"
+        << recording.result.err;
+    double total = 0;
+    for (const auto& file : files) {
+        valid(file, 1.0);
+        total += test::decodedSeconds(file);
+    }
+    EXPECT_GT(total, 6.0);
 }
 
 TEST_F(CliRecord, OggMountGivesOneCompleteVorbisFilePerTitle) {

@@ -241,14 +241,17 @@ bool IcecastServer::launch(std::chrono::milliseconds bound) {
 
 bool IcecastServer::startSource(const Source& source, std::chrono::milliseconds bound) {
     const bool mp3 = source.codec == Codec::Mp3;
+    const bool aac = source.codec == Codec::Aac;
+    const char* codec = mp3 ? "libmp3lame" : aac ? "aac" : "libvorbis";
+    const char* contentType = mp3 ? "audio/mpeg" : aac ? "audio/aac" : "application/ogg";
+    const char* container = mp3 ? "mp3" : aac ? "adts" : "ogg";
     std::vector<std::string> arguments = {
         kFfmpeg, "-hide_banner", "-nostdin", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
         "sine=frequency=" + std::to_string(source.frequencyHz) +
             ":sample_rate=" + std::to_string(source.sampleRate),
-        "-ac", std::to_string(source.channels), "-c:a", mp3 ? "libmp3lame" : "libvorbis", "-b:a",
-        std::to_string(source.bitrateKbps) + "k", "-content_type",
-        mp3 ? "audio/mpeg" : "application/ogg", "-ice_name", source.stationName,
-        "-ice_description", source.description, "-f", mp3 ? "mp3" : "ogg",
+        "-ac", std::to_string(source.channels), "-c:a", codec, "-b:a",
+        std::to_string(source.bitrateKbps) + "k", "-content_type", contentType, "-ice_name", source.stationName,
+        "-ice_description", source.description, "-f", container,
         "icecast://source:" + std::string(kSourcePassword) + "@127.0.0.1:" + std::to_string(port_) +
             source.mount};
     std::string logName = "source" + source.mount + ".log";

@@ -23,7 +23,7 @@ namespace korvanel::test {
 //     play(icecast.url("/tone.mp3"));
 class IcecastServer {
 public:
-    enum class Codec { Mp3, OggVorbis };
+    enum class Codec { Mp3, OggVorbis, Aac };  // AAC as ADTS frames
 
     struct Source {
         std::string mount;  // "/name.mp3"
