@@ -19,6 +19,7 @@
 #include "cli/play_session.h"
 #include "frontend/signal_watcher.h"
 #include "player/player.h"
+#include "stations/favorites_editor.h"
 #include "stations/station_list.h"
 #include "stream/playlist_resolver.h"
 #include "cli/text_menu.h"
@@ -82,6 +83,30 @@ int listDevices(Application& application) {
         std::printf("%d  %s\n", device.number, device.name.c_str());
     }
     return kExitOk;
+}
+
+int addToFavorites(const CliOptions& options) {
+    const std::string path = resolveProgramPath("favorites.xml");
+    const std::string& source = options.sources.front();
+    const FavoriteStation station{options.title.value_or(source), "", {source}};
+    switch (addFavorite(path, station, options.group.value_or(""))) {
+        case FavoriteAddResult::Added:
+            std::printf("added %s to %s\n", source.c_str(), path.c_str());
+            return kExitOk;
+        case FavoriteAddResult::AlreadyThere:
+            std::printf("%s is in %s already\n", source.c_str(), path.c_str());
+            return kExitOk;
+        case FavoriteAddResult::NoSuchGroup:
+            std::fprintf(stderr, "korvanel-cli: %s has no group '%s'\n", path.c_str(), options.group->c_str());
+            return kExitFailed;
+        case FavoriteAddResult::NotAList:
+            std::fprintf(stderr, "korvanel-cli: %s is missing or not a station list\n", path.c_str());
+            return kExitFailed;
+        case FavoriteAddResult::WriteFailed:
+            std::fprintf(stderr, "korvanel-cli: could not write %s (it is as it was)\n", path.c_str());
+            return kExitFailed;
+    }
+    return kExitFailed;
 }
 
 int updatePresets(ConsoleWindow& console) {
@@ -242,6 +267,9 @@ int runCliCommand(Application& application, ConsoleWindow& console, const CliOpt
 
     if (options.command == "list") {
         return options.listWhich == "devices" ? listDevices(application) : listStations(options.listWhich);
+    }
+    if (options.command == "favorites") {
+        return addToFavorites(options);
     }
     if (options.command == "update-presets") {
         return updatePresets(console);

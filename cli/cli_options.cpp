@@ -25,7 +25,7 @@ std::optional<int> parseNumber(const std::string& text, int minimum, int maximum
 }
 
 bool isKnownCommand(const std::string& name) {
-    return name == "play" || name == "record" || name == "resolve" || name == "list" ||
+    return name == "play" || name == "record" || name == "resolve" || name == "list" || name == "favorites" ||
            name == "update-presets";
 }
 
@@ -34,6 +34,9 @@ bool commandTakes(const std::string& command, const std::string& option) {
     if (command == "play") {
         return option == "--seconds" || option == "--pcm-out" || option == "--devices" ||
                option == "--volume" || option == "--favorite" || option == "--preset";
+    }
+    if (command == "favorites") {
+        return option == "--group" || option == "--title";
     }
     if (command == "record") {
         return option == "--seconds" || option == "--folder" || option == "--pattern" ||
@@ -112,6 +115,10 @@ CliParseResult parseCliArguments(const std::vector<std::string>& arguments) {
                 options.folder = *text;
             } else if (argument == "--pattern") {
                 options.pattern = *text;
+            } else if (argument == "--group") {
+                options.group = *text;
+            } else if (argument == "--title") {
+                options.title = *text;
             }
             if (!ok || text->empty()) {
                 return fail("bad value '" + *text + "' for " + argument);
@@ -149,6 +156,12 @@ CliParseResult parseCliArguments(const std::vector<std::string>& arguments) {
         options.listWhich = options.sources[0];
         options.sources.clear();
     }
+    if (command == "favorites") {
+        if (options.sources.size() != 2 || options.sources[0] != "add") {
+            return fail("favorites needs 'add' and one source");
+        }
+        options.sources.erase(options.sources.begin());
+    }
     if (command == "update-presets" && !options.sources.empty()) {
         return fail("update-presets takes no arguments");
     }
@@ -179,6 +192,9 @@ Commands:
   resolve SOURCE               print the stream addresses a playlist yields
   list favorites|presets       print the numbered stations of a list
   list devices                 print the sound devices by the numbers --devices takes
+  favorites add [--group G] [--title T] SOURCE
+                               keep a station in favorites.xml (at the end,
+                               or at the end of group G; T defaults to SOURCE)
   update-presets               check the update server for new presets
 
 Options for every command:

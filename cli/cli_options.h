@@ -9,7 +9,7 @@ namespace korvanel {
 
 // What the command line of korvanel-cli asks for.
 struct CliOptions {
-    std::string command;  // play, record, resolve, list, update-presets
+    std::string command;  // play, record, resolve, list, update-presets, favorites
     bool help = false;
     std::vector<std::pair<std::string, std::string>> settingOverrides;  // --set Key=Value
 
@@ -21,6 +21,8 @@ struct CliOptions {
     std::optional<std::string> pattern;
     std::optional<int> favorite;
     std::optional<int> preset;
+    std::optional<std::string> group;  // favorites add
+    std::optional<std::string> title;  // favorites add
     std::string listWhich;  // favorites or presets
     std::vector<std::string> sources;
 };

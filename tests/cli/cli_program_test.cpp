@@ -41,6 +41,21 @@ TEST_F(CliProgramTest, ListsTheSoundDevicesByTheNumbersDevicesTakes) {
     EXPECT_EQ(result.out.rfind("0  No sound\n1  Default output\n", 0), 0u) << result.out;
 }
 
+TEST_F(CliProgramTest, AddsAFavouriteThatTheListThenNumbers) {
+    test::writeFile(home_.file("favorites.xml"),
+                    "<F><Group title=\"Jazz\"><Station title=\"One\"><Source>a</Source></Station></Group></F>");
+    auto added = runProcess(cliPath(), {"favorites", "add", "--group", "Jazz", "--title", "Two", "https://b/"}, env());
+    EXPECT_EQ(added.exitCode, 0) << added.err;
+    EXPECT_EQ(runProcess(cliPath(), {"list", "favorites"}, env()).out, "[Jazz]\n     1  One\n     2  Two\n");
+    added = runProcess(cliPath(), {"favorites", "add", "https://b/"}, env());
+    EXPECT_EQ(added.exitCode, 0);
+    EXPECT_NE(added.out.find("already"), std::string::npos);
+    const auto missing = runProcess(cliPath(), {"favorites", "add", "--group", "Rock", "http://c/"}, env());
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("no group 'Rock'"), std::string::npos);
+    EXPECT_EQ(runProcess(cliPath(), {"favorites", "remove", "x"}, env()).exitCode, 2);
+}
+
 TEST_F(CliProgramTest, BadUsageExitsTwoWithOneLine) {
     for (const std::vector<std::string>& arguments :
          {std::vector<std::string>{"play"}, std::vector<std::string>{"bogus"},
