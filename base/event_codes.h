@@ -23,6 +23,10 @@ inline constexpr std::uint32_t kResolving = 0x1E42A;     // text: the playlist a
 inline constexpr std::uint32_t kResolved = 0x1E42B;
 inline constexpr std::uint32_t kResolveFailed = 0x1E42C;
 inline constexpr std::uint32_t kSecureFailed = 0x1E434;  // text: the address and why its check failed
+// The current station and favorites.xml; text: the station's title.
+inline constexpr std::uint32_t kFavoriteAdded = 0x1E435;
+inline constexpr std::uint32_t kFavoriteExists = 0x1E436;
+inline constexpr std::uint32_t kFavoriteFailed = 0x1E437;
 // The window's own request, handled on its worker with the other events.
 inline constexpr std::uint32_t kUpdatePresets = 0x1E440;
 

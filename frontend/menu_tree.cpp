@@ -169,6 +169,14 @@ MenuEntry stationsMenu(Application& application, WindowEvents& events, StationLi
     const int stations =
         events.buildStationMenu(kind, builder, favorites ? command::kFavoritesBase : command::kPresetsBase);
     MenuEntry menu = builder.take();
+    if (favorites) {
+        // The station playing now, kept with one click; the numbers stay.
+        const bool playing = !application.streamInfo()->source().empty();
+        menu.children.insert(menu.children.begin(),
+                             {MenuEntry::item(command::kAddToFavorites, language.getString("Main/FavoritesMenu/Add"),
+                                              false, playing),
+                              MenuEntry::separator()});
+    }
     if (stations < 0) {
         menu.children.push_back(MenuEntry::item(
             0, language.getString(favorites ? "Main/Text/ParseErrorFavorites" : "Main/Text/ParseErrorPresets"), false,

@@ -1,11 +1,13 @@
 #include "frontend/window_commands.h"
 
 #include "app/application.h"
+#include "base/event_codes.h"
 #include "base/program_path.h"
 #include "frontend/display_model.h"
 #include "frontend/menu_tree.h"
 #include "frontend/play_history.h"
 #include "frontend/window_events.h"
+#include "stations/favorites_editor.h"
 
 namespace korvanel {
 
@@ -71,6 +73,7 @@ WindowCommands::Outcome WindowCommands::run(int id) {
         case command::kMute: toggleMute(); return Outcome::Handled;
         case command::kRecord: toggleRecording(); return Outcome::Handled;
         case command::kReloadFavorites: events_.reloadStations(StationListKind::Favorites); return Outcome::Handled;
+        case command::kAddToFavorites: addCurrentToFavorites(); return Outcome::Handled;
         case command::kReloadPresets: events_.reloadStations(StationListKind::Presets); return Outcome::Handled;
         case command::kReloadConfig:
             // Every listener hears the reloaded file.
@@ -165,6 +168,27 @@ WindowCommands::Outcome WindowCommands::chooseStation(int id) {
     application_.playlistResolver().setSources(station->sources);
     application_.player().play();
     return Outcome::Handled;
+}
+
+void WindowCommands::addCurrentToFavorites() {
+    const StreamInfo::Snapshot info = application_.streamInfo()->snapshot();
+    // The playlist a stream came from outlives the stream's own address.
+    const std::string playlist = events_.playlistAddress();
+    const std::string source = playlist.empty() ? info.source : playlist;
+    if (source.empty()) {
+        return;
+    }
+    const std::string title = info.stationName.empty() ? source : info.stationName;
+    std::uint32_t outcome = event::kFavoriteFailed;
+    switch (addFavorite(resolveProgramPath("favorites.xml"), {title, info.stationUrl, {source}})) {
+        case FavoriteAddResult::Added:
+            outcome = event::kFavoriteAdded;
+            events_.reloadStations(StationListKind::Favorites);
+            break;
+        case FavoriteAddResult::AlreadyThere: outcome = event::kFavoriteExists; break;
+        default: break;
+    }
+    application_.events().post(makeJob(outcome, title));
 }
 
 }  // namespace korvanel

@@ -51,6 +51,8 @@ public:
 
 private:
     Outcome chooseStation(int id);
+    // The station playing now into favorites.xml; the log says how it went.
+    void addCurrentToFavorites();
 
     Application& application_;
     WindowEvents& events_;

@@ -137,6 +137,15 @@ void WindowEvents::handle(const Job& event) {
         case event::kReconnecting:
             log(LogKind::Normal, event.text);
             break;
+        case event::kFavoriteAdded:
+            logFormatted(LogKind::Normal, "Log/Message/FavoriteAdded", event.text);
+            break;
+        case event::kFavoriteExists:
+            logFormatted(LogKind::Normal, "Log/Message/FavoriteExists", event.text);
+            break;
+        case event::kFavoriteFailed:
+            logFormatted(LogKind::Error, "Log/Message/FavoriteFailed", event.text);
+            break;
         case event::kSecureFailed:
             logFormatted(LogKind::Error, "Log/Message/SecureFailed", event.text);
             break;

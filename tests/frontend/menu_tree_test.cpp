@@ -93,8 +93,11 @@ TEST_F(MenuTreeTest, TheMenuBarShowsTheCoreAsItIsNow) {
     ASSERT_EQ(history.children.size(), 1u);
     EXPECT_EQ(history.children[0].caption, "No History");
     EXPECT_FALSE(history.children[0].enabled);
-    EXPECT_EQ(popup(menus, 2).children.at(0).caption, "Error parsing favorites");
+    // Nothing plays: nothing to add.
+    EXPECT_EQ(popup(menus, 2).children.at(0).id, command::kAddToFavorites);
     EXPECT_FALSE(popup(menus, 2).children.at(0).enabled);
+    EXPECT_EQ(popup(menus, 2).children.at(2).caption, "Error parsing favorites");
+    EXPECT_FALSE(popup(menus, 2).children.at(2).enabled);
     EXPECT_EQ(find(popup(menus, 4), command::kRecord)->caption, "Begin &Recording");
     EXPECT_FALSE(find(popup(menus, 5), command::kLogWindow)->checked);
     EXPECT_TRUE(bar({true, false, false}).children.at(5).children.at(0).checked);
@@ -129,14 +132,33 @@ TEST_F(MenuTreeTest, HistoryCaptionsAreLetteredCutAndShowTheirAmpersands) {
     EXPECT_EQ(historyCaption(3, {"s", umlauts, ""}), "&d. " + umlauts.substr(0, 70) + "...");
 }
 
+TEST_F(MenuTreeTest, ThePlayingStationIsAddedToFavoritesOnceAndItsMenuGrows) {
+    std::ofstream(home_.file("favorites.xml")) << kFavorites;
+    commands_.run(command::kReloadFavorites);
+    app_.streamInfo()->setSource("http://new.example/stream");
+    app_.streamInfo()->setStationName("New FM");
+    app_.streamInfo()->setStationUrl("https://new.example/");
+    const std::size_t before = popup(bar(), 2).children.size();
+    EXPECT_TRUE(popup(bar(), 2).children.at(0).enabled);
+    EXPECT_EQ(commands_.run(command::kAddToFavorites), WindowCommands::Outcome::Handled);
+    const MenuEntry favorites = popup(bar(), 2);
+    ASSERT_EQ(favorites.children.size(), before + 1);
+    EXPECT_EQ(favorites.children.back().caption, "New FM");
+    const std::string file = test::readFile(home_.file("favorites.xml"));
+    EXPECT_NE(file.find("<Station title=\"New FM\" url=\"https://new.example/\">"), std::string::npos) << file;
+    // Again: the file stays as it is.
+    commands_.run(command::kAddToFavorites);
+    EXPECT_EQ(test::readFile(home_.file("favorites.xml")), file);
+}
+
 TEST_F(MenuTreeTest, StationsAreChosenFromTheirMenusAndTheHistoryMovesToTheFront) {
     std::ofstream(home_.file("favorites.xml")) << kFavorites;
     commands_.run(command::kReloadFavorites);
     const MenuEntry favorites = popup(bar(), 2);
-    ASSERT_EQ(favorites.children.size(), 3u);
-    EXPECT_EQ(favorites.children[0].caption, "Jazz && Blues");  // an ampersand, not a mnemonic
-    EXPECT_EQ(favorites.children[0].children.at(0).id, command::kFavoritesBase + 1);
-    EXPECT_EQ(favorites.children[1].kind, MenuEntry::Kind::Separator);
+    ASSERT_EQ(favorites.children.size(), 5u);
+    EXPECT_EQ(favorites.children[2].caption, "Jazz && Blues");  // an ampersand, not a mnemonic
+    EXPECT_EQ(favorites.children[2].children.at(0).id, command::kFavoritesBase + 1);
+    EXPECT_EQ(favorites.children[3].kind, MenuEntry::Kind::Separator);
 
     app_.streamInfo()->setTitle("left over");
     EXPECT_EQ(commands_.run(command::kFavoritesBase + 2), WindowCommands::Outcome::Handled);
