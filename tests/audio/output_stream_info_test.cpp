@@ -76,7 +76,8 @@ TEST(StreamInfo, DescribeNamesTheKindWithTheBitrateWhenKnown) {
     EXPECT_EQ(StreamInfo::describe(StreamKind::Mpeg2Layer3, 0), "Streaming MPEG-2 Layer 3");
     // An unknown kind says nothing at all, not even the bitrate.
     EXPECT_EQ(StreamInfo::describe(StreamKind::Other, 128), "");
-    EXPECT_EQ(StreamInfo::describe(static_cast<StreamKind>(9), 128), "");
+    EXPECT_EQ(StreamInfo::describe(StreamKind::Aac, 64), "64 kbps, Streaming AAC Audio");
+    EXPECT_EQ(StreamInfo::describe(static_cast<StreamKind>(10), 128), "");
 }
 
 TEST(StreamInfo, ReadersOnOtherThreadsNeverSeeATornTitle) {
