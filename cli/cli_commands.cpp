@@ -20,6 +20,7 @@
 #include "frontend/signal_watcher.h"
 #include "player/player.h"
 #include "stations/favorites_editor.h"
+#include "stations/station_directory.h"
 #include "stations/station_list.h"
 #include "stream/playlist_resolver.h"
 #include "cli/text_menu.h"
@@ -145,6 +146,9 @@ int updatePresets(ConsoleWindow& console) {
 
 std::vector<std::string> stationSources(const CliOptions& options, std::string& name, std::string& url,
                                         std::string& problem) {
+    if (options.search) {
+        return {};  // from the directory
+    }
     if (!options.favorite && !options.preset) {
         return options.sources;
     }
@@ -172,9 +176,54 @@ void waitForPlayerStart(Player& player) {
     }
 }
 
+DirectoryQuery queryOf(const CliOptions& options) {
+    DirectoryQuery query;
+    query.text = options.search.value_or(options.sources.empty() ? "" : options.sources.front());
+    query.tag = options.tag.value_or("");
+    query.country = options.country.value_or("");
+    query.codec = options.codec.value_or("");
+    query.limit = options.limit.value_or(StationDirectory::kMaxResults);
+    return query;
+}
+
+int searchDirectory(Application& application, const CliOptions& options) {
+    StationDirectory directory(application.httpClient(), application.settings());
+    const StationDirectory::Result found = directory.search(queryOf(options));
+    if (!found.ok) {
+        std::fprintf(stderr, "korvanel-cli: %s\n", found.error.c_str());
+        return kExitFailed;
+    }
+    int number = 0;
+    for (const DirectoryStation& station : found.stations) {
+        std::printf("%4d  %s  [%s, %s %d kbps]  %s\n", ++number, station.name.c_str(), station.countryCode.c_str(),
+                    station.codec.c_str(), station.bitrate, station.url.c_str());
+    }
+    if (number == 0) {
+        std::fprintf(stderr, "korvanel-cli: no station matches\n");
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
 int play(Application& application, ConsoleWindow& console, const CliOptions& options, SignalWatcher& signals) {
     std::string name, url, problem;
-    const std::vector<std::string> sources = stationSources(options, name, url, problem);
+    std::vector<std::string> sources = stationSources(options, name, url, problem);
+    StationDirectory directory(application.httpClient(), application.settings());
+    std::string played;  // the directory's key of the station, told once it plays
+    if (options.search) {
+        DirectoryQuery query = queryOf(options);
+        query.limit = 1;
+        const StationDirectory::Result found = directory.search(query);
+        if (!found.ok || found.stations.empty()) {
+            std::fprintf(stderr, "korvanel-cli: %s\n", found.ok ? "no station matches" : found.error.c_str());
+            return kExitFailed;
+        }
+        const DirectoryStation& station = found.stations.front();
+        sources = {station.url};
+        name = station.name;
+        url = station.homepage;
+        played = station.uuid;
+    }
     if (!problem.empty()) {
         std::fprintf(stderr, "korvanel-cli: %s\n", problem.c_str());
         return kExitUsage;
@@ -194,6 +243,7 @@ int play(Application& application, ConsoleWindow& console, const CliOptions& opt
         player.setVolume(*options.volume / 100.0);
     }
     player.play();
+    directory.reportClick(played);
 
     signals.setOnInterrupt([&session] { session.interruptSet(); });
     const PlaySession::Outcome outcome = session.wait(options.seconds, signals.interrupted());
@@ -267,6 +317,9 @@ int runCliCommand(Application& application, ConsoleWindow& console, const CliOpt
 
     if (options.command == "list") {
         return options.listWhich == "devices" ? listDevices(application) : listStations(options.listWhich);
+    }
+    if (options.command == "search") {
+        return searchDirectory(application, options);
     }
     if (options.command == "favorites") {
         return addToFavorites(options);

@@ -25,7 +25,7 @@ std::optional<int> parseNumber(const std::string& text, int minimum, int maximum
 }
 
 bool isKnownCommand(const std::string& name) {
-    return name == "play" || name == "record" || name == "resolve" || name == "list" || name == "favorites" ||
+    return name == "play" || name == "record" || name == "resolve" || name == "list" || name == "favorites" || name == "search" ||
            name == "update-presets";
 }
 
@@ -33,10 +33,13 @@ bool isKnownCommand(const std::string& name) {
 bool commandTakes(const std::string& command, const std::string& option) {
     if (command == "play") {
         return option == "--seconds" || option == "--pcm-out" || option == "--devices" ||
-               option == "--volume" || option == "--favorite" || option == "--preset";
+               option == "--volume" || option == "--favorite" || option == "--preset" || option == "--search";
     }
     if (command == "favorites") {
         return option == "--group" || option == "--title";
+    }
+    if (command == "search") {
+        return option == "--tag" || option == "--country" || option == "--codec" || option == "--limit";
     }
     if (command == "record") {
         return option == "--seconds" || option == "--folder" || option == "--pattern" ||
@@ -115,6 +118,16 @@ CliParseResult parseCliArguments(const std::vector<std::string>& arguments) {
                 options.folder = *text;
             } else if (argument == "--pattern") {
                 options.pattern = *text;
+            } else if (argument == "--limit") {
+                ok = number(1, 200, options.limit);
+            } else if (argument == "--tag") {
+                options.tag = *text;
+            } else if (argument == "--country") {
+                options.country = *text;
+            } else if (argument == "--codec") {
+                options.codec = *text;
+            } else if (argument == "--search") {
+                options.search = *text;
             } else if (argument == "--group") {
                 options.group = *text;
             } else if (argument == "--title") {
@@ -135,9 +148,12 @@ CliParseResult parseCliArguments(const std::vector<std::string>& arguments) {
         return fail("no command given");
     }
     const std::string& command = options.command;
-    const bool station = options.favorite || options.preset;
-    if (options.favorite && options.preset) {
-        return fail("give either --favorite or --preset, not both");
+    const bool station = options.favorite || options.preset || options.search;
+    if ((options.favorite ? 1 : 0) + (options.preset ? 1 : 0) + (options.search ? 1 : 0) > 1) {
+        return fail("give one of --favorite, --preset and --search");
+    }
+    if (command == "search" && options.sources.size() > 1) {
+        return fail("search takes at most one text (quote a name with spaces)");
     }
     if ((command == "play" || command == "record") && options.sources.empty() && !station) {
         return fail(command + " needs at least one source, or --favorite N or --preset N");
@@ -192,6 +208,9 @@ Commands:
   resolve SOURCE               print the stream addresses a playlist yields
   list favorites|presets       print the numbered stations of a list
   list devices                 print the sound devices by the numbers --devices takes
+  search [--tag T] [--country CC] [--codec C] [--limit N] [TEXT]
+                               find stations in the station directory
+  play [OPTIONS] --search TEXT play the directory's first station for TEXT
   favorites add [--group G] [--title T] SOURCE
                                keep a station in favorites.xml (at the end,
                                or at the end of group G; T defaults to SOURCE)

@@ -23,6 +23,12 @@ struct CliOptions {
     std::optional<int> preset;
     std::optional<std::string> group;  // favorites add
     std::optional<std::string> title;  // favorites add
+    // search, and play --search
+    std::optional<std::string> tag;
+    std::optional<std::string> country;
+    std::optional<std::string> codec;
+    std::optional<int> limit;
+    std::optional<std::string> search;
     std::string listWhich;  // favorites or presets
     std::vector<std::string> sources;
 };

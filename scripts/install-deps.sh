@@ -10,7 +10,7 @@ packages=(
   # sanitizer and libFuzzer runtimes for clang (test-tsan, fuzz)
   libclang-rt-dev
   # core libraries
-  libexpat1-dev libssl-dev
+  libexpat1-dev libssl-dev nlohmann-json3-dev
   # audio engine
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libsdl2-dev
   libmp3lame0

@@ -27,6 +27,8 @@ constexpr std::array kDefaultSettings = {
     DefaultSetting{"General/Proxy", SettingType::String, ""},
     DefaultSetting{"General/ProxyPort", SettingType::Int, "0"},
     DefaultSetting{"General/Editor", SettingType::String, "xdg-open"},
+    // The station directory's server; its round-robin address by default.
+    DefaultSetting{"Directory/Server", SettingType::String, "https://all.api.radio-browser.info"},
     DefaultSetting{"General/LanguageFile", SettingType::String, "languages\\lang.default.xml"},
     DefaultSetting{"PeakMeter/Enabled", SettingType::Bool, "true"},
     DefaultSetting{"PeakMeter/AdjustByVolume", SettingType::Bool, "false"},

@@ -232,6 +232,12 @@ Job HttpClient::fetchToMemoryJob(std::string url) {
     return job;
 }
 
+Job HttpClient::fetchQuietlyJob(std::string url) {
+    Job job = fetchToMemoryJob(std::move(url));
+    job.code = kFetchQuietly;
+    return job;
+}
+
 void HttpClient::runJob(Job& job) {
     const HttpRequest* request = job.payloadAs<HttpRequest>();
     if (request == nullptr) {
@@ -241,6 +247,9 @@ void HttpClient::runJob(Job& job) {
         downloadToFile(*request);
     } else if (job.code == kFetchToMemory) {
         fetchToMemory(*request);
+    } else if (job.code == kFetchQuietly) {
+        ByteBuffer ignored;
+        fetch(request->url, ignored);
     }
 }
 

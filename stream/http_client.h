@@ -53,6 +53,8 @@ public:
     // Carries the body in Job::text.
     static constexpr std::uint32_t kEventPresetsVersion = 0x1E431;
     static constexpr std::uint32_t kEventPresetsCheckFailed = 0x1E432;
+    // Fetches and forgets the answer (a report to a server).
+    static constexpr std::uint32_t kFetchQuietly = 0x1E433;
 
     static constexpr const char* kUserAgent = "Korvanel Radio v0.3.6";
     static constexpr const char* kProxyHostKey = "General/Proxy";
@@ -78,6 +80,7 @@ public:
     // hand the body to the main window.
     static Job downloadToFileJob(std::string url, std::string filePath);
     static Job fetchToMemoryJob(std::string url);
+    static Job fetchQuietlyJob(std::string url);
 
     void setLimits(const HttpLimits& limits);
     HttpLimits limits() const;

@@ -71,6 +71,31 @@ TEST_F(CliPlayTest, PlaylistWithADeadAddressFallsThroughToTheMount) {
     EXPECT_NEAR(toneIn(test::readFile(out)), 440.0, 440.0 * 0.02);
 }
 
+TEST_F(CliPlayTest, TheDirectorysFirstStationPlaysAndThePlayIsReported) {
+    const std::string answer = "[{\"stationuuid\":\"tone-uuid\",\"name\":\"Directory Tone\",\"url\":\"" +
+                               icecast_.url("/tone.mp3") + "\",\"codec\":\"MP3\",\"bitrate\":128}]";
+    test::HttpTestServer directory(test::HttpTestServer::reply(test::HttpTestServer::okResponse(answer)));
+    std::string server = directory.url("/");
+    server.pop_back();
+    const std::string out = home_.file("out.raw");
+    std::vector<std::string> arguments = {"--set", "Directory/Server=" + server, "play", "--seconds", "2",
+                                          "--pcm-out", out, "--search", "tone"};
+    const auto result = test::runProcess(test::cliPath(), arguments,
+                                         {"KORVANEL_HOME=" + home_.path(), "KORVANEL_UPDATE_SERVER=http://127.0.0.1:1"},
+                                         30s);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NEAR(toneIn(test::readFile(out)), 440.0, 440.0 * 0.02);
+    const auto requests = directory.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_NE(requests[0].find("&limit=1&name=tone "), std::string::npos) << requests[0];
+    EXPECT_EQ(requests[1].rfind("GET /json/url/tone-uuid ", 0), 0u) << requests[1];
+
+    const auto listed = test::runProcess(test::cliPath(), {"--set", "Directory/Server=" + server, "search", "tone"},
+                                         {"KORVANEL_HOME=" + home_.path()}, 30s);
+    EXPECT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_EQ(listed.out, "   1  Directory Tone  [, MP3 128 kbps]  " + icecast_.url("/tone.mp3") + "\n");
+}
+
 TEST_F(CliPlayTest, FavouriteNumberPlaysThatStationAsTheMenuWould) {
     test::writeFile(home_.file("favorites.xml"),
                     "<F><Station title=\"Other\"><s>http://127.0.0.1:1/x</s></Station>"
