@@ -119,6 +119,8 @@ MenuEntry fileMenu(Application& application, WindowEvents& events, const WindowM
     file.children.push_back(std::move(history));
     file.children.push_back(MenuEntry::item(command::kOpenUrl, text("Main/FileMenu/OpenURL"), false,
                                             state.dialogsAvailable));
+    file.children.push_back(MenuEntry::item(command::kFindStation, text("Main/FileMenu/FindStation"), false,
+                                            state.dialogsAvailable));
     file.children.push_back(MenuEntry::separator());
     file.children.push_back(MenuEntry::item(command::kEditConfig, text("Main/FileMenu/EditConfig")));
     file.children.push_back(MenuEntry::item(command::kEditFavorites, text("Main/FileMenu/EditFavorites")));

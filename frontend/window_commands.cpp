@@ -107,6 +107,7 @@ WindowCommands::Outcome WindowCommands::run(int id) {
             }
             return Outcome::Handled;
         case command::kOpenUrl:
+        case command::kFindStation:
         case command::kUpdatePresets:
         case command::kEditConfig:
         case command::kEditFavorites:

@@ -170,6 +170,22 @@ constexpr std::array kDefaultTexts = {
     DefaultText{"Dialogs/About/Quote7", "\"Between two songs there is always a story.\""},
     DefaultText{"Dialogs/About/Quote8", "\"Keep listening: the next song may be the one.\""},
     DefaultText{"Dialogs/OpenUrl/Caption", "Open URL"},
+    DefaultText{"Dialogs/FindStation/Caption", "Find Station"},
+    DefaultText{"Dialogs/FindStation/Name", "Name:"},
+    DefaultText{"Dialogs/FindStation/Tag", "Tag:"},
+    DefaultText{"Dialogs/FindStation/Country", "Country:"},
+    DefaultText{"Dialogs/FindStation/Search", "&Search"},
+    DefaultText{"Dialogs/FindStation/Stop", "S&top"},
+    DefaultText{"Dialogs/FindStation/Play", "&Play"},
+    DefaultText{"Dialogs/FindStation/ColumnName", "Name"},
+    DefaultText{"Dialogs/FindStation/ColumnCountry", "Country"},
+    DefaultText{"Dialogs/FindStation/ColumnCodec", "Codec"},
+    DefaultText{"Dialogs/FindStation/ColumnBitrate", "kbit/s"},
+    DefaultText{"Dialogs/FindStation/ColumnPlays", "Plays"},
+    DefaultText{"Dialogs/FindStation/Searching", "Searching.."},
+    DefaultText{"Dialogs/FindStation/Found", "%d stations found"},
+    DefaultText{"Dialogs/Buttons/Close", "Close"},
+    DefaultText{"Main/FileMenu/FindStation", "Find &Station..."},
 };
 
 constexpr std::string_view kFlags = "-+ #0";

@@ -14,6 +14,7 @@
 #include "audio/output_channel.h"
 #include "frontend/preference_rules.h"
 #include "ui/dialogs/about_dialog.h"
+#include "ui/dialogs/find_station_dialog.h"
 #include "ui/dialogs/open_url_dialog.h"
 #include "ui/dialogs/preferences_dialog.h"
 #include "ui/window_helpers.h"
@@ -32,7 +33,8 @@ DesktopWindow::DesktopWindow(Application& application)
       events_(std::make_unique<WindowEvents>(application, *this)),
       commands_(application, *events_),
       main_(application, commands_, [this] { return events_->connectStartMs(); }),
-      quotationDraws_(static_cast<std::minstd_rand::result_type>(std::random_device{}())) {
+      quotationDraws_(static_cast<std::minstd_rand::result_type>(std::random_device{}())),
+      directory_(application.httpClient(), application.settings()) {
     events_->setAutoPlayOnStart(true);
     QObject::connect(&main_, &MainWindow::closeRequested, &main_,
                      [this] { act(visibility_.onClose(visibilityRules())); });
@@ -237,6 +239,11 @@ void DesktopWindow::runWindowCommand(int id) {
         case command::kPreferences:
             showPreferences();
             break;
+        case command::kFindStation: {
+            FindStationDialog finder(directory_, commands_, application_.language(), &main_);
+            finder.exec();
+            break;
+        }
         case command::kAbout: {
             AboutDialog about(application_.language(), static_cast<unsigned>(quotationDraws_()), &main_);
             about.exec();

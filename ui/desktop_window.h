@@ -13,6 +13,7 @@
 #include "frontend/window_events.h"
 #include "frontend/window_view.h"
 #include "frontend/window_visibility.h"
+#include "stations/station_directory.h"
 #include "ui/log_window.h"
 #include "ui/main_window.h"
 #include "ui/tray_icon.h"
@@ -91,6 +92,7 @@ private:
     TrayIcon tray_;
     WindowVisibility visibility_;
     std::minstd_rand quotationDraws_;  // the About box's quotations
+    StationDirectory directory_;
 
     std::mutex observerLock_;
     std::function<void(const Job&)> observer_;

@@ -18,10 +18,13 @@
 #include "audio/output_channel.h"
 #include "base/program_path.h"
 #include "frontend/menu_tree.h"
+#include "stations/station_directory.h"
+#include "tests/support/http_test_server.h"
 #include "settings/settings_listener.h"
 #include "tests/ui/desktop_test_fixture.h"
 #include "ui/dialogs/about_dialog.h"
 #include "ui/dialogs/colour_button.h"
+#include "ui/dialogs/find_station_dialog.h"
 #include "ui/dialogs/folder_picker.h"
 #include "ui/dialogs/open_url_dialog.h"
 #include "ui/dialogs/preferences_dialog.h"
@@ -29,6 +32,8 @@
 
 namespace korvanel {
 namespace {
+
+using test::HttpTestServer;
 
 // Acts on the next modal dialog of this kind once it is on the screen.
 template <class Dialog>
@@ -333,6 +338,65 @@ TEST_F(DialogsTest, TheAboutBoxShowsEveryQuotationAndClosesOnEscape) {
     });
     window().runCommand(command::kAbout);
     EXPECT_TRUE(shown);
+}
+
+TEST_F(DialogsTest, FindStationSearchesWithoutWaitingSortsPlaysAndKeepsAStation) {
+    const std::string answer =
+        "[{\"stationuuid\":\"u-jazz\",\"name\":\"Jazz One\",\"url\":\"http://radio/other\",\"codec\":\"AAC\","
+        "\"bitrate\":64,\"clickcount\":900,\"countrycode\":\"FR\"},"
+        "{\"stationuuid\":\"u-live\",\"name\":\"Live Jazz\",\"url_resolved\":\"http://radio/live\",\"codec\":\"MP3\","
+        "\"bitrate\":320,\"clickcount\":10,\"countrycode\":\"DE\",\"homepage\":\"https://live.example/\"}]";
+    HttpTestServer server(HttpTestServer::reply(HttpTestServer::okResponse(answer)));
+    std::string address = server.url("/");
+    address.pop_back();
+    settings().setString(StationDirectory::kServerKey, address);
+    test::writeFile(home_.file("favorites.xml"), "<Favorites>\n</Favorites>\n");
+
+    bool ran = false;
+    whenOpen<FindStationDialog>([&](FindStationDialog& finder) {
+        ran = true;
+        finder.searchBox().setText(QStringLiteral("jazz"));
+        QTest::keyClick(&finder.searchBox(), Qt::Key_Return);
+        EXPECT_TRUE(finder.searching());  // the window goes on meanwhile
+        ASSERT_TRUE(waitUntil([&] { return !finder.searching(); }));
+        QTableWidget& table = finder.results();
+        ASSERT_EQ(table.rowCount(), 2);
+        table.sortItems(3, Qt::DescendingOrder);  // by bit rate
+        EXPECT_EQ(table.item(0, 0)->text(), QStringLiteral("Live Jazz"));
+        table.selectRow(0);
+        finder.playButton().click();
+        finder.addButton().click();
+        finder.reject();
+    });
+    window().runCommand(command::kFindStation);
+    ASSERT_TRUE(ran);
+    EXPECT_TRUE(waitForState(Player::State::Playing));
+    EXPECT_EQ(app_->streamInfo()->stationName(), "Live Jazz");
+    EXPECT_NE(test::readFile(home_.file("favorites.xml")).find("<Source>http://radio/live</Source>"), std::string::npos);
+    ASSERT_TRUE(waitUntil([&] { return server.requests().size() >= 2; }));
+    EXPECT_NE(server.requests()[0].find("name=jazz"), std::string::npos);
+    EXPECT_EQ(server.requests()[1].rfind("GET /json/url/u-live ", 0), 0u);
+}
+
+TEST_F(DialogsTest, FindStationStopsASlowDirectoryAtOnce) {
+    HttpTestServer silent([](HttpTestServer::Connection& connection, const std::string&) {
+        connection.pause(std::chrono::seconds(20));
+    });
+    std::string address = silent.url("/");
+    address.pop_back();
+    settings().setString(StationDirectory::kServerKey, address);
+    StationDirectory directory(app_->httpClient(), settings());
+    const auto started = std::chrono::steady_clock::now();
+    {
+        FindStationDialog finder(directory, desktop_->commands(), app_->language());
+        finder.search();
+        QTest::qWait(100);
+        ASSERT_TRUE(finder.searching());
+        finder.stopSearch();
+        EXPECT_FALSE(finder.searching());
+        EXPECT_TRUE(finder.status().text().isEmpty());
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
 }
 
 }  // namespace
