@@ -23,11 +23,16 @@ bool endsWith(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
-// The scraper's rule, written as plainly as possible.
-void plainScan(std::string_view text, std::string_view scheme, std::string_view delimiters, bool dropPages,
-               std::vector<std::string>& links) {
-    for (std::size_t at = 0; at + scheme.size() <= text.size(); ++at) {
-        if (text.substr(at, scheme.size()) != scheme) {
+// The scraper's rule, written as plainly as possible: links that begin with
+// any of the schemes, in text order.
+void plainScan(std::string_view text, std::vector<std::string_view> schemes, std::string_view delimiters,
+               bool dropPages, std::vector<std::string>& links) {
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        bool starts = false;
+        for (const std::string_view scheme : schemes) {
+            starts = starts || text.substr(at, scheme.size()) == scheme;
+        }
+        if (!starts) {
             continue;
         }
         if (links.size() >= korvanel::kMaxScrapedLinks) {
@@ -70,8 +75,8 @@ void checkDecode(std::string_view bytes) {
 void checkLinks(std::string_view text) {
     const std::vector<std::string> links = korvanel::scrapeLinks(text);
     std::vector<std::string> expected;
-    plainScan(text, "http://", " \t\r\n\"'<>", true, expected);
-    plainScan(text, "mms://", " \t\r\n\"<>", false, expected);
+    plainScan(text, {"http://", "https://"}, " \t\r\n\"'<>", true, expected);
+    plainScan(text, {"mms://"}, " \t\r\n\"<>", false, expected);
     FUZZ_CHECK(links.size() <= korvanel::kMaxScrapedLinks);
     FUZZ_CHECK(links == expected);
 }
