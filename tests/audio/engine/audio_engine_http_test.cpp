@@ -137,8 +137,15 @@ TEST(AudioEngineHttp, IcyAnswerIsStrippedOfItsMetadataWhichArrivesInStreamOrder)
     ASSERT_TRUE(icy);
     EXPECT_EQ(icy->front(), "ICY 200 OK");
     EXPECT_NE(std::find(icy->begin(), icy->end(), "icy-name:Loopback FM"), icy->end());
-    // The first block came during the open, before the sync was set.
-    EXPECT_EQ(listener.metadata, std::vector<std::string>{"StreamTitle='Two';"});
+    // The first block comes during the open, mostly before the sync is set;
+    // a slow machine may decode its first frames sooner. Either way the
+    // blocks come in stream order and the empty one is no title.
+    if (listener.metadata.size() == 2) {
+        EXPECT_EQ(listener.metadata.front(), "StreamTitle='One';");
+    }
+    ASSERT_FALSE(listener.metadata.empty());
+    EXPECT_LE(listener.metadata.size(), 2u);
+    EXPECT_EQ(listener.metadata.back(), "StreamTitle='Two';");
     EXPECT_EQ(listener.engine.streamGetTags(listener.stream, audio::kTagMeta),
               std::vector<std::string>{"StreamTitle='Two';"});
     EXPECT_NEAR(test::toneFrequency(test::channelSamples(pcm, 2, 0), 44100), 1000, 20);
