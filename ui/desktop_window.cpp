@@ -21,12 +21,6 @@
 
 namespace korvanel {
 
-namespace {
-
-QString fromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
-
-}  // namespace
-
 DesktopWindow::DesktopWindow(Application& application)
     : JobPool(1, 1),
       application_(application),

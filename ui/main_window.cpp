@@ -27,14 +27,6 @@ namespace korvanel {
 
 namespace {
 
-QString fromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
-
-// A stored colour (red in the low byte) as Qt's.
-QColor toQColor(SettingsStore::Color colour) {
-    return QColor(static_cast<int>(colour & 0xFF), static_cast<int>((colour >> 8) & 0xFF),
-                  static_cast<int>((colour >> 16) & 0xFF));
-}
-
 // Labels show text as it is: "&" is never a mnemonic, and rich text is never
 // interpreted, whatever a station sends.
 void setPlainLabel(QLabel& label, const QString& text) {

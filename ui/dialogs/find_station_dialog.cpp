@@ -12,12 +12,11 @@
 #include "settings/settings_store.h"
 #include "stations/favorites_editor.h"
 #include "ui/qt_ownership.h"
+#include "ui/window_helpers.h"
 
 namespace korvanel {
 
 namespace {
-
-QString fromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 enum Column { kName, kCountry, kCodec, kBitrate, kPlays, kColumns };
 

@@ -22,23 +22,11 @@
 #include "ui/dialogs/folder_picker.h"
 #include "ui/hyperlink_label.h"
 #include "ui/qt_ownership.h"
+#include "ui/window_helpers.h"
 
 namespace korvanel {
 
 namespace {
-
-
-QString fromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
-
-QColor toQColor(SettingsStore::Color colour) {
-    return QColor(static_cast<int>(colour & 0xFFu), static_cast<int>((colour >> 8) & 0xFFu),
-                  static_cast<int>((colour >> 16) & 0xFFu));
-}
-
-SettingsStore::Color fromQColor(QColor colour) {
-    return static_cast<SettingsStore::Color>(colour.red()) | (static_cast<SettingsStore::Color>(colour.green()) << 8) |
-           (static_cast<SettingsStore::Color>(colour.blue()) << 16);
-}
 
 // A language file names its own language; a file that cannot be read, or
 // says nothing, goes by its file name.
