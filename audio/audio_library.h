@@ -99,6 +99,7 @@ inline constexpr std::uint32_t kChannelTypeMp2 = 0x10004;
 inline constexpr std::uint32_t kSyncEnd = 2;             // stream ended
 inline constexpr std::uint32_t kSyncStall = 6;           // data 0 stalled, 1 resumed
 inline constexpr std::uint32_t kSyncMeta = 0x40000004;   // new stream metadata
+inline constexpr std::uint32_t kSyncMetaPlaced = 0x40000005;  // where metadata's sound begins
 inline constexpr std::uint32_t kStallData = 0;
 inline constexpr std::uint32_t kResumeData = 1;
 
@@ -142,12 +143,19 @@ struct ChannelAttributes {
 
 // What a sync callback receives. For kSyncStall, data is kStallData or
 // kResumeData; for kSyncMeta, texts holds the new metadata in the form of the
-// stream's metadata tags (one ICY metadata text, or Vorbis comments).
+// stream's metadata tags (one ICY metadata text, or Vorbis comments). The
+// sync comes when the metadata arrives, which may be seconds before its
+// sound plays. Where that sound begins, as a byte offset in the stream's
+// decoded samples (as channelGetData hands them out), is in position when
+// known at once; when it is known only once decoding gets there, data holds
+// a nonzero ticket and a kSyncMetaPlaced event with that ticket in data
+// brings the position later. Neither means the library cannot tell.
 struct SyncEvent {
     StreamHandle stream;
     SyncHandle sync;
     std::uint32_t data = 0;
     std::vector<std::string> texts;
+    std::optional<std::uint64_t> position;
 };
 
 // Raw bytes as they came from the network, without ICY metadata, in stream

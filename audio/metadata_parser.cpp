@@ -77,6 +77,7 @@ MetadataParser::MetadataParser(StreamInfo& info, RecordingSink* recorder, JobPoo
     : info_(info), recorder_(recorder), queue_(queue) {}
 
 void MetadataParser::parseHeaders(std::span<const std::string> headers) {
+    Reading reading;
     for (const std::string& header : headers) {
         // Header names are case-insensitive in HTTP; servers differ.
         const std::string lower = lowerCopy(header);
@@ -86,32 +87,70 @@ void MetadataParser::parseHeaders(std::span<const std::string> headers) {
         }
         const std::size_t name = lower.find(kIcyName);
         if (name != std::string::npos) {
-            info_.setStationName(cleanValue(from(header, name + kIcyName.size())));
+            reading.stationName = cleanValue(from(header, name + kIcyName.size()));
         }
     }
-    finish(true);
+    apply(reading);
+    tellRecorder();
+    report(true);
 }
 
 void MetadataParser::parseMetadata(std::span<const std::string> texts) {
-    bool changed = false;
-    if (!texts.empty()) {
-        switch (info_.kind()) {
-            case StreamKind::Other: break;
-            case StreamKind::OggVorbis: changed = parseOggComments(texts); break;
-            case StreamKind::WindowsMedia: changed = parseWindowsMediaTags(texts); break;
-            case StreamKind::Mp3:
-            case StreamKind::MpegLayer1:
-            case StreamKind::MpegLayer2:
-            case StreamKind::Mpeg2Layer1:
-            case StreamKind::Mpeg2Layer2:
-            case StreamKind::Mpeg2Layer3:
-            case StreamKind::Aac: changed = parseIcyMetadata(texts); break;
-        }
-    }
-    finish(changed);
+    const Reading reading = read(texts);
+    const bool changed = apply(reading);
+    tellRecorder();
+    report(changed);
 }
 
-bool MetadataParser::parseOggComments(std::span<const std::string> texts) {
+MetadataParser::Reading MetadataParser::metadataArrived(std::span<const std::string> texts) {
+    Reading reading = read(texts);
+    {
+        std::lock_guard<std::mutex> guard(arrivedLock_);
+        reading.arrival = ++arrivals_;
+        if (reading.title) {
+            arrivedTitle_ = StreamInfo::trimmed(*reading.title);
+        }
+        if (reading.stationName) {
+            arrivedStationName_ = StreamInfo::trimmed(*reading.stationName);
+        }
+    }
+    tellRecorder();
+    return reading;
+}
+
+void MetadataParser::metadataHeard(const Reading& reading) {
+    const bool changed = apply(reading);
+    {
+        // Heard up to the last arrival: the stream information says it all.
+        std::lock_guard<std::mutex> guard(arrivedLock_);
+        if (reading.arrival == arrivals_) {
+            arrivedTitle_.reset();
+            arrivedStationName_.reset();
+        }
+    }
+    report(changed);
+}
+
+MetadataParser::Reading MetadataParser::read(std::span<const std::string> texts) const {
+    if (texts.empty()) {
+        return {};
+    }
+    switch (info_.kind()) {
+        case StreamKind::Other: return {};
+        case StreamKind::OggVorbis: return readOggComments(texts);
+        case StreamKind::WindowsMedia: return readWindowsMediaTags(texts);
+        case StreamKind::Mp3:
+        case StreamKind::MpegLayer1:
+        case StreamKind::MpegLayer2:
+        case StreamKind::Mpeg2Layer1:
+        case StreamKind::Mpeg2Layer2:
+        case StreamKind::Mpeg2Layer3:
+        case StreamKind::Aac: return readIcyMetadata(texts);
+    }
+    return {};
+}
+
+MetadataParser::Reading MetadataParser::readOggComments(std::span<const std::string> texts) {
     std::string artist;
     std::string title;
     bool named = false;
@@ -126,55 +165,89 @@ bool MetadataParser::parseOggComments(std::span<const std::string> texts) {
     }
     // A title that is there but empty is a new, untitled track: the old
     // title must not stay on the screen or in the next file's name.
-    if (!named) {
-        return false;
+    Reading reading;
+    if (named) {
+        reading.title = joined(artist, title);
+        reading.changed = true;
     }
-    info_.setTitle(joined(artist, title));
-    return true;
+    return reading;
 }
 
-bool MetadataParser::parseWindowsMediaTags(std::span<const std::string> texts) {
+MetadataParser::Reading MetadataParser::readWindowsMediaTags(std::span<const std::string> texts) const {
     std::string author;
     std::string title;
-    bool changed = false;
+    Reading reading;
     for (const std::string& tag : texts) {
         const std::string lower = lowerCopy(tag);
-        if (info_.bitrate() == 0 && lower.find("bitrate") != std::string::npos) {
+        if (info_.bitrate() == 0 && !reading.bitrate && lower.find("bitrate") != std::string::npos) {
             const long long bitsPerSecond = leadingNumber(from(tag, kBitrateValueOffset));
             if (bitsPerSecond > 0 && bitsPerSecond / 1024 <= INT32_MAX) {
-                info_.setBitrate(static_cast<int>(bitsPerSecond / 1024));
-                changed = true;
+                reading.bitrate = static_cast<int>(bitsPerSecond / 1024);
+                reading.changed = true;
             }
         }
         if (lower.starts_with("title")) {
             title = cleanValue(from(tag, kTitleValueOffset));
-            changed = true;
+            reading.changed = true;
         } else if (lower.starts_with("author")) {
             author = cleanValue(from(tag, kAuthorValueOffset));
-            changed = true;
+            reading.changed = true;
         }
     }
-    const std::string name = joined(author, title);
+    std::string name = joined(author, title);
     if (!name.empty()) {
-        info_.setStationName(name);
+        reading.stationName = std::move(name);
     }
-    return changed;
+    return reading;
 }
 
-bool MetadataParser::parseIcyMetadata(std::span<const std::string> texts) {
-    bool changed = false;
+MetadataParser::Reading MetadataParser::readIcyMetadata(std::span<const std::string> texts) {
+    Reading reading;
+    reading.titleIfChanged = true;
     for (const std::string& text : texts) {
         if (std::optional<std::string> title = icyStreamTitle(text)) {
-            changed = info_.setTitleIfChanged(*title) || changed;
+            reading.title = std::move(title);
+        }
+    }
+    return reading;
+}
+
+bool MetadataParser::apply(const Reading& reading) {
+    bool changed = reading.changed;
+    if (reading.bitrate) {
+        info_.setBitrate(*reading.bitrate);
+    }
+    if (reading.stationName) {
+        info_.setStationName(*reading.stationName);
+    }
+    if (reading.title) {
+        if (reading.titleIfChanged) {
+            changed = info_.setTitleIfChanged(*reading.title) || changed;
+        } else {
+            info_.setTitle(*reading.title);
         }
     }
     return changed;
 }
 
-void MetadataParser::finish(bool changed) {
-    if (recorder_ != nullptr) {
-        recorder_->onStreamInfo();
+void MetadataParser::tellRecorder() {
+    if (recorder_ == nullptr) {
+        return;
     }
+    StreamInfo::Snapshot info = info_.snapshot();
+    {
+        std::lock_guard<std::mutex> guard(arrivedLock_);
+        if (arrivedTitle_) {
+            info.title = *arrivedTitle_;
+        }
+        if (arrivedStationName_) {
+            info.stationName = *arrivedStationName_;
+        }
+    }
+    recorder_->onStreamInfo(info);
+}
+
+void MetadataParser::report(bool changed) {
     if (changed && queue_ != nullptr) {
         Job job;
         job.code = command::kInfoParsed;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <optional>
 
 #include "base/job_pool.h"
 #include "audio/player_commands.h"
@@ -214,9 +215,9 @@ OpenResult OutputChannel::open(const std::string& address) {
     }
     if (parser_) {
         library_->channelSetSync(decoding, audio::kSyncMeta, 0,
-                                 [parser = parser_.get()](const SyncEvent& event) {
-                                     parser->parseMetadata(event.texts);
-                                 });
+                                 [this](const SyncEvent& event) { onMetadata(event); });
+        library_->channelSetSync(decoding, audio::kSyncMetaPlaced, 0,
+                                 [this](const SyncEvent& event) { onMetadataPlaced(event); });
     }
     if (!startOutputs(decoding, info)) {
         const AudioErrorKind kind = errorKind_;
@@ -226,6 +227,52 @@ OpenResult OutputChannel::open(const std::string& address) {
         return OpenResult::Fatal;
     }
     return OpenResult::Opened;
+}
+
+void OutputChannel::onMetadata(const SyncEvent& event) {
+    MetadataParser::Reading reading = parser_->metadataArrived(event.texts);
+    if (event.position) {
+        heard_.add(*event.position, std::move(reading), periodBytes_.load(std::memory_order_relaxed));
+    } else if (event.data != 0) {
+        std::lock_guard<std::mutex> guard(unplacedLock_);
+        if (unplaced_.size() >= kMaxUnplaced) {
+            unplaced_.erase(unplaced_.begin());
+        }
+        unplaced_[event.data] = std::move(reading);
+    } else {
+        parser_->metadataHeard(reading);
+    }
+}
+
+void OutputChannel::onMetadataPlaced(const SyncEvent& event) {
+    std::optional<MetadataParser::Reading> reading;
+    {
+        std::lock_guard<std::mutex> guard(unplacedLock_);
+        if (const auto found = unplaced_.find(event.data); found != unplaced_.end()) {
+            reading = std::move(found->second);
+            unplaced_.erase(found);
+        }
+    }
+    if (reading && event.position) {
+        heard_.add(*event.position, std::move(*reading), periodBytes_.load(std::memory_order_relaxed));
+    }
+}
+
+std::uint32_t OutputChannel::fillSlot(int slot, std::span<std::uint8_t> out) {
+    const std::uint32_t given = buffer_.fill(slot, out);
+    if (slot == titleSlot_.load(std::memory_order_relaxed)) {
+        periodBytes_.store(out.size(), std::memory_order_relaxed);
+        if (!heard_.empty()) {
+            deliverHeard(buffer_.position(slot));
+        }
+    }
+    return given;
+}
+
+void OutputChannel::deliverHeard(std::uint64_t reached) {
+    for (const MetadataParser::Reading& reading : heard_.takeDue(reached)) {
+        parser_->metadataHeard(reading);
+    }
 }
 
 void OutputChannel::cancelOpen() {
@@ -323,12 +370,15 @@ bool OutputChannel::startOutputs(StreamHandle decoding, const ChannelInfo& info)
         const StreamHandle stream = library_->streamCreate(
             static_cast<int>(info.frequency), static_cast<int>(info.channels),
             audio::kStreamAutoFree,
-            [this, slot](std::span<std::uint8_t> out) { return buffer_.fill(slot, out); });
+            [this, slot](std::span<std::uint8_t> out) { return fillSlot(slot, out); });
         if (!stream) {
             failure = library_->errorCode();
             continue;  // the other devices play on
         }
         buffer_.activate(slot);
+        if (titleSlot_.load() == kNoSlotYet) {
+            titleSlot_.store(slot);
+        }
         library_->channelSetAttributes(stream, audio::kFrequencyUnchanged, volume,
                                        audio::kPanUnchanged);
         std::lock_guard<std::mutex> guard(stateLock_);
@@ -407,6 +457,10 @@ void OutputChannel::close() {
         library_->streamFree(decoding);
         // No callback runs any more: the streams that called them are gone.
         buffer_.stop();
+        heard_.clear();
+        titleSlot_.store(kNoSlotYet);
+        std::lock_guard<std::mutex> guard(unplacedLock_);
+        unplaced_.clear();
         if (RecordingSink* recorder = recorder_.load()) {
             recorder->onClose();
         }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "audio/audio_library.h"
+#include "audio/heard_metadata_queue.h"
 #include "audio/output_devices.h"
 #include "audio/shared_sample_buffer.h"
 
@@ -42,6 +44,10 @@ enum class AudioErrorKind {
 // and decoded samples to the recorder, runs the sound effects, fills the
 // stream information through the metadata parser, and posts the library's
 // notifications (end, stall, resume) to the player's queue.
+//
+// Metadata reaches the recorder when it arrives and the stream information
+// when the first sound card is handed the samples it belongs to, so what
+// the listener sees changes with what they hear.
 //
 // Threads: the player's worker calls init, shutdown, the setters, open and
 // close; the window thread may call setVolume, volume, level, progress,
@@ -129,6 +135,11 @@ private:
     // Creates and starts the output streams; false when none could be made.
     bool startOutputs(StreamHandle decoding, const ChannelInfo& info);
     void onDownload(std::span<const std::uint8_t> data, bool finished);
+    void onMetadata(const SyncEvent& event);
+    void onMetadataPlaced(const SyncEvent& event);
+    // A sound card's sample callback.
+    std::uint32_t fillSlot(int slot, std::span<std::uint8_t> out);
+    void deliverHeard(std::uint64_t reached);
     void post(std::uint32_t command);
     void setError(AudioErrorKind kind, AudioError code);
 
@@ -141,6 +152,17 @@ private:
     // Used only on the player's worker.
     StreamInfo* info_ = nullptr;
     std::unique_ptr<MetadataParser> parser_;
+
+    // Metadata waiting for its sound, and the slot whose sound card says
+    // when that plays (the first device's).
+    static constexpr int kNoSlotYet = -1;
+    HeardMetadataQueue heard_;
+    // Arrived metadata whose place the library gives later, by ticket.
+    std::mutex unplacedLock_;
+    std::map<std::uint32_t, MetadataParser::Reading> unplaced_;
+    static constexpr std::size_t kMaxUnplaced = 256;
+    std::atomic<int> titleSlot_{kNoSlotYet};
+    std::atomic<std::size_t> periodBytes_{0};  // the title slot's last pull
 
     // The worker writes these under the lock and reads them without it; the
     // window thread reads them under the lock.

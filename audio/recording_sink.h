@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <span>
 
+#include "audio/stream_info.h"
+
 namespace korvanel {
 
 // Where the output channel and the metadata parser hand what they see of a
@@ -33,8 +35,9 @@ public:
     virtual void onFormat(int frequency, int channels) = 0;
     // The stream was closed or its download ended.
     virtual void onClose() = 0;
-    // Station name or title may have changed.
-    virtual void onStreamInfo() = 0;
+    // Station name or title may have changed: the stream information as of
+    // the stream bytes given so far, which may be ahead of what is heard.
+    virtual void onStreamInfo(const StreamInfo::Snapshot& info) = 0;
 };
 
 }  // namespace korvanel

@@ -17,6 +17,7 @@ void SharedSampleBuffer::start(AudioLibrary& library, StreamHandle decoding, int
     frameBytes_ = static_cast<std::size_t>(channels_) * 2;
     filled_ = 0;
     pending_ = 0;
+    dropped_ = 0;
     const auto slots = static_cast<std::size_t>(std::max(slotCount, 0));
     readOffsets_.assign(slots, 0);
     active_.assign(slots, false);
@@ -38,8 +39,17 @@ void SharedSampleBuffer::stop() {
     decoding_ = {};
     filled_ = 0;
     pending_ = 0;
+    dropped_ = 0;
     readOffsets_.clear();
     active_.clear();
+}
+
+std::uint64_t SharedSampleBuffer::position(int slot) const {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (slot < 0 || static_cast<std::size_t>(slot) >= readOffsets_.size()) {
+        return 0;
+    }
+    return dropped_ + readOffsets_[static_cast<std::size_t>(slot)];
 }
 
 std::size_t SharedSampleBuffer::filledBytes() const {
@@ -127,6 +137,7 @@ void SharedSampleBuffer::dropConsumed() {
     const std::size_t kept = filled_ + pending_ - least;
     std::memmove(bytes_.data(), bytes_.data() + least, kept);
     filled_ -= least;
+    dropped_ += least;
     for (std::size_t i = 0; i < readOffsets_.size(); ++i) {
         readOffsets_[i] = readOffsets_[i] > least ? readOffsets_[i] - least : 0;
     }

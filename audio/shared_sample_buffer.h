@@ -55,6 +55,10 @@ public:
     // ended and this slot has read everything.
     std::uint32_t fill(int slot, std::span<std::uint8_t> out);
 
+    // How far into the decoding stream's samples a slot has read: what its
+    // sound card has been handed since start().
+    std::uint64_t position(int slot) const;
+
     // Bytes readable and not yet dropped (tests).
     std::size_t filledBytes() const;
 
@@ -71,6 +75,7 @@ private:
     int channels_ = 2;
     std::size_t frameBytes_ = 4;
     std::vector<std::uint8_t> bytes_;   // capacity only grows
+    std::uint64_t dropped_ = 0;         // stream bytes before bytes_[0]
     std::size_t filled_ = 0;            // processed bytes readable by the slots
     std::size_t pending_ = 0;           // raw bytes of an incomplete frame after filled_
     std::vector<std::size_t> readOffsets_;

@@ -84,7 +84,7 @@ public:
     }
     void onFormat(int, int) override {}
     void onClose() override {}
-    void onStreamInfo() override {}
+    void onStreamInfo(const StreamInfo::Snapshot&) override {}
 
 private:
     std::vector<std::uint8_t> copy_;

@@ -144,7 +144,7 @@ void Recorder::applySettings(SettingsStore& store) {
     if (store.getBool("Recording/Enabled") && !isRecording()) {
         setRecording(true);
     } else {
-        onStreamInfo();
+        post([this] { streamInfoChanged(); });  // the pattern may name files otherwise now
     }
     post([this] {
         for (StreamWriter* writer : {static_cast<StreamWriter*>(mp3Writer_.get()), aacWriter_.get(),
@@ -197,9 +197,9 @@ void Recorder::setRecording(bool on) {
     });
 }
 
-void Recorder::onStreamInfo() {
-    // Taken now, so the name changes in order with the stream data queued.
-    post([this, info = streamInfo_.snapshot()] {
+void Recorder::onStreamInfo(const StreamInfo::Snapshot& info) {
+    // Queued, so the name changes in order with the stream data.
+    post([this, info] {
         current_ = info;
         streamInfoChanged();
     });

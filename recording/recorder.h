@@ -74,7 +74,7 @@ public:
     void setFolder(const std::string& path);
     void setFilePattern(const std::string& text);
     void setRecording(bool on);
-    void onStreamInfo() override;
+    void onStreamInfo(const StreamInfo::Snapshot& info) override;
     // 7-12: from the output channel.
     void onHeaderData(std::span<const std::uint8_t> data) override;
     void onPcm(std::span<const std::uint8_t> samples) override;

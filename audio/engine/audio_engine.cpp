@@ -586,7 +586,7 @@ SyncHandle AudioEngine::channelSetSync(StreamHandle stream, std::uint32_t type,
         return {};
     }
     const bool supported = type == audio::kSyncEnd || type == audio::kSyncStall ||
-                           (type == audio::kSyncMeta && entry->decoding);
+                           ((type == audio::kSyncMeta || type == audio::kSyncMetaPlaced) && entry->decoding);
     if (!supported || !callback) {
         finish(false, AudioError::IllegalType);
         return {};

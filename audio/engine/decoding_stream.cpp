@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 #include "audio/engine/ffmpeg_decoder.h"
@@ -213,6 +214,7 @@ int DecodingStream::readRaw(std::span<std::uint8_t> buffer) {
         const long count = raw_->readWait(buffer, std::chrono::milliseconds(200));
         if (count > 0) {
             bytesWithoutSamples_ += static_cast<std::uint64_t>(count);
+            rawRead_ += static_cast<std::uint64_t>(count);
             return static_cast<int>(count);
         }
         if (count == ByteRing::kEnded) {
@@ -228,18 +230,41 @@ void DecodingStream::runNetwork(std::size_t metadataInterval) {
     IcyMetadataSplitter splitter(metadataInterval);
     std::vector<std::uint8_t> buffer(16384);
     bool stop = false;
+    std::uint64_t audioBytes = 0;
+    std::uint32_t tickets = 0;
     const auto audio = [&](std::span<const std::uint8_t> bytes) {
         callbacks_.download(bytes, false);
         if (!raw_->write(bytes)) {
             stop = true;
         }
+        audioBytes += bytes.size();
     };
     const auto metadata = [&](std::string text) {
+        // A server's first block names what is playing as the listener
+        // connects, so it belongs to the first sound, wherever it sits.
+        // Later ones are placed by the decoder thread once it gets there.
+        const bool first = tickets == 0;
+        const std::uint32_t ticket = first ? 0 : tickets;
+        tickets = tickets == UINT32_MAX ? 1 : tickets + 1;
+        const std::optional<std::uint64_t> position = first ? std::optional<std::uint64_t>(0) : std::nullopt;
         {
             std::lock_guard<std::mutex> guard(stateLock_);
-            icyMetadata_ = text;
+            const auto read = static_cast<std::uint64_t>(position_.load(std::memory_order_relaxed));
+            while (icyMetadata_.size() >= kMaxIcyBlocks ||
+                   (icyMetadata_.size() > 1 && icyMetadata_[1].position && *icyMetadata_[1].position <= read)) {
+                icyMetadata_.pop_front();  // read past, or too many waiting
+            }
+            icyMetadata_.push_back({ticket, position, text});
         }
-        callbacks_.fire(audio::kSyncMeta, 0, {std::move(text)});
+        callbacks_.fire(audio::kSyncMeta, ticket, {std::move(text)}, position);
+        if (!first) {
+            // After the sync, so the placing never comes before it.
+            std::lock_guard<std::mutex> guard(progressLock_);
+            if (marks_.size() >= kMaxMarks) {
+                marks_.pop_front();
+            }
+            marks_.push_back({ticket, audioBytes});
+        }
     };
     auto lastData = Clock::now();
     while (!stop) {
@@ -294,7 +319,8 @@ void DecodingStream::runDecoder(const Opener& open, bool windowsMedia) {
             std::lock_guard<std::mutex> guard(stateLock_);
             comments_ = comments;
         }
-        callbacks_.fire(audio::kSyncMeta, 0, comments);
+        // New comments come before the first samples they belong to.
+        callbacks_.fire(audio::kSyncMeta, 0, comments, progress_.pcmBytes);
     };
     for (;;) {
         const FfmpegDecoder::Step step = decoder.decodeNext(pcm, metadata);
@@ -310,6 +336,18 @@ void DecodingStream::runDecoder(const Opener& open, bool windowsMedia) {
         failure_ = failureReason(AudioError::FileFormat, windowsMedia);
         stateChanged_.notify_all();
     }
+}
+
+std::uint64_t DecodingStream::placeInStep(std::uint64_t rawOffset, const DecodeProgress& before,
+                                          const DecodeProgress& after, std::size_t frameBytes) {
+    if (rawOffset <= before.rawBytes || after.rawBytes <= before.rawBytes) {
+        return before.pcmBytes;
+    }
+    const std::uint64_t into = std::min(rawOffset, after.rawBytes) - before.rawBytes;
+    const auto share = static_cast<long double>(into) / static_cast<long double>(after.rawBytes - before.rawBytes);
+    const auto samples = static_cast<std::uint64_t>(static_cast<long double>(after.pcmBytes - before.pcmBytes) * share);
+    const std::size_t frame = std::max<std::size_t>(frameBytes, 1);
+    return before.pcmBytes + samples - samples % frame;
 }
 
 AudioError DecodingStream::failureReason(AudioError decoderError, bool windowsMedia) const {
@@ -351,6 +389,29 @@ bool DecodingStream::deliverPcm(std::span<const std::uint8_t> samples, FfmpegDec
     }
     if (!pcm_->write(samples)) {
         return false;
+    }
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> placed;
+    {
+        std::lock_guard<std::mutex> guard(progressLock_);
+        const DecodeProgress before = progress_;
+        progress_.rawBytes = rawRead_ - std::min<std::uint64_t>(rawRead_, decoder.unparsedInputBytes());
+        progress_.pcmBytes += samples.size();
+        while (!marks_.empty() && marks_.front().rawOffset <= progress_.rawBytes) {
+            placed.emplace_back(marks_.front().ticket,
+                                placeInStep(marks_.front().rawOffset, before, progress_, frameBytes_));
+            marks_.pop_front();
+        }
+    }
+    for (const auto& [ticket, position] : placed) {
+        {
+            std::lock_guard<std::mutex> guard(stateLock_);
+            for (IcyBlock& block : icyMetadata_) {
+                if (block.ticket == ticket) {
+                    block.position = position;
+                }
+            }
+        }
+        callbacks_.fire(audio::kSyncMetaPlaced, ticket, {}, position);
     }
     if (first) {
         publishReady(decoder, windowsMedia);
@@ -460,8 +521,15 @@ std::optional<std::vector<std::string>> DecodingStream::tags(std::uint32_t type)
         case audio::kTagMeta:
             if (!windowsMediaTags_.empty()) {
                 found = &windowsMediaTags_;
-            } else if (icyMetadata_) {
-                return std::vector<std::string>{*icyMetadata_};
+            } else if (!icyMetadata_.empty()) {
+                const auto read = static_cast<std::uint64_t>(position_.load(std::memory_order_relaxed));
+                auto applies = icyMetadata_.begin();
+                for (auto next = std::next(applies); next != icyMetadata_.end() && next->position &&
+                                                     *next->position <= read;
+                     ++next) {
+                    applies = next;
+                }
+                return std::vector<std::string>{applies->text};
             }
             break;
         default: break;

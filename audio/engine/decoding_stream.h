@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -68,6 +69,18 @@ public:
     std::int64_t length() const;
     std::int64_t position() const { return position_.load(std::memory_order_relaxed); }
 
+    // How far decoding has got: compressed bytes taken and the samples
+    // they gave.
+    struct DecodeProgress {
+        std::uint64_t rawBytes = 0;
+        std::uint64_t pcmBytes = 0;
+    };
+    // Where the compressed byte at rawOffset, which the step from `before`
+    // to `after` decoded, comes out in the samples: in proportion within
+    // the step, on a whole frame.
+    static std::uint64_t placeInStep(std::uint64_t rawOffset, const DecodeProgress& before,
+                                     const DecodeProgress& after, std::size_t frameBytes);
+
     static constexpr std::size_t kRawBufferBytes = 65536;
     // Open waits at most this long for the first decoded samples.
     static constexpr std::chrono::milliseconds kOpenTimeout{15000};
@@ -111,6 +124,17 @@ private:
     std::size_t frameBytes_ = 4;
     std::size_t resumeLevel_ = 0;
     std::uint64_t bytesWithoutSamples_ = 0;  // the decoder thread's
+    std::uint64_t rawRead_ = 0;              // the decoder thread's
+    // ICY metadata whose place in the samples the decoder thread gives
+    // once it has decoded up to it; the network thread adds them.
+    struct Mark {
+        std::uint32_t ticket = 0;
+        std::uint64_t rawOffset = 0;
+    };
+    std::mutex progressLock_;
+    DecodeProgress progress_;  // the decoder thread's; read under the lock
+    std::deque<Mark> marks_;
+    static constexpr std::size_t kMaxMarks = 256;
 
     mutable std::mutex stateLock_;
     std::condition_variable stateChanged_;
@@ -121,7 +145,15 @@ private:
     std::int64_t lengthBytes_ = audio::kUnknownLength;
     std::vector<std::string> httpTags_;
     std::vector<std::string> icyTags_;
-    std::optional<std::string> icyMetadata_;
+    // ICY metadata by the decoded position it applies from; the tags give
+    // the one that applies where getData() has read to.
+    struct IcyBlock {
+        std::uint32_t ticket = 0;
+        std::optional<std::uint64_t> position;  // nothing until placed
+        std::string text;
+    };
+    std::deque<IcyBlock> icyMetadata_;
+    static constexpr std::size_t kMaxIcyBlocks = 256;
     std::vector<std::string> comments_;
     std::vector<std::string> windowsMediaTags_;
     std::optional<std::uint64_t> contentLength_;

@@ -90,6 +90,10 @@ public:
     // set of stream comments to `metadata`.
     Step decodeNext(const PcmSink& pcm, const MetadataSink& metadata);
 
+    // Bytes taken from the reader that no packet has come from yet, where
+    // the decoder can tell (libavcodec's parser); 0 otherwise.
+    std::size_t unparsedInputBytes() const { return parser_ ? inputEnd_ - inputStart_ : 0; }
+
     // Known once the first frame was decoded.
     bool hasFormat() const { return outRate_ > 0; }
     int sampleRate() const { return outRate_; }

@@ -3,6 +3,11 @@
 #include <algorithm>
 
 namespace korvanel {
+namespace {
+
+bool waitsForItsSync(std::uint32_t type) { return type == audio::kSyncMeta || type == audio::kSyncMetaPlaced; }
+
+}  // namespace
 
 StreamCallbacks::Delivery::Delivery(StreamCallbacks& owner)
     : owner_(owner),
@@ -36,9 +41,28 @@ void StreamCallbacks::setDownload(DownloadCallback download) {
 }
 
 void StreamCallbacks::addSync(SyncHandle handle, std::uint32_t type, SyncCallback callback) {
-    std::lock_guard<std::mutex> guard(lock_);
-    if (!closed_) {
-        entries_.push_back(Entry{handle, type, std::make_shared<SyncCallback>(std::move(callback))});
+    // Held through the catch-up, so a fire on another thread comes after it.
+    Delivery delivery(*this);
+    auto shared = std::make_shared<SyncCallback>(std::move(callback));
+    std::vector<SyncEvent> caughtUp;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (closed_) {
+            return;
+        }
+        entries_.push_back(Entry{handle, type, shared});
+        for (auto waiting = waiting_.begin(); waiting != waiting_.end();) {
+            if (waiting->type == type) {
+                caughtUp.push_back(std::move(waiting->event));
+                waiting = waiting_.erase(waiting);
+            } else {
+                ++waiting;
+            }
+        }
+    }
+    for (SyncEvent& event : caughtUp) {
+        event.sync = handle;
+        (*shared)(event);
     }
 }
 
@@ -58,6 +82,7 @@ void StreamCallbacks::close() {
     changeOutsideDelivery([&] {
         closed_ = true;
         entries_.clear();
+        waiting_.clear();
         download_.reset();
     });
 }
@@ -74,8 +99,8 @@ void StreamCallbacks::download(std::span<const std::uint8_t> data, bool finished
     }
 }
 
-void StreamCallbacks::fire(std::uint32_t type, std::uint32_t data,
-                           const std::vector<std::string>& texts) {
+void StreamCallbacks::fire(std::uint32_t type, std::uint32_t data, const std::vector<std::string>& texts,
+                           std::optional<std::uint64_t> position) {
     Delivery delivery(*this);
     std::vector<Entry> due;
     {
@@ -84,6 +109,13 @@ void StreamCallbacks::fire(std::uint32_t type, std::uint32_t data,
             if (entry.type == type) {
                 due.push_back(entry);
             }
+        }
+        if (due.empty() && waitsForItsSync(type) && !closed_) {
+            if (waiting_.size() >= kMaxWaitingMetadata) {
+                waiting_.pop_front();
+            }
+            waiting_.push_back(Waiting{type, SyncEvent{stream_, {}, data, texts, position}});
+            return;
         }
     }
     for (const Entry& entry : due) {
@@ -97,7 +129,7 @@ void StreamCallbacks::fire(std::uint32_t type, std::uint32_t data,
                 continue;
             }
         }
-        (*entry.callback)(SyncEvent{stream_, entry.handle, data, texts});
+        (*entry.callback)(SyncEvent{stream_, entry.handle, data, texts, position});
     }
 }
 

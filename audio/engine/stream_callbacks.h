@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -19,6 +21,10 @@ namespace korvanel {
 // another thread and nothing runs afterwards. From inside a callback, removal
 // and close() return at once (the caller is the delivery in progress).
 // Nothing the engine holds is locked while a callback runs.
+// Metadata and its placing fired before a sync of that type is set (while
+// the stream opens) wait, the latest kMaxWaitingMetadata of them, for the
+// first one set, so nothing between the tags read at opening and the sync
+// is lost.
 // Lock order: deliveryLock_, then lock_.
 class StreamCallbacks {
 public:
@@ -34,7 +40,10 @@ public:
     void close();
 
     void download(std::span<const std::uint8_t> data, bool finished);
-    void fire(std::uint32_t type, std::uint32_t data, const std::vector<std::string>& texts = {});
+    void fire(std::uint32_t type, std::uint32_t data, const std::vector<std::string>& texts = {},
+              std::optional<std::uint64_t> position = std::nullopt);
+
+    static constexpr std::size_t kMaxWaitingMetadata = 256;
 
 private:
     struct Entry {
@@ -64,6 +73,11 @@ private:
     std::atomic<std::thread::id> deliveringThread_{};
     mutable std::mutex lock_;  // guards the fields below; never held during a call
     std::vector<Entry> entries_;
+    struct Waiting {
+        std::uint32_t type = 0;
+        SyncEvent event;
+    };
+    std::deque<Waiting> waiting_;
     std::shared_ptr<DownloadCallback> download_;
     bool closed_ = false;
 };

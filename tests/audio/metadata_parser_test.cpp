@@ -45,6 +45,31 @@ TEST_F(MetadataParserTest, IcyTitleIsSetOnlyWhenItChanges) {
     EXPECT_EQ(posted(), 3);
 }
 
+TEST_F(MetadataParserTest, ArrivedTitlesNameRecordingsAndHeardOnesAreShown) {
+    parse(StreamKind::Mp3, {"StreamTitle='Now';"});
+    const auto first = parser_.metadataArrived(std::vector<std::string>{"StreamTitle='Next';"});
+    const auto second = parser_.metadataArrived(std::vector<std::string>{"StreamTitle='Later';"});
+    // The recorder knows at once; the listener still hears the first song.
+    EXPECT_EQ(recorder_.titles(), (std::vector<std::string>{"Now", "Next", "Later"}));
+    EXPECT_EQ(info_.title(), "Now");
+    EXPECT_EQ(posted(), 1);
+
+    parser_.metadataHeard(first);
+    EXPECT_EQ(info_.title(), "Next");
+    EXPECT_EQ(posted(), 2);
+    // Until the last arrival is heard, headers keep the arrived title in
+    // the recorder's names.
+    parser_.parseHeaders(std::vector<std::string>{"icy-name: Radio"});
+    EXPECT_EQ(recorder_.titles().back(), "Later");
+    parser_.metadataHeard(second);
+    parser_.metadataHeard(second);  // heard twice: no second change
+    EXPECT_EQ(info_.title(), "Later");
+    EXPECT_EQ(posted(), 4);
+    // A reading without a title leaves the arrived title alone.
+    parser_.metadataArrived(std::vector<std::string>{"StreamUrl='x';"});
+    EXPECT_EQ(recorder_.titles().back(), "Later");
+}
+
 TEST_F(MetadataParserTest, IcyTitleWithoutTheClosingQuoteRunsToTheEnd) {
     parse(StreamKind::Mp3, {"StreamTitle='Rock 'n' Roll';"});
     EXPECT_EQ(info_.title(), "Rock 'n' Roll");

@@ -392,6 +392,51 @@ TEST_F(OutputChannelTest, OpeningFillsTheStreamInformationFromHeadersAndTags) {
     }
 }
 
+TEST_F(OutputChannelTest, MetadataIsRecordedWhenItArrivesAndShownWhenTheFirstCardPlaysIt) {
+    channel_->setDevices("1,2");
+    Script mp3;
+    mp3.pcm = pattern(4000);
+    mp3.tags[audio::kTagMeta] = {"StreamTitle='A';"};
+    fake_->scriptStream(kMp3, mp3);
+    ASSERT_EQ(channel_->open(kMp3), OpenResult::Opened);
+    const auto outputs = fake_->outputStreams();
+    const int parsed = jobs_.count(command::kInfoParsed);
+    const auto arrive = [&](const std::string& title, std::uint64_t position) {
+        fake_->fireSync(decoding(), audio::kSyncMeta, 0, {"StreamTitle='" + title + "';"}, position);
+    };
+
+    arrive("B", 1000);
+    EXPECT_EQ(recorder_.titles().back(), "B");
+    EXPECT_EQ(info_.title(), "A");
+    pull(outputs[1], 2000);  // the second card does not decide
+    pull(outputs[0], 996);
+    EXPECT_EQ(info_.title(), "A");
+    pull(outputs[0], 4);
+    EXPECT_EQ(info_.title(), "B");
+    EXPECT_EQ(jobs_.count(command::kInfoParsed), parsed + 1);
+
+    // Each at its own time, in order.
+    arrive("C", 1500);
+    arrive("D", 1600);
+    pull(outputs[0], 520);
+    EXPECT_EQ(info_.title(), "C");
+    pull(outputs[0], 100);
+    EXPECT_EQ(info_.title(), "D");
+    EXPECT_EQ(jobs_.count(command::kInfoParsed), parsed + 3);
+
+    // A stop drops what was not yet heard; the next station shows its own.
+    arrive("E", 3000);
+    channel_->close();
+    Script ogg;
+    ogg.info.channelType = audio::kChannelTypeOgg;
+    ogg.pcm = pattern(4000);
+    ogg.tags[audio::kTagOgg] = {"TITLE=Own"};
+    fake_->scriptStream(kOgg, ogg);
+    ASSERT_EQ(channel_->open(kOgg), OpenResult::Opened);
+    pull(fake_->outputStreams()[0], 4000);
+    EXPECT_EQ(info_.title(), "Own");
+}
+
 TEST_F(OutputChannelTest, LiveStreamLevelAndProgressComeFromTheLibrary) {
     EXPECT_FALSE(channel_->isLiveStream());
     EXPECT_EQ(channel_->level(), 0u);

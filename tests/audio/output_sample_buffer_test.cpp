@@ -59,6 +59,12 @@ TEST_F(SharedSampleBufferTest, DataReadByEveryActiveSlotIsDropped) {
     fill(1, 1600);
     fill(1, 400);
     EXPECT_EQ(buffer_.filledBytes(), 400u);
+    // Positions count from the stream's start, whatever was dropped.
+    EXPECT_EQ(buffer_.position(0), 2000u);
+    EXPECT_EQ(buffer_.position(1), 2400u);
+    EXPECT_EQ(buffer_.position(7), 0u);
+    buffer_.start(library_, stream, 2, 1);
+    EXPECT_EQ(buffer_.position(0), 0u);
 }
 
 TEST_F(SharedSampleBufferTest, ADeviceThatStopsReadingCannotGrowTheBufferWithoutBound) {

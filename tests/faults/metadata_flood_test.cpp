@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 #include "tests/faults/fault_fixtures.h"
 #include "tests/support/audio_file_tools.h"
@@ -83,8 +84,9 @@ TEST(MetadataFlood, TwentyTitlesASecondAreReportedAndRecordedWithoutLoss) {
     result.out = cli.out();
     result.err = cli.err();
 
-    // Reported: the log names the titles in stream order; under load the
-    // log may skip one that was already replaced when its turn came.
+    // Reported: the log names the titles in stream order as they are heard,
+    // at most one per sound card period (the PCM tap's is 100 ms), so it
+    // skips some of twenty a second.
     std::vector<std::string> reported;
     for (const auto& line : linesOf(result.err)) {
         const std::size_t at = line.find(" :: Flood Title ");
@@ -92,7 +94,7 @@ TEST(MetadataFlood, TwentyTitlesASecondAreReportedAndRecordedWithoutLoss) {
             reported.push_back(line.substr(at + 4));
         }
     }
-    EXPECT_GE(reported.size(), 3 * kTitlesPerSecond) << result.err;
+    EXPECT_GE(reported.size(), 10u) << result.err;
     EXPECT_TRUE(std::is_sorted(reported.begin(), reported.end())) << result.err;
 
     // Recorded: one file per title, each printed once it was opened.
@@ -129,6 +131,61 @@ TEST(MetadataFlood, TwentyTitlesASecondAreReportedAndRecordedWithoutLoss) {
     EXPECT_GE(test::decodedSeconds(whole), secondsBeforeLastTitle - 0.05);
     RecordProperty("files_recorded", static_cast<int>(files.size()));
     RecordProperty("titles_logged", static_cast<int>(reported.size()));
+}
+
+}  // namespace
+}  // namespace korvanel
+
+namespace korvanel {
+namespace {
+
+// The same flood played: with the server's burst, seconds of titles wait
+// for their sound at once. They are shown in order, each with its sound,
+// and waiting for them does not grow the program.
+TEST(MetadataFlood, TwentyTitlesASecondPlayedAreShownInOrderWithTheirSound) {
+    test::TempFolder home;
+    const std::string audio = test::mp3ToneFrames(home, 440, 14.0);
+    ASSERT_FALSE(audio.empty());
+    constexpr std::size_t kBurstBytes = 64 * 1024;
+    HttpTestServer station([&](HttpTestServer::Connection& connection, const std::string&) {
+        connection.send(test::streamHead("audio/mpeg", kMetaInterval));
+        const std::size_t burstBlocks = kBurstBytes / kMetaInterval;
+        std::string burst;
+        for (std::size_t block = 0; block < burstBlocks; ++block) {
+            burst += audio.substr(block * kMetaInterval, kMetaInterval);
+            burst += test::icyMetadataBlock("StreamTitle='" + titleOf(block) + "';");
+        }
+        connection.send(burst);
+        test::sendPaced(connection, audio.substr(burstBlocks * kMetaInterval), test::kMp3BytesPerSecond,
+                        kMetaInterval, [&](std::size_t block) { return titleOf(block + burstBlocks); });
+    });
+    test::ChildProcess cli(test::cliPath(), {"play", "--seconds", "11", "--pcm-out", home.file("card.raw"),
+                                             station.url("/flood.mp3")},
+                           test::cliEnvironment(home));
+    ASSERT_TRUE(cli.waitForErr(" :: Flood Title ", 15s)) << cli.err();
+    std::this_thread::sleep_for(2s);
+    const long early = cli.residentKib();
+    std::this_thread::sleep_for(7s);
+    const long late = cli.residentKib();
+    ASSERT_EQ(cli.waitForExit(15s), 0) << cli.err();
+    if (test::kResidentSizesTell) {
+        EXPECT_LT(late - early, 4 * 1024) << "KiB grown while titles waited";
+    }
+    RecordProperty("resident_growth_kib", static_cast<int>(late - early));
+
+    std::vector<std::string> shown;
+    for (const auto& line : linesOf(cli.err())) {
+        const std::size_t at = line.find(" :: Flood Title ");
+        if (at != std::string::npos) {
+            shown.push_back(line.substr(at + 4));
+        }
+    }
+    ASSERT_FALSE(shown.empty()) << cli.err();
+    EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end())) << cli.err();
+    // At the stop the card had played 11 s: the title shown last is that
+    // second's, not one that had only arrived (four seconds further on).
+    const int last = std::stoi(shown.back().substr(std::string("Flood Title ").size()));
+    EXPECT_NEAR(last, 11 * static_cast<int>(kTitlesPerSecond), 10) << cli.err();
 }
 
 }  // namespace

@@ -60,7 +60,7 @@ protected:
     void send(const std::string& bytes) { recorder().onStreamData(bytesOf(bytes)); }
     void newTitle(const std::string& title) {
         info_.setTitle(title);
-        recorder().onStreamInfo();
+        recorder().onStreamInfo(info_.snapshot());
     }
     std::string file(const std::string& relative) {
         recorder().waitUntilIdle();
@@ -259,7 +259,7 @@ TEST_F(RecorderTest, CallsFromManyThreadsLeaveOnlyWholeFrameFiles) {
     for (int i = 0; i < 20; ++i) {
         recorder().setRecording(i % 2 == 0);
         info_.setTitle("Title " + std::to_string(i % 5));
-        recorder().onStreamInfo();
+        recorder().onStreamInfo(info_.snapshot());
         EXPECT_TRUE(recorder().isCapturing());
     }
     network.join();

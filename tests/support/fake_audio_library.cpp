@@ -105,7 +105,7 @@ std::uint32_t FakeAudioLibrary::pull(StreamHandle output, std::span<std::uint8_t
 }
 
 int FakeAudioLibrary::fireSync(StreamHandle stream, std::uint32_t type, std::uint32_t data,
-                               std::vector<std::string> texts) {
+                               std::vector<std::string> texts, std::optional<std::uint64_t> position) {
     std::vector<std::pair<SyncHandle, std::shared_ptr<SyncCallback>>> due;
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -120,7 +120,7 @@ int FakeAudioLibrary::fireSync(StreamHandle stream, std::uint32_t type, std::uin
         }
     }
     for (auto& [handle, callback] : due) {
-        SyncEvent event{stream, handle, data, texts};
+        SyncEvent event{stream, handle, data, texts, position};
         (*callback)(event);
     }
     return static_cast<int>(due.size());

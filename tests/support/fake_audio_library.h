@@ -72,7 +72,7 @@ public:
     std::uint32_t pull(StreamHandle output, std::span<std::uint8_t> buffer);
     // Calls every sync of this type on the stream; returns how many ran.
     int fireSync(StreamHandle stream, std::uint32_t type, std::uint32_t data = 0,
-                 std::vector<std::string> texts = {});
+                 std::vector<std::string> texts = {}, std::optional<std::uint64_t> position = std::nullopt);
     // Calls the decoding stream's download callback.
     void download(StreamHandle decoding, const std::vector<std::uint8_t>& bytes);
     void finishDownload(StreamHandle decoding);

@@ -71,6 +71,17 @@ std::vector<std::uint8_t> OutputRecordingSink::pcm() const {
     return pcm_;
 }
 
+void OutputRecordingSink::onStreamInfo(const StreamInfo::Snapshot& info) {
+    std::lock_guard<std::mutex> guard(lock_);
+    calls_.emplace_back("info");
+    titles_.push_back(info.title);
+}
+
+std::vector<std::string> OutputRecordingSink::titles() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return titles_;
+}
+
 void OutputRecordingSink::note(std::string call) {
     std::lock_guard<std::mutex> guard(lock_);
     calls_.push_back(std::move(call));

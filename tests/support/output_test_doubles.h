@@ -38,7 +38,7 @@ public:
     void onPcm(std::span<const std::uint8_t> samples) override;
     void onFormat(int frequency, int channels) override;
     void onClose() override { note("close"); }
-    void onStreamInfo() override { note("info"); }
+    void onStreamInfo(const StreamInfo::Snapshot& info) override;
 
     // Calls in order, e.g. "open", "header(3)", "format(44100,2)".
     std::vector<std::string> calls() const;
@@ -46,6 +46,8 @@ public:
     std::vector<std::uint8_t> headerBytes() const;
     std::vector<std::uint8_t> streamBytes() const;
     std::vector<std::uint8_t> pcm() const;
+    // The titles onStreamInfo() was given, in order.
+    std::vector<std::string> titles() const;
 
 private:
     void note(std::string call);
@@ -55,6 +57,7 @@ private:
     std::vector<std::uint8_t> header_;
     std::vector<std::uint8_t> stream_;
     std::vector<std::uint8_t> pcm_;
+    std::vector<std::string> titles_;
 };
 
 // Interleaved signed 16-bit samples as native bytes, and back.

@@ -1,5 +1,5 @@
 // The engine's pure parts: addresses, answer heads, ICY metadata splitting,
-// the byte ring between its threads.
+// the byte ring between its threads, where metadata sits in the samples.
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,8 @@
 #include <thread>
 
 #include "audio/engine/byte_ring.h"
+#include "audio/engine/decoding_stream.h"
+#include "audio/engine/stream_callbacks.h"
 #include "stream/http_response_head.h"
 #include "audio/engine/icy_metadata_splitter.h"
 #include "stream/stream_url.h"
@@ -139,6 +141,44 @@ TEST(IcyMetadataSplitter, TakesTheLargestBlockAndAbsurdIntervalsMeanNone) {
     }
     EXPECT_EQ(IcyMetadataSplitter::intervalFromHeader(std::nullopt), 0u);
     EXPECT_EQ(split("plain\x02stream", 0, 4).audio, "plain\x02stream");
+}
+
+TEST(DecodingStream, PlacesACompressedByteWithinTheDecodingStepThatTookIt) {
+    using Progress = DecodingStream::DecodeProgress;
+    // One step took 418 compressed bytes and gave 4608 bytes of samples.
+    const Progress before{1000, 20000};
+    const Progress after{1418, 24608};
+    EXPECT_EQ(DecodingStream::placeInStep(1000, before, after, 4), 20000u);
+    EXPECT_EQ(DecodingStream::placeInStep(1209, before, after, 4), 22304u);
+    EXPECT_EQ(DecodingStream::placeInStep(1418, before, after, 4), 24608u);
+    // A byte the step before took, or a step that took nothing: its start.
+    EXPECT_EQ(DecodingStream::placeInStep(10, before, after, 4), 20000u);
+    EXPECT_EQ(DecodingStream::placeInStep(1200, before, before, 4), 20000u);
+    EXPECT_EQ(DecodingStream::placeInStep(1001, before, after, 4) % 4, 0u);
+}
+
+TEST(StreamCallbacks, MetadataBeforeItsSyncIsGivenToTheFirstOneSetInOrder) {
+    StreamCallbacks callbacks(StreamHandle{7});
+    callbacks.fire(audio::kSyncMeta, 1, {"StreamTitle='A';"});
+    callbacks.fire(audio::kSyncMetaPlaced, 1, {}, 4096);
+    callbacks.fire(audio::kSyncMeta, 2, {"StreamTitle='B';"});
+    callbacks.fire(audio::kSyncEnd, 0);  // other kinds are not kept
+    std::vector<std::string> seen;
+    const auto note = [&](const char* kind) {
+        return [&seen, kind](const SyncEvent& event) {
+            seen.push_back(kind + std::to_string(event.data) + (event.texts.empty() ? "" : event.texts[0]) +
+                           (event.position ? "@" + std::to_string(*event.position) : ""));
+        };
+    };
+    callbacks.addSync(SyncHandle{1}, audio::kSyncMeta, note("meta"));
+    callbacks.addSync(SyncHandle{2}, audio::kSyncMetaPlaced, note("placed"));
+    callbacks.addSync(SyncHandle{3}, audio::kSyncEnd, note("end"));
+    callbacks.fire(audio::kSyncMeta, 3, {"StreamTitle='C';"});
+    EXPECT_EQ(seen, (std::vector<std::string>{"meta1StreamTitle='A';", "meta2StreamTitle='B';", "placed1@4096",
+                                              "meta3StreamTitle='C';"}));
+    // Caught up once: a second sync of the kind gets only what comes next.
+    callbacks.addSync(SyncHandle{4}, audio::kSyncMeta, note("again"));
+    EXPECT_EQ(seen.size(), 4u);
 }
 
 TEST(ByteRing, KeepsOrderAcrossTheWrapAndEndsAfterTheLastByte) {
