@@ -21,6 +21,8 @@ packages=(
   icecast2 ffmpeg vorbis-tools mp3val tinyproxy xvfb xauth python3 openssl
   # the desktop window seen from outside: keys, clicks and screenshots
   xdotool imagemagick python3-xlib
+  # the media player interface seen from outside, on a bus of the tests' own
+  dbus-daemon playerctl
 )
 
 missing=()

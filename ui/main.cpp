@@ -6,6 +6,7 @@
 #include "base/product.h"
 #include "frontend/signal_watcher.h"
 #include "ui/desktop_window.h"
+#include "ui/mpris/media_player_service.h"
 
 // The desktop player: the core with the desktop window for its face.
 int main(int argc, char** argv) {
@@ -23,10 +24,15 @@ int main(int argc, char** argv) {
     signals.setOnInterrupt(
         [&qt] { QMetaObject::invokeMethod(&qt, [] { QApplication::quit(); }, Qt::QueuedConnection); });
     {
-        korvanel::Application application(
-            [](korvanel::Application& core) { return std::make_unique<korvanel::DesktopWindow>(core); });
-        if (korvanel::AppWindow* window = application.mainWindow()) {
-            window->run();
+        korvanel::DesktopWindow* desktop = nullptr;
+        korvanel::Application application([&desktop](korvanel::Application& core) {
+            auto window = std::make_unique<korvanel::DesktopWindow>(core);
+            desktop = window.get();
+            return window;
+        });
+        if (desktop != nullptr && application.mainWindow() != nullptr) {
+            const korvanel::MediaPlayerService mediaPlayer(*desktop, application, QDBusConnection::sessionBus());
+            desktop->run();
         }
     }
     signals.setOnInterrupt(nullptr);

@@ -12,6 +12,7 @@
 #include <QMimeData>
 
 #include <algorithm>
+#include <cmath>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QWindow>
@@ -270,6 +271,12 @@ void MainWindow::onVolumeMoved(int position) {
     refreshDisplay(1);
 }
 
+void MainWindow::setVolume(double volume) {
+    const int position = 20 - static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * 20));
+    volume_.setValue(position);
+    onVolumeMoved(position);
+}
+
 void MainWindow::showMessage(MessageIcon icon, const QString& caption, const QString& message) {
     QMessageBox box(icon == MessageIcon::Error         ? QMessageBox::Critical
                     : icon == MessageIcon::Warning     ? QMessageBox::Warning
@@ -282,6 +289,7 @@ void MainWindow::showMessage(MessageIcon icon, const QString& caption, const QSt
 void MainWindow::refreshDisplay(DisplayPart part) { refreshDisplay(static_cast<int>(part)); }
 
 void MainWindow::refreshDisplay(int part) {
+    Q_EMIT displayRefreshed();
     const bool all = part == 0;
     const DisplayState state = display_.read(connectStart_ ? connectStart_() : 0, DisplayModel::steadyNowMs());
     if (all || part == 3) {

@@ -82,6 +82,8 @@ public:
 
     // Shows a message for the user and waits for it to be closed.
     void showMessage(MessageIcon icon, const QString& caption, const QString& text);
+    // As if the user moved the volume slider there (0..1, in its steps).
+    void setVolume(double volume);
 
     // For tests and the accessibility tree: the widgets by role.
     PeakMeter& meter() { return meter_; }
@@ -116,6 +118,8 @@ Q_SIGNALS:
     void restored();
     // The tray icon's part of the display wants refreshing.
     void trayRefreshRequested();
+    // The display was read again from the player: others showing it follow.
+    void displayRefreshed();
 
 protected:
     void moveEvent(QMoveEvent* event) override;
