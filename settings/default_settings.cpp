@@ -21,6 +21,7 @@ constexpr std::array kDefaultSettings = {
     DefaultSetting{"General/TrayOnMinimize", SettingType::Bool, "false"},
     DefaultSetting{"General/TrayOnClose", SettingType::Bool, "false"},
     DefaultSetting{"General/DisablePopups", SettingType::Bool, "false"},
+    DefaultSetting{"General/TrackNotifications", SettingType::Bool, "true"},
     DefaultSetting{"General/IRCString", SettingType::String, "/me is listening to (%track%) at (%title%) using %version%"},
     DefaultSetting{"General/ReconnectRetries", SettingType::Int, "3"},
     DefaultSetting{"General/RestartRetries", SettingType::Int, "2"},

@@ -122,6 +122,7 @@ constexpr std::array kDefaultTexts = {
     DefaultText{"Dialogs/Preferences/Devices", "Devices"},
     DefaultText{"Dialogs/Preferences/AlwaysOnTop", "Always on top"},
     DefaultText{"Dialogs/Preferences/DisablePopups", "Disable Popups"},
+    DefaultText{"Dialogs/Preferences/TrackNotifications", "Show a notification for each new track"},
     DefaultText{"Dialogs/Preferences/TrayIcon", "Tray icon"},
     DefaultText{"Dialogs/Preferences/AlwaysShow", "Always show"},
     DefaultText{"Dialogs/Preferences/MinimizeToTray", "Minimize to tray"},

@@ -7,6 +7,7 @@
 #include "frontend/signal_watcher.h"
 #include "ui/desktop_window.h"
 #include "ui/mpris/media_player_service.h"
+#include "ui/track_notifier.h"
 
 // The desktop player: the core with the desktop window for its face.
 int main(int argc, char** argv) {
@@ -32,6 +33,7 @@ int main(int argc, char** argv) {
         });
         if (desktop != nullptr && application.mainWindow() != nullptr) {
             const korvanel::MediaPlayerService mediaPlayer(*desktop, application, QDBusConnection::sessionBus());
+            const korvanel::TrackNotifier notifier(*desktop, application, QDBusConnection::sessionBus());
             desktop->run();
         }
     }

@@ -6,39 +6,12 @@
 #include <QProcessEnvironment>
 
 #include "frontend/menu_tree.h"
-#include "tests/support/child_process.h"
 #include "tests/ui/desktop_test_fixture.h"
+#include "tests/ui/private_bus.h"
 #include "ui/mpris/media_player_service.h"
 
 namespace korvanel {
 namespace {
-
-// A dbus-daemon for one test, so nothing depends on the machine's session.
-class PrivateBus {
-public:
-    PrivateBus()
-        : daemon_("/usr/bin/dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"}) {
-        if (daemon_.waitForOut("\n", 10s)) {
-            address_ = daemon_.out().substr(0, daemon_.out().find('\n'));
-        }
-    }
-    ~PrivateBus() {
-        QDBusConnection::disconnectFromBus(QStringLiteral("korvanel-test-bus"));
-        daemon_.signal(SIGTERM);
-        daemon_.waitForExit(5s);
-    }
-    PrivateBus(const PrivateBus&) = delete;
-    PrivateBus& operator=(const PrivateBus&) = delete;
-
-    const std::string& address() const { return address_; }
-    QDBusConnection connect() const {
-        return QDBusConnection::connectToBus(QString::fromStdString(address_), QStringLiteral("korvanel-test-bus"));
-    }
-
-private:
-    test::ChildProcess daemon_;
-    std::string address_;
-};
 
 class MediaPlayerTest : public DesktopTest {
 protected:
@@ -62,7 +35,7 @@ protected:
         return QString::fromUtf8(process.readAllStandardOutput()).trimmed().toStdString();
     }
 
-    PrivateBus bus_;
+    test::PrivateBus bus_;
     std::unique_ptr<MediaPlayerService> service_;
 };
 

@@ -216,6 +216,7 @@ QWidget* PreferencesDialog::generalPage() {
     auto* layout = makeLayout<QVBoxLayout>(*page);
     addCheck(*layout, "Dialogs/Preferences/AlwaysOnTop", "General/AlwaysOnTop");
     addCheck(*layout, "Dialogs/Preferences/DisablePopups", "General/DisablePopups");
+    addCheck(*layout, "Dialogs/Preferences/TrackNotifications", "General/TrackNotifications");
     addCheck(*layout, "Dialogs/Preferences/AutoPlay", "General/AutoPlayOnStart");
 
     auto* tray = makeChild<QGroupBox>(*page, text("Dialogs/Preferences/TrayIcon"));
