@@ -7,7 +7,7 @@ FUZZ_SECONDS ?= 55
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: run test test-asan test-tsan fuzz build deps bench clean
+.PHONY: run test test-asan test-tsan fuzz build deps bench deb clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -40,6 +40,10 @@ test-tsan: deps
 # Every fuzz target for a bounded time on a copy of its seed corpus.
 fuzz: deps
 	bash scripts/fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
+
+# A Debian package of the install, in the build folder.
+deb: build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 bench: build
 	@for b in $(BUILD_DIR)/bench/*_bench; do echo "== $$b"; $$b; done

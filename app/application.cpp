@@ -14,8 +14,14 @@ AudioLibraryFactory Application::defaultAudioLibrary() {
 
 Application::Application(const WindowFactory& makeWindow, AudioLibraryFactory makeLibrary) {
     registerDefaultSettings(settings_);
+    // An installed program keeps the user's files in a folder of their own.
+    preparePersonalFolder();
     // A missing or unreadable file leaves the defaults; no listener hears it.
-    settings_.load(resolveProgramPath(kSettingsFileName));
+    const bool loaded = settings_.load(resolveProgramPath(kSettingsFileName));
+    if (!loaded && programFolderIsPersonal()) {
+        // Recordings belong with the user's music, not among the settings.
+        settings_.setString("Recording/Path", musicFolder() + "Korvanel");
+    }
     applySettings(settings_);
 
     httpClient_ = std::make_unique<HttpClient>(settings_, events_);

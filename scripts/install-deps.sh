@@ -23,6 +23,8 @@ packages=(
   xdotool imagemagick python3-xlib
   # the media player interface seen from outside, on a bus of the tests' own
   dbus-daemon playerctl
+  # the installed desktop entry and AppStream data checked as the desktop would
+  desktop-file-utils appstream
 )
 
 missing=()

@@ -124,8 +124,9 @@ TEST_F(DeadPlaylist, StopInTheMiddleOfTheWalkEndsItAtOnce) {
     RecordProperty("stop_during_walk_ms", static_cast<int>(interruption.took.count()));
     const std::string log = cli.err();
     RecordProperty("connect_errors_before_stop", static_cast<int>(test::countOf(log, " :: Connect error: ")));
-    if (*interruption.exitCode == 1) {
-        // The walk is quick: it may have ended before the signal came.
+    if (*interruption.exitCode == 1 || log.find(" :: All sources failed") != std::string::npos) {
+        // The walk is quick: it may have ended before the signal came, and
+        // the signal may then have ended the program before its own exit.
         EXPECT_EQ(test::countOf(log, " :: All sources failed, giving up!\n"), 1u);
         return;
     }

@@ -1,21 +1,25 @@
 // The real korvanel program in a real X server, driven as a listener would:
 // keys pressed with xdotool, the window read back as pixels, the sound card
 // SDL's disk driver.
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include "tests/faults/fault_fixtures.h"
 #include "tests/support/audio_test_tones.h"
 #include "tests/support/child_process.h"
 #include "tests/support/icecast_server.h"
 #include "tests/support/process_runner.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/x_display.h"
+#include "tests/ui/private_bus.h"
 
 namespace korvanel {
 namespace {
@@ -24,6 +28,7 @@ using namespace std::chrono_literals;
 using test::ChildProcess;
 using test::IcecastServer;
 using test::XDisplay;
+using test::HttpTestServer;
 
 constexpr const char* kIdleTitle = "Korvanel Radio v0.3.6";
 
@@ -232,6 +237,71 @@ TEST(DesktopProgram, OpensItsDialogsFromTheMenusInTheChosenLanguage) {
     }
     korvanel.signal(SIGTERM);
     EXPECT_EQ(korvanel.waitForExit(10s), std::optional<int>(0));
+}
+
+// Started with a station list file it plays it; started again with an
+// address while it runs, the second start hands that over and ends. A
+// player of another folder is a player of its own.
+TEST(DesktopProgram, PlaysTheFileItIsGivenAndASecondStartHandsItsAddressOver) {
+    if (!XDisplay::available()) {
+        GTEST_SKIP() << "needs Xvfb and xdotool (scripts/install-deps.sh)";
+    }
+    XDisplay display;
+    ASSERT_TRUE(display.start());
+    test::PrivateBus bus;
+    ASSERT_FALSE(bus.address().empty());
+    test::TempFolder home;
+    const std::string tone = test::mp3ToneFrames(home, 440, 30.0);
+    std::mutex lock;
+    std::vector<std::string> asked;
+    // One connection at a time each: a server for each player.
+    const auto station = [&](HttpTestServer::Connection& connection, const std::string& request) {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            asked.push_back(request.substr(0, request.find(" HTTP/")));
+        }
+        connection.send(test::streamHead("audio/mpeg"));
+        test::sendPaced(connection, tone, test::kMp3BytesPerSecond);
+    };
+    HttpTestServer server(station);
+    HttpTestServer otherServer(station);
+    const auto wasAsked = [&](const std::string& line) {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                if (std::find(asked.begin(), asked.end(), line) != asked.end()) {
+                    return true;
+                }
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    };
+    const std::string list = home.file("station.pls");
+    test::writeFile(list, "[playlist]\nFile1=" + server.url("/first") + "\nNumberOfEntries=1\n");
+    const auto environment = [&](const test::TempFolder& folder) {
+        return std::vector<std::string>{"DISPLAY=" + display.name(), "QT_QPA_PLATFORM=xcb",
+                                        "KORVANEL_HOME=" + folder.path(), "KORVANEL_UPDATE_SERVER=http://127.0.0.1:1",
+                                        "SDL_AUDIODRIVER=dummy", "XDG_RUNTIME_DIR=" + folder.path(),
+                                        "DBUS_SESSION_BUS_ADDRESS=" + bus.address()};
+    };
+    ChildProcess first(KORVANEL_BUILD_DIR "/korvanel", {list}, environment(home));
+    ASSERT_TRUE(display.findWindow("Fault Radio", 10s)) << first.err();
+    EXPECT_TRUE(wasAsked("GET /first"));
+
+    ChildProcess second(KORVANEL_BUILD_DIR "/korvanel", {server.url("/second")}, environment(home));
+    EXPECT_EQ(second.waitForExit(10s), std::optional<int>(0)) << second.err();
+    EXPECT_TRUE(wasAsked("GET /second")) << first.err();
+
+    test::TempFolder elsewhere;
+    ChildProcess other(KORVANEL_BUILD_DIR "/korvanel", {otherServer.url("/other")}, environment(elsewhere));
+    EXPECT_TRUE(wasAsked("GET /other")) << other.err();
+    EXPECT_FALSE(other.waitForExit(500ms).has_value());
+    for (ChildProcess* player : {&other, &first}) {
+        player->signal(SIGTERM);
+        EXPECT_EQ(player->waitForExit(10s), std::optional<int>(0));
+    }
 }
 
 }  // namespace
