@@ -459,8 +459,10 @@ void OutputChannel::close() {
         buffer_.stop();
         heard_.clear();
         titleSlot_.store(kNoSlotYet);
-        std::lock_guard<std::mutex> guard(unplacedLock_);
-        unplaced_.clear();
+        {
+            std::lock_guard<std::mutex> guard(unplacedLock_);
+            unplaced_.clear();
+        }
         if (RecordingSink* recorder = recorder_.load()) {
             recorder->onClose();
         }
