@@ -1,9 +1,49 @@
 #include "stream/stream_url.h"
 
+#include <algorithm>
 #include <charconv>
+#include <vector>
 
 namespace korvanel {
 namespace {
+
+// A target with the "." and ".." steps of its path taken out, as a browser
+// resolves a relative address ("../keys/k" from "/live/list" is "/keys/k");
+// ".." never climbs above the root.
+std::string withoutDotSegments(const std::string& target) {
+    const std::size_t query = target.find('?');
+    const std::string path = target.substr(0, query);
+    std::vector<std::string> kept;
+    std::size_t at = 1;
+    while (at <= path.size()) {
+        const std::size_t slash = std::min(path.find('/', at), path.size());
+        const std::string step = path.substr(at, slash - at);
+        const bool last = slash == path.size();
+        if (step == "..") {
+            if (!kept.empty()) {
+                kept.pop_back();
+            }
+            if (last) {
+                kept.emplace_back();
+            }
+        } else if (step == ".") {
+            if (last) {
+                kept.emplace_back();
+            }
+        } else {
+            kept.push_back(step);
+        }
+        at = slash + 1;
+    }
+    std::string result;
+    for (const std::string& step : kept) {
+        result += "/" + step;
+    }
+    if (result.empty()) {
+        result = "/";
+    }
+    return query == std::string::npos ? result : result + target.substr(query);
+}
 
 bool hasForbiddenByte(std::string_view text) {
     for (const char c : text) {
@@ -123,6 +163,7 @@ std::optional<StreamUrl> StreamUrl::resolve(std::string_view location) const {
         const std::string path = target.substr(0, target.find('?'));
         next.target = path.substr(0, path.rfind('/') + 1) + std::string(location);
     }
+    next.target = withoutDotSegments(next.target);
     if (next.target.size() > kMaxLength) {
         return std::nullopt;
     }

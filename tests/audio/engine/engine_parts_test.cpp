@@ -53,6 +53,9 @@ TEST(StreamUrl, ResolvesRedirectLocations) {
     const StreamUrl base = *StreamUrl::parse("https://host:8443/dir/page?x=1");
     EXPECT_EQ(base.resolve("/root")->toString(), "https://host:8443/root");
     EXPECT_EQ(base.resolve("next.mp3")->toString(), "https://host:8443/dir/next.mp3");
+    EXPECT_EQ(base.resolve("../keys/./k1?a=../b")->toString(), "https://host:8443/keys/k1?a=../b");
+    EXPECT_EQ(base.resolve("../../../x/..")->toString(), "https://host:8443/");
+    EXPECT_EQ(base.resolve("/a/b/../c/")->toString(), "https://host:8443/a/c/");
     EXPECT_EQ(base.resolve("//other/x")->toString(), "https://other/x");
     EXPECT_EQ(base.resolve("http://third:81/y")->toString(), "http://third:81/y");
     EXPECT_FALSE(base.resolve("file:///etc/passwd"));
