@@ -74,6 +74,20 @@ TEST_F(MediaPlayerTest, PlayerctlSeesStatusTrackAndStationAndDrivesTheTransport)
     ASSERT_TRUE(waitForState(Player::State::Idle));
 }
 
+TEST_F(MediaPlayerTest, NextAndPreviousWalkTheStationsAddressesAsTheButtonsDo) {
+    library_->scriptStream("http://radio/second", liveStream());
+    app_->playlistResolver().setSources({"http://radio/live", "http://radio/second"});
+    player().play();
+    ASSERT_TRUE(waitForState(Player::State::Playing));
+    window().refreshDisplay(DisplayPart::All);
+    EXPECT_EQ(playerctl({QStringLiteral("metadata"), QStringLiteral("xesam:url")}), "http://radio/live");
+    playerctl({QStringLiteral("next")});
+    EXPECT_TRUE(waitUntil([&] { return app_->playlistResolver().currentAddress() == "http://radio/second"; }));
+    ASSERT_TRUE(waitForState(Player::State::Playing));
+    playerctl({QStringLiteral("previous")});
+    EXPECT_TRUE(waitUntil([&] { return app_->playlistResolver().currentAddress() == "http://radio/live"; }));
+}
+
 TEST_F(MediaPlayerTest, VolumeFollowsBothWaysAndChangesAreAnnounced) {
     // playerctl --follow prints a line on every change it is told of.
     QProcess follower;
