@@ -198,7 +198,11 @@ std::optional<HlsPlaylist> HlsPlaylist::parse(std::string_view text, const Strea
         } else if (line.starts_with(kTargetDuration)) {
             playlist.targetSeconds = secondsOf(line.substr(kTargetDuration.size()));
         } else if (line.starts_with(kMediaSequence)) {
-            playlist.mediaSequence = unsignedOf(line.substr(kMediaSequence.size()));
+            // It numbers the first segment; once segments are listed, a
+            // later one would number them backwards.
+            if (count == 0) {
+                playlist.mediaSequence = unsignedOf(line.substr(kMediaSequence.size()));
+            }
         } else if (line.starts_with(kExtInf)) {
             const std::string_view rest = line.substr(kExtInf.size());
             const std::size_t comma = rest.find(',');

@@ -83,6 +83,11 @@ TEST(HlsPlaylist, MediaSegmentsCarryNumbersTitlesBreaksAndKeys) {
     EXPECT_FALSE(third.key.iv);  // of the wrong length
 
     EXPECT_TRUE(HlsPlaylist::parse("#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2,\na.ts\n#EXT-X-ENDLIST\n", kBase)->ended);
+    // A media sequence after the first segment does not number backwards.
+    const auto renumbered = HlsPlaylist::parse(
+        "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:120\n#EXTINF:2,\na.ts\n#EXT-X-MEDIA-SEQUENCE:1\nb.ts\n", kBase);
+    ASSERT_EQ(renumbered->segments.size(), 2u);
+    EXPECT_EQ(renumbered->segments[1].sequence, 121u);
 }
 
 TEST(HlsPlaylist, HostilePlaylistsParseInBoundedMemory) {
