@@ -120,7 +120,7 @@ TEST_F(CliPlayTest, DroppedSourceIsReconnectedAndTheToneComesBack) {
     std::this_thread::sleep_for(3s);
     icecast_.stopSource("/tone.mp3");
     std::this_thread::sleep_for(2s);
-    ASSERT_TRUE(icecast_.startSource({"/tone.mp3", IcecastServer::Codec::Mp3, 660}));
+    ASSERT_TRUE(icecast_.startSource({"/tone.mp3", IcecastServer::Codec::Mp3, 660})) << icecast_.errorLog();
     runner.join();
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const auto lost = result.err.find(" :: Connection lost..");

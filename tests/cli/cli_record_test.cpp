@@ -203,7 +203,7 @@ protected:
 };
 
 TEST_F(CliRecord, RecordsOneValidFilePerTitleNamedByThePattern) {
-    ASSERT_TRUE(icecast_.startSource({"/rec.mp3", IcecastServer::Codec::Mp3, 440}));
+    ASSERT_TRUE(icecast_.startSource({"/rec.mp3", IcecastServer::Codec::Mp3, 440})) << icecast_.errorLog();
     ASSERT_TRUE(icecast_.setTitle("/rec.mp3", "First Song"));
     const std::string folder = home_.file("recordings");
 
@@ -240,7 +240,7 @@ TEST_F(CliRecord, RecordsOneValidFilePerTitleNamedByThePattern) {
 }
 
 TEST_F(CliRecord, AacMountGivesOneWholeAdtsFilePerTitle) {
-    ASSERT_TRUE(icecast_.startSource({"/rec.aac", IcecastServer::Codec::Aac, 440}));
+    ASSERT_TRUE(icecast_.startSource({"/rec.aac", IcecastServer::Codec::Aac, 440})) << icecast_.errorLog();
     const std::string folder = home_.file("recordings");
     Recording recording = record(icecast_, "/rec.aac", home_, folder, "%track%", 9,
                                  {{1000ms, "First Song"}, {3500ms, "Second"}, {6000ms, "Third"}});
@@ -276,7 +276,7 @@ TEST_F(CliRecord, AacMountGivesOneWholeAdtsFilePerTitle) {
 }
 
 TEST_F(CliRecord, OggMountGivesOneCompleteVorbisFilePerTitle) {
-    ASSERT_TRUE(icecast_.startSource({"/rec.ogg", IcecastServer::Codec::OggVorbis, 440}));
+    ASSERT_TRUE(icecast_.startSource({"/rec.ogg", IcecastServer::Codec::OggVorbis, 440})) << icecast_.errorLog();
     const std::string folder = home_.file("recordings");
 
     // Each title begins a new logical stream of the mount.
@@ -296,7 +296,7 @@ TEST_F(CliRecord, OggMountGivesOneCompleteVorbisFilePerTitle) {
 }
 
 TEST_F(CliRecord, OggMountEncodedToMp3AtTheSetBitrateWithAnInfoFrame) {
-    ASSERT_TRUE(icecast_.startSource({"/enc.ogg", IcecastServer::Codec::OggVorbis, 440}));
+    ASSERT_TRUE(icecast_.startSource({"/enc.ogg", IcecastServer::Codec::OggVorbis, 440})) << icecast_.errorLog();
     const std::string folder = home_.file("recordings");
 
     Recording recording =

@@ -26,6 +26,14 @@ using Clock = std::chrono::steady_clock;
 const char* const kIcecast = "/usr/bin/icecast2";
 const char* const kFfmpeg = "/usr/bin/ffmpeg";
 
+std::string sourceLogName(const std::string& mount) {
+    std::string name = "source" + mount + ".log";
+    for (char& c : name) {
+        c = c == '/' ? '_' : c;
+    }
+    return name;
+}
+
 int freeLoopbackPort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
@@ -158,7 +166,13 @@ struct IcecastServer::Child {
     }
 };
 
-IcecastServer::IcecastServer() = default;
+IcecastServer::IcecastServer() {
+    // The folder's unique name makes the passwords unique among live servers.
+    std::string unique = folder_.path();
+    unique = unique.substr(unique.find_last_of('/') + 1);
+    sourcePassword_ = "source-" + unique;
+    adminPassword_ = "admin-" + unique;
+}
 
 IcecastServer::~IcecastServer() {
     sources_.clear();
@@ -170,11 +184,16 @@ bool IcecastServer::available() {
 }
 
 bool IcecastServer::start(std::chrono::milliseconds bound) {
-    port_ = freeLoopbackPort();
-    if (port_ == 0) {
-        return false;
+    // Between finding a port free and icecast binding it another test may take
+    // it; icecast then fails or someone else answers, and the next port is tried.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        server_.reset();
+        port_ = freeLoopbackPort();
+        if (port_ != 0 && launch(bound)) {
+            return true;
+        }
     }
-    return launch(bound);
+    return false;
 }
 
 void IcecastServer::stop() {
@@ -202,9 +221,9 @@ bool IcecastServer::launch(std::chrono::milliseconds bound) {
               "    <source-timeout>10</source-timeout><burst-on-connect>1</burst-on-connect>\n"
               "    <burst-size>65535</burst-size></limits>\n"
               "  <authentication><source-password>"
-           << kSourcePassword << "</source-password><relay-password>" << kSourcePassword
+           << sourcePassword_ << "</source-password><relay-password>" << sourcePassword_
            << "</relay-password><admin-user>" << kAdminUser << "</admin-user><admin-password>"
-           << kAdminPassword
+           << adminPassword_
            << "</admin-password></authentication>\n"
               "  <hostname>127.0.0.1</hostname>\n"
               "  <listen-socket><port>"
@@ -229,9 +248,8 @@ bool IcecastServer::launch(std::chrono::milliseconds bound) {
         if (!server_->running()) {
             return false;
         }
-        const int fd = connectLoopback(port_);
-        if (fd >= 0) {
-            ::close(fd);
+        // Only our own icecast knows our admin password.
+        if (request("/admin/stats", true).rfind("HTTP/1.0 200", 0) == 0) {
             return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -240,6 +258,25 @@ bool IcecastServer::launch(std::chrono::milliseconds bound) {
 }
 
 bool IcecastServer::startSource(const Source& source, std::chrono::milliseconds bound) {
+    // A source that ends at once (a refused connection in a busy moment) is
+    // given one more try; its log stays for errorLog().
+    const auto deadline = Clock::now() + bound;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            break;
+        }
+        if (launchSource(source, left)) {
+            return true;
+        }
+        if (sources_.count(source.mount) && sources_[source.mount]->running()) {
+            break;  // still running, but the mount never answered in time
+        }
+    }
+    return false;
+}
+
+bool IcecastServer::launchSource(const Source& source, std::chrono::milliseconds bound) {
     const bool mp3 = source.codec == Codec::Mp3;
     const bool aac = source.codec == Codec::Aac;
     const char* codec = mp3 ? "libmp3lame" : aac ? "aac" : "libvorbis";
@@ -252,12 +289,10 @@ bool IcecastServer::startSource(const Source& source, std::chrono::milliseconds 
         "-ac", std::to_string(source.channels), "-c:a", codec, "-b:a",
         std::to_string(source.bitrateKbps) + "k", "-content_type", contentType, "-ice_name", source.stationName,
         "-ice_description", source.description, "-f", container,
-        "icecast://source:" + std::string(kSourcePassword) + "@127.0.0.1:" + std::to_string(port_) +
+        "icecast://source:" + sourcePassword_ + "@127.0.0.1:" + std::to_string(port_) +
             source.mount};
-    std::string logName = "source" + source.mount + ".log";
-    for (char& c : logName) {
-        c = c == '/' ? '_' : c;
-    }
+    const std::string logName = sourceLogName(source.mount);
+    sources_.erase(source.mount);  // an earlier attempt's log is kept by appending
     auto child = std::make_unique<Child>(arguments, folder_.file(logName));
     Child* started = child.get();
     sources_[source.mount] = std::move(child);
@@ -290,7 +325,11 @@ std::string IcecastServer::url(const std::string& mount) const {
 }
 
 std::string IcecastServer::errorLog() const {
-    return readFile(folder_.file("log/error.log")) + readFile(folder_.file("icecast.out"));
+    std::string text = readFile(folder_.file("log/error.log")) + readFile(folder_.file("icecast.out"));
+    for (const auto& [mount, child] : sources_) {
+        text += readFile(folder_.file(sourceLogName(mount)));
+    }
+    return text;
 }
 
 bool IcecastServer::mountAnswers(const std::string& mount) const {
@@ -304,7 +343,7 @@ std::string IcecastServer::request(const std::string& target, bool admin) const 
     }
     std::string text = "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n";
     if (admin) {
-        text += "Authorization: Basic " + base64(std::string(kAdminUser) + ":" + kAdminPassword) + "\r\n";
+        text += "Authorization: Basic " + base64(std::string(kAdminUser) + ":" + adminPassword_) + "\r\n";
     }
     text += "\r\n";
     std::string answer;

@@ -36,9 +36,7 @@ public:
         std::string description = "A sine tone";
     };
 
-    static constexpr const char* kSourcePassword = "hackme-source";
     static constexpr const char* kAdminUser = "admin";
-    static constexpr const char* kAdminPassword = "hackme-admin";
 
     IcecastServer();
     ~IcecastServer();
@@ -48,7 +46,8 @@ public:
     // Whether icecast2 and ffmpeg are installed at all.
     static bool available();
 
-    // Starts icecast and waits until it accepts connections.
+    // Starts icecast and waits until it answers as itself: a port another
+    // test took in the meantime is left for the next free one.
     bool start(std::chrono::milliseconds bound = std::chrono::seconds(10));
     // Ends icecast itself (its sources go too): every listener is cut off.
     void stop();
@@ -64,18 +63,23 @@ public:
 
     int port() const { return port_; }
     std::string url(const std::string& mount) const;
-    // icecast's own log lines, for failure messages.
+    // icecast's and its sources' own log lines, for failure messages.
     std::string errorLog() const;
 
 private:
     struct Child;
 
     bool launch(std::chrono::milliseconds bound);
+    bool launchSource(const Source& source, std::chrono::milliseconds bound);
     bool mountAnswers(const std::string& mount) const;
     // The answer's status line and body of a GET with optional basic auth.
     std::string request(const std::string& target, bool admin) const;
 
     TempFolder folder_;
+    // Passwords of this server alone, so that a request or a source that
+    // reaches another test's icecast on a reused port is refused there.
+    std::string sourcePassword_;
+    std::string adminPassword_;
     int port_ = 0;
     std::unique_ptr<Child> server_;
     std::map<std::string, std::unique_ptr<Child>> sources_;

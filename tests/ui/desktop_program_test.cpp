@@ -65,8 +65,8 @@ TEST(DesktopProgram, PlaysTheLastStationFromTheKeyboardShowsItAndSavesTheSession
         GTEST_SKIP() << "needs icecast2, ffmpeg, Xvfb, xdotool and ImageMagick (scripts/install-deps.sh)";
     }
     IcecastServer icecast;
-    ASSERT_TRUE(icecast.start());
-    ASSERT_TRUE(icecast.startSource({"/tone.mp3", IcecastServer::Codec::Mp3, 440}));
+    ASSERT_TRUE(icecast.start()) << icecast.errorLog();
+    ASSERT_TRUE(icecast.startSource({"/tone.mp3", IcecastServer::Codec::Mp3, 440})) << icecast.errorLog();
     XDisplay display;
     ASSERT_TRUE(display.start());
 
