@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdint>
 
+#include "base/ascii_text.h"
 #include "base/job_pool.h"
 #include "audio/player_commands.h"
 #include "audio/recording_sink.h"
@@ -20,16 +21,6 @@ constexpr std::string_view kTitleEnd = "';";
 constexpr std::size_t kBitrateValueOffset = 10;
 constexpr std::size_t kTitleValueOffset = 8;
 constexpr std::size_t kAuthorValueOffset = 9;
-
-char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string lowerCopy(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) {
-        c = lowerAscii(c);
-    }
-    return lower;
-}
 
 bool startsWithLower(std::string_view text, std::string_view lowerPrefix) {
     if (text.size() < lowerPrefix.size()) {
@@ -80,7 +71,7 @@ void MetadataParser::parseHeaders(std::span<const std::string> headers) {
     Reading reading;
     for (const std::string& header : headers) {
         // Header names are case-insensitive in HTTP; servers differ.
-        const std::string lower = lowerCopy(header);
+        const std::string lower = lowerAscii(header);
         const std::size_t url = lower.find(kIcyUrl);
         if (url != std::string::npos) {
             info_.setStationUrl(cleanValue(from(header, url + kIcyUrl.size())));
@@ -178,7 +169,7 @@ MetadataParser::Reading MetadataParser::readWindowsMediaTags(std::span<const std
     std::string title;
     Reading reading;
     for (const std::string& tag : texts) {
-        const std::string lower = lowerCopy(tag);
+        const std::string lower = lowerAscii(tag);
         if (info_.bitrate() == 0 && !reading.bitrate && lower.find("bitrate") != std::string::npos) {
             const long long bitsPerSecond = leadingNumber(from(tag, kBitrateValueOffset));
             if (bitsPerSecond > 0 && bitsPerSecond / 1024 <= INT32_MAX) {

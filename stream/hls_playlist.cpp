@@ -4,6 +4,8 @@
 #include <charconv>
 #include <map>
 
+#include "base/ascii_text.h"
+
 namespace korvanel {
 namespace {
 
@@ -16,17 +18,7 @@ constexpr std::string_view kKey = "#EXT-X-KEY:";
 constexpr std::string_view kDiscontinuity = "#EXT-X-DISCONTINUITY";
 constexpr std::string_view kEndList = "#EXT-X-ENDLIST";
 
-char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
+std::string_view trimmed(std::string_view text) { return trimmedAscii(text, " \t\r"); }
 
 // The lines of a text, without their ends; a UTF-8 byte order mark before
 // the first is dropped.
@@ -86,8 +78,7 @@ std::map<std::string, std::string> attributesOf(std::string_view text) {
 
 // title="..." and artist="..." after an #EXTINF duration, as one title.
 std::string titleOf(std::string_view rest) {
-    std::string lower(rest);
-    std::transform(lower.begin(), lower.end(), lower.begin(), lowerAscii);
+    const std::string lower = lowerAscii(rest);
     const auto quoted = [&](std::string_view key) -> std::string {
         std::size_t at = 0;
         while ((at = lower.find(key, at)) != std::string::npos) {

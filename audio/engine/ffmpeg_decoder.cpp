@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "audio/engine/ffmpeg_functions.h"
+#include "base/ascii_text.h"
 
 // What the three input paths share: the decoder, the conversion to our
 // sample format, and what is known of the stream. Each path has its own file:
@@ -13,13 +14,6 @@
 namespace korvanel {
 namespace {
 
-std::string lowerCase(std::string_view text) {
-    std::string result(text);
-    for (char& c : result) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return result;
-}
 
 }  // namespace
 
@@ -51,7 +45,7 @@ FfmpegDecoder::~FfmpegDecoder() {
 }
 
 std::string FfmpegDecoder::formatForContentType(std::string_view contentType) {
-    std::string type = lowerCase(contentType.substr(0, contentType.find(';')));
+    std::string type = lowerAscii(contentType.substr(0, contentType.find(';')));
     while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) {
         type.pop_back();
     }
@@ -298,7 +292,7 @@ std::vector<std::string> FfmpegDecoder::windowsMediaTags() const {
     const AVDictionaryEntry* entry = nullptr;
     while ((entry = codecs_.av_dict_get(format_->metadata, "", entry, AV_DICT_IGNORE_SUFFIX)) != nullptr) {
         // libavformat names the ASF author "artist"; the Windows Media form is "author".
-        const std::string key = lowerCase(entry->key) == "artist" ? "author" : entry->key;
+        const std::string key = lowerAscii(entry->key) == "artist" ? "author" : entry->key;
         result.push_back(key + " = " + entry->value);
     }
     return result;
