@@ -77,6 +77,8 @@ inline constexpr int kOutputFrequency = 44100;  // what init() is called with
 
 // setConfig options.
 inline constexpr std::uint32_t kConfigNetBuffer = 12;  // milliseconds
+// The highest HLS variant to choose, in bits per second; 0: the highest there is.
+inline constexpr std::uint32_t kConfigHlsBandwidth = 0x10001;
 
 // Stream creation flags and channel information flags.
 inline constexpr std::uint32_t kStreamAutoFree = 0x40000;  // frees itself when it ends

@@ -101,6 +101,13 @@ void OutputChannel::setBufferLength(int milliseconds) {
     }
 }
 
+void OutputChannel::setHlsBandwidth(int bitsPerSecond) {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    if (library_) {
+        library_->setConfig(audio::kConfigHlsBandwidth, static_cast<std::uint32_t>(std::max(bitsPerSecond, 0)));
+    }
+}
+
 void OutputChannel::setDevices(std::string_view text) {
     while (!text.empty() && isDeviceListTrimmed(text.front())) {
         text.remove_prefix(1);

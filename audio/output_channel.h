@@ -79,6 +79,8 @@ public:
 
     // Network buffer length in milliseconds.
     void setBufferLength(int milliseconds);
+    // The highest HLS variant to choose, in bits per second (0 or less: the highest).
+    void setHlsBandwidth(int bitsPerSecond);
     // Device numbers separated by commas ("1,2"); used from the next open.
     void setDevices(std::string_view text);
     std::string devices() const;

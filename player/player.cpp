@@ -35,6 +35,7 @@ void Player::applySettings(SettingsStore& store) {
     // Runs on the window thread too: only the published channel is used.
     if (OutputChannel* output = channel()) {
         output->setBufferLength(store.getInt("Sound/BufferSize"));
+        output->setHlsBandwidth(store.getInt("Sound/HlsBandwidth"));
         output->setDevices(store.getString("Sound/PlayOnDevices"));
     }
 }

@@ -61,13 +61,16 @@ HttpClient::Route HttpClient::route() const {
     return Route{proxyHost_, proxyPort_, limits_};
 }
 
-bool HttpClient::fetch(const std::string& url, ByteBuffer& out, int stopFd) {
+bool HttpClient::fetch(const std::string& url, ByteBuffer& out, int stopFd, std::string* finalUrl) {
     out.clear();
     const Route via = route();
     std::string next = url;
     for (int hop = 0;; ++hop) {
         const Answer answer = fetchOnce(next, via, out, stopFd);
         if (answer.kind == Answer::Kind::Body) {
+            if (finalUrl != nullptr) {
+                *finalUrl = next;
+            }
             return true;
         }
         out.clear();

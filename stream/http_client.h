@@ -72,8 +72,10 @@ public:
     // status line other than "HTTP/1.x 200 OK" (after the redirects), no end
     // of the headers, a malformed chunked body, a time-out, or a body over
     // the size bound. A readable stopFd (or -1) ends it at once, as
-    // shutdown() does.
-    bool fetch(const std::string& url, ByteBuffer& out, int stopFd = -1);
+    // shutdown() does. finalUrl, when given, receives the address that
+    // answered after the redirects, against which the body's relative
+    // addresses resolve.
+    bool fetch(const std::string& url, ByteBuffer& out, int stopFd = -1, std::string* finalUrl = nullptr);
 
     // Jobs for post(): fetch url and write the body over filePath (a file
     // beside it is renamed over it only when all arrived), or fetch url and

@@ -1,12 +1,16 @@
 #include "stream/playlist_resolver.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <iterator>
 #include <optional>
 #include <string_view>
 
+#include "base/ascii_text.h"
 #include "base/file_util.h"
+#include "settings/settings_store.h"
 #include "stream/byte_buffer.h"
+#include "stream/hls_playlist.h"
 #include "stream/http_client.h"
 #include "stream/link_scraper.h"
 #include "stream/playlist_text.h"
@@ -14,24 +18,12 @@
 
 namespace korvanel {
 
-namespace {
-
-constexpr std::string_view kTrimmed = " \t\n\r";
-
-std::string trimmed(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(kTrimmed);
-    if (first == std::string_view::npos) {
-        return "";
-    }
-    const std::size_t last = text.find_last_not_of(kTrimmed);
-    return std::string(text.substr(first, last - first + 1));
-}
-
-}  // namespace
-
 PlaylistResolver::PlaylistResolver(HttpClient& client) : client_(client) {}
 
-void PlaylistResolver::applySettings(SettingsStore&) {}
+void PlaylistResolver::applySettings(SettingsStore& store) {
+    std::lock_guard<std::mutex> guard(lock_);
+    hlsBandwidth_ = static_cast<std::uint64_t>(std::max(store.getInt(kHlsBandwidthKey), 0));
+}
 
 void PlaylistResolver::collectSettings(SettingsStore&) {}
 
@@ -39,6 +31,7 @@ void PlaylistResolver::clear() {
     std::lock_guard<std::mutex> guard(lock_);
     givenList_.clear();
     working_.clear();
+    hlsStreams_.clear();
     current_ = 0;
     ++generation_;
 }
@@ -47,6 +40,7 @@ void PlaylistResolver::setSources(const std::vector<std::string>& sources) {
     std::lock_guard<std::mutex> guard(lock_);
     givenList_ = sources;
     working_ = sources;
+    hlsStreams_.clear();
     current_ = 0;
     ++generation_;
 }
@@ -60,7 +54,8 @@ bool PlaylistResolver::isEmpty() const {
 
 bool PlaylistResolver::needsResolving() const {
     std::lock_guard<std::mutex> guard(lock_);
-    return current_ < working_.size() && korvanel::needsResolving(working_[current_]);
+    return current_ < working_.size() && korvanel::needsResolving(working_[current_]) &&
+           hlsStreams_.count(working_[current_]) == 0;
 }
 
 bool PlaylistResolver::resolveCurrent() {
@@ -75,7 +70,18 @@ bool PlaylistResolver::resolveCurrent() {
         generation = generation_;
     }
 
-    std::vector<std::string> links = scrapeLinks(readText(trimmed(entry)));
+    std::string address(trimmedAscii(entry));
+    const std::string text = readText(address);
+    std::vector<std::string> links;
+    std::string hls;
+    if (HlsPlaylist::recognise(text)) {
+        hls = hlsStream(text, address);
+        if (!hls.empty()) {
+            links.push_back(hls);
+        }
+    } else {
+        links = scrapeLinks(text);
+    }
     if (links.empty()) {
         return false;
     }
@@ -87,8 +93,29 @@ bool PlaylistResolver::resolveCurrent() {
     const auto position = working_.begin() + static_cast<std::ptrdiff_t>(current_);
     working_.insert(std::next(position), std::make_move_iterator(links.begin()), std::make_move_iterator(links.end()));
     working_.erase(working_.begin() + static_cast<std::ptrdiff_t>(current_));
+    if (!hls.empty()) {
+        hlsStreams_.insert(hls);
+    }
     ++generation_;
     return true;
+}
+
+std::string PlaylistResolver::hlsStream(const std::string& text, const std::string& address) const {
+    const std::optional<StreamUrl> base = StreamUrl::parse(address);
+    const std::optional<HlsPlaylist> playlist = base ? HlsPlaylist::parse(text, *base) : std::nullopt;
+    if (!playlist) {
+        return "";
+    }
+    if (playlist->kind == HlsPlaylist::Kind::Media) {
+        return address;
+    }
+    std::uint64_t bandwidth = 0;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        bandwidth = hlsBandwidth_;
+    }
+    const HlsPlaylist::Variant* variant = playlist->chooseVariant(bandwidth);
+    return variant != nullptr ? variant->address : "";
 }
 
 void PlaylistResolver::cancelDownloads() {
@@ -104,7 +131,7 @@ void PlaylistResolver::allowDownloads() {
     downloadsCancelled_ = false;
 }
 
-bool PlaylistResolver::download(const std::string& address, ByteBuffer& body) {
+bool PlaylistResolver::download(std::string& address, ByteBuffer& body) {
     const auto stop = std::make_shared<CancelSignal>();
     {
         std::lock_guard<std::mutex> guard(downloadLock_);
@@ -113,13 +140,17 @@ bool PlaylistResolver::download(const std::string& address, ByteBuffer& body) {
         }
         downloadStop_ = stop;
     }
-    const bool fetched = client_.fetch(address, body, stop->readFd());
+    std::string finalAddress;
+    const bool fetched = client_.fetch(address, body, stop->readFd(), &finalAddress);
+    if (fetched) {
+        address = std::move(finalAddress);
+    }
     std::lock_guard<std::mutex> guard(downloadLock_);
     downloadStop_.reset();
     return fetched;
 }
 
-std::string PlaylistResolver::readText(const std::string& address) {
+std::string PlaylistResolver::readText(std::string& address) {
     if (isWebAddress(address)) {
         ByteBuffer body;
         if (!download(address, body)) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,10 @@ class HttpClient;
 
 // The list of sources the player walks. A playlist or page entry is replaced,
 // when resolved, by the stream links found in its text; rewind() brings back
-// the caller's list.
+// the caller's list. An HLS playlist is a stream itself: a master playlist
+// gives way to the variant "Sound/HlsBandwidth" chooses, a media playlist
+// stays (at its address after redirects), and either is then opened, not
+// resolved again.
 //
 // Threads: the window thread fills the list, the player's worker resolves
 // and moves through it. Every operation is atomic under the resolver's lock,
@@ -35,7 +39,8 @@ public:
     virtual void setSources(const std::vector<std::string>& sources);
     virtual void setSource(const std::string& address);
     virtual bool isEmpty() const;
-    // The playlist test on the current entry; false for an empty list.
+    // The playlist test on the current entry; false for an empty list and
+    // for an entry found to be an HLS stream.
     virtual bool needsResolving() const;
     // Downloads ("http://", "https://") or reads (anything else: a local file) the current
     // entry and puts the links found in its place, the first of them current.
@@ -58,9 +63,14 @@ public:
     void cancelDownloads();
     void allowDownloads();
 
+    static constexpr const char* kHlsBandwidthKey = "Sound/HlsBandwidth";
+
 private:
-    std::string readText(const std::string& address);
-    bool download(const std::string& address, ByteBuffer& body);
+    // address becomes the one that answered, after redirects.
+    std::string readText(std::string& address);
+    bool download(std::string& address, ByteBuffer& body);
+    // The stream an HLS playlist text stands for; empty when it names none.
+    std::string hlsStream(const std::string& text, const std::string& address) const;
 
     HttpClient& client_;
     mutable std::mutex lock_;  // guards everything below
@@ -68,6 +78,8 @@ private:
     std::vector<std::string> working_;
     std::size_t current_ = 0;      // working_.size() when empty
     std::uint64_t generation_ = 0;  // counts refills, to spot one during a download
+    std::set<std::string> hlsStreams_;  // entries known to be HLS streams
+    std::uint64_t hlsBandwidth_ = 0;    // bits per second; 0: the highest
 
     std::mutex downloadLock_;  // guards the two below
     bool downloadsCancelled_ = false;

@@ -97,13 +97,12 @@ bool AudioEngine::onEngineThread() const {
 // --- configuration and devices ---
 
 bool AudioEngine::setConfig(std::uint32_t option, std::uint32_t value) {
-    if (option != audio::kConfigNetBuffer) {
+    if (option != audio::kConfigNetBuffer && option != audio::kConfigHlsBandwidth) {
         return finish(false, AudioError::IllegalType);
     }
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        netBufferMs_ = value;
-    }
+    std::unique_lock<std::mutex> guard(lock_);
+    (option == audio::kConfigNetBuffer ? streamConfig_.bufferMs : streamConfig_.hlsBandwidth) = value;
+    guard.unlock();
     return finish(true, AudioError::Ok);
 }
 
@@ -371,12 +370,12 @@ StreamHandle AudioEngine::createDecoding(std::uint32_t flags, const std::string&
         return {};
     }
     StreamHandle handle;
-    std::uint32_t bufferMs = 0;
+    StreamConfig config;
     {
         std::lock_guard<std::mutex> guard(lock_);
         if (devices_.count(selected_) == 1) {
             handle = StreamHandle{nextId_++};
-            bufferMs = netBufferMs_;
+            config = streamConfig_;
         }
     }
     if (!handle) {
@@ -384,8 +383,9 @@ StreamHandle AudioEngine::createDecoding(std::uint32_t flags, const std::string&
         return {};
     }
     auto stream = std::make_shared<DecodingStream>(
-        ffmpeg_, tls_, handle, flags, bufferMs,
+        ffmpeg_, tls_, handle, flags, config.bufferMs,
         [this, handle](std::uint32_t syncType, std::uint32_t data) { deliver(handle, syncType, data); });
+    stream->setHlsBandwidth(config.hlsBandwidth);
     bool cancelled = false;
     {
         // Checked under the lock that registers the open, so a cancel either

@@ -131,7 +131,12 @@ private:
     int releasingCards_ = 0;
     std::condition_variable cardsReleased_;
     std::uint32_t nextId_ = 1;
-    std::uint32_t netBufferMs_ = 5000;
+    // What setConfig() set, for the streams created from then on.
+    struct StreamConfig {
+        std::uint32_t bufferMs = 5000;
+        std::uint32_t hlsBandwidth = 0;  // bits per second
+    };
+    StreamConfig streamConfig_;
     mutable std::map<std::thread::id, AudioError> errors_;
     // Last member: destroyed first, while the tables still exist.
     SyncDispatcher dispatcher_;

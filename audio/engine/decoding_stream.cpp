@@ -8,8 +8,10 @@
 
 #include "audio/engine/ffmpeg_decoder.h"
 #include "audio/engine/ffmpeg_loader.h"
+#include "audio/engine/hls_stream_reader.h"
 #include "audio/engine/icy_metadata_splitter.h"
 #include "audio/engine/icy_stream_reader.h"
+#include "stream/hls_playlist.h"
 
 namespace korvanel {
 namespace {
@@ -43,6 +45,23 @@ FfmpegDecoder::ReadFunction replaying(std::string first, FfmpegDecoder::ReadFunc
         }
         return read(buffer);
     };
+}
+
+// A title as an ICY metadata block, which is how the metadata reader takes
+// titles of MP3 and AAC streams: & and ; as character references, so no
+// title can end the block early.
+std::string icyTitleBlock(std::string_view title) {
+    std::string block = "StreamTitle='";
+    for (const char c : title) {
+        if (c == '&') {
+            block += "&#38;";
+        } else if (c == ';') {
+            block += "&#59;";
+        } else {
+            block += c;
+        }
+    }
+    return block + "';";
 }
 
 std::vector<std::string> windowsMediaCandidates(const std::string& address) {
@@ -108,6 +127,9 @@ AudioError DecodingStream::openUrl(const std::string& url, DownloadCallback down
         return error;
     }
     const HttpResponseHead& head = reader_->head();
+    if (HlsStreamReader::mayBePlaylist(head.header("Content-Type").value_or(""), reader_->url())) {
+        return openHls();
+    }
     std::size_t interval = 0;
     std::string formatName;
     {
@@ -137,6 +159,39 @@ AudioError DecodingStream::openUrl(const std::string& url, DownloadCallback down
 
     raw_ = std::make_unique<ByteRing>(kRawBufferBytes);
     network_ = std::thread([this, interval] { runNetwork(interval); });
+    startDecoder(formatName, totalBytes);
+    return waitUntilOpen();
+}
+
+AudioError DecodingStream::openHls() {
+    std::string text;
+    if (const AudioError error = HlsStreamReader::readBody(*reader_, HlsStreamReader::kMaxPlaylistBytes, text);
+        error != AudioError::Ok) {
+        return error;
+    }
+    if (!HlsPlaylist::recognise(text)) {
+        return AudioError::FileFormat;
+    }
+    hls_ = std::make_unique<HlsStreamReader>(cancel_, &tls_, HlsStreamReader::Options{bufferMs_, hlsBandwidth_});
+    if (const AudioError error = hls_->open(text, reader_->url()); error != AudioError::Ok) {
+        return error;
+    }
+    const std::string formatName = hls_->formatName();
+    {
+        // What a server of the bare stream would have said.
+        std::lock_guard<std::mutex> guard(stateLock_);
+        httpTags_ = {"HTTP/1.0 200 OK", formatName == "aac" ? "Content-Type: audio/aac" : "Content-Type: audio/mpeg"};
+        icyTags_.clear();
+        contentLength_.reset();
+        live_ = hls_->live();
+    }
+    raw_ = std::make_unique<ByteRing>(kRawBufferBytes);
+    network_ = std::thread([this] { runHls(); });
+    startDecoder(formatName, std::nullopt);
+    return waitUntilOpen();
+}
+
+void DecodingStream::startDecoder(const std::string& formatName, std::optional<std::int64_t> totalBytes) {
     decoder_ = std::thread([this, formatName, totalBytes] {
         runDecoder(
             [this, formatName, totalBytes](std::unique_ptr<FfmpegDecoder>& decoder) {
@@ -166,7 +221,6 @@ AudioError DecodingStream::openUrl(const std::string& url, DownloadCallback down
             },
             false);
     });
-    return waitUntilOpen();
 }
 
 AudioError DecodingStream::openWindowsMedia(const std::string& address) {
@@ -226,6 +280,56 @@ int DecodingStream::readRaw(std::span<std::uint8_t> buffer) {
     }
 }
 
+void DecodingStream::announceMetadata(std::string text, std::uint64_t audioBytes, std::uint32_t& tickets) {
+    // A server's first block names what is playing as the listener
+    // connects, so it belongs to the first sound, wherever it sits.
+    // Later ones are placed by the decoder thread once it gets there.
+    const bool first = tickets == 0;
+    const std::uint32_t ticket = first ? 0 : tickets;
+    tickets = tickets == UINT32_MAX ? 1 : tickets + 1;
+    const std::optional<std::uint64_t> position = first ? std::optional<std::uint64_t>(0) : std::nullopt;
+    {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        const auto read = static_cast<std::uint64_t>(position_.load(std::memory_order_relaxed));
+        while (icyMetadata_.size() >= kMaxIcyBlocks ||
+               (icyMetadata_.size() > 1 && icyMetadata_[1].position && *icyMetadata_[1].position <= read)) {
+            icyMetadata_.pop_front();  // read past, or too many waiting
+        }
+        icyMetadata_.push_back({ticket, position, text});
+    }
+    callbacks_.fire(audio::kSyncMeta, ticket, {std::move(text)}, position);
+    if (!first) {
+        // After the sync, so the placing never comes before it.
+        std::lock_guard<std::mutex> guard(progressLock_);
+        if (marks_.size() >= kMaxMarks) {
+            marks_.pop_front();
+        }
+        marks_.push_back({ticket, audioBytes});
+    }
+}
+
+void DecodingStream::runHls() {
+    std::uint64_t audioBytes = 0;
+    std::uint32_t tickets = 0;
+    const HlsStreamReader::Sinks sinks{
+        [&](std::span<const std::uint8_t> bytes) {
+            callbacks_.download(bytes, false);
+            bodyBytes_.fetch_add(bytes.size());
+            if (!raw_->write(bytes)) {
+                return false;
+            }
+            audioBytes += bytes.size();
+            return true;
+        },
+        [&](const std::string& title) { announceMetadata(icyTitleBlock(title), audioBytes, tickets); },
+    };
+    hls_->run(sinks);
+    raw_->finish();
+    if (!cancel_.raised()) {
+        callbacks_.download({}, true);
+    }
+}
+
 void DecodingStream::runNetwork(std::size_t metadataInterval) {
     IcyMetadataSplitter splitter(metadataInterval);
     std::vector<std::uint8_t> buffer(16384);
@@ -239,33 +343,7 @@ void DecodingStream::runNetwork(std::size_t metadataInterval) {
         }
         audioBytes += bytes.size();
     };
-    const auto metadata = [&](std::string text) {
-        // A server's first block names what is playing as the listener
-        // connects, so it belongs to the first sound, wherever it sits.
-        // Later ones are placed by the decoder thread once it gets there.
-        const bool first = tickets == 0;
-        const std::uint32_t ticket = first ? 0 : tickets;
-        tickets = tickets == UINT32_MAX ? 1 : tickets + 1;
-        const std::optional<std::uint64_t> position = first ? std::optional<std::uint64_t>(0) : std::nullopt;
-        {
-            std::lock_guard<std::mutex> guard(stateLock_);
-            const auto read = static_cast<std::uint64_t>(position_.load(std::memory_order_relaxed));
-            while (icyMetadata_.size() >= kMaxIcyBlocks ||
-                   (icyMetadata_.size() > 1 && icyMetadata_[1].position && *icyMetadata_[1].position <= read)) {
-                icyMetadata_.pop_front();  // read past, or too many waiting
-            }
-            icyMetadata_.push_back({ticket, position, text});
-        }
-        callbacks_.fire(audio::kSyncMeta, ticket, {std::move(text)}, position);
-        if (!first) {
-            // After the sync, so the placing never comes before it.
-            std::lock_guard<std::mutex> guard(progressLock_);
-            if (marks_.size() >= kMaxMarks) {
-                marks_.pop_front();
-            }
-            marks_.push_back({ticket, audioBytes});
-        }
-    };
+    const auto metadata = [&](std::string text) { announceMetadata(std::move(text), audioBytes, tickets); };
     auto lastData = Clock::now();
     while (!stop) {
         // Until the first samples are out, silence is a failed open. A wait

@@ -22,6 +22,7 @@ namespace korvanel {
 
 class FfmpegDecoder;
 class FfmpegLoader;
+class HlsStreamReader;
 class IcyStreamReader;
 class TlsClientContext;
 
@@ -47,7 +48,10 @@ public:
     DecodingStream(const DecodingStream&) = delete;
     DecodingStream& operator=(const DecodingStream&) = delete;
 
+    // An answer that is an HLS playlist plays the stream it names.
     AudioError openUrl(const std::string& url, DownloadCallback download);
+    // Before openUrl: the highest HLS variant to choose, in bits per second (0: any).
+    void setHlsBandwidth(std::uint64_t bitsPerSecond) { hlsBandwidth_ = bitsPerSecond; }
     // The Windows Media route through libavformat's protocols; mms:// is
     // tried as mmsh:// and then as mmst://.
     AudioError openWindowsMedia(const std::string& address);
@@ -93,7 +97,13 @@ public:
     static constexpr std::uint64_t kMaxBytesWithoutSamples = 8 * 1024 * 1024;
 
 private:
+    AudioError openHls();
+    void startDecoder(const std::string& formatName, std::optional<std::int64_t> totalBytes);
     void runNetwork(std::size_t metadataInterval);
+    void runHls();
+    // Metadata that came after audioBytes of the stream: fired now, placed
+    // in the samples once decoding gets there.
+    void announceMetadata(std::string text, std::uint64_t audioBytes, std::uint32_t& tickets);
     using Opener = std::function<AudioError(std::unique_ptr<FfmpegDecoder>& decoder)>;
     void runDecoder(const Opener& open, bool windowsMedia);
     enum class Demuxer { NotNeeded, Needed };
@@ -118,6 +128,8 @@ private:
     CancelSignal cancel_;
     StreamCallbacks callbacks_;
     std::unique_ptr<IcyStreamReader> reader_;
+    std::unique_ptr<HlsStreamReader> hls_;  // an HLS stream's, in place of reading reader_
+    std::uint64_t hlsBandwidth_ = 0;
     std::unique_ptr<ByteRing> raw_;
     // Created by the decoder thread before it reports ready; fixed afterwards.
     std::unique_ptr<ByteRing> pcm_;

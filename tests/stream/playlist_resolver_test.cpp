@@ -176,5 +176,45 @@ TEST_F(PlaylistResolverTest, ARefillDuringTheDownloadWins) {
     EXPECT_EQ(resolver().workingList(), Links{"http://chosen/meanwhile"});
 }
 
+// An HLS playlist is a stream: a master gives way to the variant the
+// bandwidth setting picks (its address resolved against where the master
+// finally came from), a media playlist stays, and neither is resolved again.
+TEST_F(PlaylistResolverTest, HlsPlaylistsBecomeTheStreamTheyNameWhileOrdinaryM3u8sStillResolve) {
+    const std::string master =
+        "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=64000\nlow/index.m3u8\n"
+        "#EXT-X-STREAM-INF:BANDWIDTH=128000\nmid/index.m3u8\n#EXT-X-STREAM-INF:BANDWIDTH=256000\nhigh/index.m3u8\n";
+    const std::string media = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2.0,\nseg1.ts\n";
+    HttpTestServer server([&](HttpTestServer::Connection& connection, const std::string& request) {
+        if (request.starts_with("GET /old/")) {
+            connection.send("HTTP/1.0 302 Found\r\nLocation: /radio/master.m3u8\r\n\r\n");
+        } else if (request.starts_with("GET /radio/master.m3u8")) {
+            connection.send(HttpTestServer::okResponse(master));
+        } else if (request.starts_with("GET /plain.m3u8")) {
+            connection.send(HttpTestServer::okResponse("#EXTM3U\n#EXTINF:-1,Station\nhttp://a/stream.mp3\n"));
+        } else {
+            connection.send(HttpTestServer::okResponse(media));
+        }
+    });
+    const auto resolved = [&](const std::string& address) {
+        resolver().setSource(address);
+        EXPECT_TRUE(resolver().needsResolving());
+        EXPECT_TRUE(resolver().resolveCurrent()) << address;
+        return resolver().currentAddress();
+    };
+    const std::string base = server.url("/radio/");
+    EXPECT_EQ(resolved(server.url("/old/list.m3u8")), base + "high/index.m3u8");
+    EXPECT_FALSE(resolver().needsResolving()) << "the variant is opened, not resolved";
+    application_.app().settings().setInt("Sound/HlsBandwidth", 200000);
+    application_.app().settings().notifyChanged();
+    EXPECT_EQ(resolved(server.url("/old/list.m3u8")), base + "mid/index.m3u8");
+    application_.app().settings().setInt("Sound/HlsBandwidth", 1000);
+    application_.app().settings().notifyChanged();
+    EXPECT_EQ(resolved(server.url("/old/list.m3u8")), base + "low/index.m3u8") << "none fits: the lowest";
+
+    EXPECT_EQ(resolved(server.url("/live/index.m3u8")), server.url("/live/index.m3u8"));
+    EXPECT_FALSE(resolver().needsResolving());
+    EXPECT_EQ(resolved(server.url("/plain.m3u8")), "http://a/stream.mp3");
+}
+
 }  // namespace
 }  // namespace korvanel

@@ -1,0 +1,509 @@
+#include "audio/engine/hls_stream_reader.h"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <array>
+#include <thread>
+
+#include "audio/engine/aes_cbc_decryptor.h"
+#include "audio/engine/icy_stream_reader.h"
+#include "audio/engine/id3_tag.h"
+#include "audio/engine/mpeg_ts_demuxer.h"
+#include "base/ascii_text.h"
+
+namespace korvanel {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kMaxKeys = 16;
+constexpr std::size_t kKeyBytes = 16;
+// open() reads the first segment this far at most to learn its format.
+constexpr std::size_t kMaxEarlyBytes = 1024 * 1024;
+
+// "aac" or "mp3" for the first bytes of elementary audio; "" when they are
+// neither an ADTS nor an MPEG audio frame start.
+std::string formatOfFrames(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() < 2 || bytes[0] != 0xFF) {
+        return "";
+    }
+    if ((bytes[1] & 0xF6) == 0xF0) {
+        return "aac";  // ADTS: sync and layer 0
+    }
+    if ((bytes[1] & 0xE0) == 0xE0 && (bytes[1] & 0x06) != 0) {
+        return "mp3";
+    }
+    return "";
+}
+
+std::chrono::milliseconds targetOf(const HlsPlaylist& playlist) {
+    // Bounded, so that a server's nonsense neither spins nor stalls us.
+    const double seconds = std::clamp(playlist.targetSeconds, 1.0, 30.0);
+    return std::chrono::milliseconds(static_cast<long>(seconds * 1000));
+}
+
+}  // namespace
+
+// One segment being read: its connection, its cipher, and what its bytes
+// are (a transport stream, or packed audio behind ID3 tags).
+class HlsStreamReader::Segment {
+public:
+    using TagSink = std::function<void(std::span<const std::uint8_t>)>;
+
+    Segment(const CancelSignal& cancel, TlsClientContext* tls, std::uint64_t number)
+        : reader(cancel, tls), sequence(number) {}
+
+    // False when the audio sink stopped.
+    bool take(std::span<const std::uint8_t> bytes, const Sinks& sinks, const TagSink& onTag) {
+        if (container_ == Container::Undecided) {
+            head_.insert(head_.end(), bytes.begin(), bytes.end());
+            if (head_.size() < 3) {
+                return true;
+            }
+            container_ = MpegTsDemuxer::looksLikeTransportStream(head_) ? Container::TransportStream
+                                                                        : Container::Packed;
+            std::vector<std::uint8_t> held = std::move(head_);
+            head_.clear();
+            return take(held, sinks, onTag);
+        }
+        const auto audio = [&](std::span<const std::uint8_t> frames) {
+            audioBytes += frames.size();
+            return sinks.audio(frames);
+        };
+        if (container_ == Container::TransportStream) {
+            const bool more = demuxer_.feed(bytes, audio, [&](std::span<const std::uint8_t> tag) {
+                onTag(tag);
+                return true;
+            });
+            switch (demuxer_.audio()) {
+                case MpegTsDemuxer::Audio::Aac: format = "aac"; break;
+                case MpegTsDemuxer::Audio::Mpeg: format = "mp3"; break;
+                case MpegTsDemuxer::Audio::Unsupported: unsupported = true; break;
+                case MpegTsDemuxer::Audio::Unknown: break;
+            }
+            return more;
+        }
+        if (inTags_) {
+            head_.insert(head_.end(), bytes.begin(), bytes.end());
+            if (!skipTags(onTag)) {
+                return true;  // more of a tag to come
+            }
+            bytes = head_;
+        }
+        if (format.empty() && !bytes.empty()) {
+            format = formatOfFrames(bytes);
+            unsupported = format.empty();
+        }
+        const bool more = bytes.empty() || audio(bytes);
+        head_.clear();
+        return more;
+    }
+
+    // The segment's end: what waited for more is handed on.
+    bool finish(const Sinks& sinks, const TagSink& onTag) {
+        if (container_ == Container::TransportStream) {
+            demuxer_.flush([&](std::span<const std::uint8_t> tag) {
+                onTag(tag);
+                return true;
+            });
+            return true;
+        }
+        if (container_ == Container::Undecided) {
+            container_ = Container::Packed;
+        }
+        inTags_ = false;
+        std::vector<std::uint8_t> rest = std::move(head_);
+        head_.clear();
+        return rest.empty() || take(rest, sinks, onTag);
+    }
+
+    IcyStreamReader reader;
+    const std::uint64_t sequence;
+    std::unique_ptr<AesCbcDecryptor> cipher;
+    std::string format;        // "aac" or "mp3" once seen
+    bool unsupported = false;  // audio we cannot decode
+    std::uint64_t audioBytes = 0;
+    std::uint64_t bodyBytes = 0;
+
+private:
+    enum class Container { Undecided, TransportStream, Packed };
+
+    // Packed audio starts with ID3 tags; true once head_ holds audio only.
+    bool skipTags(const TagSink& onTag) {
+        for (;;) {
+            if (skip_ > 0) {
+                const std::size_t count = std::min(skip_, head_.size());
+                head_.erase(head_.begin(), head_.begin() + static_cast<std::ptrdiff_t>(count));
+                skip_ -= count;
+                if (skip_ > 0) {
+                    return false;
+                }
+            }
+            static constexpr std::string_view kMark = "ID3";
+            const std::size_t compared = std::min(head_.size(), kMark.size());
+            if (!std::equal(head_.begin(), head_.begin() + static_cast<std::ptrdiff_t>(compared), kMark.begin())) {
+                inTags_ = false;
+                return true;
+            }
+            if (head_.size() < id3::kHeaderBytes) {
+                return false;
+            }
+            const std::optional<std::size_t> length = id3::tagLength(head_);
+            if (!length) {
+                inTags_ = false;
+                return true;
+            }
+            if (*length > kMaxId3Bytes) {
+                skip_ = *length;  // too long to read: passed over unread
+                continue;
+            }
+            if (head_.size() < *length) {
+                return false;
+            }
+            onTag(std::span<const std::uint8_t>(head_.data(), *length));
+            head_.erase(head_.begin(), head_.begin() + static_cast<std::ptrdiff_t>(*length));
+        }
+    }
+
+    Container container_ = Container::Undecided;
+    MpegTsDemuxer demuxer_;
+    std::vector<std::uint8_t> head_;
+    bool inTags_ = true;
+    std::size_t skip_ = 0;
+};
+
+HlsStreamReader::HlsStreamReader(const CancelSignal& cancel, TlsClientContext* tls, Options options)
+    : cancel_(cancel), tls_(tls), options_(options) {}
+
+HlsStreamReader::~HlsStreamReader() = default;
+
+bool HlsStreamReader::mayBePlaylist(std::string_view contentType, const StreamUrl& url) {
+    const std::string type = lowerAscii(trimmedAscii(contentType.substr(0, contentType.find(';'))));
+    if (type == "application/vnd.apple.mpegurl" || type == "application/x-mpegurl" || type == "audio/mpegurl" ||
+        type == "audio/x-mpegurl") {
+        return true;
+    }
+    const std::string path = lowerAscii(std::string_view(url.target).substr(0, url.target.find('?')));
+    return path.ends_with(".m3u8") && !type.starts_with("audio/");
+}
+
+AudioError HlsStreamReader::readBody(IcyStreamReader& reader, std::size_t maxBytes, std::string& body) {
+    body.clear();
+    std::array<std::uint8_t, 16384> buffer{};
+    const std::optional<std::uint64_t> length = reader.contentLength();
+    while (!length || body.size() < *length) {
+        const auto result = reader.read(buffer, kTimeout);
+        if (result.status == NetStatus::Closed) {
+            break;
+        }
+        if (result.status != NetStatus::Ok) {
+            return result.status == NetStatus::TimedOut ? AudioError::Timeout : AudioError::FileOpen;
+        }
+        if (body.size() + result.count > maxBytes) {
+            return AudioError::FileFormat;
+        }
+        body.append(reinterpret_cast<const char*>(buffer.data()), result.count);
+    }
+    return AudioError::Ok;
+}
+
+AudioError HlsStreamReader::fetch(const StreamUrl& url, std::size_t maxBytes, std::string& body, StreamUrl& answered) {
+    IcyStreamReader reader(cancel_, tls_);
+    if (const AudioError error = reader.open(url.toString(), false, kTimeout); error != AudioError::Ok) {
+        return error;
+    }
+    if (const AudioError error = readBody(reader, maxBytes, body); error != AudioError::Ok) {
+        return error;
+    }
+    answered = reader.url();
+    return AudioError::Ok;
+}
+
+AudioError HlsStreamReader::open(std::string_view text, const StreamUrl& url) {
+    std::string body(text);
+    StreamUrl at = url;
+    for (int level = 0;; ++level) {
+        std::optional<HlsPlaylist> playlist = HlsPlaylist::parse(body, at);
+        if (!playlist) {
+            return AudioError::FileFormat;
+        }
+        if (playlist->kind == HlsPlaylist::Kind::Media) {
+            playlist_ = std::move(*playlist);
+            mediaUrl_ = at;
+            break;
+        }
+        const HlsPlaylist::Variant* variant = playlist->chooseVariant(options_.maxBandwidth);
+        const std::optional<StreamUrl> next = variant ? StreamUrl::parse(variant->address) : std::nullopt;
+        if (level == kMaxMasterLevels || !next) {
+            return AudioError::FileFormat;  // a master that names only masters, or nothing playable
+        }
+        if (const AudioError error = fetch(*next, kMaxPlaylistBytes, body, at); error != AudioError::Ok) {
+            return error;
+        }
+    }
+    // A live playlist may be empty for a moment after the stream starts.
+    for (int tries = 0; playlist_.segments.empty() && !playlist_.ended && tries < 2; ++tries) {
+        if (!wait(targetOf(playlist_)) || !reload()) {
+            break;
+        }
+    }
+    if (playlist_.segments.empty()) {
+        return cancel_.raised() ? AudioError::Unknown : AudioError::FileOpen;
+    }
+
+    const HlsPlaylist::Segment first = playlist_.segments[startIndex()];
+    nextSequence_ = first.sequence;
+    const Sinks collect{
+        [this](std::span<const std::uint8_t> bytes) {
+            early_.insert(early_.end(), bytes.begin(), bytes.end());
+            return early_.size() <= kMaxEarlyBytes;
+        },
+        [this](const std::string& title) { earlyTitles_.emplace_back(early_.size(), title); },
+    };
+    titleFromPlaylist(first, collect);
+    if (const AudioError error = begin(first); error != AudioError::Ok) {
+        return error;
+    }
+    const Pumped pumped = pump(collect, true);
+    if (pumped == Pumped::Stopped) {
+        return cancel_.raised() ? AudioError::Unknown : AudioError::FileFormat;
+    }
+    if (pumped == Pumped::Failed || segment_->format.empty() || segment_->unsupported) {
+        return pumped == Pumped::Failed ? AudioError::FileOpen : AudioError::FileFormat;
+    }
+    formatName_ = segment_->format;
+    if (pumped == Pumped::Done) {
+        nextSequence_ = segment_->sequence + 1;
+        segment_.reset();
+    }
+    return AudioError::Ok;
+}
+
+std::size_t HlsStreamReader::startIndex() const {
+    const std::size_t count = playlist_.segments.size();
+    if (playlist_.ended || count == 0) {
+        return 0;
+    }
+    // Enough segments back from the live edge to fill the buffer, but no
+    // further than the third-last: earlier ones may go before we get them.
+    const std::size_t earliest = count >= 3 ? count - 3 : 0;
+    std::size_t index = count;
+    double seconds = 0;
+    while (index > earliest && seconds * 1000 < options_.bufferMs) {
+        --index;
+        seconds += playlist_.segments[index].seconds;
+    }
+    return index;
+}
+
+bool HlsStreamReader::reload() {
+    std::string body;
+    StreamUrl answered;
+    if (fetch(mediaUrl_, kMaxPlaylistBytes, body, answered) != AudioError::Ok) {
+        return false;
+    }
+    std::optional<HlsPlaylist> playlist = HlsPlaylist::parse(body, answered);
+    if (!playlist || playlist->kind != HlsPlaylist::Kind::Media) {
+        return false;
+    }
+    playlist_ = std::move(*playlist);
+    return true;
+}
+
+AudioError HlsStreamReader::begin(const HlsPlaylist::Segment& segment) {
+    const std::optional<StreamUrl> url = StreamUrl::parse(segment.address);
+    if (!url) {
+        return AudioError::FileOpen;
+    }
+    auto next = std::make_unique<Segment>(cancel_, tls_, segment.sequence);
+    if (segment.key.method == "AES-128") {
+        auto key = keys_.find(segment.key.address);
+        if (key == keys_.end()) {
+            const std::optional<StreamUrl> keyUrl = StreamUrl::parse(segment.key.address);
+            std::string bytes;
+            StreamUrl answered;
+            if (!keyUrl) {
+                return AudioError::FileOpen;
+            }
+            if (const AudioError error = fetch(*keyUrl, kKeyBytes, bytes, answered); error != AudioError::Ok) {
+                return error;
+            }
+            if (bytes.size() != kKeyBytes) {
+                return AudioError::FileFormat;
+            }
+            if (keys_.size() >= kMaxKeys) {
+                keys_.clear();
+            }
+            AesCbcDecryptor::Block block{};
+            std::copy(bytes.begin(), bytes.end(), block.begin());
+            key = keys_.emplace(segment.key.address, block).first;
+        }
+        AesCbcDecryptor::Block iv{};
+        if (segment.key.iv) {
+            iv = *segment.key.iv;
+        } else {
+            for (int i = 0; i < 8; ++i) {  // the sequence number, big-endian
+                iv[static_cast<std::size_t>(15 - i)] = static_cast<std::uint8_t>(segment.sequence >> (8 * i));
+            }
+        }
+        next->cipher = std::make_unique<AesCbcDecryptor>(key->second, iv);
+    } else if (segment.key.method != "NONE") {
+        return AudioError::FileFormat;  // SAMPLE-AES and the like: not ours to decode
+    }
+    if (const AudioError error = next->reader.open(url->toString(), false, kTimeout); error != AudioError::Ok) {
+        return error;
+    }
+    segment_ = std::move(next);
+    return AudioError::Ok;
+}
+
+HlsStreamReader::Pumped HlsStreamReader::pump(const Sinks& sinks, bool untilFormatKnown) {
+    Segment& segment = *segment_;
+    const Segment::TagSink onTag = [&](std::span<const std::uint8_t> tag) {
+        if (std::optional<std::string> title = id3::trackTitle(tag); title && *title != lastTitle_) {
+            lastTitle_ = *title;
+            sinks.title(*title);
+        }
+    };
+    const std::optional<std::uint64_t> length = segment.reader.contentLength();
+    std::array<std::uint8_t, 16384> buffer{};
+    std::vector<std::uint8_t> clear;
+    for (;;) {
+        if (untilFormatKnown && (!segment.format.empty() || segment.unsupported)) {
+            return Pumped::FormatKnown;
+        }
+        const bool whole = length && segment.bodyBytes >= *length;
+        const auto result = whole ? NetworkConnection::ReadResult{NetStatus::Closed, 0}
+                                  : segment.reader.read(buffer, kTimeout);
+        if (result.status == NetStatus::Closed) {
+            if (length && segment.bodyBytes < *length) {
+                return Pumped::Failed;  // cut short
+            }
+            if (segment.cipher && (!segment.cipher->finish(clear) || !segment.take(clear, sinks, onTag))) {
+                return cancel_.raised() ? Pumped::Stopped : Pumped::Failed;
+            }
+            return segment.finish(sinks, onTag) ? Pumped::Done : Pumped::Stopped;
+        }
+        if (result.status != NetStatus::Ok) {
+            return cancel_.raised() || result.status == NetStatus::Cancelled ? Pumped::Stopped : Pumped::Failed;
+        }
+        segment.bodyBytes += result.count;
+        std::span<const std::uint8_t> bytes(buffer.data(), result.count);
+        if (segment.cipher) {
+            if (!segment.cipher->update(bytes, clear)) {
+                return Pumped::Failed;
+            }
+            bytes = clear;
+        }
+        if (!segment.take(bytes, sinks, onTag)) {
+            return Pumped::Stopped;
+        }
+    }
+}
+
+void HlsStreamReader::titleFromPlaylist(const HlsPlaylist::Segment& segment, const Sinks& sinks) {
+    if (!segment.title.empty() && segment.title != lastTitle_) {
+        lastTitle_ = segment.title;
+        sinks.title(segment.title);
+    }
+}
+
+bool HlsStreamReader::wait(Clock::duration time) const {
+    const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(time).count();
+    if (milliseconds > 0) {
+        pollfd entry{cancel_.readFd(), POLLIN, 0};
+        ::poll(&entry, 1, static_cast<int>(std::min<long long>(milliseconds, 60000)));
+    }
+    return !cancel_.raised();
+}
+
+HlsStreamReader::End HlsStreamReader::run(const Sinks& sinks) {
+    // First what open() read.
+    std::size_t at = 0;
+    for (const auto& [offset, title] : earlyTitles_) {
+        if (offset > at && !sinks.audio(std::span<const std::uint8_t>(early_).subspan(at, offset - at))) {
+            return End::Stopped;
+        }
+        at = std::max(at, offset);
+        sinks.title(title);
+    }
+    if (at < early_.size() && !sinks.audio(std::span<const std::uint8_t>(early_).subspan(at))) {
+        return End::Stopped;
+    }
+    early_ = {};
+    earlyTitles_ = {};
+
+    int failures = 0;  // in a row: segments and reloads
+    auto lastReload = Clock::now();
+    auto lastAdvance = lastReload;
+    bool advanced = true;
+    for (;;) {
+        if (segment_) {
+            const Pumped pumped = pump(sinks, false);
+            const bool gaveAudio = segment_->audioBytes > 0;
+            const std::uint64_t sequence = segment_->sequence;
+            segment_.reset();
+            if (pumped == Pumped::Stopped) {
+                return End::Stopped;
+            }
+            if (pumped == Pumped::Failed) {
+                if (++failures >= 2) {
+                    return End::Dropped;
+                }
+                if (gaveAudio) {
+                    nextSequence_ = sequence + 1;  // a retry would play its start twice
+                }
+                continue;
+            }
+            failures = 0;
+            nextSequence_ = sequence + 1;
+        }
+        const auto next = std::find_if(playlist_.segments.begin(), playlist_.segments.end(),
+                                       [&](const HlsPlaylist::Segment& s) { return s.sequence >= nextSequence_; });
+        if (next != playlist_.segments.end()) {
+            // A jump in the numbering (segments we missed are gone): on from the first there is.
+            nextSequence_ = next->sequence;
+            const HlsPlaylist::Segment segment = *next;
+            titleFromPlaylist(segment, sinks);
+            if (const AudioError error = begin(segment); error != AudioError::Ok) {
+                if (cancel_.raised()) {
+                    return End::Stopped;
+                }
+                if (++failures >= 2) {
+                    return End::Dropped;
+                }
+            }
+            continue;
+        }
+        if (playlist_.ended) {
+            return End::Finished;
+        }
+        // Reload after a target duration, or half of one after a reload that
+        // brought nothing new.
+        const auto target = targetOf(playlist_);
+        if (!wait(lastReload + (advanced ? target : target / 2) - Clock::now())) {
+            return End::Stopped;
+        }
+        lastReload = Clock::now();
+        if (!reload()) {
+            if (cancel_.raised()) {
+                return End::Stopped;
+            }
+            if (++failures >= 2) {
+                return End::Dropped;
+            }
+            continue;
+        }
+        advanced = std::any_of(playlist_.segments.begin(), playlist_.segments.end(),
+                               [&](const HlsPlaylist::Segment& s) { return s.sequence >= nextSequence_; });
+        if (advanced) {
+            lastAdvance = lastReload;
+            failures = 0;
+        } else if (lastReload - lastAdvance >= 3 * target) {
+            return End::Dropped;  // the playlist stopped moving
+        }
+    }
+}
+
+}  // namespace korvanel

@@ -1,0 +1,105 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "audio/audio_library.h"
+#include "stream/cancel_signal.h"
+#include "stream/hls_playlist.h"
+#include "stream/stream_url.h"
+
+namespace korvanel {
+
+class IcyStreamReader;
+class TlsClientContext;
+
+// The network side of an HLS stream: follows master playlists to a media
+// playlist, starts near its live edge, reloads it as the server adds
+// segments, and turns each segment (MPEG-TS or packed audio, clear or
+// AES-128) into one continuous run of elementary audio bytes, ADTS AAC or
+// MPEG audio, as an ICY stream's body is. Titles from the segments' ID3
+// tags and #EXTINF attributes come in their place among those bytes.
+//
+// Used by one thread at a time; every wait ends on the cancel signal.
+class HlsStreamReader {
+public:
+    struct Options {
+        std::uint32_t bufferMs = 5000;  // how far back from the live edge to start
+        std::uint64_t maxBandwidth = 0;  // bits per second; 0: the highest variant
+    };
+    struct Sinks {
+        // A false answer stops the reader.
+        std::function<bool(std::span<const std::uint8_t>)> audio;
+        std::function<void(const std::string&)> title;
+    };
+    enum class End { Finished, Dropped, Stopped };
+
+    static constexpr std::size_t kMaxPlaylistBytes = 1024 * 1024;
+    static constexpr int kMaxMasterLevels = 3;
+    static constexpr std::size_t kMaxId3Bytes = 256 * 1024;
+    static constexpr std::chrono::milliseconds kTimeout{5000};
+
+    HlsStreamReader(const CancelSignal& cancel, TlsClientContext* tls, Options options);
+    ~HlsStreamReader();
+    HlsStreamReader(const HlsStreamReader&) = delete;
+    HlsStreamReader& operator=(const HlsStreamReader&) = delete;
+
+    // Whether an answer may carry a playlist rather than audio: by its
+    // content type, or by the address's .m3u8 when the type says nothing.
+    static bool mayBePlaylist(std::string_view contentType, const StreamUrl& url);
+    // An opened answer's whole body, up to maxBytes (kFileFormat beyond).
+    static AudioError readBody(IcyStreamReader& reader, std::size_t maxBytes, std::string& body);
+
+    // With the first playlist's text as it came from url: follows master
+    // playlists, loads the media playlist and reads the start of the first
+    // segment until the audio format shows. kFileFormat for a text that is
+    // no HLS playlist, a master loop or an audio format we cannot decode.
+    AudioError open(std::string_view text, const StreamUrl& url);
+    // "aac" or "mp3", once open.
+    const std::string& formatName() const { return formatName_; }
+    // False for a playlist that ends (#EXT-X-ENDLIST): it plays like a file.
+    bool live() const { return !playlist_.ended; }
+    // The media playlist's address, once open.
+    const StreamUrl& mediaUrl() const { return mediaUrl_; }
+
+    // Hands the stream to the sinks until it ends, drops (a playlist that
+    // stops advancing for three target durations, a segment or reload that
+    // fails twice in a row) or is stopped.
+    End run(const Sinks& sinks);
+
+private:
+    class Segment;
+    enum class Pumped { Done, FormatKnown, Failed, Stopped };
+
+    AudioError fetch(const StreamUrl& url, std::size_t maxBytes, std::string& body, StreamUrl& answered);
+    bool reload();
+    std::size_t startIndex() const;
+    AudioError begin(const HlsPlaylist::Segment& segment);
+    Pumped pump(const Sinks& sinks, bool untilFormatKnown);
+    void titleFromPlaylist(const HlsPlaylist::Segment& segment, const Sinks& sinks);
+    bool wait(std::chrono::steady_clock::duration time) const;
+
+    const CancelSignal& cancel_;
+    TlsClientContext* tls_;
+    const Options options_;
+    StreamUrl mediaUrl_;
+    HlsPlaylist playlist_;
+    std::string formatName_;
+    std::unique_ptr<Segment> segment_;  // the one being read
+    std::uint64_t nextSequence_ = 0;
+    std::string lastTitle_;
+    std::map<std::string, std::array<std::uint8_t, 16>> keys_;  // by address
+    // What open() read of the first segment, for run() to hand on first.
+    std::vector<std::uint8_t> early_;
+    std::vector<std::pair<std::size_t, std::string>> earlyTitles_;  // at offsets in early_
+};
+
+}  // namespace korvanel

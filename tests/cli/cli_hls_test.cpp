@@ -1,0 +1,80 @@
+// korvanel-cli with a live HLS station: ffmpeg's HLS muxer writing a tone in
+// real time behind a master playlist with a relative variant, heard at SDL's
+// disk driver, resolved and recorded.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/support/audio_test_tones.h"
+#include "tests/support/child_process.h"
+#include "tests/support/hls_test_server.h"
+#include "tests/support/process_runner.h"
+#include "tests/support/temp_folder.h"
+
+namespace korvanel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::HlsTestServer;
+
+// The longest silence between the first and the last sound, in seconds.
+double longestGap(const std::vector<std::int16_t>& samples) {
+    std::size_t run = 0;
+    std::size_t longest = 0;
+    bool started = false;
+    for (const std::int16_t sample : samples) {
+        started = started || std::abs(sample) > 200;
+        if (started && std::abs(sample) < 50) {
+            ++run;
+        } else {
+            longest = std::max(longest, run);
+            run = 0;
+        }
+    }
+    return static_cast<double>(longest) / 44100;
+}
+
+TEST(CliHls, LiveStationBehindAMasterPlaysWithoutAGapResolvesAndRecordsAdts) {
+    HlsTestServer server;
+    ASSERT_TRUE(server.startLiveTone(440));
+    server.put("master.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=140000,CODECS=\"mp4a.40.2\"\nlive.m3u8\n");
+    test::TempFolder home;
+    const std::vector<std::string> environment = {"KORVANEL_HOME=" + home.path(), "SDL_AUDIODRIVER=disk",
+                                                  "SDL_DISKAUDIOFILE=" + home.file("card.raw")};
+
+    const test::ProcessResult resolved = test::runProcess(test::cliPath(), {"resolve", server.url("master.m3u8")},
+                                                          environment);
+    EXPECT_EQ(resolved.exitCode, 0) << resolved.err;
+    EXPECT_NE(resolved.out.find(server.url("live.m3u8")), std::string::npos) << resolved.out;
+
+    // 13 s of 2 s segments: six reloads of the live playlist at least.
+    const test::ProcessResult played =
+        test::runProcess(test::cliPath(), {"play", "--seconds", "13", server.url("master.m3u8")}, environment, 40s);
+    EXPECT_EQ(played.exitCode, 0) << played.err;
+    const std::vector<std::int16_t> left = test::channelSamples(test::readFile(home.file("card.raw")), 2, 0);
+    EXPECT_GT(static_cast<double>(left.size()) / 44100, 11.0) << played.err;
+    EXPECT_LT(longestGap(left), 0.05) << "the tone runs on across segments and reloads";
+    EXPECT_NEAR(test::toneFrequency(left, 44100), 440, 5);
+    const std::vector<std::string> requests = server.requestLines();
+    EXPECT_GE(std::count(requests.begin(), requests.end(), "GET /live.m3u8 HTTP/1.0"), 6);
+
+    const std::string folder = home.file("recorded");
+    const test::ProcessResult recorded = test::runProcess(
+        test::cliPath(), {"record", "--seconds", "5", "--folder", folder, server.url("master.m3u8")}, environment, 30s);
+    EXPECT_EQ(recorded.exitCode, 0) << recorded.err;
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) {
+            files.push_back(entry.path().string());
+        }
+    }
+    ASSERT_EQ(files.size(), 1u) << recorded.err;
+    EXPECT_TRUE(files[0].ends_with(".aac")) << files[0];
+    const std::string bytes = test::readFile(files[0]);
+    ASSERT_GT(bytes.size(), 40000u) << "about 5 s at 128 kbit/s";
+    EXPECT_EQ(static_cast<std::uint8_t>(bytes[0]), 0xFF);
+    EXPECT_EQ(static_cast<std::uint8_t>(bytes[1]) & 0xF6, 0xF0) << "whole ADTS frames from the first byte";
+}
+
+}  // namespace
+}  // namespace korvanel
