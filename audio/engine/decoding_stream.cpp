@@ -534,6 +534,10 @@ void DecodingStream::publishFailure(AudioError error) {
 }
 
 std::int32_t DecodingStream::getData(std::span<std::uint8_t> buffer) {
+    // A listener that pulls has set the syncs it wants.
+    if (!pulled_.exchange(true, std::memory_order_relaxed)) {
+        callbacks_.releaseParked();
+    }
     std::lock_guard<std::mutex> guard(dataLock_);
     ByteRing* ring = nullptr;
     {

@@ -177,6 +177,7 @@ private:
     std::atomic<std::uint64_t> bodyBytes_{0};
     std::atomic<bool> networkTimedOut_{false};
     std::atomic<bool> readyFlag_{false};  // ready_, for the network thread
+    std::atomic<bool> pulled_{false};     // getData() was called
 
     std::thread network_;
     std::thread decoder_;

@@ -7,6 +7,8 @@ namespace {
 
 bool waitsForItsSync(std::uint32_t type) { return type == audio::kSyncMeta || type == audio::kSyncMetaPlaced; }
 
+constexpr std::uint32_t kParkedBytes = 0;
+
 }  // namespace
 
 StreamCallbacks::Delivery::Delivery(StreamCallbacks& owner)
@@ -44,26 +46,70 @@ void StreamCallbacks::addSync(SyncHandle handle, std::uint32_t type, SyncCallbac
     // Held through the catch-up, so a fire on another thread comes after it.
     Delivery delivery(*this);
     auto shared = std::make_shared<SyncCallback>(std::move(callback));
-    std::vector<SyncEvent> caughtUp;
+    std::vector<Waiting> caughtUp;
     {
         std::lock_guard<std::mutex> guard(lock_);
         if (closed_) {
             return;
         }
         entries_.push_back(Entry{handle, type, shared});
+        // The bytes that waited behind metadata go on with it, in order.
+        const bool withBytes = type == audio::kSyncMeta;
         for (auto waiting = waiting_.begin(); waiting != waiting_.end();) {
-            if (waiting->type == type) {
-                caughtUp.push_back(std::move(waiting->event));
+            if (waiting->type == type || (withBytes && waiting->type == kParkedBytes)) {
+                caughtUp.push_back(std::move(*waiting));
+                waiting = waiting_.erase(waiting);
+            } else {
+                ++waiting;
+            }
+        }
+        if (withBytes) {
+            parking_ = false;
+            parkedBytes_ = 0;
+        }
+    }
+    deliverWaiting(caughtUp, shared, handle);
+}
+
+void StreamCallbacks::deliverWaiting(std::vector<Waiting>& taken, const std::shared_ptr<SyncCallback>& sync,
+                                     SyncHandle handle) {
+    std::shared_ptr<DownloadCallback> download;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        download = download_;
+    }
+    for (Waiting& waiting : taken) {
+        if (waiting.type == kParkedBytes) {
+            if (download) {
+                (*download)(waiting.bytes, waiting.finished);
+            }
+        } else if (sync) {
+            waiting.event.sync = handle;
+            (*sync)(waiting.event);
+        }
+    }
+}
+
+void StreamCallbacks::releaseParked() {
+    Delivery delivery(*this);
+    std::vector<Waiting> parked;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!parking_) {
+            return;
+        }
+        parking_ = false;
+        parkedBytes_ = 0;
+        for (auto waiting = waiting_.begin(); waiting != waiting_.end();) {
+            if (waiting->type == kParkedBytes) {
+                parked.push_back(std::move(*waiting));
                 waiting = waiting_.erase(waiting);
             } else {
                 ++waiting;
             }
         }
     }
-    for (SyncEvent& event : caughtUp) {
-        event.sync = handle;
-        (*shared)(event);
-    }
+    deliverWaiting(parked, nullptr, {});
 }
 
 bool StreamCallbacks::removeSync(SyncHandle handle) {
@@ -90,13 +136,27 @@ void StreamCallbacks::close() {
 void StreamCallbacks::download(std::span<const std::uint8_t> data, bool finished) {
     Delivery delivery(*this);
     std::shared_ptr<DownloadCallback> callback;
+    bool overflow = false;
     {
         std::lock_guard<std::mutex> guard(lock_);
         callback = download_;
+        if (!callback) {
+            return;
+        }
+        overflow = parkedBytes_ > 0;
+        const bool metadataWaits = parking_ && std::any_of(waiting_.begin(), waiting_.end(), [](const Waiting& w) {
+            return w.type == audio::kSyncMeta;
+        });
+        if (metadataWaits && parkedBytes_ + data.size() <= kMaxParkedBytes) {
+            waiting_.push_back(Waiting{kParkedBytes, {}, std::vector<std::uint8_t>(data.begin(), data.end()), finished});
+            parkedBytes_ += data.size();
+            return;
+        }
     }
-    if (callback) {
-        (*callback)(data, finished);
+    if (overflow) {
+        releaseParked();  // too much waits: order gives way, no byte is lost
     }
+    (*callback)(data, finished);
 }
 
 void StreamCallbacks::fire(std::uint32_t type, std::uint32_t data, const std::vector<std::string>& texts,
@@ -111,10 +171,11 @@ void StreamCallbacks::fire(std::uint32_t type, std::uint32_t data, const std::ve
             }
         }
         if (due.empty() && waitsForItsSync(type) && !closed_) {
-            if (waiting_.size() >= kMaxWaitingMetadata) {
-                waiting_.pop_front();
+            const auto metadata = [](const Waiting& w) { return w.type != kParkedBytes; };
+            if (std::count_if(waiting_.begin(), waiting_.end(), metadata) >= std::ptrdiff_t{kMaxWaitingMetadata}) {
+                waiting_.erase(std::find_if(waiting_.begin(), waiting_.end(), metadata));
             }
-            waiting_.push_back(Waiting{type, SyncEvent{stream_, {}, data, texts, position}});
+            waiting_.push_back(Waiting{type, SyncEvent{stream_, {}, data, texts, position}, {}, false});
             return;
         }
     }

@@ -24,7 +24,10 @@ namespace korvanel {
 // Metadata and its placing fired before a sync of that type is set (while
 // the stream opens) wait, the latest kMaxWaitingMetadata of them, for the
 // first one set, so nothing between the tags read at opening and the sync
-// is lost.
+// is lost. Downloaded bytes that come while metadata waits wait with it, up
+// to kMaxParkedBytes, so that a recorder still gets titles and bytes in
+// stream order; they go on when the metadata sync is set, or at the first
+// pull of samples by a listener that sets none.
 // Lock order: deliveryLock_, then lock_.
 class StreamCallbacks {
 public:
@@ -40,10 +43,13 @@ public:
     void close();
 
     void download(std::span<const std::uint8_t> data, bool finished);
+    // Hands on downloaded bytes that wait, and waits no more.
+    void releaseParked();
     void fire(std::uint32_t type, std::uint32_t data, const std::vector<std::string>& texts = {},
               std::optional<std::uint64_t> position = std::nullopt);
 
     static constexpr std::size_t kMaxWaitingMetadata = 256;
+    static constexpr std::size_t kMaxParkedBytes = 1024 * 1024;
 
 private:
     struct Entry {
@@ -74,10 +80,16 @@ private:
     mutable std::mutex lock_;  // guards the fields below; never held during a call
     std::vector<Entry> entries_;
     struct Waiting {
-        std::uint32_t type = 0;
+        std::uint32_t type = 0;  // 0: downloaded bytes
         SyncEvent event;
+        std::vector<std::uint8_t> bytes;
+        bool finished = false;
     };
+    // Delivers the waiting entries taken, in their order.
+    void deliverWaiting(std::vector<Waiting>& taken, const std::shared_ptr<SyncCallback>& sync, SyncHandle handle);
     std::deque<Waiting> waiting_;
+    bool parking_ = true;  // until released
+    std::size_t parkedBytes_ = 0;
     std::shared_ptr<DownloadCallback> download_;
     bool closed_ = false;
 };

@@ -76,5 +76,40 @@ TEST(CliHls, LiveStationBehindAMasterPlaysWithoutAGapResolvesAndRecordsAdts) {
     EXPECT_EQ(static_cast<std::uint8_t>(bytes[1]) & 0xF6, 0xF0) << "whole ADTS frames from the first byte";
 }
 
+// Titles on the segments' playlist lines split the recording where each
+// segment begins: one whole ADTS file per title, named by it, and each
+// title logged once.
+TEST(CliHls, TitledSegmentsRecordOneFilePerTitle) {
+    const std::vector<std::string> parts = test::adtsParts(test::toneFileBytes("aac", "aac", 440, 6.2), 2.0);
+    ASSERT_GE(parts.size(), 3u);
+    HlsTestServer server;
+    std::string playlist = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n";
+    const std::vector<std::string> titles = {"One", "Two", "Three"};
+    for (std::size_t i = 0; i < titles.size(); ++i) {
+        server.put("p" + std::to_string(i) + ".aac", parts[i]);
+        playlist += "#EXTINF:2.0,title=\"" + titles[i] + "\",artist=\"Band\"\np" + std::to_string(i) + ".aac\n";
+    }
+    server.put("titled.m3u8", playlist + "#EXT-X-ENDLIST\n");
+    test::TempFolder home;
+    const std::string folder = home.file("recorded");
+    const test::ProcessResult recorded = test::runProcess(
+        test::cliPath(), {"record", "--seconds", "8", "--folder", folder, "--pattern", "%track%", server.url("titled.m3u8")},
+        {"KORVANEL_HOME=" + home.path()}, 30s);
+    EXPECT_EQ(recorded.exitCode, 0) << recorded.err;
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) {
+            names.push_back(entry.path().filename().string());
+            const std::string bytes = test::readFile(entry.path().string());
+            EXPECT_GT(bytes.size(), 20000u) << names.back();
+        }
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"Band - One.aac", "Band - Three.aac", "Band - Two.aac"})) << recorded.err;
+    for (const std::string& title : titles) {
+        EXPECT_EQ(test::countOf(recorded.err, "Band - " + title + "\n"), 1u) << recorded.err;
+    }
+}
+
 }  // namespace
 }  // namespace korvanel

@@ -184,6 +184,39 @@ TEST(StreamCallbacks, MetadataBeforeItsSyncIsGivenToTheFirstOneSetInOrder) {
     EXPECT_EQ(seen.size(), 4u);
 }
 
+// Bytes downloaded while metadata waits for its sync wait with it, so a
+// recorder still meets each title before the bytes that follow it.
+TEST(StreamCallbacks, BytesBehindWaitingMetadataKeepTheirPlaceAndAreNeverLost) {
+    const auto run = [](bool setMetaSync, std::size_t bigChunk) {
+        StreamCallbacks callbacks(StreamHandle{7});
+        std::vector<std::string> seen;
+        callbacks.setDownload([&](std::span<const std::uint8_t> bytes, bool finished) {
+            seen.push_back("bytes" + std::to_string(bytes.size()) + (finished ? "end" : ""));
+        });
+        const std::vector<std::uint8_t> chunk(100);
+        callbacks.download(chunk, false);  // before any metadata: goes at once
+        callbacks.fire(audio::kSyncMeta, 0, {"StreamTitle='A';"});
+        callbacks.download(chunk, false);
+        callbacks.fire(audio::kSyncMeta, 1, {"StreamTitle='B';"});
+        callbacks.download(std::vector<std::uint8_t>(bigChunk), false);
+        callbacks.download({}, true);
+        if (setMetaSync) {
+            callbacks.addSync(SyncHandle{1}, audio::kSyncMeta,
+                              [&](const SyncEvent& event) { seen.push_back(event.texts.at(0)); });
+        }
+        callbacks.releaseParked();
+        return seen;
+    };
+    EXPECT_EQ(run(true, 200), (std::vector<std::string>{"bytes100", "StreamTitle='A';", "bytes100",
+                                                        "StreamTitle='B';", "bytes200", "bytes0end"}));
+    EXPECT_EQ(run(false, 200), (std::vector<std::string>{"bytes100", "bytes100", "bytes200", "bytes0end"}))
+        << "a listener without a metadata sync gets the bytes at its first pull";
+    // Beyond the bound the bytes go on at once, the waiting ones first.
+    EXPECT_EQ(run(true, StreamCallbacks::kMaxParkedBytes),
+              (std::vector<std::string>{"bytes100", "bytes100", "bytes1048576", "bytes0end", "StreamTitle='A';",
+                                        "StreamTitle='B';"}));
+}
+
 TEST(ByteRing, KeepsOrderAcrossTheWrapAndEndsAfterTheLastByte) {
     ByteRing ring(10);
     std::vector<std::uint8_t> out(7);
