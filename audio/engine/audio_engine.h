@@ -86,6 +86,7 @@ public:
     std::int64_t channelGetPosition(StreamHandle stream) override;
 
 private:
+    static constexpr int kMaxFrequency = 384000;  // of devices and pushed streams
     enum class Halt { Stop, Pause };
     // Stops the selected device's output streams; a pause remembers them.
     bool haltSelectedDevice(Halt halt);

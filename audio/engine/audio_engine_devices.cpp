@@ -1,0 +1,198 @@
+#include "audio/engine/audio_engine.h"
+
+#include <algorithm>
+
+#include "audio/engine/output_stream.h"
+#include "audio/engine/sdl_audio_system.h"
+
+// The engine's settings and sound cards; streams and channels are in
+// audio_engine.cpp.
+
+namespace korvanel {
+
+bool AudioEngine::setConfig(std::uint32_t option, std::uint32_t value) {
+    if (option != audio::kConfigNetBuffer && option != audio::kConfigHlsBandwidth) {
+        return finish(false, AudioError::IllegalType);
+    }
+    std::unique_lock<std::mutex> guard(lock_);
+    (option == audio::kConfigNetBuffer ? streamConfig_.bufferMs : streamConfig_.hlsBandwidth) = value;
+    guard.unlock();
+    return finish(true, AudioError::Ok);
+}
+
+std::uint32_t AudioEngine::version() const { return audio::kVersion; }
+
+std::optional<std::string> AudioEngine::deviceDescription(int device) {
+    if (device == audio::kNoSoundDevice) {
+        finish(true, AudioError::Ok);
+        return std::string("No sound");
+    }
+    std::optional<std::string> description;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (SdlAudioSystem* sdl = soundSystemLocked()) {
+            description = sdl->description(device);
+        }
+    }
+    finish(description.has_value(), AudioError::Device);
+    return description;
+}
+
+bool AudioEngine::init(int device, int frequency) {
+    if (device == -1) {
+        device = audio::kDefaultDevice;
+    }
+    if (frequency <= 0 || frequency > kMaxFrequency) {
+        return finish(false, AudioError::IllegalParameter);
+    }
+    AudioError error = AudioError::Ok;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (device < 0) {
+            error = AudioError::Device;
+        } else if (devices_.count(device) != 0) {
+            error = AudioError::Already;
+        } else if (device != audio::kNoSoundDevice) {
+            SdlAudioSystem* sdl = soundSystemLocked();
+            if (sdl == nullptr) {
+                error = AudioError::Driver;
+            } else if (device > sdl->deviceCount()) {
+                error = AudioError::Device;
+            }
+        }
+        if (error == AudioError::Ok) {
+            devices_[device] = Device{};
+            selected_ = device;
+        }
+    }
+    return finish(error == AudioError::Ok, error);
+}
+
+bool AudioEngine::setDevice(int device) {
+    std::unique_lock<std::mutex> lock(lock_);
+    const bool known = devices_.count(device) != 0;
+    if (known) {
+        selected_ = device;
+    }
+    lock.unlock();
+    return finish(known, device < 0 ? AudioError::Device : AudioError::Init);
+}
+
+bool AudioEngine::freeDevice() {
+    std::vector<StreamHandle> outputs;
+    bool known = false;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        known = devices_.erase(selected_) == 1;
+        for (const auto& [id, entry] : streams_) {
+            if (entry.output && entry.output->device() == selected_) {
+                outputs.push_back(StreamHandle{id});
+            }
+        }
+    }
+    for (StreamHandle output : outputs) {
+        remove(output);
+    }
+    return finish(known, AudioError::Init);
+}
+
+bool AudioEngine::startDevice() {
+    std::vector<std::shared_ptr<OutputStream>> resume;
+    bool known = false;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto device = devices_.find(selected_);
+        if (device != devices_.end()) {
+            known = true;
+            device->second.stopped = false;
+            for (std::uint32_t id : device->second.paused) {
+                auto it = streams_.find(id);
+                if (it != streams_.end() && it->second.output) {
+                    resume.push_back(it->second.output);
+                }
+            }
+            device->second.paused.clear();
+        }
+    }
+    for (auto& output : resume) {
+        output->play();
+    }
+    return finish(known, AudioError::Init);
+}
+
+bool AudioEngine::stopDevice() { return haltSelectedDevice(Halt::Stop); }
+
+bool AudioEngine::pauseDevice() { return haltSelectedDevice(Halt::Pause); }
+
+bool AudioEngine::haltSelectedDevice(Halt halt) {
+    std::vector<std::shared_ptr<OutputStream>> outputs;
+    bool known = false;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto device = devices_.find(selected_);
+        if (device != devices_.end()) {
+            known = true;
+            device->second.stopped = true;
+            if (halt == Halt::Stop) {
+                device->second.paused.clear();
+            }
+            for (const auto& [id, entry] : streams_) {
+                if (!entry.output || entry.output->device() != selected_) {
+                    continue;
+                }
+                // A pause remembers what was playing, for startDevice to resume.
+                if (halt == Halt::Pause) {
+                    if (entry.output->isActive() == ActiveState::Stopped) {
+                        continue;
+                    }
+                    device->second.paused.push_back(id);
+                }
+                outputs.push_back(entry.output);
+            }
+        }
+    }
+    for (auto& output : outputs) {
+        output->stop();
+    }
+    return finish(known, AudioError::Init);
+}
+
+bool AudioEngine::setDeviceVolume(int volume) {
+    if (volume < 0 || volume > 100) {
+        return finish(false, AudioError::IllegalParameter);
+    }
+    std::vector<std::shared_ptr<OutputStream>> outputs;
+    bool known = false;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto device = devices_.find(selected_);
+        if (device != devices_.end()) {
+            known = true;
+            device->second.volume = volume;
+            for (const auto& [id, entry] : streams_) {
+                if (entry.output && entry.output->device() == selected_) {
+                    outputs.push_back(entry.output);
+                }
+            }
+        }
+    }
+    for (auto& output : outputs) {
+        output->setDeviceVolume(volume);
+    }
+    return finish(known, AudioError::Init);
+}
+
+int AudioEngine::deviceVolume() {
+    int volume = -1;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto device = devices_.find(selected_);
+        if (device != devices_.end()) {
+            volume = device->second.volume;
+        }
+    }
+    finish(volume >= 0, AudioError::Init);
+    return volume;
+}
+
+}  // namespace korvanel
