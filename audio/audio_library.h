@@ -193,6 +193,9 @@ public:
     virtual std::optional<std::string> deviceDescription(int device) = 0;
     // The calling thread's last error.
     virtual AudioError errorCode() const = 0;
+    // What the calling thread's last failed open can say beyond its code,
+    // such as an HLS stream's encryption we cannot undo; empty when nothing.
+    virtual std::string errorDetail() const { return {}; }
 
     // Device lifetime; kAlready when the device is initialised already.
     virtual bool init(int device, int frequency) = 0;

@@ -324,8 +324,10 @@ StreamHandle OutputChannel::createDecodingStream(const std::string& address) {
             break;
     }
     opening_.store(false);
+    std::string detail = stream ? std::string() : library_->errorDetail();
     std::lock_guard<std::mutex> guard(stateLock_);
     errorCode_ = stream ? AudioError::Ok : error;
+    errorDetail_ = std::move(detail);
     return stream;
 }
 
@@ -505,6 +507,9 @@ void OutputChannel::post(std::uint32_t command) {
 
 void OutputChannel::setError(AudioErrorKind kind, AudioError code) {
     std::lock_guard<std::mutex> guard(stateLock_);
+    if (code != errorCode_) {
+        errorDetail_.clear();  // it told of another failure
+    }
     errorKind_ = kind;
     errorCode_ = code;
 }
@@ -524,7 +529,9 @@ std::string OutputChannel::errorText() const {
     switch (errorKind_) {
         case AudioErrorKind::NotLoaded: return kNotLoadedText;
         case AudioErrorKind::NoDevice: return kNoDeviceText;
-        case AudioErrorKind::LibraryCall: return audioErrorText(errorCode_);
+        case AudioErrorKind::LibraryCall:
+            return errorDetail_.empty() ? std::string(audioErrorText(errorCode_))
+                                        : std::string(audioErrorText(errorCode_)) + ": " + errorDetail_;
         case AudioErrorKind::None: break;
     }
     return "No error";

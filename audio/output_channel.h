@@ -171,6 +171,7 @@ private:
     mutable std::mutex stateLock_;
     std::string deviceList_ = "1";
     AudioErrorKind errorKind_ = AudioErrorKind::None;
+    std::string errorDetail_;  // the failed open's, beyond its code
     AudioError errorCode_ = AudioError::Ok;
     std::vector<DeviceEntry> devices_;
     StreamHandle decoding_;

@@ -52,19 +52,25 @@ AudioEngine::~AudioEngine() {
 
 void AudioEngine::waitForNotifications() { dispatcher_.drain(); }
 
-bool AudioEngine::finish(bool ok, AudioError error) const {
+bool AudioEngine::finish(bool ok, AudioError error, std::string detail) const {
     std::lock_guard<std::mutex> guard(lock_);
     if (errors_.size() >= kMaxErrorThreads) {
         errors_.clear();
     }
-    errors_[std::this_thread::get_id()] = ok ? AudioError::Ok : error;
+    errors_[std::this_thread::get_id()] = ok ? ThreadError{} : ThreadError{error, std::move(detail)};
     return ok;
 }
 
 AudioError AudioEngine::errorCode() const {
     std::lock_guard<std::mutex> guard(lock_);
     auto it = errors_.find(std::this_thread::get_id());
-    return it == errors_.end() ? AudioError::Ok : it->second;
+    return it == errors_.end() ? AudioError::Ok : it->second.code;
+}
+
+std::string AudioEngine::errorDetail() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = errors_.find(std::this_thread::get_id());
+    return it == errors_.end() ? std::string() : it->second.detail;
 }
 
 SdlAudioSystem* AudioEngine::soundSystemLocked() {
@@ -219,9 +225,10 @@ StreamHandle AudioEngine::createDecoding(std::uint32_t flags, const std::string&
         opening_.erase(handle.id);
     }
     if (error != AudioError::Ok) {
+        std::string detail = stream->failureDetail();
         stream->callbacks().close();
         stream.reset();  // joins its threads
-        finish(false, error);
+        finish(false, error, std::move(detail));
         return {};
     }
     {

@@ -52,6 +52,7 @@ public:
     std::uint32_t version() const override;
     std::optional<std::string> deviceDescription(int device) override;
     AudioError errorCode() const override;
+    std::string errorDetail() const override;
     bool init(int device, int frequency) override;
     bool setDevice(int device) override;
     bool freeDevice() override;
@@ -111,7 +112,7 @@ private:
     void deliver(StreamHandle stream, std::uint32_t syncType, std::uint32_t data);
     bool onEngineThread() const;
     // Records the calling thread's result; returns ok.
-    bool finish(bool ok, AudioError error) const;
+    bool finish(bool ok, AudioError error, std::string detail = {}) const;
     SdlAudioSystem* soundSystemLocked();
 
     // First member: its libraries load while the rest starts, and it
@@ -138,7 +139,11 @@ private:
         std::uint32_t hlsBandwidth = 0;  // bits per second
     };
     StreamConfig streamConfig_;
-    mutable std::map<std::thread::id, AudioError> errors_;
+    struct ThreadError {
+        AudioError code = AudioError::Ok;
+        std::string detail;
+    };
+    mutable std::map<std::thread::id, ThreadError> errors_;
     // Last member: destroyed first, while the tables still exist.
     SyncDispatcher dispatcher_;
 };

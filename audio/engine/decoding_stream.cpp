@@ -163,6 +163,8 @@ AudioError DecodingStream::openUrl(const std::string& url, DownloadCallback down
     return waitUntilOpen();
 }
 
+std::string DecodingStream::failureDetail() const { return hls_ ? hls_->failureDetail() : std::string(); }
+
 AudioError DecodingStream::openHls() {
     std::string text;
     if (const AudioError error = HlsStreamReader::readBody(*reader_, HlsStreamReader::kMaxPlaylistBytes, text);

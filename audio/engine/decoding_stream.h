@@ -61,6 +61,8 @@ public:
     void abortOpen();
 
     StreamCallbacks& callbacks() { return callbacks_; }
+    // After a failed open: what its error code cannot say, or "".
+    std::string failureDetail() const;
     std::uint32_t flags() const { return flags_; }
     bool runsOn(std::thread::id thread) const;
 

@@ -269,6 +269,9 @@ AudioError HlsStreamReader::open(std::string_view text, const StreamUrl& url) {
     if (pumped == Pumped::Stopped) {
         return cancel_.raised() ? AudioError::Unknown : AudioError::FileFormat;
     }
+    if (segment_->unsupported) {
+        failureDetail_ = "the HLS stream's audio is neither AAC nor MP3";
+    }
     if (pumped == Pumped::Failed || segment_->format.empty() || segment_->unsupported) {
         return pumped == Pumped::Failed ? AudioError::FileOpen : AudioError::FileFormat;
     }
@@ -330,6 +333,7 @@ AudioError HlsStreamReader::begin(const HlsPlaylist::Segment& segment) {
                 return error;
             }
             if (bytes.size() != kKeyBytes) {
+                failureDetail_ = "the HLS key is not 16 bytes long";
                 return AudioError::FileFormat;
             }
             if (keys_.size() >= kMaxKeys) {
@@ -349,7 +353,12 @@ AudioError HlsStreamReader::begin(const HlsPlaylist::Segment& segment) {
         }
         next->cipher = std::make_unique<AesCbcDecryptor>(key->second, iv);
     } else if (segment.key.method != "NONE") {
-        return AudioError::FileFormat;  // SAMPLE-AES and the like: not ours to decode
+        // SAMPLE-AES and the like: not ours to undo. The method is the
+        // server's text: bounded and kept printable for the log line.
+        std::string method = segment.key.method.substr(0, 32);
+        std::replace_if(method.begin(), method.end(), [](char c) { return c < 0x20 || c > 0x7E; }, '?');
+        failureDetail_ = "HLS encryption " + method + " is not supported";
+        return AudioError::FileFormat;
     }
     if (const AudioError error = next->reader.open(url->toString(), false, kTimeout); error != AudioError::Ok) {
         return error;

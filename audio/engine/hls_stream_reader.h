@@ -67,6 +67,9 @@ public:
     const std::string& formatName() const { return formatName_; }
     // False for a playlist that ends (#EXT-X-ENDLIST): it plays like a file.
     bool live() const { return !playlist_.ended; }
+    // After a failed open, what the error code cannot say (an encryption
+    // method, a key's length, an audio codec), or "".
+    const std::string& failureDetail() const { return failureDetail_; }
     // The media playlist's address, once open.
     const StreamUrl& mediaUrl() const { return mediaUrl_; }
 
@@ -93,6 +96,7 @@ private:
     StreamUrl mediaUrl_;
     HlsPlaylist playlist_;
     std::string formatName_;
+    std::string failureDetail_;
     std::unique_ptr<Segment> segment_;  // the one being read
     std::uint64_t nextSequence_ = 0;
     std::string lastTitle_;

@@ -224,9 +224,12 @@ TEST(AudioEngineHls, Aes128SegmentsAreDecryptedAndKeysOrMethodsWeCannotUseFailTh
                                             "#EXT-X-ENDLIST"}));
     server.put("sample.m3u8", endedPlaylist({"#EXT-X-KEY:METHOD=SAMPLE-AES,URI=\"key.bin\"", "#EXTINF:2.0,", "s0.ts",
                                              "#EXT-X-ENDLIST"}));
-    for (const char* name : {"short.m3u8", "sample.m3u8"}) {
+    // The failure names what we cannot use, for the log line.
+    for (const auto& [name, detail] : {std::pair{"short.m3u8", "the HLS key is not 16 bytes long"},
+                                       std::pair{"sample.m3u8", "HLS encryption SAMPLE-AES is not supported"}}) {
         HlsListener refused;
         EXPECT_EQ(refused.open(server.url(name)), AudioError::FileFormat) << name;
+        EXPECT_EQ(refused.engine.errorDetail(), detail);
     }
 }
 
