@@ -159,6 +159,7 @@ constexpr std::array kDefaultTexts = {
     DefaultText{"Dialogs/Preferences/LameEncodeOggNote", "(*) Ogg Vorbis streams are recorded as MP3 files."},
     DefaultText{"Dialogs/Preferences/LameContinuousNote", "(**) The encoder runs all the time, so a recording begins with what was just heard."},
     DefaultText{"Dialogs/Preferences/BufferSize", "Buffer size (ms):"},
+    DefaultText{"Dialogs/Preferences/HlsBandwidth", "Highest HLS bit rate (bit/s, 0: the best):"},
     DefaultText{"Dialogs/Preferences/PlayOnDevices", "Play on devices:"},
     DefaultText{"Dialogs/About/Caption", "About Korvanel Radio"},
     DefaultText{"Dialogs/About/Credit", "Made by the Korvanel developers with FFmpeg, SDL2, LAME and Qt."},

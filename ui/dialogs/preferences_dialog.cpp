@@ -307,6 +307,7 @@ QWidget* PreferencesDialog::devicesPage() {
     auto* layout = makeLayout<QVBoxLayout>(*page);
     auto* form = makeNestedLayout<QFormLayout>(*layout);
     addNumber(*form, "Dialogs/Preferences/BufferSize", "Sound/BufferSize");
+    addNumber(*form, "Dialogs/Preferences/HlsBandwidth", "Sound/HlsBandwidth");
 
     auto* list = makeChild<QListWidget>(*page);
     list->setObjectName(QStringLiteral("Sound/PlayOnDevices"));
