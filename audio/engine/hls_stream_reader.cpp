@@ -504,6 +504,12 @@ HlsStreamReader::End HlsStreamReader::run(const Sinks& sinks) {
             }
             continue;
         }
+        // Numbers far below ours: the packager started over, so do we, near its live edge.
+        // (A stale copy from a cache is only a little behind and waits for the next reload.)
+        if (!playlist_.segments.empty() &&
+            playlist_.segments.back().sequence + 1 + 2 * playlist_.segments.size() < nextSequence_) {
+            nextSequence_ = playlist_.segments[startIndex()].sequence;
+        }
         advanced = std::any_of(playlist_.segments.begin(), playlist_.segments.end(),
                                [&](const HlsPlaylist::Segment& s) { return s.sequence >= nextSequence_; });
         if (advanced) {

@@ -3,7 +3,9 @@
 // disk driver, resolved and recorded.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
+#include <thread>
 
 #include "tests/support/audio_test_tones.h"
 #include "tests/support/child_process.h"
@@ -109,6 +111,37 @@ TEST(CliHls, TitledSegmentsRecordOneFilePerTitle) {
     for (const std::string& title : titles) {
         EXPECT_EQ(test::countOf(recorded.err, "Band - " + title + "\n"), 1u) << recorded.err;
     }
+}
+
+// The packager stops (the playlist stands still) and starts again with a
+// new tone and its numbering from 0: the player carries on, by itself,
+// with the new tone.
+TEST(CliHls, APackagerThatStopsAndStartsOverIsFollowed) {
+    HlsTestServer server;
+    ASSERT_TRUE(server.startLiveTone(440));
+    test::TempFolder home;
+    const std::string card = home.file("card.raw");
+    test::ChildProcess cli(test::cliPath(),
+                           {"play", "--seconds", "60", "--pcm-out", card, "--set", "Sound/BufferSize=2000",
+                            server.url("live.m3u8")},
+                           {"KORVANEL_HOME=" + home.path()});
+    ASSERT_TRUE(cli.waitForErr("Playing", 15s)) << cli.err();
+    std::this_thread::sleep_for(8s);
+    server.stopLiveTone();
+    std::this_thread::sleep_for(3s);
+    ASSERT_TRUE(server.startLiveTone(880));
+    // The new tone reaches the card.
+    bool heard = false;
+    for (const auto deadline = std::chrono::steady_clock::now() + 30s; !heard && std::chrono::steady_clock::now() < deadline;) {
+        std::this_thread::sleep_for(500ms);
+        const std::string pcm = test::readFile(card);
+        const std::size_t tail = std::min<std::size_t>(pcm.size(), 44100 * 4 / 2);
+        heard = test::toneFrequency(test::channelSamples(pcm.substr(pcm.size() - tail), 2, 0), 44100) > 800;
+    }
+    EXPECT_TRUE(heard) << cli.err();
+    EXPECT_EQ(cli.err().find("All sources failed"), std::string::npos) << cli.err();
+    cli.signal(SIGTERM);
+    cli.waitForExit(10s);
 }
 
 }  // namespace

@@ -64,6 +64,8 @@ void HlsTestServer::answer(HttpTestServer::Connection& connection, const std::st
 }
 
 bool HlsTestServer::startLiveTone(int frequencyHz, Codec codec) {
+    stopLiveTone();
+    const std::string before = readFile(folder_.file("live.m3u8"));  // a stopped packager's, if any
     std::vector<std::string> arguments = {"-hide_banner", "-nostdin", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
                                           "sine=frequency=" + std::to_string(frequencyHz) + ":sample_rate=44100",
                                           "-ac", "2"};
@@ -78,7 +80,8 @@ bool HlsTestServer::startLiveTone(int frequencyHz, Codec codec) {
     packager_->ffmpeg = std::make_unique<ChildProcess>("/usr/bin/ffmpeg", arguments);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (std::chrono::steady_clock::now() < deadline) {
-        if (countOf(readFile(folder_.file("live.m3u8")), "#EXTINF") >= 3) {
+        const std::string now = readFile(folder_.file("live.m3u8"));
+        if (now != before && countOf(now, "#EXTINF") >= 3 && now.find("#EXT-X-MEDIA-SEQUENCE:0") != std::string::npos) {
             return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));

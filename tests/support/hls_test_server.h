@@ -25,8 +25,10 @@ public:
     HlsTestServer& operator=(const HlsTestServer&) = delete;
 
     // ffmpeg writing live.m3u8 and its segments in real time; waits until
-    // the playlist lists three segments.
+    // the playlist lists three segments. Started again, it numbers its
+    // segments from 0 again, as a packager that restarts does.
     bool startLiveTone(int frequencyHz = 440, Codec codec = Codec::Aac);
+    // The packager ends: the playlist stays as it was and stops moving.
     void stopLiveTone();
 
     // A file served at /name.
