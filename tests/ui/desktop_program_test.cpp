@@ -15,6 +15,7 @@
 #include "tests/faults/fault_fixtures.h"
 #include "tests/support/audio_test_tones.h"
 #include "tests/support/child_process.h"
+#include "tests/support/hls_test_server.h"
 #include "tests/support/icecast_server.h"
 #include "tests/support/process_runner.h"
 #include "tests/support/temp_folder.h"
@@ -302,6 +303,42 @@ TEST(DesktopProgram, PlaysTheFileItIsGivenAndASecondStartHandsItsAddressOver) {
         player->signal(SIGTERM);
         EXPECT_EQ(player->waitForExit(10s), std::optional<int>(0));
     }
+}
+
+// An HLS station given on the command line plays in the window, and each
+// segment's title reaches the window title when its sound does, not when
+// the segment arrives (all three arrive at once).
+TEST(DesktopProgram, PlaysAnHlsStationWhoseTitlesComeWithTheirSound) {
+    if (!XDisplay::available()) {
+        GTEST_SKIP() << "needs Xvfb and xdotool (scripts/install-deps.sh)";
+    }
+    const std::vector<std::string> parts = test::adtsParts(test::toneFileBytes("aac", "aac", 440, 6.2), 2.0);
+    ASSERT_GE(parts.size(), 3u);
+    test::HlsTestServer server;
+    std::string playlist = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n";
+    for (std::size_t i = 0; i < 3; ++i) {
+        server.put("p" + std::to_string(i) + ".aac", parts[i]);
+        playlist += "#EXTINF:2.0,title=\"Part " + std::to_string(i + 1) + "\",artist=\"Band\"\np" + std::to_string(i) + ".aac\n";
+    }
+    server.put("titled.m3u8", playlist + "#EXT-X-ENDLIST\n");
+    XDisplay display;
+    ASSERT_TRUE(display.start());
+    test::TempFolder home;
+    const std::string card = home.file("card.raw");
+    ChildProcess korvanel(KORVANEL_BUILD_DIR "/korvanel", {server.url("titled.m3u8")},
+                          {"DISPLAY=" + display.name(), "QT_QPA_PLATFORM=xcb", "KORVANEL_HOME=" + home.path(),
+                           "KORVANEL_UPDATE_SERVER=http://127.0.0.1:1", "SDL_AUDIODRIVER=disk",
+                           "SDL_DISKAUDIOFILE=" + card, "XDG_RUNTIME_DIR=" + home.path(),
+                           "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent"});
+    const std::optional<std::string> window = display.findWindow("Band - Part 1", 10s);
+    ASSERT_TRUE(window) << korvanel.err();
+    const auto first = std::chrono::steady_clock::now();
+    ASSERT_TRUE(display.waitForTitle(*window, "Band - Part 2", 10s)) << display.title(*window);
+    EXPECT_GT(std::chrono::steady_clock::now() - first, 1200ms) << "the second title came with its bytes";
+    const std::vector<std::int16_t> left = test::channelSamples(test::readFile(card), 2, 0);
+    EXPECT_NEAR(test::toneFrequency(left, 44100), 440.0, 5.0);
+    korvanel.signal(SIGTERM);
+    EXPECT_EQ(korvanel.waitForExit(10s), std::optional<int>(0));
 }
 
 }  // namespace
