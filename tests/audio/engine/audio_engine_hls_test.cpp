@@ -290,5 +290,29 @@ TEST(AudioEngineHls, HostilePlaylistsAndSegmentsFailTheOpenQuicklyInBoundedMemor
     EXPECT_NEAR(continuity(listener.readAll().pcm).seconds, 1.0, 0.2);
 }
 
+// A stop abandons a segment fetch in flight at once, however slow the server.
+TEST(AudioEngineHls, FreeingTheStreamCutsASegmentThatNeverFinishesShort) {
+    HlsTestServer files;
+    ASSERT_TRUE(files.makeSegments(440, 1, 1.0));
+    const std::string segment = test::readFile(files.file("part0.ts"));
+    test::HttpTestServer server([&](test::HttpTestServer::Connection& connection, const std::string& request) {
+        if (request.starts_with("GET /live.m3u8")) {
+            connection.send(test::HttpTestServer::okResponse(
+                "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1.0,\nfirst.ts\n#EXTINF:1.0,\nslow.ts\n"));
+        } else if (request.starts_with("GET /first.ts")) {
+            connection.send(test::HttpTestServer::okResponse(segment));
+        } else {
+            connection.send("HTTP/1.0 200 OK\r\nContent-Type: video/mp2t\r\n\r\n" + segment.substr(0, 188));
+            connection.pause(30s);
+        }
+    });
+    HlsListener listener;
+    ASSERT_EQ(listener.open(server.url("/live.m3u8")), AudioError::Ok);
+    std::this_thread::sleep_for(300ms);  // on to the slow segment
+    const auto started = Clock::now();
+    EXPECT_TRUE(listener.engine.streamFree(listener.stream));
+    EXPECT_LT(Clock::now() - started, 300ms);
+}
+
 }  // namespace
 }  // namespace korvanel
