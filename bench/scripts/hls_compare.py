@@ -29,7 +29,7 @@ import tempfile
 import threading
 import time
 
-from player_compare import first_sound_ms, usage_for
+from player_compare import first_sound_ms, player_commands, usage_for
 
 
 class QuietHandler(http.server.SimpleHTTPRequestHandler):
@@ -105,19 +105,7 @@ def main():
     have_mpv = shutil.which("mpv") is not None
 
     def players(seconds=None):
-        commands = {
-            "korvanel": [args.cli, "play", "--pcm-out", "-", url] if seconds is None else
-                        [args.cli, "play", "--seconds", str(seconds), "--pcm-out", os.devnull, url],
-            "ffmpeg": ["ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "quiet", "-i", url, "-f", "s16le", "-"]
-                      if seconds is None else
-                      ["ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "quiet", "-i", url, "-t", str(seconds),
-                       "-f", "null", "-"],
-        }
-        if have_mpv:
-            commands["mpv"] = (["mpv", "--no-config", "--really-quiet", "--ao=pcm", "--ao-pcm-file=/dev/stdout",
-                                "--ao-pcm-waveheader=no", url] if seconds is None else
-                               ["mpv", "--no-config", "--really-quiet", "--ao=null", f"--length={seconds}", url])
-        return commands
+        return player_commands(args.cli, url, seconds, mpv=have_mpv)
 
     try:
         print("Time to first sound on live HLS behind a master playlist (ms, median of %d runs)" % args.runs)

@@ -279,6 +279,23 @@ def usage_for(command, seconds):
     return usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0
 
 
+def player_commands(cli, url, seconds=None, mpv=True):
+    """The command of each player: to first sound on stdout, or for `seconds` without output."""
+    commands = {
+        "korvanel": [cli, "play", "--pcm-out", "-", url] if seconds is None else
+                    [cli, "play", "--seconds", str(seconds), "--pcm-out", os.devnull, url],
+        "ffmpeg": ["ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "quiet", "-i", url, "-f", "s16le", "-"]
+                  if seconds is None else
+                  ["ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "quiet", "-i", url, "-t", str(seconds),
+                   "-f", "null", "-"],
+    }
+    if mpv:
+        commands["mpv"] = (["mpv", "--no-config", "--really-quiet", "--ao=pcm", "--ao-pcm-file=/dev/stdout",
+                            "--ao-pcm-waveheader=no", url] if seconds is None else
+                           ["mpv", "--no-config", "--really-quiet", "--ao=null", f"--length={seconds}", url])
+    return commands
+
+
 def test_certificates(folder):
     """A test CA and a certificate for localhost and 127.0.0.1; (CA file, server context)."""
     def openssl(*arguments):
@@ -358,23 +375,14 @@ def main():
     }
 
     def players(url, seconds=None):
-        commands = {
-            "korvanel": [args.cli, "play", "--pcm-out", "-", url] if seconds is None else
-                        [args.cli, "play", "--seconds", str(seconds), "--pcm-out", os.devnull, url],
-            "ffmpeg": ["ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "quiet", "-i", url, "-f", "s16le", "-"]
-                      if seconds is None else
-                      ["ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "quiet", "-i", url, "-t", str(seconds),
-                       "-f", "null", "-"],
-        }
+        commands = player_commands(args.cli, url, seconds, mpv=False)
         # The yardstick: a program that only loads FFmpeg and decodes up to
         # the first sound (built beside the benchmarks).
         floor = os.path.join(os.path.dirname(args.cli), "bench", "ffmpeg_first_frame")
         if seconds is None and os.path.exists(floor):
             commands["floor"] = [floor, url]
         if have_mpv:
-            commands["mpv"] = (["mpv", "--no-config", "--really-quiet", "--ao=pcm", "--ao-pcm-file=/dev/stdout",
-                                "--ao-pcm-waveheader=no", url] if seconds is None else
-                               ["mpv", "--no-config", "--really-quiet", "--ao=null", f"--length={seconds}", url])
+            commands["mpv"] = player_commands(args.cli, url, seconds)["mpv"]
         return commands
 
     print("Time to first sound (ms, median of %d runs; floor: a program that only loads FFmpeg "

@@ -19,23 +19,6 @@ namespace {
 using namespace std::chrono_literals;
 using test::HlsTestServer;
 
-// The longest silence between the first and the last sound, in seconds.
-double longestGap(const std::vector<std::int16_t>& samples) {
-    std::size_t run = 0;
-    std::size_t longest = 0;
-    bool started = false;
-    for (const std::int16_t sample : samples) {
-        started = started || std::abs(sample) > 200;
-        if (started && std::abs(sample) < 50) {
-            ++run;
-        } else {
-            longest = std::max(longest, run);
-            run = 0;
-        }
-    }
-    return static_cast<double>(longest) / 44100;
-}
-
 TEST(CliHls, LiveStationBehindAMasterPlaysWithoutAGapResolvesAndRecordsAdts) {
     HlsTestServer server;
     ASSERT_TRUE(server.startLiveTone(440));
@@ -55,7 +38,7 @@ TEST(CliHls, LiveStationBehindAMasterPlaysWithoutAGapResolvesAndRecordsAdts) {
     EXPECT_EQ(played.exitCode, 0) << played.err;
     const std::vector<std::int16_t> left = test::channelSamples(test::readFile(home.file("card.raw")), 2, 0);
     EXPECT_GT(static_cast<double>(left.size()) / 44100, 11.0) << played.err;
-    EXPECT_LT(longestGap(left), 0.05) << "the tone runs on across segments and reloads";
+    EXPECT_LT(test::longestGap(left, 44100), 0.05) << "the tone runs on across segments and reloads";
     EXPECT_NEAR(test::toneFrequency(left, 44100), 440, 5);
     const std::vector<std::string> requests = server.requestLines();
     EXPECT_GE(std::count(requests.begin(), requests.end(), "GET /live.m3u8 HTTP/1.0"), 6);

@@ -91,4 +91,20 @@ int peakLevel(const std::vector<std::int16_t>& samples) {
     return peak;
 }
 
+double longestGap(const std::vector<std::int16_t>& samples, int sampleRate) {
+    std::size_t run = 0;
+    std::size_t longest = 0;
+    bool started = false;
+    for (const std::int16_t sample : samples) {
+        started = started || std::abs(sample) > 200;
+        if (started && std::abs(sample) < 50) {
+            ++run;
+        } else {
+            longest = std::max(longest, run);
+            run = 0;
+        }
+    }
+    return static_cast<double>(longest) / sampleRate;
+}
+
 }  // namespace korvanel::test

@@ -29,4 +29,8 @@ double toneFrequency(const std::vector<std::int16_t>& samples, int sampleRate);
 // Largest absolute sample value.
 int peakLevel(const std::vector<std::int16_t>& samples);
 
+// The longest silence between the first and the last sound, in seconds: an
+// encoder's padding at either end is no gap.
+double longestGap(const std::vector<std::int16_t>& samples, int sampleRate);
+
 }  // namespace korvanel::test

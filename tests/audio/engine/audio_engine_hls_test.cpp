@@ -85,20 +85,7 @@ Continuity continuity(const std::string& pcm) {
     const std::vector<std::int16_t> left = test::channelSamples(pcm, 2, 0);
     Continuity result;
     result.seconds = static_cast<double>(left.size()) / 44100;
-    // Between the first and the last sound: an encoder's padding at either end is no gap.
-    std::size_t run = 0;
-    std::size_t longest = 0;
-    bool started = false;
-    for (const std::int16_t sample : left) {
-        started = started || std::abs(sample) > 200;
-        if (started && std::abs(sample) < 50) {
-            ++run;
-        } else {
-            longest = std::max(longest, run);
-            run = 0;
-        }
-    }
-    result.longestSilence = static_cast<double>(longest) / 44100;
+    result.longestSilence = test::longestGap(left, 44100);
     result.frequency = test::toneFrequency(left, 44100);
     return result;
 }
