@@ -16,6 +16,7 @@ namespace {
 constexpr std::string_view kIcyUrl = "icy-url:";
 constexpr std::string_view kIcyName = "icy-name:";
 constexpr std::string_view kStreamTitle = "StreamTitle='";
+constexpr std::string_view kStreamName = "StreamName='";
 constexpr std::string_view kTitleEnd = "';";
 // Windows Media tags read "Key = value": the value starts key length + 3 in.
 constexpr std::size_t kBitrateValueOffset = 10;
@@ -199,6 +200,10 @@ MetadataParser::Reading MetadataParser::readIcyMetadata(std::span<const std::str
         if (std::optional<std::string> title = icyStreamTitle(text)) {
             reading.title = std::move(title);
         }
+        // Not in the servers' ICY blocks, but in those we make of a stream's own tags (HLS).
+        if (std::optional<std::string> name = icyField(text, kStreamName); name && !name->empty()) {
+            reading.stationName = std::move(name);
+        }
     }
     return reading;
 }
@@ -247,14 +252,18 @@ void MetadataParser::report(bool changed) {
 }
 
 std::optional<std::string> MetadataParser::icyStreamTitle(std::string_view text) {
+    return icyField(text, kStreamTitle);
+}
+
+std::optional<std::string> MetadataParser::icyField(std::string_view text, std::string_view opening) {
     text = text.substr(0, text.find('\0'));
-    const std::size_t start = text.find(kStreamTitle);
+    const std::size_t start = text.find(opening);
     if (start == std::string_view::npos) {
         return std::nullopt;
     }
-    std::string_view title = text.substr(start + kStreamTitle.size());
-    title = title.substr(0, title.find(kTitleEnd));
-    return decodeCharacterReferences(cleanValue(title));
+    std::string_view value = text.substr(start + opening.size());
+    value = value.substr(0, value.find(kTitleEnd));
+    return decodeCharacterReferences(cleanValue(value));
 }
 
 std::string MetadataParser::decodeCharacterReferences(std::string_view text) {

@@ -61,6 +61,8 @@ public:
 
     // The title of an ICY metadata text, or nothing without "StreamTitle='".
     static std::optional<std::string> icyStreamTitle(std::string_view text);
+    // The value after `opening` ("StreamTitle='") up to "';", or nothing without it.
+    static std::optional<std::string> icyField(std::string_view text, std::string_view opening);
     // Decodes numeric character references ("&#8364;", "&#x20AC;") in
     // UTF-8 text; malformed ones stay as they are.
     static std::string decodeCharacterReferences(std::string_view text);

@@ -47,21 +47,30 @@ FfmpegDecoder::ReadFunction replaying(std::string first, FfmpegDecoder::ReadFunc
     };
 }
 
-// A title as an ICY metadata block, which is how the metadata reader takes
-// titles of MP3 and AAC streams: & and ; as character references, so no
-// title can end the block early.
-std::string icyTitleBlock(std::string_view title) {
-    std::string block = "StreamTitle='";
-    for (const char c : title) {
+// Text for an ICY metadata value: & and ; as character references, so no
+// name can end its field early.
+std::string icyValue(std::string_view text) {
+    std::string value;
+    for (const char c : text) {
         if (c == '&') {
-            block += "&#38;";
+            value += "&#38;";
         } else if (c == ';') {
-            block += "&#59;";
+            value += "&#59;";
         } else {
-            block += c;
+            value += c;
         }
     }
-    return block + "';";
+    return value;
+}
+
+// Names as an ICY metadata block, which is how the metadata reader takes
+// the names of MP3 and AAC streams.
+std::string icyBlock(std::string_view title, std::string_view station) {
+    std::string block = "StreamTitle='" + icyValue(title) + "';";
+    if (!station.empty()) {
+        block += "StreamName='" + icyValue(station) + "';";
+    }
+    return block;
 }
 
 std::vector<std::string> windowsMediaCandidates(const std::string& address) {
@@ -323,7 +332,9 @@ void DecodingStream::runHls() {
             audioBytes += bytes.size();
             return true;
         },
-        [&](const std::string& title) { announceMetadata(icyTitleBlock(title), audioBytes, tickets); },
+        [&](const std::string& title, const std::string& station) {
+            announceMetadata(icyBlock(title, station), audioBytes, tickets);
+        },
     };
     hls_->run(sinks);
     raw_->finish();

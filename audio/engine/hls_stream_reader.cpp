@@ -259,7 +259,9 @@ AudioError HlsStreamReader::open(std::string_view text, const StreamUrl& url) {
             early_.insert(early_.end(), bytes.begin(), bytes.end());
             return early_.size() <= kMaxEarlyBytes;
         },
-        [this](const std::string& title) { earlyTitles_.emplace_back(early_.size(), title); },
+        [this](const std::string& title, const std::string& station) {
+            earlyNames_.push_back({early_.size(), title, station});
+        },
     };
     titleFromPlaylist(first, collect);
     if (const AudioError error = begin(first); error != AudioError::Ok) {
@@ -370,9 +372,17 @@ AudioError HlsStreamReader::begin(const HlsPlaylist::Segment& segment) {
 HlsStreamReader::Pumped HlsStreamReader::pump(const Sinks& sinks, bool untilFormatKnown) {
     Segment& segment = *segment_;
     const Segment::TagSink onTag = [&](std::span<const std::uint8_t> tag) {
-        if (std::optional<std::string> title = id3::trackTitle(tag); title && *title != lastTitle_) {
-            lastTitle_ = *title;
-            sinks.title(*title);
+        const std::optional<id3::Names> names = id3::names(tag);
+        if (!names) {
+            return;
+        }
+        // A tag that names only the station keeps the title, and the other way round.
+        const std::string& title = names->track.empty() ? lastTitle_ : names->track;
+        const std::string& station = names->station.empty() ? lastStation_ : names->station;
+        if (title != lastTitle_ || station != lastStation_) {
+            lastTitle_ = title;
+            lastStation_ = station;
+            sinks.names(lastTitle_, lastStation_);
         }
     };
     const std::optional<std::uint64_t> length = segment.reader.contentLength();
@@ -414,7 +424,7 @@ HlsStreamReader::Pumped HlsStreamReader::pump(const Sinks& sinks, bool untilForm
 void HlsStreamReader::titleFromPlaylist(const HlsPlaylist::Segment& segment, const Sinks& sinks) {
     if (!segment.title.empty() && segment.title != lastTitle_) {
         lastTitle_ = segment.title;
-        sinks.title(segment.title);
+        sinks.names(lastTitle_, lastStation_);
     }
 }
 
@@ -430,18 +440,18 @@ bool HlsStreamReader::wait(Clock::duration time) const {
 HlsStreamReader::End HlsStreamReader::run(const Sinks& sinks) {
     // First what open() read.
     std::size_t at = 0;
-    for (const auto& [offset, title] : earlyTitles_) {
-        if (offset > at && !sinks.audio(std::span<const std::uint8_t>(early_).subspan(at, offset - at))) {
+    for (const EarlyNames& early : earlyNames_) {
+        if (early.offset > at && !sinks.audio(std::span<const std::uint8_t>(early_).subspan(at, early.offset - at))) {
             return End::Stopped;
         }
-        at = std::max(at, offset);
-        sinks.title(title);
+        at = std::max(at, early.offset);
+        sinks.names(early.title, early.station);
     }
     if (at < early_.size() && !sinks.audio(std::span<const std::uint8_t>(early_).subspan(at))) {
         return End::Stopped;
     }
     early_ = {};
-    earlyTitles_ = {};
+    earlyNames_ = {};
 
     int failures = 0;  // in a row: segments and reloads
     auto lastReload = Clock::now();

@@ -38,7 +38,8 @@ public:
     struct Sinks {
         // A false answer stops the reader.
         std::function<bool(std::span<const std::uint8_t>)> audio;
-        std::function<void(const std::string&)> title;
+        // The track's title and the station's name from here on; either may be "".
+        std::function<void(const std::string& title, const std::string& station)> names;
     };
     enum class End { Finished, Dropped, Stopped };
 
@@ -100,10 +101,16 @@ private:
     std::unique_ptr<Segment> segment_;  // the one being read
     std::uint64_t nextSequence_ = 0;
     std::string lastTitle_;
+    std::string lastStation_;
     std::map<std::string, std::array<std::uint8_t, 16>> keys_;  // by address
     // What open() read of the first segment, for run() to hand on first.
     std::vector<std::uint8_t> early_;
-    std::vector<std::pair<std::size_t, std::string>> earlyTitles_;  // at offsets in early_
+    struct EarlyNames {
+        std::size_t offset = 0;  // in early_
+        std::string title;
+        std::string station;
+    };
+    std::vector<EarlyNames> earlyNames_;
 };
 
 }  // namespace korvanel

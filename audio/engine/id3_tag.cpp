@@ -98,7 +98,7 @@ std::optional<std::size_t> tagLength(std::span<const std::uint8_t> bytes) {
     return kHeaderBytes + syncSafe(bytes.data() + 6) + footer;
 }
 
-std::optional<std::string> trackTitle(std::span<const std::uint8_t> tag) {
+std::optional<Names> names(std::span<const std::uint8_t> tag) {
     const std::optional<std::size_t> length = tagLength(tag);
     if (!length || *length > tag.size()) {
         return std::nullopt;
@@ -132,6 +132,7 @@ std::optional<std::string> trackTitle(std::span<const std::uint8_t> tag) {
     const std::size_t headBytes = version == 2 ? 6 : 10;
     std::string title;
     std::string artist;
+    std::string station;
     while (at + headBytes <= body.size() && body[at] != 0) {
         const std::uint8_t* head = body.data() + at;
         const std::string_view id(reinterpret_cast<const char*>(head), idBytes);
@@ -146,13 +147,16 @@ std::optional<std::string> trackTitle(std::span<const std::uint8_t> tag) {
             title = std::string(trimmedAscii(frameText(frame)));
         } else if (id == "TPE1" || id == "TP1") {
             artist = std::string(trimmedAscii(frameText(frame)));
+        } else if (id == "TRSN" || id == "TRN") {
+            station = std::string(trimmedAscii(frameText(frame)));
         }
         at += headBytes + size;
     }
-    if (title.empty() && artist.empty()) {
+    if (title.empty() && artist.empty() && station.empty()) {
         return std::nullopt;
     }
-    return !title.empty() && !artist.empty() ? artist + " - " + title : title.empty() ? artist : title;
+    return Names{!title.empty() && !artist.empty() ? artist + " - " + title : title.empty() ? artist : title,
+                 std::move(station)};
 }
 
 }  // namespace korvanel::id3

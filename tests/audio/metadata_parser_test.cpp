@@ -43,6 +43,12 @@ TEST_F(MetadataParserTest, IcyTitleIsSetOnlyWhenItChanges) {
     parse(StreamKind::Mpeg2Layer3, {"StreamTitle='Next';"});
     EXPECT_EQ(info_.title(), "Next");
     EXPECT_EQ(posted(), 3);
+    // A station name in the block (ours, from an HLS stream's tags) names the
+    // station; an empty one leaves the name as it was.
+    parse(StreamKind::Aac, {"StreamTitle='Next';StreamName='Radio &#38; Co';"});
+    EXPECT_EQ(info_.stationName(), "Radio & Co");
+    parse(StreamKind::Aac, {"StreamTitle='Next';StreamName='';"});
+    EXPECT_EQ(info_.stationName(), "Radio & Co");
 }
 
 TEST_F(MetadataParserTest, ArrivedTitlesNameRecordingsAndHeardOnesAreShown) {

@@ -15,8 +15,9 @@
 namespace {
 
 void checkTitle(std::span<const std::uint8_t> tag) {
-    if (const auto title = korvanel::id3::trackTitle(tag)) {
-        FUZZ_CHECK(!title->empty() && korvanel::isValidUtf8(*title));
+    if (const auto names = korvanel::id3::names(tag)) {
+        FUZZ_CHECK(!(names->track.empty() && names->station.empty()));
+        FUZZ_CHECK(korvanel::isValidUtf8(names->track) && korvanel::isValidUtf8(names->station));
     }
 }
 

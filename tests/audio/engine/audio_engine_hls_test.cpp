@@ -164,7 +164,8 @@ TEST(AudioEngineHls, TitlesFromId3TagsAndPlaylistLinesComeWhereTheirAudioBegins)
     HlsTestServer server;
     // UTF-16 with a byte order mark for the first title, ISO-8859-1 for the third.
     const std::string utf16Title = std::string("\x01\xFF\xFE", 3) + std::string("S\0o\0n\0g\0", 8);
-    server.put("a.aac", id3Tag({id3Frame("TPE1", std::string("\x03", 1) + "Artist One"), id3Frame("TIT2", utf16Title)}) +
+    server.put("a.aac", id3Tag({id3Frame("TPE1", std::string("\x03", 1) + "Artist One"), id3Frame("TIT2", utf16Title),
+                                id3Frame("TRSN", std::string("\x03", 1) + "Loopback FM")}) +
                             parts[0]);
     server.put("b.aac", parts[1]);
     server.put("c.aac", id3Tag({id3Frame("TIT2", std::string("\x00", 1) + "Caf\xE9")}) + parts[2]);
@@ -174,10 +175,11 @@ TEST(AudioEngineHls, TitlesFromId3TagsAndPlaylistLinesComeWhereTheirAudioBegins)
     ASSERT_EQ(listener.open(server.url("list.m3u8")), AudioError::Ok);
     const HlsListener::Heard heard = listener.readAll();
     ASSERT_EQ(heard.titles.size(), 3u);
-    EXPECT_EQ(heard.titles[0].second, "StreamTitle='Artist One - Song';");
+    // The station's name from the first tag stays with every later title.
+    EXPECT_EQ(heard.titles[0].second, "StreamTitle='Artist One - Song';StreamName='Loopback FM';");
     EXPECT_NEAR(heard.titles[0].first, 0.0, 0.01);
-    EXPECT_EQ(heard.titles[1].second, "StreamTitle='B &#38; C&#59; - Second';");
-    EXPECT_EQ(heard.titles[2].second, "StreamTitle='Caf\xC3\xA9';");
+    EXPECT_EQ(heard.titles[1].second, "StreamTitle='B &#38; C&#59; - Second';StreamName='Loopback FM';");
+    EXPECT_EQ(heard.titles[2].second, "StreamTitle='Caf\xC3\xA9';StreamName='Loopback FM';");
     // Each where its segment's audio starts, within a frame or two of decoder delay.
     EXPECT_NEAR(heard.titles[1].first, 2.0, 0.1);
     EXPECT_NEAR(heard.titles[2].first, 4.0, 0.1);

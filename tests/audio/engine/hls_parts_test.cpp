@@ -33,7 +33,10 @@ std::string tag(char version, char flags, const std::string& body) {
     return std::string("ID3") + version + std::string(1, '\0') + flags + syncSafe(body.size()) + body;
 }
 
-std::optional<std::string> titleOf(const std::string& bytes) { return id3::trackTitle(bytesOf(bytes)); }
+std::optional<std::string> titleOf(const std::string& bytes) {
+    const std::optional<id3::Names> names = id3::names(bytesOf(bytes));
+    return names ? std::optional<std::string>(names->track) : std::nullopt;
+}
 
 TEST(Id3Tag, EveryVersionAndTextEncodingNamesTheTrack) {
     // 2.4: sync-safe frame sizes, UTF-8.
@@ -51,6 +54,11 @@ TEST(Id3Tag, EveryVersionAndTextEncodingNamesTheTrack) {
     // Unsynchronised: each 0xFF 0x00 stands for 0xFF (here in ISO-8859-1's ÿ).
     EXPECT_EQ(titleOf(tag(3, '\x80', "TIT2" + bigEndian(3, 4) + std::string(2, '\0') + std::string("\0\xFF\x00y", 4))),
               "\xC3\xBFy");
+    // The station's own name, alone.
+    const auto station = id3::names(bytesOf(tag(3, 0, "TRSN" + bigEndian(10, 4) + std::string(2, '\0') + "\x03" "Radio One")));
+    ASSERT_TRUE(station);
+    EXPECT_EQ(station->track, "");
+    EXPECT_EQ(station->station, "Radio One");
     // Neither frame, or only blanks: no title.
     EXPECT_EQ(titleOf(tag(3, 0, "TALB" + bigEndian(4, 4) + std::string(2, '\0') + std::string("\0abc", 4))),
               std::nullopt);
@@ -159,7 +167,7 @@ TEST(MpegTsDemuxer, GivesTheAudioStreamsBytesAndWholeId3TagsHoweverTheStreamIsCu
         const Demuxed out = demux(stream, chunk);
         EXPECT_EQ(out.audio, std::string(frames.begin(), frames.end())) << "chunk " << chunk;
         ASSERT_EQ(out.tags.size(), 1u) << "chunk " << chunk;
-        EXPECT_EQ(id3::trackTitle(bytesOf(out.tags[0])), "Title");
+        EXPECT_EQ(titleOf(std::string(out.tags[0])), "Title");
     }
 }
 
