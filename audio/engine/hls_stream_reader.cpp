@@ -84,14 +84,20 @@ public:
             }
             return more;
         }
-        if (inTags_) {
+        if (inTags_ || !head_.empty()) {
             head_.insert(head_.end(), bytes.begin(), bytes.end());
-            if (!skipTags(onTag)) {
+            if (inTags_ && !skipTags(onTag)) {
                 return true;  // more of a tag to come
             }
             bytes = head_;
         }
-        if (format.empty() && !bytes.empty()) {
+        if (format.empty()) {
+            if (bytes.size() < 2) {
+                if (head_.empty()) {
+                    head_.assign(bytes.begin(), bytes.end());
+                }
+                return true;  // too little to tell a frame start yet
+            }
             format = formatOfFrames(bytes);
             unsupported = format.empty();
         }

@@ -186,6 +186,38 @@ TEST(AudioEngineHls, TitlesFromId3TagsAndPlaylistLinesComeWhereTheirAudioBegins)
     EXPECT_LT(continuity(heard.pcm).longestSilence, 0.01);
 }
 
+// A packed segment whose tag and first frame come in pieces cut anywhere
+// is told and read as one that comes at once.
+TEST(AudioEngineHls, PackedAudioInPiecesCutAnywhereIsToldAndReadAlike) {
+    const std::vector<std::string> parts = test::adtsParts(test::toneFileBytes("aac", "aac", 440, 2.2), 2.0);
+    ASSERT_FALSE(parts.empty());
+    const std::string tag = id3Tag({id3Frame("TIT2", std::string("\x03", 1) + "Slow")});
+    const std::size_t tagBytes = tag.size();
+    const std::string segment = tag + parts[0];
+    test::HttpTestServer server([&](test::HttpTestServer::Connection& connection, const std::string& request) {
+        if (request.starts_with("GET /list.m3u8")) {
+            connection.send(test::HttpTestServer::okResponse(endedPlaylist({"#EXTINF:2.0,", "slow.aac", "#EXT-X-ENDLIST"})));
+            return;
+        }
+        connection.send("HTTP/1.0 200 OK\r\nContent-Type: audio/aac\r\n\r\n");
+        // Cut inside the mark, inside the header, after the tag, and after the frame's first byte.
+        std::size_t at = 0;
+        for (const std::size_t cut : {std::size_t{2}, std::size_t{9}, tagBytes, tagBytes + 1}) {
+            if (!connection.send(segment.substr(at, cut - at)) || !connection.pause(30ms)) {
+                return;
+            }
+            at = cut;
+        }
+        connection.send(segment.substr(at));
+    });
+    HlsListener listener;
+    ASSERT_EQ(listener.open(server.url("/list.m3u8")), AudioError::Ok);
+    const HlsListener::Heard heard = listener.readAll();
+    ASSERT_EQ(heard.titles.size(), 1u);
+    EXPECT_EQ(heard.titles[0].second, "StreamTitle='Slow';");
+    EXPECT_NEAR(continuity(heard.pcm).seconds, 2.0, 0.15);
+}
+
 TEST(AudioEngineHls, Aes128SegmentsAreDecryptedAndKeysOrMethodsWeCannotUseFailTheOpen) {
     HlsTestServer server;
     ASSERT_TRUE(server.makeSegments(660, 2, 2.0));
