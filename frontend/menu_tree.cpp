@@ -30,12 +30,15 @@ std::string firstCharacters(const std::string& text, std::size_t count, bool& cu
 }
 
 // A name from a file or a station shows its ampersands instead of taking
-// the next letter as the menu's mnemonic.
+// the next letter as the menu's mnemonic, and its control characters as
+// spaces: a tab would start the item's shortcut column, a line end a
+// second line.
 std::string shownAsIs(const std::string& text) {
     std::string shown;
     shown.reserve(text.size());
-    for (char c : text) {
-        shown += c;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        shown += byte < 0x20 || byte == 0x7F ? ' ' : c;
         if (c == '&') {
             shown += '&';
         }

@@ -130,6 +130,8 @@ TEST_F(MenuTreeTest, HistoryCaptionsAreLetteredCutAndShowTheirAmpersands) {
         umlauts += "\xc3\xa4";
     }
     EXPECT_EQ(historyCaption(3, {"s", umlauts, ""}), "&d. " + umlauts.substr(0, 70) + "...");
+    // Control characters show as spaces, so no name splits its item.
+    EXPECT_EQ(historyCaption(4, {"s", "One\tTwo\r\nThree\x7F", ""}), "&e. One Two  Three ");
 }
 
 TEST_F(MenuTreeTest, ThePlayingStationIsAddedToFavoritesOnceAndItsMenuGrows) {

@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -378,6 +379,76 @@ TEST_F(MainWindowStartTest, TheLastStationIsLoadedAndPlaysAtStart) {
     EXPECT_EQ(window().stationUrlLabel().text(), QStringLiteral("https://last.example/"));
     player().stop();
     ASSERT_TRUE(waitForState(Player::State::Idle));
+}
+
+// What a listener's files, servers and clipboard may hold, at its worst.
+class MainWindowHostileInputTest : public MainWindowTest {
+protected:
+    MainWindowHostileInputTest()
+        : MainWindowTest("<Korvanel><Session><History><H00_Source type=\"string\">http://radio/live</H00_Source>"
+                         "<H00_Title type=\"string\">" + std::string(4096, 'W') + "&#9;tab&#10;line</H00_Title>"
+                         "<H00_URL type=\"string\"></H00_URL><H01_Source type=\"string\">http://radio/older</H01_Source>"
+                         "<H01_Title type=\"string\">One&#9;Two&#13;&#10;Three</H01_Title><H01_URL type=\"string\"></H01_URL>"
+                         "</History></Session></Korvanel>") {}
+};
+
+TEST_F(MainWindowHostileInputTest, LongNamesHugeListsAndClipboardsAndQuotedEditorsAreTakenSafely) {
+    // History names of 4 KB and with control characters: short one-line items.
+    QAction* history = menuAction(window().menus(), {QStringLiteral("&File"), QStringLiteral("&History")});
+    ASSERT_NE(history, nullptr);
+    ASSERT_NE(history->menu(), nullptr);
+    const QList<QAction*> entries = history->menu()->actions();
+    ASSERT_GE(entries.size(), 2);
+    EXPECT_EQ(entries.at(0)->text(), QStringLiteral("&a. ") + QString(35, u'W') + QStringLiteral("..."));
+    EXPECT_EQ(entries.at(1)->text(), QStringLiteral("&b. One Two  Three"));
+
+    // 5,000 favourites: the menu holds what its ids allow and stays usable.
+    {
+        std::ofstream favorites(home_.file("favorites.xml"));
+        favorites << "<Favorites>";
+        for (int i = 1; i <= 5000; ++i) {
+            favorites << "<Station title=\"Station " << i << "\" url=\"\"><Source>http://radio/live</Source></Station>";
+        }
+        favorites << "</Favorites>";
+    }
+    window().runCommand(command::kReloadFavorites);
+    settle();
+    QAction* top = menuAction(window().menus(), {QStringLiteral("F&avorites")});
+    ASSERT_NE(top, nullptr);
+    const auto opened = std::chrono::steady_clock::now();
+    Q_EMIT top->menu()->aboutToShow();
+    EXPECT_LT(std::chrono::steady_clock::now() - opened, 2s);
+    const QList<QAction*> stations = top->menu()->actions();
+    ASSERT_GT(stations.size(), 900);
+    EXPECT_LE(stations.size(), 2 + 1000);
+    stations.back()->trigger();
+    ASSERT_TRUE(waitForState(Player::State::Playing));
+    player().stop();
+    ASSERT_TRUE(waitForState(Player::State::Idle));
+
+    // A clipboard of 10 MB is no address: the player gives up on it at
+    // once. One beyond a download's bound is not even read.
+    QGuiApplication::clipboard()->setText(QString(10 * 1024 * 1024, u'x'));
+    window().runCommand(command::kPlayFromClipboard);
+    EXPECT_EQ(app_->playlistResolver().currentAddress().size(), 10u * 1024 * 1024);
+    ASSERT_TRUE(waitUntil([&] { return player().state() == Player::State::Idle; }, 10s));
+    QGuiApplication::clipboard()->setText(QString(17 * 1024 * 1024, u'x'));
+    window().runCommand(command::kPlayFromClipboard);
+    EXPECT_EQ(app_->playlistResolver().currentAddress(), "");
+    ASSERT_TRUE(waitUntil([&] { return player().state() == Player::State::Idle; }, 10s));
+
+    // An editor with quotes, semicolons and a dollar: its words reach the
+    // program as they are, never through a shell (double quotes group words,
+    // as Qt splits commands; single quotes are no quotes there).
+    const std::string out = home_.file("editor-arguments.txt");
+    const std::string script = home_.file("editor.py");
+    test::writeFile(script, "import sys\nopen(sys.argv[1], 'w').write('\\n'.join(sys.argv[2:]))\n");
+    app_->settings().setString("General/Editor", "/usr/bin/python3 " + script + " " + out +
+                                                     " \"a b\" 'c;d' ;touch $HOME/owned");
+    window().runCommand(command::kEditFavorites);
+    ASSERT_TRUE(waitUntil([&] { return !test::readFile(out).empty(); }, 10s));
+    EXPECT_EQ(test::readFile(out), "a b\n'c;d'\n;touch\n$HOME/owned\n" + home_.file("favorites.xml"));
+    EXPECT_FALSE(std::filesystem::exists(home_.file("owned")));
 }
 
 }  // namespace
