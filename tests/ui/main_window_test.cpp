@@ -21,6 +21,7 @@
 #include "frontend/play_history.h"
 #include "stream/playlist_resolver.h"
 #include "tests/support/fake_audio_library.h"
+#include "tests/support/http_test_server.h"
 #include "tests/support/temp_folder.h"
 #include "ui/desktop_window.h"
 #include "tests/ui/desktop_test_fixture.h"
@@ -379,6 +380,51 @@ TEST_F(MainWindowStartTest, TheLastStationIsLoadedAndPlaysAtStart) {
     EXPECT_EQ(window().stationUrlLabel().text(), QStringLiteral("https://last.example/"));
     player().stop();
     ASSERT_TRUE(waitForState(Player::State::Idle));
+}
+
+// The history as the File menu shows it: every start at the front (a repeat
+// only collapses there), the playlist's address rather than the stream it
+// gave, a bound of "Session/MaxHistoryLength", and an entry chosen there
+// plays and moves to the front.
+TEST_F(MainWindowTest, TheHistoryMenuFollowsWhatWasPlayed) {
+    library_->scriptStream("http://radio/b", liveStream());
+    test::HttpTestServer server([](test::HttpTestServer::Connection& connection, const std::string&) {
+        connection.send(test::HttpTestServer::okResponse("[playlist]\nFile1=http://radio/live\nNumberOfEntries=1\n"));
+    });
+    const std::string playlist = server.url("/a-long-playlist-name.pls");  // cut in its caption
+    const auto play = [&](const std::string& source) {
+        desktop_->commands().playSource(source);
+        ASSERT_TRUE(waitForState(Player::State::Playing)) << source;
+        player().stop();
+        ASSERT_TRUE(waitForState(Player::State::Idle));
+    };
+    const auto captions = [&] {
+        settle();
+        window().refreshDisplay(DisplayPart::MenuBar);
+        std::vector<std::string> shown;
+        QAction* history = menuAction(window().menus(), {QStringLiteral("&File"), QStringLiteral("&History")});
+        for (QAction* entry : history != nullptr && history->menu() ? history->menu()->actions() : QList<QAction*>{}) {
+            shown.push_back(entry->text().toStdString());
+        }
+        return shown;
+    };
+    play("http://radio/live");
+    play("http://radio/live");
+    play("http://radio/b");
+    play(playlist);
+    EXPECT_EQ(captions(), (std::vector<std::string>{"&a. " + playlist.substr(0, 35) + "...", "&b. http://radio/b",
+                                                    "&c. http://radio/live"}));
+    app_->settings().setInt("Session/MaxHistoryLength", 3);
+    play("http://radio/b");
+    EXPECT_EQ(captions(), (std::vector<std::string>{"&a. http://radio/b", "&b. " + playlist.substr(0, 35) + "...",
+                                                    "&c. http://radio/b"}));
+    // The last entry, chosen, plays and comes to the front.
+    window().runCommand(command::kHistoryBase + 1);
+    ASSERT_TRUE(waitForState(Player::State::Playing));
+    EXPECT_EQ(app_->playlistResolver().workingList(), (std::vector<std::string>{"http://radio/live"}));
+    player().stop();
+    ASSERT_TRUE(waitForState(Player::State::Idle));
+    EXPECT_EQ(captions().front(), "&a. " + playlist.substr(0, 35) + "...");
 }
 
 // What a listener's files, servers and clipboard may hold, at its worst.
