@@ -111,6 +111,19 @@ void HyperlinkLabel::mouseReleaseEvent(QMouseEvent* event) {
     QLabel::mouseReleaseEvent(event);
 }
 
+bool HyperlinkLabel::event(QEvent* event) {
+    // The keys that open the link are the label's while it has the focus,
+    // before any shortcut of the window.
+    if (event->type() == QEvent::ShortcutOverride) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) {
+            event->accept();
+            return true;
+        }
+    }
+    return QLabel::event(event);
+}
+
 void HyperlinkLabel::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
         case Qt::Key_Return:

@@ -262,6 +262,18 @@ void MainWindow::addShortcuts() {
         connect(&action, &QAction::triggered, this, [this, id = keys[i].second] { runCommand(id); });
         addAction(&action);
     }
+    // Space does what the one enabled button of the two would: a focused
+    // Record or Mute button, or the slider, does not take it.
+    playOrStop_.setShortcut(QKeySequence(Qt::Key_Space));
+    playOrStop_.setShortcutContext(Qt::WindowShortcut);
+    connect(&playOrStop_, &QAction::triggered, this, [this] {
+        if (play_.isEnabled()) {
+            runCommand(command::kPlay);
+        } else if (stop_.isEnabled()) {
+            runCommand(command::kStop);
+        }
+    });
+    addAction(&playOrStop_);
 }
 
 void MainWindow::onVolumeMoved(int position) {

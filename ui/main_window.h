@@ -185,6 +185,7 @@ private:
     // Keys of the whole window: Ctrl+Q exits, Ctrl+V plays the clipboard,
     // Ctrl+L shows or hides the log.
     std::array<QAction, 3> shortcuts_;
+    QAction playOrStop_;  // Space, whichever widget has the focus
     // The status bar: state, address, play times.
     QWidget statusBar_;
     QHBoxLayout statusLayout_;

@@ -1,6 +1,7 @@
 #include "ui/hyperlink_label.h"
 
 #include <QAccessible>
+#include <QAction>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -61,6 +62,26 @@ TEST_F(HyperlinkLabelTest, ClickOpensItsOwnTextAndTurnsToTheVisitedColour) {
     QTest::mousePress(&label, Qt::LeftButton);
     QTest::mouseRelease(&label, Qt::LeftButton, {}, QPoint(-20, -20));
     EXPECT_EQ(opened.size(), 1u);
+}
+
+// A window's Space shortcut (play or stop) leaves the focused link its keys.
+TEST_F(HyperlinkLabelTest, ItsKeysComeBeforeTheWindowsShortcuts) {
+    QWidget window;
+    label.setParent(&window);
+    QAction shortcut(&window);
+    shortcut.setShortcut(QKeySequence(Qt::Key_Space));
+    shortcut.setShortcutContext(Qt::WindowShortcut);
+    window.addAction(&shortcut);
+    QSignalSpy fired(&shortcut, &QAction::triggered);
+    label.setTarget(QStringLiteral("http://radio.example/"));
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    label.setFocus();
+    QTest::keyClick(&label, Qt::Key_Space);
+    EXPECT_EQ(opened.size(), 1u);
+    EXPECT_EQ(fired.count(), 0);
+    label.setParent(nullptr);
 }
 
 TEST_F(HyperlinkLabelTest, OnlyWebAddressesEverOpen) {
