@@ -72,7 +72,8 @@ bool HlsTestServer::startLiveTone(int frequencyHz, Codec codec) {
     for (const std::string& argument : codecArguments(codec)) {
         arguments.push_back(argument);
     }
-    for (const char* argument : {"-f", "hls", "-hls_time", "2", "-hls_list_size", "5", "-hls_flags",
+    // Segments of a second, so that tests see many reloads in little time.
+    for (const char* argument : {"-f", "hls", "-hls_time", "1", "-hls_list_size", "5", "-hls_flags",
                                  "delete_segments+temp_file"}) {
         arguments.emplace_back(argument);
     }

@@ -14,7 +14,7 @@ namespace korvanel::test {
 // HLS over loopback HTTP: a folder whose files are served by name, files
 // put in by the test, answers scripted per path (a 404, a redirect), and
 // ffmpeg's HLS muxer writing a live tone into the folder as a real packager
-// does (2 s segments, 5 in the list, older ones deleted).
+// does (1 s segments, 5 in the list, older ones deleted).
 class HlsTestServer {
 public:
     enum class Codec { Aac, Mp3 };
