@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -55,20 +56,35 @@ bool XDisplay::available() {
 }
 
 bool XDisplay::start(std::chrono::milliseconds bound) {
-    // The first display number with no server's socket or lock file.
-    for (number_ = 90; number_ < 200; ++number_) {
-        const std::string n = std::to_string(number_);
-        if (!std::filesystem::exists("/tmp/.X11-unix/X" + n) && !std::filesystem::exists("/tmp/.X" + n + "-lock")) {
-            break;
-        }
-    }
-    server_ = std::make_unique<ChildProcess>(
-        onPath("Xvfb"), std::vector<std::string>{name(), "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"});
-    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number_);
+    // Tests run side by side: two may pick the same free number at once. The
+    // server that lost the race exits, and the display is only ours once its
+    // lock file names our server; otherwise the next number is tried.
     const auto deadline = std::chrono::steady_clock::now() + bound;
+    for (number_ = 90; number_ < 200 && std::chrono::steady_clock::now() < deadline; ++number_) {
+        const std::string n = std::to_string(number_);
+        if (std::filesystem::exists("/tmp/.X11-unix/X" + n) || std::filesystem::exists("/tmp/.X" + n + "-lock")) {
+            continue;
+        }
+        server_ = std::make_unique<ChildProcess>(
+            onPath("Xvfb"), std::vector<std::string>{name(), "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"});
+        if (waitUntilOurs(deadline)) {
+            return true;
+        }
+        server_.reset();
+    }
+    return false;
+}
+
+bool XDisplay::waitUntilOurs(std::chrono::steady_clock::time_point deadline) {
+    const std::string n = std::to_string(number_);
     while (std::chrono::steady_clock::now() < deadline) {
-        bool ok = false;
-        if (std::filesystem::exists(socket)) {
+        if (server_->waitForExit(0ms)) {
+            return false;  // another server holds the number
+        }
+        std::ifstream lock("/tmp/.X" + n + "-lock");
+        long owner = 0;
+        if (lock >> owner && owner == server_->pid() && std::filesystem::exists("/tmp/.X11-unix/X" + n)) {
+            bool ok = false;
             run("xdotool", {"getmouselocation"}, &ok);
             if (ok) {
                 return true;

@@ -52,6 +52,8 @@ public:
     bool savePng(const std::string& window, const std::string& path);
 
 private:
+    // Whether the server just started holds the display number and answers.
+    bool waitUntilOurs(std::chrono::steady_clock::time_point deadline);
     std::string run(const std::string& program, const std::vector<std::string>& arguments, bool* ok = nullptr);
 
     int number_ = 0;
