@@ -98,6 +98,12 @@ public:
         return "http://127.0.0.1:" + std::to_string(port_) + path;
     }
 
+    // When the newest listener's first byte of sound was handed to the
+    // network, right after its head; the epoch before any listener came.
+    std::chrono::steady_clock::time_point lastFirstByte() const {
+        return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(firstByte_.load()));
+    }
+
 private:
     void acceptLoop() {
         while (!stopping_) {
@@ -163,7 +169,11 @@ private:
                                  "\r\nicy-name:Bench FM\r\nicy-br:" + std::to_string(bytesPerSecond_ * 8 / 1000) +
                                  "\r\n\r\n";
         std::size_t offset = 0;
-        if (sendAll(fd, head.data(), head.size()) && sendLooped(fd, offset, kBurstBytes)) {
+        const bool headSent = sendAll(fd, head.data(), head.size());
+        if (headSent) {
+            firstByte_ = std::chrono::steady_clock::now().time_since_epoch().count();
+        }
+        if (headSent && sendLooped(fd, offset, kBurstBytes)) {
             const auto start = std::chrono::steady_clock::now();
             std::size_t paced = 0;
             while (!stopping_) {
@@ -186,6 +196,7 @@ private:
     int listener_ = -1;
     int port_ = 0;
     std::atomic<bool> stopping_{false};
+    std::atomic<std::chrono::steady_clock::rep> firstByte_{0};
     std::thread thread_;
     std::list<std::thread> clients_;  // touched by the accept thread only, then joined
 };
