@@ -3,8 +3,11 @@
 
 Everything runs in a private Xvfb, against our own icecast2 mount on
 loopback. Each player gets a fresh home folder; sound goes to a sink that
-plays nowhere in real time (SDL's dummy card for korvanel, GStreamer's
-fakesink with sync for the others), so decoding runs at the pace of a card.
+plays nowhere in real time, so decoding runs at the pace of a card. With
+--card null (the default) that is SDL's dummy card for korvanel and
+GStreamer's fakesink with sync for the others; with --card pulse every
+player plays through its own sound server client into a private
+PulseAudio's null sink, as on a desktop (the server's own time is nobody's).
 
 Figures (each the median of --runs starts where it says so):
   1. start to window shown: from the process start to the first map of a
@@ -13,7 +16,10 @@ Figures (each the median of --runs starts where it says so):
      playing, as a share of one core;
   3. playing: processor time over --seconds while the mount plays (for
      korvanel with the peak meter on), as a share of one core, and the
-     resident memory at the end.
+     resident memory at the end; --playing-runs rounds that take the
+     players in turn;
+  4. floor: the resident memory of build/bench/window_floor, a Qt window
+     with the libraries our audio engine loads and nothing else.
 
 Run from the repository root after `make build`, with Debian's python3 (it
 has python3-xlib):
@@ -35,12 +41,14 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import local_icecast  # noqa: E402
 
-PACKAGES = {"goodvibes": "goodvibes", "strawberry": "strawberry", "Xlib": "python3-xlib"}
+PACKAGES = {"goodvibes": "goodvibes", "strawberry": "strawberry", "Xlib": "python3-xlib",
+            "pulseaudio": "pulseaudio gstreamer1.0-pulseaudio"}
 TICKS = os.sysconf("SC_CLK_TCK")
 
 
 def ensure_packages(names):
-    missing = [PACKAGES[name] for name in names if name != "Xlib" and shutil.which(name) is None]
+    missing = [word for name in names if name != "Xlib" and shutil.which(name) is None
+               for word in PACKAGES[name].split()]
     try:
         import Xlib  # noqa: F401
     except ImportError:
@@ -128,12 +136,38 @@ def listeners(icecast):
     return int(digits or 0)
 
 
+class PulseCard:
+    """A private PulseAudio with one null sink, on a socket of its own."""
+
+    def __init__(self):
+        self.folder = tempfile.mkdtemp()
+        self.socket = os.path.join(self.folder, "native")
+        env = dict(os.environ, HOME=self.folder, XDG_RUNTIME_DIR=self.folder)
+        self.server = subprocess.Popen(
+            ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+             "-L", "module-null-sink sink_name=bench",
+             "-L", f"module-native-protocol-unix auth-anonymous=1 socket={self.socket}"],
+            env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 10
+        while not os.path.exists(self.socket) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        self.ready = os.path.exists(self.socket)
+
+    def address(self):
+        return f"unix:{self.socket}"
+
+    def close(self):
+        local_icecast.stop_child(self.server)
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+
 class Player:
     """How to start one player in a fresh home, idle or playing a URL."""
 
-    def __init__(self, name, display):
+    def __init__(self, name, display, card=None):
         self.name = name
         self.display = display
+        self.card = card  # a PulseCard, or None for a card that plays nowhere
 
     def available(self):
         return shutil.which(self.program()) is not None or os.path.exists(self.program())
@@ -143,6 +177,8 @@ class Player:
         env.update(DISPLAY=self.display.name, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
                    XDG_DATA_HOME=os.path.join(home, ".local/share"), XDG_CACHE_HOME=os.path.join(home, ".cache"),
                    XDG_RUNTIME_DIR=home, NO_AT_BRIDGE="1")
+        if self.card:
+            env["PULSE_SERVER"] = self.card.address()
         os.makedirs(env["XDG_CONFIG_HOME"], exist_ok=True)
         return env
 
@@ -161,8 +197,8 @@ class Korvanel(Player):
         return os.path.abspath(os.path.join("build", "korvanel"))
 
     def command(self, home, url, env):
-        env.update(KORVANEL_HOME=home, SDL_AUDIODRIVER="dummy", QT_QPA_PLATFORM="xcb",
-                   KORVANEL_UPDATE_SERVER="http://127.0.0.1:1")
+        env.update(KORVANEL_HOME=home, SDL_AUDIODRIVER="pulseaudio" if self.card else "dummy",
+                   QT_QPA_PLATFORM="xcb", KORVANEL_UPDATE_SERVER="http://127.0.0.1:1")
         history = ""
         if url:
             history = (f"<General><AutoPlayOnStart type=\"bool\">true</AutoPlayOnStart></General>"
@@ -185,7 +221,7 @@ class Goodvibes(Player):
         os.makedirs(folder, exist_ok=True)
         with open(os.path.join(folder, "keyfile"), "w") as keyfile:
             keyfile.write("[io/gitlab/Goodvibes/Core]\npipeline-enabled=true\n"
-                          "pipeline-string='fakesink sync=true'\n")
+                          f"pipeline-string='{'pulsesink' if self.card else 'fakesink sync=true'}'\n")
         env.update(GSETTINGS_BACKEND="keyfile", GDK_BACKEND="x11")
         return ["goodvibes"] + ([url] if url else [])
 
@@ -198,7 +234,8 @@ class Strawberry(Player):
         folder = os.path.join(env["XDG_CONFIG_HOME"], "strawberry")
         os.makedirs(folder, exist_ok=True)
         with open(os.path.join(folder, "strawberry.conf"), "w") as conf:
-            conf.write("[General]\nconfig_version=1\n\n[Backend]\nengine=gstreamer\noutput=fakesink\n"
+            output = "pulsesink" if self.card else "fakesink"
+            conf.write(f"[General]\nconfig_version=1\n\n[Backend]\nengine=gstreamer\noutput={output}\n"
                        "device=\n\n[MainWindow]\nshowtrayicon=false\n")
         env.update(QT_QPA_PLATFORM="xcb")
         return ["strawberry"] + (["--load", url, "--play"] if url else [])
@@ -262,6 +299,27 @@ def measure_playing(player, icecast, seconds):
         return (share, memory) if playing else (None, None)
 
 
+def measure_floor(display):
+    """Resident memory of bench/window_floor: a Qt window with FFmpeg and SDL
+    loaded and nothing else, the least a player built as ours holds."""
+    program = os.path.abspath(os.path.join("build", "bench", "window_floor"))
+    if not os.path.exists(program):
+        return None
+    with tempfile.TemporaryDirectory() as home:
+        player = Player("floor", display)
+        env = player.environment(home)
+        env.update(SDL_AUDIODRIVER="dummy", QT_QPA_PLATFORM="xcb")
+        process = subprocess.Popen([program], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                   start_new_session=True)
+        if display.wait_for_map(process.pid, 20) is None:
+            stop(process)
+            return None
+        time.sleep(3)
+        memory = resident_mb(process.pid) if process.poll() is None else None
+        stop(process)
+        return memory
+
+
 def cell(value, unit, digits=1):
     return "-" if value is None else f"{value:.{digits}f} {unit}"
 
@@ -270,10 +328,19 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--seconds", type=int, default=30)
+    parser.add_argument("--playing-runs", type=int, default=3)
     parser.add_argument("--players", default="korvanel,goodvibes,strawberry")
+    parser.add_argument("--card", choices=("null", "pulse"), default="null")
     options = parser.parse_args()
     names = options.players.split(",")
-    ensure_packages([name for name in names if name != "korvanel"])
+    ensure_packages([name for name in names if name != "korvanel"] + (["pulseaudio"] if options.card == "pulse" else []))
+    card = None
+    if options.card == "pulse":
+        card = PulseCard()
+        if not card.ready:
+            print("desktop_compare: PulseAudio did not start", file=sys.stderr)
+            card.close()
+            return 1
     display = Display()
     folder = tempfile.mkdtemp()
     icecast = local_icecast.Icecast(folder)
@@ -282,25 +349,39 @@ def main():
             print("desktop_compare: our icecast2 did not start", file=sys.stderr)
             return 1
         kinds = {"korvanel": Korvanel, "goodvibes": Goodvibes, "strawberry": Strawberry}
-        results = {}
-        for name in names:
-            player = kinds[name](name, display)
-            if not player.available():
-                results[name] = (None, None, None, None)
-                continue
-            start = measure_start(player, options.runs)
-            idle = measure_idle(player, options.seconds)
-            playing, memory = measure_playing(player, icecast, options.seconds)
-            results[name] = (start, idle, playing, memory)
-            print(f"  {name}: start {cell(start, 'ms', 0)}, idle {cell(idle, '%', 2)}, "
-                  f"playing {cell(playing, '%', 2)}, {cell(memory, 'MB')}", flush=True)
-        print(f"\nDesktop players under Xvfb, {options.runs} starts, {options.seconds} s idle and playing "
-              f"(CPU as a share of one core)")
+        players = {name: kinds[name](name, display, card) for name in names}
+        players = {name: player for name, player in players.items() if player.available()}
+        results = {name: (None, None, None, None) for name in names}
+        for name, player in players.items():
+            results[name] = (measure_start(player, options.runs), measure_idle(player, options.seconds), None, None)
+        # Playing rounds take the players in turn, so a slow moment of the
+        # machine falls on all of them alike; each figure is the median.
+        playing = {name: [] for name in players}
+        for _ in range(options.playing_runs):
+            for name, player in players.items():
+                share, memory = measure_playing(player, icecast, options.seconds)
+                if share is not None:
+                    playing[name].append((share, memory))
+        for name in players:
+            start, idle = results[name][:2]
+            shares = [share for share, _ in playing[name]]
+            memories = [memory for _, memory in playing[name]]
+            results[name] = (start, idle, statistics.median(shares) if shares else None,
+                             statistics.median(memories) if memories else None)
+            print(f"  {name}: start {cell(start, 'ms', 0)}, idle {cell(idle, '%', 2)}, playing "
+                  + ", ".join(f"{share:.2f} %" for share in shares) + f"; {cell(results[name][3], 'MB')}",
+                  flush=True)
+        print(f"\nDesktop players under Xvfb, card {options.card}, {options.runs} starts, {options.seconds} s idle, "
+              f"{options.playing_runs} x {options.seconds} s playing in turn (CPU as a share of one core)")
         print(f"{'':12}{'start to window':>18}{'idle CPU':>12}{'playing CPU':>14}{'memory playing':>17}")
         for name in names:
             start, idle, playing, memory = results[name]
             print(f"{name:12}{cell(start, 'ms', 0):>18}{cell(idle, '%', 2):>12}{cell(playing, '%', 2):>14}"
                   f"{cell(memory, 'MB'):>17}")
+        floor = measure_floor(display)
+        if floor is not None:
+            print(f"{'floor':12}{'':>18}{'':>12}{'':>14}{cell(floor, 'MB'):>17}"
+                  "   (a Qt window with FFmpeg and SDL loaded: bench/window_floor)")
         ours = results.get("korvanel")
         for other in [name for name in names if name != "korvanel"]:
             theirs = results[other]
@@ -314,6 +395,8 @@ def main():
     finally:
         icecast.stop()
         display.close()
+        if card:
+            card.close()
         shutil.rmtree(folder, ignore_errors=True)
 
 
