@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "app/application.h"
+#include "bench/ui/bench_desktop.h"
 #include "frontend/menu_tree.h"
 #include "tests/support/temp_folder.cpp"  // NOLINT: benchmarks do not link the test support library
-#include "ui/desktop_window.h"
 
 namespace korvanel {
 namespace {
@@ -56,17 +56,9 @@ int run() {
     std::ofstream(home.file("favorites.xml"))
         << "<Favorites><Station title=\"Silent\" url=\"\"><Source>http://127.0.0.1:" << port
         << "/stream</Source></Station></Favorites>";
-    test::ScopedEnv env("KORVANEL_HOME", home.path());
-    test::ScopedEnv noServer("KORVANEL_UPDATE_SERVER", "http://127.0.0.1:1");
-    test::ScopedEnv driver("SDL_AUDIODRIVER", "dummy");
-    DesktopWindow* desktop = nullptr;
-    Application application([&desktop](Application& core) {
-        auto made = std::make_unique<DesktopWindow>(core);
-        desktop = made.get();
-        return made;
-    });
-    QTest::qWait(500);  // the start event, the station lists, the player's start
-    MainWindow& window = desktop->mainWindow();
+    bench::BenchDesktop desktop(home.path());
+    Application& application = desktop.application();
+    MainWindow& window = desktop.window();
     QLabel& state = window.statusPart(0);
     std::vector<double> ms;
     for (int i = 0; i < kChoices; ++i) {

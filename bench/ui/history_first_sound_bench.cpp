@@ -19,11 +19,11 @@
 #include <vector>
 
 #include "app/application.h"
+#include "bench/ui/bench_desktop.h"
 #include "bench/audio_stream_server.h"
 #include "frontend/menu_tree.h"
 #include "player/player.h"
 #include "tests/support/temp_folder.cpp"  // NOLINT: benchmarks do not link the test support library
-#include "ui/desktop_window.h"
 
 namespace korvanel {
 namespace {
@@ -71,17 +71,9 @@ int run(int choices) {
         << server.url("/tone.mp3")
         << "</H00_Source><H00_Title type=\"string\">Bench FM</H00_Title><H00_URL type=\"string\"></H00_URL>"
            "</History></Session></Korvanel>\n";
-    test::ScopedEnv env("KORVANEL_HOME", home.path());
-    test::ScopedEnv noServer("KORVANEL_UPDATE_SERVER", "http://127.0.0.1:1");
-    test::ScopedEnv driver("SDL_AUDIODRIVER", "dummy");
-    DesktopWindow* desktop = nullptr;
-    Application application([&desktop](Application& core) {
-        auto made = std::make_unique<DesktopWindow>(core);
-        desktop = made.get();
-        return made;
-    });
-    QTest::qWait(500);  // the start event, the station lists, the player's start
-    MainWindow& window = desktop->mainWindow();
+    bench::BenchDesktop desktop(home.path());
+    Application& application = desktop.application();
+    MainWindow& window = desktop.window();
     Player& player = application.player();
 
     std::vector<double> toFirstByte, beyondFirstByte, toFirstSound;

@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "app/application.h"
+#include "bench/ui/bench_desktop.h"
 #include "frontend/menu_tree.h"
 #include "tests/support/temp_folder.cpp"  // NOLINT: benchmarks do not link the test support library
-#include "ui/desktop_window.h"
 #include "ui/dialogs/preferences_dialog.h"
 
 namespace korvanel {
@@ -56,17 +56,8 @@ int run() {
         std::filesystem::copy_file(std::string(KORVANEL_SOURCE_DIR) + "/languages/" + name,
                                    home.path() + "/languages/" + name);
     }
-    test::ScopedEnv env("KORVANEL_HOME", home.path());
-    test::ScopedEnv noServer("KORVANEL_UPDATE_SERVER", "http://127.0.0.1:1");
-    test::ScopedEnv driver("SDL_AUDIODRIVER", "dummy");
-    DesktopWindow* desktop = nullptr;
-    Application application([&desktop](Application& core) {
-        auto made = std::make_unique<DesktopWindow>(core);
-        desktop = made.get();
-        return made;
-    });
-    QTest::qWait(500);  // the start event, the station lists, the player's start
-    MainWindow& window = desktop->mainWindow();
+    bench::BenchDesktop desktop(home.path());
+    MainWindow& window = desktop.window();
 
     std::vector<double> opens;
     std::vector<double> applies;
