@@ -113,7 +113,7 @@ void WindowEvents::handle(const Job& event) {
             }
             break;
         case event::kConnected:
-            onConnected();
+            onConnected(event.text);
             break;
         case event::kInfoChanged:
             onInfoChanged();
@@ -183,16 +183,20 @@ void WindowEvents::handle(const Job& event) {
     }
 }
 
-void WindowEvents::onConnected() {
+void WindowEvents::onConnected(const std::string& address) {
     connectStartMs_ = std::chrono::duration_cast<std::chrono::milliseconds>(
                           std::chrono::steady_clock::now().time_since_epoch())
                           .count();
     const StreamInfo::Snapshot info = application_.streamInfo()->snapshot();
     {
         std::lock_guard<std::mutex> guard(historyLock_);
-        history_.recordStart({playlistAddress_.empty() ? info.source : playlistAddress_, info.stationName,
-                              info.stationUrl},
-                             application_.settings().getInt("Session/MaxHistoryLength"));
+        // A stop may have cleared the stream information already; an entry
+        // without a source would end the stored history where it stands.
+        std::string source = !playlistAddress_.empty() ? playlistAddress_ : !address.empty() ? address : info.source;
+        if (!source.empty()) {
+            history_.recordStart({std::move(source), info.stationName, info.stationUrl},
+                                 application_.settings().getInt("Session/MaxHistoryLength"));
+        }
     }
     Recorder& recorder = application_.recorder();
     if (recorder.isRecording() && !recorder.isCapturing()) {

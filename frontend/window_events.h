@@ -89,7 +89,7 @@ public:
 
 private:
     void onStarted();
-    void onConnected();
+    void onConnected(const std::string& address);
     void onInfoChanged();
     void onPresetResult(PresetUpdater::Result result);
     void reportPresetResult(PresetUpdater::Result result, const char* key);

@@ -230,6 +230,7 @@ bool Player::connectRun(int perSource, int restarts) {
         ++attempt;
         Outcome outcome = Outcome::Skip;
         bool connectionOutcome = false;
+        std::string address;
         if (uses_.resolver.needsResolving()) {
             postEvent(event::kResolving, uses_.resolver.currentAddress());
             if (uses_.resolver.resolveCurrent()) {
@@ -242,7 +243,7 @@ bool Player::connectRun(int perSource, int restarts) {
             }
         } else {
             connectionOutcome = true;
-            const std::string address = uses_.resolver.currentAddress();
+            address = uses_.resolver.currentAddress();
             if (!address.empty()) {
                 postEvent(event::kConnecting, address);
                 switch (channel_->open(address)) {
@@ -264,7 +265,9 @@ bool Player::connectRun(int perSource, int restarts) {
             if (!state_.compare_exchange_strong(connecting, State::Playing)) {
                 break;
             }
-            postEvent(event::kConnected);
+            // The address travels with the event: a stop right after it may
+            // clear the stream information before the event is handled.
+            postEvent(event::kConnected, address);
             return true;
         }
         if (outcome == Outcome::Fatal) {

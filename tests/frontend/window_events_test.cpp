@@ -89,6 +89,22 @@ TEST_F(WindowEventsTest, PlaylistEventsKeepTheAddressUntilResolutionFails) {
     EXPECT_EQ(events_.playlistAddress(), "");
 }
 
+// A stop right after connecting may clear the stream information before the
+// event is handled: the history keeps the address the event carries, and an
+// event with no address anywhere adds no empty entry (which would end the
+// stored history there).
+TEST_F(WindowEventsTest, TheHistoryRecordsTheConnectedAddressEvenAfterTheInformationWasCleared) {
+    app_.streamInfo()->reset();
+    events_.handle(event(event::kConnected, "http://radio/b"));
+    events_.handle(event(event::kConnected));
+    events_.handle(event(event::kResolving, "http://host/list.pls"));
+    events_.handle(event(event::kConnected, "http://radio/from-the-list"));
+    const PlayHistory history = events_.history();
+    ASSERT_EQ(history.entries().size(), 2u);
+    EXPECT_EQ(history.entries()[0].source, "http://host/list.pls");
+    EXPECT_EQ(history.entries()[1].source, "http://radio/b");
+}
+
 TEST_F(WindowEventsTest, MessagesPopUpUnlessDisabledButAreAlwaysLogged) {
     events_.handle(event(event::kMessage, "All sources failed, giving up!"));
     EXPECT_EQ(view_.messages, (std::vector<std::string>{"Connection failure: All sources failed, giving up!"}));

@@ -143,7 +143,7 @@ TEST_F(PlayerTest, PlayingReportsConnectedAndStopReportsStopped) {
     resolver().setSources({"http://live/stream"});
     player().play();
     EXPECT_EQ(eventsUntil("Connected"),
-              (std::vector<std::string>{"Connecting", "Connecting http://live/stream", "Connected"}));
+              (std::vector<std::string>{"Connecting", "Connecting http://live/stream", "Connected http://live/stream"}));
     EXPECT_EQ(player().state(), Player::State::Playing);
     player().stop();
     EXPECT_EQ(eventsUntil("Stopped"), (std::vector<std::string>{"Stopped"}));
@@ -268,10 +268,10 @@ TEST_F(PlayerTest, PlaylistEntryResolvesAndNextPlaysItsSecondStream) {
     player().play();
     const auto events = eventsUntil("Connected");
     EXPECT_EQ(events, (std::vector<std::string>{"Connecting", "Resolving " + server.url("/radio.pls"), "Resolved",
-                                                "Connecting http://s/1", "Connected"}));
+                                                "Connecting http://s/1", "Connected http://s/1"}));
     player().next();
     EXPECT_EQ(eventsUntil("Connected"),
-              (std::vector<std::string>{"Stopped", "Connecting", "Connecting http://s/2", "Connected"}));
+              (std::vector<std::string>{"Stopped", "Connecting", "Connecting http://s/2", "Connected http://s/2"}));
 }
 
 TEST_F(PlayerTest, FiniteStreamMovesOnAndStopsAfterTheLast) {
@@ -282,7 +282,8 @@ TEST_F(PlayerTest, FiniteStreamMovesOnAndStopsAfterTheLast) {
     eventsUntil("Connected");
     endPlayingStream();
     EXPECT_EQ(eventsUntil("Connected"), (std::vector<std::string>{"StreamEnded", "Stopped", "Connecting",
-                                                                  "Connecting http://files/2.mp3", "Connected"}));
+                                                                  "Connecting http://files/2.mp3",
+                                                                  "Connected http://files/2.mp3"}));
     endPlayingStream();
     EXPECT_EQ(eventsUntil("Stopped"), (std::vector<std::string>{"StreamEnded", "Stopped"}));
     const auto after = window_->next(200ms);
