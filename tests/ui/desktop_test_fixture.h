@@ -73,8 +73,12 @@ protected:
     bool waitForState(Player::State state) {
         return waitUntil([&] { return player().state() == state; });
     }
-    // Runs the queued refreshes the events asked for.
-    void settle() { QTest::qWait(30); }
+    // Runs the queued refreshes the events asked for, once the event worker
+    // has taken what was posted to it (a loaded machine may lag behind).
+    void settle() {
+        waitUntil([this] { return desktop_->pendingCount() == 0; }, 2s);
+        QTest::qWait(30);
+    }
 
     test::TempFolder home_;
     test::ScopedEnv env_;
