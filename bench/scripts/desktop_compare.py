@@ -19,7 +19,11 @@ Figures (each the median of --runs starts where it says so):
      resident memory at the end; --playing-runs rounds that take the
      players in turn;
   4. floor: the resident memory of build/bench/window_floor, a Qt window
-     with the libraries our audio engine loads and nothing else.
+     with the libraries our audio engine loads and nothing else, and of the
+     same window with no audio library loaded (Qt alone).
+
+--players takes korvanel-nometer too: korvanel with its peak meter off,
+which shows what the meter's 15 ms tick costs while playing.
 
 Run from the repository root after `make build`, with Debian's python3 (it
 has python3-xlib):
@@ -211,6 +215,18 @@ class Korvanel(Player):
         return [self.program()]
 
 
+class KorvanelNoMeter(Korvanel):
+    def command(self, home, url, env):
+        command = super().command(home, url, env)
+        path = os.path.join(home, "korvanel.xml")
+        with open(path) as settings:
+            text = settings.read()
+        with open(path, "w") as settings:
+            settings.write(text.replace(
+                "</Korvanel>", '<PeakMeter><Enabled type="bool">false</Enabled></PeakMeter></Korvanel>'))
+        return command
+
+
 class Goodvibes(Player):
     def program(self):
         return "goodvibes"
@@ -299,7 +315,7 @@ def measure_playing(player, icecast, seconds):
         return (share, memory) if playing else (None, None)
 
 
-def measure_floor(display):
+def measure_floor(display, qt_only=False):
     """Resident memory of bench/window_floor: a Qt window with FFmpeg and SDL
     loaded and nothing else, the least a player built as ours holds."""
     program = os.path.abspath(os.path.join("build", "bench", "window_floor"))
@@ -309,7 +325,7 @@ def measure_floor(display):
         player = Player("floor", display)
         env = player.environment(home)
         env.update(SDL_AUDIODRIVER="dummy", QT_QPA_PLATFORM="xcb")
-        process = subprocess.Popen([program], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+        process = subprocess.Popen([program] + (["--qt-only"] if qt_only else []), env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                    start_new_session=True)
         if display.wait_for_map(process.pid, 20) is None:
             stop(process)
@@ -333,7 +349,7 @@ def main():
     parser.add_argument("--card", choices=("null", "pulse"), default="null")
     options = parser.parse_args()
     names = options.players.split(",")
-    ensure_packages([name for name in names if name != "korvanel"] + (["pulseaudio"] if options.card == "pulse" else []))
+    ensure_packages([name for name in names if not name.startswith("korvanel")] + (["pulseaudio"] if options.card == "pulse" else []))
     card = None
     if options.card == "pulse":
         card = PulseCard()
@@ -348,7 +364,8 @@ def main():
         if not icecast.start() or not icecast.start_source():
             print("desktop_compare: our icecast2 did not start", file=sys.stderr)
             return 1
-        kinds = {"korvanel": Korvanel, "goodvibes": Goodvibes, "strawberry": Strawberry}
+        kinds = {"korvanel": Korvanel, "korvanel-nometer": KorvanelNoMeter, "goodvibes": Goodvibes,
+                 "strawberry": Strawberry}
         players = {name: kinds[name](name, display, card) for name in names}
         players = {name: player for name, player in players.items() if player.available()}
         results = {name: (None, None, None, None) for name in names}
@@ -373,15 +390,16 @@ def main():
                   flush=True)
         print(f"\nDesktop players under Xvfb, card {options.card}, {options.runs} starts, {options.seconds} s idle, "
               f"{options.playing_runs} x {options.seconds} s playing in turn (CPU as a share of one core)")
-        print(f"{'':12}{'start to window':>18}{'idle CPU':>12}{'playing CPU':>14}{'memory playing':>17}")
+        print(f"{'':17}{'start to window':>18}{'idle CPU':>12}{'playing CPU':>14}{'memory playing':>17}")
         for name in names:
             start, idle, playing, memory = results[name]
-            print(f"{name:12}{cell(start, 'ms', 0):>18}{cell(idle, '%', 2):>12}{cell(playing, '%', 2):>14}"
+            print(f"{name:17}{cell(start, 'ms', 0):>18}{cell(idle, '%', 2):>12}{cell(playing, '%', 2):>14}"
                   f"{cell(memory, 'MB'):>17}")
-        floor = measure_floor(display)
-        if floor is not None:
-            print(f"{'floor':12}{'':>18}{'':>12}{'':>14}{cell(floor, 'MB'):>17}"
-                  "   (a Qt window with FFmpeg and SDL loaded: bench/window_floor)")
+        for label, qt_only, what in (("floor", False, "a Qt window with FFmpeg and SDL loaded"),
+                                     ("Qt alone", True, "the same window, no audio library")):
+            floor = measure_floor(display, qt_only)
+            if floor is not None:
+                print(f"{label:17}{'':>18}{'':>12}{'':>14}{cell(floor, 'MB'):>17}   ({what}: bench/window_floor)")
         ours = results.get("korvanel")
         for other in [name for name in names if name != "korvanel"]:
             theirs = results[other]

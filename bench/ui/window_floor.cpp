@@ -3,6 +3,7 @@
 // the libraries our audio engine loads (FFmpeg's decoding half and SDL, with
 // its audio started on whatever SDL_AUDIODRIVER says) and then only waits,
 // with no station, stream, buffer or meter of its own, until it is ended.
+// With --qt-only it loads no audio library: what Qt's window alone holds.
 extern "C" {
 #include <libavcodec/version_major.h>
 #include <libavformat/version_major.h>
@@ -19,6 +20,7 @@ extern "C" {
 #include <QWidget>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -34,6 +36,7 @@ bool load(const std::string& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bool qtOnly = argc > 1 && std::strcmp(argv[1], "--qt-only") == 0;
     QApplication qt(argc, argv);
     QWidget window;
     window.setWindowTitle(QStringLiteral("Window floor"));
@@ -43,6 +46,9 @@ int main(int argc, char** argv) {
     layout.addWidget(&label);
     layout.addWidget(&play);
     window.show();
+    if (qtOnly) {
+        return QApplication::exec();
+    }
 
     const std::string major = ".so.";
     if (!load("libavutil" + major + std::to_string(LIBAVUTIL_VERSION_MAJOR)) ||
