@@ -73,12 +73,16 @@ namespace audio {
 inline constexpr std::uint32_t kVersion = 0x00010002;  // what version() reports
 inline constexpr int kNoSoundDevice = 0;        // decoding streams live here
 inline constexpr int kDefaultDevice = 1;        // the system's default output
+// The file sink of korvanel-cli --pcm-out, beside the sound output's devices.
+inline constexpr int kFileDevice = 1000;
 inline constexpr int kOutputFrequency = 44100;  // what init() is called with
 
 // setConfig options.
 inline constexpr std::uint32_t kConfigNetBuffer = 12;  // milliseconds
 // The highest HLS variant to choose, in bits per second; 0: the highest there is.
 inline constexpr std::uint32_t kConfigHlsBandwidth = 0x10001;
+// A sound server's buffer for each output stream, in milliseconds.
+inline constexpr std::uint32_t kConfigServerBuffer = 0x10002;
 
 // Stream creation flags and channel information flags.
 inline constexpr std::uint32_t kStreamAutoFree = 0x40000;  // frees itself when it ends
@@ -191,6 +195,9 @@ public:
     virtual std::uint32_t version() const = 0;
     // The description of device n, or nothing past the last one.
     virtual std::optional<std::string> deviceDescription(int device) = 0;
+    // Which sound output plays ("Sound server: ...", "SDL: ...", "File: ..."),
+    // choosing it if none was chosen yet; empty where the library cannot say.
+    virtual std::string outputName() { return {}; }
     // The calling thread's last error.
     virtual AudioError errorCode() const = 0;
     // What the calling thread's last failed open can say beyond its code,
@@ -255,6 +262,12 @@ public:
     virtual std::int32_t channelGetData(StreamHandle stream, std::span<std::uint8_t> buffer) = 0;
     // Decoded bytes given so far, or audio::kUnknownLength.
     virtual std::int64_t channelGetPosition(StreamHandle stream) = 0;
+    // Bytes an output stream was handed that its sound card has not played
+    // yet (a sound server's buffer); 0 where it plays them at once. Never
+    // waits and sets no error: a sample callback may ask.
+    virtual std::uint64_t channelGetQueued(StreamHandle /*stream*/) { return 0; }
+    // The name the desktop shows for an output stream, such as the station.
+    virtual bool channelSetMediaName(StreamHandle /*stream*/, const std::string& /*name*/) { return false; }
 };
 
 }  // namespace korvanel

@@ -108,6 +108,18 @@ void OutputChannel::setHlsBandwidth(int bitsPerSecond) {
     }
 }
 
+void OutputChannel::setServerBuffer(int milliseconds) {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    if (library_) {
+        library_->setConfig(audio::kConfigServerBuffer, static_cast<std::uint32_t>(std::max(milliseconds, 0)));
+    }
+}
+
+std::string OutputChannel::outputName() const {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    return library_ ? library_->outputName() : std::string();
+}
+
 void OutputChannel::setDevices(std::string_view text) {
     while (!text.empty() && isDeviceListTrimmed(text.front())) {
         text.remove_prefix(1);
@@ -270,7 +282,12 @@ std::uint32_t OutputChannel::fillSlot(int slot, std::span<std::uint8_t> out) {
     if (slot == titleSlot_.load(std::memory_order_relaxed)) {
         periodBytes_.store(out.size(), std::memory_order_relaxed);
         if (!heard_.empty()) {
-            deliverHeard(buffer_.position(slot));
+            // What the card holds from earlier pulls is still to be heard.
+            const std::uint64_t queued =
+                library_->channelGetQueued(StreamHandle{titleStream_.load(std::memory_order_relaxed)});
+            const std::uint64_t handed = buffer_.position(slot);
+            const std::uint64_t before = handed - std::min<std::uint64_t>(queued, handed);
+            deliverHeard(before);
         }
     }
     return given;
@@ -366,6 +383,7 @@ bool OutputChannel::startOutputs(StreamHandle decoding, const ChannelInfo& info)
     const int volume = libraryVolume(volume_.load());
     std::vector<StreamHandle> created;
     AudioError failure = AudioError::Ok;
+    std::string failureDetail;
     for (std::size_t i = 0; i < devices_.size(); ++i) {
         const DeviceEntry& entry = devices_[i];
         if (!entry.enabled || entry.slot < 0) {
@@ -382,14 +400,19 @@ bool OutputChannel::startOutputs(StreamHandle decoding, const ChannelInfo& info)
             [this, slot](std::span<std::uint8_t> out) { return fillSlot(slot, out); });
         if (!stream) {
             failure = library_->errorCode();
+            failureDetail = library_->errorDetail();
             continue;  // the other devices play on
         }
         buffer_.activate(slot);
         if (titleSlot_.load() == kNoSlotYet) {
+            titleStream_.store(stream.id);
             titleSlot_.store(slot);
         }
         library_->channelSetAttributes(stream, audio::kFrequencyUnchanged, volume,
                                        audio::kPanUnchanged);
+        if (info_ != nullptr) {
+            library_->channelSetMediaName(stream, info_->stationName());
+        }
         std::lock_guard<std::mutex> guard(stateLock_);
         devices_[i].stream = stream;
         devices_[i].playing = true;
@@ -398,6 +421,8 @@ bool OutputChannel::startOutputs(StreamHandle decoding, const ChannelInfo& info)
     }
     if (created.empty()) {
         setError(AudioErrorKind::LibraryCall, failure);
+        std::lock_guard<std::mutex> guard(stateLock_);
+        errorDetail_ = std::move(failureDetail);
         return false;
     }
     // Syncs before playing, so not even a very short stream ends unnoticed.
@@ -468,6 +493,7 @@ void OutputChannel::close() {
         buffer_.stop();
         heard_.clear();
         titleSlot_.store(kNoSlotYet);
+        titleStream_.store(0);
         {
             std::lock_guard<std::mutex> guard(unplacedLock_);
             unplaced_.clear();

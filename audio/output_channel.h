@@ -81,6 +81,11 @@ public:
     void setBufferLength(int milliseconds);
     // The highest HLS variant to choose, in bits per second (0 or less: the highest).
     void setHlsBandwidth(int bitsPerSecond);
+    // A sound server's buffer per output stream, for the streams opened next.
+    void setServerBuffer(int milliseconds);
+    // Which sound output plays ("Sound server: ...", "SDL: ..."); empty
+    // without a library.
+    std::string outputName() const;
     // Device numbers separated by commas ("1,2"); used from the next open.
     void setDevices(std::string_view text);
     std::string devices() const;
@@ -164,6 +169,7 @@ private:
     std::map<std::uint32_t, MetadataParser::Reading> unplaced_;
     static constexpr std::size_t kMaxUnplaced = 256;
     std::atomic<int> titleSlot_{kNoSlotYet};
+    std::atomic<std::uint32_t> titleStream_{0};  // the title slot's output stream
     std::atomic<std::size_t> periodBytes_{0};  // the title slot's last pull
 
     // The worker writes these under the lock and reads them without it; the

@@ -27,6 +27,7 @@ inline constexpr std::uint32_t kSecureFailed = 0x1E434;  // text: the address an
 inline constexpr std::uint32_t kFavoriteAdded = 0x1E435;
 inline constexpr std::uint32_t kFavoriteExists = 0x1E436;
 inline constexpr std::uint32_t kFavoriteFailed = 0x1E437;
+inline constexpr std::uint32_t kSoundOutput = 0x1E438;  // text: which output plays, for the log
 // The window's own request, handled on its worker with the other events.
 inline constexpr std::uint32_t kUpdatePresets = 0x1E440;
 

@@ -15,7 +15,6 @@
 #include "audio/output_devices.h"
 #include "audio/stream_info.h"
 #include "cli/console_window.h"
-#include "cli/pcm_tap_library.h"
 #include "cli/play_session.h"
 #include "frontend/signal_watcher.h"
 #include "player/player.h"
@@ -80,6 +79,7 @@ int listStations(const std::string& which) {
 int listDevices(Application& application) {
     // A library of its own: the player's is made on its worker, later.
     const std::unique_ptr<AudioLibrary> library = application.defaultAudioLibrary()();
+    std::printf("%s\n", library->outputName().c_str());
     for (const OutputDevice& device : listOutputDevices(*library)) {
         std::printf("%d  %s\n", device.number, device.name.c_str());
     }
@@ -304,7 +304,7 @@ int runCliCommand(Application& application, ConsoleWindow& console, const CliOpt
     if (options.pcmOut || options.devices || recording) {
         std::string devices = recording ? std::string() : options.devices.value_or("");
         if (options.pcmOut || recording) {
-            devices += (devices.empty() ? "" : ",") + std::to_string(PcmTapLibrary::kTapDevice);
+            devices += (devices.empty() ? "" : ",") + std::to_string(audio::kFileDevice);
         }
         overrides.apply("Sound/PlayOnDevices", devices);
     }

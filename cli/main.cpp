@@ -11,8 +11,8 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_options.h"
 #include "cli/console_window.h"
+#include "audio/engine/audio_engine.h"
 #include "cli/pcm_output.h"
-#include "cli/pcm_tap_library.h"
 #include "frontend/signal_watcher.h"
 
 int main(int argc, char** argv) {
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     AudioLibraryFactory makeLibrary = Application::defaultAudioLibrary();
     if (pcmOutput) {
         makeLibrary = [file = pcmOutput->file()] {
-            return std::make_unique<PcmTapLibrary>(Application::defaultAudioLibrary()(), file);
+            return std::make_unique<AudioEngine>(AudioEngine::Libraries{}, file);
         };
     }
 

@@ -115,6 +115,9 @@ void WindowEvents::handle(const Job& event) {
         case event::kConnected:
             onConnected(event.text);
             break;
+        case event::kSoundOutput:
+            log(LogKind::Normal, event.text);
+            break;
         case event::kInfoChanged:
             onInfoChanged();
             break;

@@ -36,6 +36,7 @@ void Player::applySettings(SettingsStore& store) {
     if (OutputChannel* output = channel()) {
         output->setBufferLength(store.getInt("Sound/BufferSize"));
         output->setHlsBandwidth(store.getInt("Sound/HlsBandwidth"));
+        output->setServerBuffer(store.getInt("Sound/ServerBufferMs"));
         output->setDevices(store.getString("Sound/PlayOnDevices"));
     }
 }
@@ -268,6 +269,11 @@ bool Player::connectRun(int perSource, int restarts) {
             // The address travels with the event: a stop right after it may
             // clear the stream information before the event is handled.
             postEvent(event::kConnected, address);
+            // Which output plays is known once a card opened; said when it changes.
+            if (std::string output = channel_->outputName(); output != outputName_) {
+                outputName_ = output;
+                postEvent(event::kSoundOutput, std::move(output));
+            }
             return true;
         }
         if (outcome == Outcome::Fatal) {

@@ -120,6 +120,7 @@ private:
     std::atomic<OutputChannel*> channelView_{nullptr};  // the same, for other threads
     std::atomic<State> state_{State::Idle};
     double waitScale_ = 1.0;
+    std::string outputName_;  // the worker's: the sound output last told of
 
     // Guards the waits, and makes a stop's cancel and a run's start exclusive.
     std::mutex waitLock_;

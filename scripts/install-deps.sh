@@ -12,13 +12,15 @@ packages=(
   # core libraries
   libexpat1-dev libssl-dev nlohmann-json3-dev
   # audio engine
-  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libsdl2-dev
+  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libsdl2-dev libpulse-dev
   libmp3lame0
   # desktop window
   qt6-base-dev fonts-dejavu-core
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   icecast2 ffmpeg vorbis-tools mp3val tinyproxy xvfb xauth python3 openssl
+  # a private sound server with a null sink, heard back through its monitor
+  pulseaudio pulseaudio-utils
   # the desktop window seen from outside: keys, clicks and screenshots
   xdotool imagemagick python3-xlib
   # the media player interface seen from outside, on a bus of the tests' own

@@ -51,6 +51,7 @@ constexpr std::array kDefaultSettings = {
     DefaultSetting{"Sound/PlayOnDevices", SettingType::String, "1"},
     DefaultSetting{"Sound/BufferSize", SettingType::Int, "5000"},
     DefaultSetting{"Sound/HlsBandwidth", SettingType::Int, "0"},
+    DefaultSetting{"Sound/ServerBufferMs", SettingType::Int, "250"},
     DefaultSetting{"Session/MaxHistoryLength", SettingType::Int, "5"},
     DefaultSetting{"Session/Position", SettingType::Point, "-32000,-32000"},
     DefaultSetting{"Session/Volume", SettingType::Int, "100"},

@@ -4,7 +4,9 @@
 
 #include "audio/engine/decoding_stream.h"
 #include "audio/engine/output_stream.h"
-#include "audio/engine/sdl_audio_system.h"
+#include "audio/engine/file_sound_output.h"
+#include "audio/engine/pulse_sound_output.h"
+#include "audio/engine/sound_output_choice.h"
 #include "audio/engine/stream_callbacks.h"
 
 namespace korvanel {
@@ -30,8 +32,12 @@ bool AudioEngine::Entry::runsOn(std::thread::id thread) const {
 
 AudioEngine::AudioEngine() : AudioEngine(Libraries{}) {}
 
-AudioEngine::AudioEngine(Libraries libraries)
-    : ffmpeg_(std::move(libraries.ffmpeg)), sdlLibrary_(std::move(libraries.sdl)) {}
+AudioEngine::AudioEngine(Libraries libraries) : AudioEngine(std::move(libraries), nullptr) {}
+
+AudioEngine::AudioEngine(Libraries libraries, std::FILE* pcmFile)
+    : ffmpeg_(libraries.ffmpeg),
+      libraries_(std::move(libraries)),
+      pcmFile_(pcmFile != nullptr ? std::make_unique<FileSoundOutput>(pcmFile) : nullptr) {}
 
 AudioEngine::~AudioEngine() {
     std::map<std::uint32_t, Entry> streams;
@@ -73,11 +79,37 @@ std::string AudioEngine::errorDetail() const {
     return it == errors_.end() ? std::string() : it->second.detail;
 }
 
-SdlAudioSystem* AudioEngine::soundSystemLocked() {
-    if (!sdl_) {
-        sdl_ = std::make_unique<SdlAudioSystem>(sdlLibrary_);
+SoundOutput& AudioEngine::soundOutputLocked() {
+    if (output_ && !output_->usable() && releasingCards_ == 0) {
+        const bool inUse = std::any_of(streams_.begin(), streams_.end(), [](const auto& item) {
+            return item.second.output && item.second.output->device() != audio::kNoSoundDevice &&
+                   item.second.output->device() != audio::kFileDevice;
+        });
+        if (!inUse) {
+            output_.reset();
+        }
     }
-    return sdl_->ready() ? sdl_.get() : nullptr;
+    if (!output_) {
+        output_ = chooseSoundOutput(SoundOutputLibraries{libraries_.pulse, libraries_.sdl});
+        if (auto* server = dynamic_cast<PulseSoundOutput*>(output_.get())) {
+            server->setBufferMs(static_cast<int>(streamConfig_.serverBufferMs));
+        }
+    }
+    return *output_;
+}
+
+std::optional<AudioEngine::Route> AudioEngine::routeLocked(int device) {
+    if (device == audio::kFileDevice && pcmFile_) {
+        return Route{pcmFile_.get(), 1};
+    }
+    if (device < audio::kDefaultDevice) {
+        return std::nullopt;
+    }
+    SoundOutput& output = soundOutputLocked();
+    if (device > output.deviceCount()) {
+        return std::nullopt;
+    }
+    return Route{&output, device};
 }
 
 std::optional<AudioEngine::Entry> AudioEngine::find(StreamHandle stream) const {
@@ -113,8 +145,7 @@ StreamHandle AudioEngine::streamCreate(int frequency, int channels, std::uint32_
     }
     int device = 0;
     int deviceVolume = 100;
-    std::optional<std::string> sdlName;
-    const SdlFunctions* sdl = nullptr;
+    std::optional<Route> route;
     StreamHandle handle;
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -122,9 +153,8 @@ StreamHandle AudioEngine::streamCreate(int frequency, int channels, std::uint32_
         if (found != devices_.end()) {
             device = selected_;
             deviceVolume = found->second.volume;
-            if (device != audio::kNoSoundDevice && sdl_ && sdl_->ready()) {
-                sdlName = sdl_->sdlName(device);
-                sdl = &sdl_->functions();
+            if (device != audio::kNoSoundDevice) {
+                route = routeLocked(device);
             }
             handle = StreamHandle{nextId_++};
         }
@@ -147,7 +177,7 @@ StreamHandle AudioEngine::streamCreate(int frequency, int channels, std::uint32_
             }
         });
     output->setDeviceVolume(deviceVolume);
-    if (sdl != nullptr && !dispatcher_.onDispatcherThread()) {
+    if (route && !dispatcher_.onDispatcherThread()) {
         std::unique_lock<std::mutex> lock(lock_);
         cardsReleased_.wait_for(lock, std::chrono::seconds(2),
                                 [this] { return releasingCards_ == 0 || opensCancelled_; });
@@ -157,12 +187,14 @@ StreamHandle AudioEngine::streamCreate(int frequency, int channels, std::uint32_
             return {};
         }
     }
-    // A sound card was initialised only with SDL ready.
-    const AudioError error = device != audio::kNoSoundDevice && sdl == nullptr
-                                 ? AudioError::Driver
-                                 : output->open(sdl, sdlName);
-    if (error != AudioError::Ok) {
-        finish(false, error);
+    // A sound card was initialised only where an output has it.
+    if (device != audio::kNoSoundDevice && !route) {
+        finish(false, AudioError::Driver);
+        return {};
+    }
+    if (std::string failure = output->open(route ? route->output : nullptr, route ? route->device : 0);
+        !failure.empty()) {
+        finish(false, AudioError::Driver, std::move(failure));
         return {};
     }
     bool stillThere = false;
@@ -504,6 +536,20 @@ std::int32_t AudioEngine::channelGetData(StreamHandle stream, std::span<std::uin
     const std::int32_t count = entry->decoding->getData(buffer);
     finish(count >= 0, AudioError::NotPlaying);
     return count;
+}
+
+std::uint64_t AudioEngine::channelGetQueued(StreamHandle stream) {
+    std::optional<Entry> entry = find(stream);
+    return entry && entry->output ? entry->output->queuedBytes() : 0;
+}
+
+bool AudioEngine::channelSetMediaName(StreamHandle stream, const std::string& name) {
+    std::optional<Entry> entry = find(stream);
+    if (!entry || !entry->output) {
+        return finish(false, AudioError::Handle);
+    }
+    entry->output->setMediaName(name);
+    return finish(true, AudioError::Ok);
 }
 
 std::int64_t AudioEngine::channelGetPosition(StreamHandle stream) {

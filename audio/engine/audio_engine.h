@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -18,14 +19,17 @@
 namespace korvanel {
 
 class DecodingStream;
+class FileSoundOutput;
 class OutputStream;
-class SdlAudioSystem;
+class SoundOutput;
 class StreamCallbacks;
 
-// The real AudioLibrary: our ICY reader and FFmpeg for decoding streams,
-// SDL2 for the sound cards (SDL_AUDIODRIVER is honoured; it must be set
-// before the first device call). Device 0 is the no-sound device, 1 the
-// system's default output, 2, 3, ... SDL's playback devices.
+// The real AudioLibrary: our ICY reader and FFmpeg for decoding streams, and
+// a sound output for the cards: the desktop's sound server where one
+// answers, else SDL2 (see sound_output_choice.h; the environment is read at
+// the first device call). Device 0 is the no-sound device, 1 the system's
+// default output, 2, 3, ... the output's devices, and kFileDevice the file
+// sink when the engine was given a file.
 //
 // Threads: see AudioLibrary. The engine's lock guards only its tables; no
 // call into a stream, SDL or the network happens under it. Streams are
@@ -37,10 +41,13 @@ public:
     struct Libraries {
         FfmpegLibraryNames ffmpeg = FfmpegLibraryNames::installed();
         std::string sdl = "libSDL2-2.0.so.0";
+        std::string pulse = "libpulse.so.0";
     };
 
     AudioEngine();
     explicit AudioEngine(Libraries libraries);
+    // With a file sink as audio::kFileDevice writing to `pcmFile` (not owned).
+    AudioEngine(Libraries libraries, std::FILE* pcmFile);
     ~AudioEngine() override;
     AudioEngine(const AudioEngine&) = delete;
     AudioEngine& operator=(const AudioEngine&) = delete;
@@ -51,6 +58,7 @@ public:
     bool setConfig(std::uint32_t option, std::uint32_t value) override;
     std::uint32_t version() const override;
     std::optional<std::string> deviceDescription(int device) override;
+    std::string outputName() override;
     AudioError errorCode() const override;
     std::string errorDetail() const override;
     bool init(int device, int frequency) override;
@@ -85,6 +93,8 @@ public:
     std::optional<ChannelAttributes> channelGetAttributes(StreamHandle stream) override;
     std::int32_t channelGetData(StreamHandle stream, std::span<std::uint8_t> buffer) override;
     std::int64_t channelGetPosition(StreamHandle stream) override;
+    std::uint64_t channelGetQueued(StreamHandle stream) override;
+    bool channelSetMediaName(StreamHandle stream, const std::string& name) override;
 
 private:
     static constexpr int kMaxFrequency = 384000;  // of devices and pushed streams
@@ -113,15 +123,25 @@ private:
     bool onEngineThread() const;
     // Records the calling thread's result; returns ok.
     bool finish(bool ok, AudioError error, std::string detail = {}) const;
-    SdlAudioSystem* soundSystemLocked();
+    // The output and its own number for one of our devices; nothing for
+    // the no-sound device or one no output has.
+    struct Route {
+        SoundOutput* output = nullptr;
+        int device = 0;
+    };
+    std::optional<Route> routeLocked(int device);
+    SoundOutput& soundOutputLocked();
 
     // First member: its libraries load while the rest starts, and it
     // outlives every stream that decodes with them.
     FfmpegLoader ffmpeg_;
     TlsClientContext tls_;  // every https stream's settings and CA store
-    const std::string sdlLibrary_;
+    const Libraries libraries_;
     mutable std::mutex lock_;
-    std::unique_ptr<SdlAudioSystem> sdl_;
+    // Chosen at the first device call; chosen again once its server went
+    // away and no stream is left on it.
+    std::unique_ptr<SoundOutput> output_;
+    const std::unique_ptr<FileSoundOutput> pcmFile_;
     std::map<int, Device> devices_;  // initialised devices
     int selected_ = audio::kNoSoundDevice;
     std::map<std::uint32_t, Entry> streams_;
@@ -137,6 +157,7 @@ private:
     struct StreamConfig {
         std::uint32_t bufferMs = 5000;
         std::uint32_t hlsBandwidth = 0;  // bits per second
+        std::uint32_t serverBufferMs = 250;
     };
     StreamConfig streamConfig_;
     struct ThreadError {

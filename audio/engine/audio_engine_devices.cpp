@@ -3,7 +3,8 @@
 #include <algorithm>
 
 #include "audio/engine/output_stream.h"
-#include "audio/engine/sdl_audio_system.h"
+#include "audio/engine/pulse_sound_output.h"
+#include "audio/engine/sound_output.h"
 
 // The engine's settings and sound cards; streams and channels are in
 // audio_engine.cpp.
@@ -11,11 +12,18 @@
 namespace korvanel {
 
 bool AudioEngine::setConfig(std::uint32_t option, std::uint32_t value) {
-    if (option != audio::kConfigNetBuffer && option != audio::kConfigHlsBandwidth) {
-        return finish(false, AudioError::IllegalType);
-    }
     std::unique_lock<std::mutex> guard(lock_);
-    (option == audio::kConfigNetBuffer ? streamConfig_.bufferMs : streamConfig_.hlsBandwidth) = value;
+    switch (option) {
+        case audio::kConfigNetBuffer: streamConfig_.bufferMs = value; break;
+        case audio::kConfigHlsBandwidth: streamConfig_.hlsBandwidth = value; break;
+        case audio::kConfigServerBuffer:
+            streamConfig_.serverBufferMs = value;
+            if (auto* server = dynamic_cast<PulseSoundOutput*>(output_.get())) {
+                server->setBufferMs(static_cast<int>(value));
+            }
+            break;
+        default: guard.unlock(); return finish(false, AudioError::IllegalType);
+    }
     guard.unlock();
     return finish(true, AudioError::Ok);
 }
@@ -30,12 +38,17 @@ std::optional<std::string> AudioEngine::deviceDescription(int device) {
     std::optional<std::string> description;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        if (SdlAudioSystem* sdl = soundSystemLocked()) {
-            description = sdl->description(device);
+        if (const std::optional<Route> route = routeLocked(device)) {
+            description = route->output->description(route->device);
         }
     }
     finish(description.has_value(), AudioError::Device);
     return description;
+}
+
+std::string AudioEngine::outputName() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return soundOutputLocked().name();
 }
 
 bool AudioEngine::init(int device, int frequency) {
@@ -52,13 +65,8 @@ bool AudioEngine::init(int device, int frequency) {
             error = AudioError::Device;
         } else if (devices_.count(device) != 0) {
             error = AudioError::Already;
-        } else if (device != audio::kNoSoundDevice) {
-            SdlAudioSystem* sdl = soundSystemLocked();
-            if (sdl == nullptr) {
-                error = AudioError::Driver;
-            } else if (device > sdl->deviceCount()) {
-                error = AudioError::Device;
-            }
+        } else if (device != audio::kNoSoundDevice && !routeLocked(device)) {
+            error = soundOutputLocked().deviceCount() == 0 ? AudioError::Driver : AudioError::Device;
         }
         if (error == AudioError::Ok) {
             devices_[device] = Device{};

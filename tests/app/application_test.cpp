@@ -77,7 +77,7 @@ TEST(Application, FirstStartWritesEveryDefaultIntoTheProgramFolder) {
     ASSERT_TRUE(reread.load(home.file("korvanel.xml")));
     SettingsStore defaults;
     registerDefaultSettings(defaults);
-    EXPECT_EQ(reread.entries().size(), 40u);
+    EXPECT_EQ(reread.entries().size(), 41u);
     for (const auto& [key, entry] : defaults.entries()) {
         EXPECT_EQ(reread.getText(key, entry.type), entry.text) << key;
     }
@@ -164,7 +164,7 @@ TEST(Application, UnusableSettingsFileLeavesDefaultsAndIsReplacedOnExit) {
     }
     SettingsStore reread;
     EXPECT_TRUE(reread.load(home.file("korvanel.xml")));
-    EXPECT_EQ(reread.entries().size(), 40u);
+    EXPECT_EQ(reread.entries().size(), 41u);
 }
 
 TEST(Application, ShippedEnglishLanguageFileHoldsExactlyTheBuiltInTexts) {

@@ -38,7 +38,7 @@ TEST_F(CliProgramTest, ListsTheSoundDevicesByTheNumbersDevicesTakes) {
     variables.push_back("SDL_AUDIODRIVER=disk");
     const auto result = runProcess(cliPath(), {"list", "devices"}, variables);
     EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(result.out.rfind("0  No sound\n1  Default output\n", 0), 0u) << result.out;
+    EXPECT_EQ(result.out.rfind("SDL: disk\n0  No sound\n1  Default output\n", 0), 0u) << result.out;
 }
 
 TEST_F(CliProgramTest, AddsAFavouriteThatTheListThenNumbers) {
@@ -75,7 +75,7 @@ TEST_F(CliProgramTest, OverridesHoldForTheRunOnlyAndSettingsAreSaved) {
     SettingsStore saved;
     ASSERT_TRUE(saved.load(home_.file("korvanel.xml")));
     EXPECT_EQ(saved.getInt("General/ReconnectRetries"), 3);
-    EXPECT_EQ(saved.entries().size(), 40u);
+    EXPECT_EQ(saved.entries().size(), 41u);
 }
 
 TEST_F(CliProgramTest, UpdatePresetsFetchesFromTheConfiguredServer) {

@@ -13,7 +13,7 @@
 #include "app/application.h"
 #include "base/event_codes.h"
 #include "audio/output_channel.h"
-#include "cli/pcm_tap_library.h"
+#include "audio/engine/audio_engine.h"
 #include "tests/support/audio_test_tones.h"
 #include "tests/support/capturing_window.h"
 #include "tests/support/icecast_server.h"
@@ -53,15 +53,13 @@ protected:
                 window_ = window.get();
                 return window;
             },
-            [file = card_.get()] {
-                return std::make_unique<PcmTapLibrary>(Application::defaultAudioLibrary()(), file);
-            });
+            [file = card_.get()] { return std::make_unique<AudioEngine>(AudioEngine::Libraries{}, file); });
         const auto deadline = Clock::now() + 5s;
         while (player().channel() == nullptr && Clock::now() < deadline) {
             std::this_thread::sleep_for(1ms);
         }
         ASSERT_NE(player().channel(), nullptr);
-        app_->settings().setString("Sound/PlayOnDevices", std::to_string(PcmTapLibrary::kTapDevice));
+        app_->settings().setString("Sound/PlayOnDevices", std::to_string(audio::kFileDevice));
         app_->settings().notifyChanged();
         player().setWaitScale(kWaitScale);
     }

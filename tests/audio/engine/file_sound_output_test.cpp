@@ -1,7 +1,7 @@
-// The PCM tap as the output channel drives a card: what it writes is what
-// the card would play, after the stream's volume; its level is the peak of
-// each channel before that volume.
-#include "cli/pcm_tap_library.h"
+// The engine's file sink as the output channel drives a card: what it
+// writes is what the card would play, after the stream's volume; its level
+// is the peak of each channel before that volume.
+#include "audio/engine/audio_engine.h"
 
 #include <atomic>
 #include <cstdio>
@@ -9,6 +9,9 @@
 #include <thread>
 
 #include <gtest/gtest.h>
+
+#include "tests/support/audio_file_tools.h"
+#include "tests/support/temp_folder.h"
 
 namespace korvanel {
 namespace {
@@ -46,7 +49,7 @@ SampleCallback constantFrames(int channels, std::int16_t left, std::int16_t righ
 
 // Plays until `bytes` were written; returns the level seen then, and frees
 // the stream, which ends its thread.
-std::uint32_t playUntil(PcmTapLibrary& tap, const TapFile& out, StreamHandle stream, std::size_t bytes) {
+std::uint32_t playUntil(AudioEngine& tap, const TapFile& out, StreamHandle stream, std::size_t bytes) {
     EXPECT_TRUE(tap.channelPlay(stream, true));
     const auto deadline = std::chrono::steady_clock::now() + 3s;
     while (out.bytes() < bytes && std::chrono::steady_clock::now() < deadline) {
@@ -57,10 +60,10 @@ std::uint32_t playUntil(PcmTapLibrary& tap, const TapFile& out, StreamHandle str
     return level;
 }
 
-TEST(PcmTapLibrary, WritesSamplesAfterVolumeAndMeasuresEachChannelBeforeIt) {
+TEST(FileSoundOutput, WritesSamplesAfterVolumeAndMeasuresEachChannelBeforeIt) {
     TapFile out;
-    PcmTapLibrary tap(nullptr, out.file);
-    ASSERT_TRUE(tap.init(PcmTapLibrary::kTapDevice, 44100));
+    AudioEngine tap(AudioEngine::Libraries{}, out.file);
+    ASSERT_TRUE(tap.init(audio::kFileDevice, 44100));
     const StreamHandle stereo = tap.streamCreate(44100, 2, 0, constantFrames(2, 1000, -3000));
     ASSERT_TRUE(static_cast<bool>(stereo));
     ASSERT_TRUE(tap.channelSetAttributes(stereo, audio::kFrequencyUnchanged, 50, audio::kPanUnchanged));
@@ -72,10 +75,10 @@ TEST(PcmTapLibrary, WritesSamplesAfterVolumeAndMeasuresEachChannelBeforeIt) {
     }
 }
 
-TEST(PcmTapLibrary, MonoLevelIsTheSameOnBothSidesAndFullVolumeLeavesSamplesAlone) {
+TEST(FileSoundOutput, MonoLevelIsTheSameOnBothSidesAndFullVolumeLeavesSamplesAlone) {
     TapFile out;
-    PcmTapLibrary tap(nullptr, out.file);
-    ASSERT_TRUE(tap.init(PcmTapLibrary::kTapDevice, 44100));
+    AudioEngine tap(AudioEngine::Libraries{}, out.file);
+    ASSERT_TRUE(tap.init(audio::kFileDevice, 44100));
     const StreamHandle mono = tap.streamCreate(44100, 1, 0, constantFrames(1, -32768, 0));
     ASSERT_TRUE(static_cast<bool>(mono));
     EXPECT_EQ(playUntil(tap, out, mono, 3528), 32768u | (32768u << 16));
@@ -86,10 +89,10 @@ TEST(PcmTapLibrary, MonoLevelIsTheSameOnBothSidesAndFullVolumeLeavesSamplesAlone
     }
 }
 
-TEST(PcmTapLibrary, AStreamJustBegunPlaysWhatItHasWithoutAGapAndKeepsTheCardsPace) {
+TEST(FileSoundOutput, AStreamJustBegunPlaysWhatItHasWithoutAGapAndKeepsTheCardsPace) {
     TapFile out;
-    PcmTapLibrary tap(nullptr, out.file);
-    ASSERT_TRUE(tap.init(PcmTapLibrary::kTapDevice, 44100));
+    AudioEngine tap(AudioEngine::Libraries{}, out.file);
+    ASSERT_TRUE(tap.init(audio::kFileDevice, 44100));
     // 10 ms decoded when play starts, then as much as the card asks for.
     const SampleCallback full = constantFrames(2, 700, -700);
     std::atomic<int> calls{0};
@@ -109,6 +112,60 @@ TEST(PcmTapLibrary, AStreamJustBegunPlaysWhatItHasWithoutAGapAndKeepsTheCardsPac
     const double played = static_cast<double>(written.size()) / 2 / 44100;
     EXPECT_GT(seconds, 0.8 * played - 0.06);
     EXPECT_LT(played, seconds + 0.1);
+}
+
+// Samples that count up, so any byte lost, doubled or moved shows.
+SampleCallback countingFrames() {
+    return [next = std::int16_t{0}](std::span<std::uint8_t> buffer) mutable {
+        const std::size_t count = buffer.size() / 2;
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::int16_t value = next;
+            next = static_cast<std::int16_t>(next + 7);
+            std::memcpy(buffer.data() + i * 2, &value, 2);
+        }
+        return static_cast<std::uint32_t>(count * 2);
+    };
+}
+
+TEST(FileSoundOutput, WritesExactlyWhatSdlsDiskDriverReceivesForTheSameStream) {
+    test::TempFolder folder;
+    const std::string diskPath = folder.file("disk.raw");
+    {
+        test::ScopedEnv driver("SDL_AUDIODRIVER", "disk");
+        test::ScopedEnv file("SDL_DISKAUDIOFILE", diskPath);
+        test::ScopedEnv output("KORVANEL_AUDIO", "sdl");
+        AudioEngine sdl;
+        ASSERT_TRUE(sdl.init(audio::kDefaultDevice, 44100));
+        EXPECT_EQ(sdl.outputName(), "SDL: disk");
+        const StreamHandle stream = sdl.streamCreate(44100, 2, 0, countingFrames());
+        ASSERT_TRUE(static_cast<bool>(stream));
+        ASSERT_TRUE(sdl.channelSetAttributes(stream, audio::kFrequencyUnchanged, 60, audio::kPanUnchanged));
+        ASSERT_TRUE(sdl.channelPlay(stream, true));
+        std::this_thread::sleep_for(400ms);
+        ASSERT_TRUE(sdl.streamFree(stream));
+    }
+    TapFile out;
+    AudioEngine file(AudioEngine::Libraries{}, out.file);
+    ASSERT_TRUE(file.init(audio::kFileDevice, 44100));
+    const StreamHandle stream = file.streamCreate(44100, 2, 0, countingFrames());
+    ASSERT_TRUE(static_cast<bool>(stream));
+    ASSERT_TRUE(file.channelSetAttributes(stream, audio::kFrequencyUnchanged, 60, audio::kPanUnchanged));
+    playUntil(file, out, stream, 44100);
+
+    // SDL's card plays silence while paused, before the stream starts.
+    const auto sound = [](std::string bytes) {
+        std::size_t frame = 0;
+        while (frame + 4 <= bytes.size() && bytes.compare(frame, 4, std::string(4, '\0')) == 0) {
+            frame += 4;
+        }
+        return bytes.substr(frame);
+    };
+    const std::vector<std::int16_t> samples = out.samples();
+    const std::string disk = sound(test::readFile(diskPath));
+    const std::string written = sound(std::string(reinterpret_cast<const char*>(samples.data()), samples.size() * 2));
+    const std::size_t frames = std::min(disk.size(), written.size()) / 4;
+    ASSERT_GE(frames, 8192u) << "both cards played a while";
+    EXPECT_EQ(disk.substr(0, frames * 4), written.substr(0, frames * 4));
 }
 
 }  // namespace

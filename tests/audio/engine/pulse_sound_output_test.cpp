@@ -1,0 +1,285 @@
+// The engine through a real sound server: a private PulseAudio with null
+// sinks, heard back through their monitors.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+#include "audio/engine/audio_engine.h"
+#include "tests/support/audio_test_tones.h"
+#include "tests/support/pulse_test_server.h"
+#include "tests/support/temp_folder.h"
+
+namespace korvanel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::PulseTestServer;
+using test::SinkMonitor;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kLoud = 1000;   // a tone of 10000 is heard above this
+constexpr int kQuiet = 100;   // and silence below this
+constexpr int kAmplitude = 10000;
+
+// A stereo sine tone for as long as it is asked, or silence once told.
+class ToneSource {
+public:
+    explicit ToneSource(double frequencyHz = 440.0) : step_(2.0 * M_PI * frequencyHz / 44100.0) {}
+    SampleCallback callback() {
+        return [this](std::span<std::uint8_t> buffer) {
+            const std::size_t frames = buffer.size() / 4;
+            const bool silent = silent_.load();
+            for (std::size_t i = 0; i < frames; ++i) {
+                const auto value = silent ? std::int16_t{0} : static_cast<std::int16_t>(kAmplitude * std::sin(phase_));
+                phase_ += step_;
+                std::memcpy(buffer.data() + i * 4, &value, 2);
+                std::memcpy(buffer.data() + i * 4 + 2, &value, 2);
+            }
+            return static_cast<std::uint32_t>(frames * 4);
+        };
+    }
+    void silence() { silent_.store(true); }
+
+private:
+    const double step_;
+    double phase_ = 0.0;
+    std::atomic<bool> silent_{false};
+};
+
+class PulseOutputTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(PulseTestServer::available()) << "pulseaudio and pulseaudio-utils are needed (scripts/install-deps.sh)";
+        ASSERT_TRUE(server_.ready());
+    }
+
+    // An output stream playing `source` on a device of the engine.
+    StreamHandle play(AudioEngine& engine, int device, ToneSource& source, int volume = 100) {
+        if (!engine.init(device, 44100)) {
+            EXPECT_EQ(engine.errorCode(), AudioError::Already);
+        }
+        EXPECT_TRUE(engine.setDevice(device));
+        const StreamHandle stream = engine.streamCreate(44100, 2, 0, source.callback());
+        EXPECT_TRUE(static_cast<bool>(stream)) << engine.errorDetail();
+        engine.channelSetAttributes(stream, audio::kFrequencyUnchanged, volume, audio::kPanUnchanged);
+        EXPECT_TRUE(engine.channelPlay(stream, false));
+        return stream;
+    }
+
+    std::size_t sinkInputs() {
+        return test::linesOf(server_.pactl({"list", "short", "sink-inputs"})).size();
+    }
+
+    PulseTestServer server_{{"one", "two"}};
+    test::ScopedEnv pulse_{"PULSE_SERVER", server_.address()};
+    test::ScopedEnv automatic_{"KORVANEL_AUDIO", ""};
+    test::ScopedEnv noSdl_{"SDL_AUDIODRIVER", ""};
+};
+
+TEST_F(PulseOutputTest, IsChosenByItselfAndTheDesktopSeesThePlayerByNameIconAndStation) {
+    AudioEngine engine;
+    EXPECT_EQ(engine.outputName().rfind("Sound server: pulseaudio ", 0), 0u) << engine.outputName();
+    EXPECT_EQ(engine.deviceDescription(1), "Default output");
+    EXPECT_EQ(engine.deviceDescription(2), "Sink_one");
+    EXPECT_EQ(engine.deviceDescription(3), "Sink_two");
+    EXPECT_FALSE(engine.deviceDescription(4));
+
+    SinkMonitor heard(server_, "one");
+    ToneSource tone(440);
+    const auto started = Clock::now();
+    const StreamHandle stream = play(engine, audio::kDefaultDevice, tone);
+    ASSERT_TRUE(engine.channelSetMediaName(stream, "Rock & Roll <Radio>"));
+    ASSERT_TRUE(heard.waitForSound(started, kLoud, 3s));
+    std::this_thread::sleep_for(600ms);
+    EXPECT_NEAR(test::toneFrequency(heard.leftSince(started + 400ms), 44100), 440, 5);
+
+    const std::string inputs = server_.pactl({"list", "sink-inputs"});
+    EXPECT_NE(inputs.find("application.name = \"Korvanel Radio\""), std::string::npos) << inputs;
+    EXPECT_NE(inputs.find("application.icon_name = \"korvanel\""), std::string::npos) << inputs;
+    EXPECT_NE(inputs.find("media.role = \"music\""), std::string::npos) << inputs;
+    EXPECT_NE(inputs.find("media.name = \"Rock & Roll <Radio>\""), std::string::npos) << inputs;
+    // A large buffer on the server: the player need not wake often.
+    EXPECT_GT(engine.channelGetQueued(stream), 44100u * 4 / 10);
+    EXPECT_TRUE(engine.streamFree(stream));
+}
+
+TEST_F(PulseOutputTest, StopAndMuteSilenceTheServerAtOnceWhateverItsBufferHolds) {
+    AudioEngine engine;
+    SinkMonitor heard(server_, "one");
+    ToneSource tone;
+    const StreamHandle stream = play(engine, audio::kDefaultDevice, tone);
+    ASSERT_TRUE(heard.waitForSound(Clock::now() - 1s, kLoud, 3s));
+    std::this_thread::sleep_for(500ms);
+
+    // The buffer holds 250 ms and more: only the server's own volume and a
+    // flush make it quiet this soon (the bench measures the exact figures).
+    auto pressed = Clock::now();
+    ASSERT_TRUE(engine.channelSetAttributes(stream, audio::kFrequencyUnchanged, 0, audio::kPanUnchanged));
+    auto quiet = heard.waitForSilence(pressed, kQuiet, 200ms, 3s);
+    ASSERT_TRUE(quiet);
+    EXPECT_LT(*quiet - pressed, 150ms) << "mute";
+    EXPECT_EQ(engine.channelGetLevel(stream) != 0, true) << "the level is of the signal, before the volume";
+
+    pressed = Clock::now();
+    ASSERT_TRUE(engine.channelSetAttributes(stream, audio::kFrequencyUnchanged, 100, audio::kPanUnchanged));
+    auto loud = heard.waitForSound(pressed, kLoud, 3s);
+    ASSERT_TRUE(loud);
+    EXPECT_LT(*loud - pressed, 150ms) << "unmute";
+    std::this_thread::sleep_for(300ms);
+
+    pressed = Clock::now();
+    ASSERT_TRUE(engine.channelStop(stream));
+    quiet = heard.waitForSilence(pressed, kQuiet, 300ms, 3s);
+    ASSERT_TRUE(quiet);
+    EXPECT_LT(*quiet - pressed, 150ms) << "stop";
+
+    // Played again, it starts afresh, not with what was flushed.
+    pressed = Clock::now();
+    ASSERT_TRUE(engine.channelPlay(stream, false));
+    loud = heard.waitForSound(pressed, kLoud, 3s);
+    ASSERT_TRUE(loud);
+    EXPECT_LT(*loud - pressed, 500ms);
+    EXPECT_TRUE(engine.streamFree(stream));
+}
+
+TEST_F(PulseOutputTest, TheLevelFollowsWhatIsHeardNotWhatWasWritten) {
+    AudioEngine engine;
+    SinkMonitor heard(server_, "one");
+    ToneSource tone;
+    const StreamHandle stream = play(engine, audio::kDefaultDevice, tone);
+    ASSERT_TRUE(heard.waitForSound(Clock::now() - 1s, kLoud, 3s));
+    std::this_thread::sleep_for(500ms);
+    tone.silence();  // from the next write on: the server still holds sound
+    const auto silenced = Clock::now();
+    std::optional<Clock::time_point> meterQuiet;
+    while (!meterQuiet && Clock::now() - silenced < 3s) {
+        if (engine.channelGetLevel(stream) < static_cast<std::uint32_t>(kQuiet)) {
+            meterQuiet = Clock::now();
+        }
+        std::this_thread::sleep_for(2ms);
+    }
+    const auto monitorQuiet = heard.waitForSilence(silenced, kQuiet, 200ms, 3s);
+    ASSERT_TRUE(meterQuiet);
+    ASSERT_TRUE(monitorQuiet);
+    EXPECT_GT(*monitorQuiet - silenced, 150ms) << "the buffer played on";
+    EXPECT_LT(std::chrono::abs(*meterQuiet - *monitorQuiet), 80ms)
+        << "meter quiet " << (*meterQuiet - silenced).count() / 1000000 << " ms, monitor quiet "
+        << (*monitorQuiet - silenced).count() / 1000000 << " ms after the silence was written";
+    EXPECT_TRUE(engine.streamFree(stream));
+}
+
+TEST_F(PulseOutputTest, TwoSinksPlayAtOnceAndAStreamWhoseSinkGoesMovesToTheDefault) {
+    AudioEngine engine;
+    SinkMonitor one(server_, "one");
+    SinkMonitor two(server_, "two");
+    ToneSource first(440);
+    ToneSource second(660);
+    const auto started = Clock::now();
+    const StreamHandle onOne = play(engine, 2, first);
+    const StreamHandle onTwo = play(engine, 3, second);
+    ASSERT_TRUE(one.waitForSound(started, kLoud, 3s));
+    ASSERT_TRUE(two.waitForSound(started, kLoud, 3s));
+    std::this_thread::sleep_for(600ms);
+    EXPECT_NEAR(test::toneFrequency(one.leftSince(started + 400ms), 44100), 440, 5);
+    EXPECT_NEAR(test::toneFrequency(two.leftSince(started + 400ms), 44100), 660, 5);
+
+    // Its sink unloaded, as when headphones are pulled: it plays on, on the default.
+    const std::string modules = server_.pactl({"list", "short", "modules"});
+    std::string twoModule;
+    for (const std::string& line : test::linesOf(modules)) {
+        if (line.find("sink_name=two") != std::string::npos) {
+            twoModule = line.substr(0, line.find('\t'));
+        }
+    }
+    ASSERT_FALSE(twoModule.empty()) << modules;
+    server_.pactl({"unload-module", twoModule});
+    const auto moved = Clock::now();
+    std::this_thread::sleep_for(800ms);
+    const std::vector<std::int16_t> mixed = one.leftSince(moved + 300ms);
+    EXPECT_GT(test::peakLevel(mixed), kAmplitude * 3 / 2) << "both tones now play on the sink that is left";
+    EXPECT_EQ(engine.channelIsActive(onTwo), ActiveState::Playing);
+    EXPECT_EQ(engine.deviceDescription(3), std::nullopt) << "the device list follows the server";
+    EXPECT_TRUE(engine.streamFree(onOne));
+    EXPECT_TRUE(engine.streamFree(onTwo));
+}
+
+TEST_F(PulseOutputTest, TheDefaultDeviceFollowsTheDesktopsDefaultSink) {
+    AudioEngine engine;
+    SinkMonitor two(server_, "two");
+    ToneSource tone;
+    const StreamHandle stream = play(engine, audio::kDefaultDevice, tone);
+    std::this_thread::sleep_for(300ms);
+    ASSERT_FALSE(two.waitForSound(Clock::now() - 300ms, kLoud, 10ms)) << "it began on sink one";
+    server_.pactl({"set-default-sink", "two"});
+    const auto changed = Clock::now();
+    ASSERT_TRUE(two.waitForSound(changed, kLoud, 3s)) << "device 1 moved with the default";
+    // The server's own word on where it plays (a monitor would follow the default too).
+    std::string twoIndex;
+    for (const std::string& line : test::linesOf(server_.pactl({"list", "short", "sinks"}))) {
+        if (line.find("\ttwo\t") != std::string::npos) {
+            twoIndex = line.substr(0, line.find('\t'));
+        }
+    }
+    const std::vector<std::string> inputs = test::linesOf(server_.pactl({"list", "short", "sink-inputs"}));
+    ASSERT_EQ(inputs.size(), 1u);
+    EXPECT_EQ(inputs[0].substr(inputs[0].find('\t') + 1, twoIndex.size() + 1), twoIndex + "\t") << inputs[0];
+    EXPECT_TRUE(engine.streamFree(stream));
+}
+
+TEST_F(PulseOutputTest, AServerThatGoesAwayEndsTheStreamLikeALostCardWithoutAHang) {
+    AudioEngine engine;
+    ToneSource tone;
+    const StreamHandle stream = play(engine, audio::kDefaultDevice, tone);
+    std::atomic<bool> ended{false};
+    ASSERT_TRUE(engine.channelSetSync(stream, audio::kSyncEnd, 0, [&](const SyncEvent&) { ended = true; }));
+    std::this_thread::sleep_for(300ms);
+    server_.kill();
+    const auto deadline = Clock::now() + 5s;
+    while (!ended && Clock::now() < deadline) {
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(engine.streamFree(stream));
+    // Asked again, the engine finds no server and plays through SDL instead.
+    test::ScopedEnv dummy("SDL_AUDIODRIVER", "dummy");
+    EXPECT_EQ(engine.outputName(), "SDL: dummy");
+}
+
+TEST_F(PulseOutputTest, AThousandStationSwitchesLeaveNoStreamBehind) {
+    AudioEngine engine;
+    ASSERT_TRUE(engine.init(audio::kDefaultDevice, 44100));
+    ToneSource tone;
+    for (int i = 0; i < 1000; ++i) {
+        const StreamHandle stream = engine.streamCreate(44100, 2, 0, tone.callback());
+        ASSERT_TRUE(static_cast<bool>(stream)) << "switch " << i << ": " << engine.errorDetail();
+        ASSERT_TRUE(engine.channelPlay(stream, false));
+        ASSERT_TRUE(engine.streamFree(stream));
+    }
+    engine.waitForNotifications();
+    EXPECT_EQ(sinkInputs(), 0u);
+}
+
+TEST(PulseOutputChoice, WithoutAServerSdlPlaysAndAForcedServerSaysWhyItCannot) {
+    test::ScopedEnv pulse("PULSE_SERVER", "unix:/nonexistent/native");
+    test::ScopedEnv automatic("KORVANEL_AUDIO", "");
+    {
+        test::ScopedEnv sdl("SDL_AUDIODRIVER", "dummy");
+        test::ScopedEnv forced("KORVANEL_AUDIO", "");
+        AudioEngine engine;
+        // SDL_AUDIODRIVER asks for SDL by itself.
+        EXPECT_EQ(engine.outputName(), "SDL: dummy");
+    }
+    test::ScopedEnv forced("KORVANEL_AUDIO", "pulse");
+    test::ScopedEnv sdl("SDL_AUDIODRIVER", "dummy");
+    AudioEngine engine;
+    EXPECT_EQ(engine.outputName().rfind("Sound server: ", 0), 0u);
+    EXPECT_FALSE(engine.init(audio::kDefaultDevice, 44100));
+    EXPECT_EQ(engine.errorCode(), AudioError::Driver);
+    EXPECT_EQ(engine.deviceDescription(audio::kDefaultDevice), std::nullopt);
+}
+
+}  // namespace
+}  // namespace korvanel
