@@ -201,8 +201,12 @@ class Korvanel(Player):
         return os.path.abspath(os.path.join("build", "korvanel"))
 
     def command(self, home, url, env):
-        env.update(KORVANEL_HOME=home, SDL_AUDIODRIVER="pulseaudio" if self.card else "dummy",
-                   QT_QPA_PLATFORM="xcb", KORVANEL_UPDATE_SERVER="http://127.0.0.1:1")
+        env.update(KORVANEL_HOME=home, QT_QPA_PLATFORM="xcb", KORVANEL_UPDATE_SERVER="http://127.0.0.1:1")
+        if self.card:
+            # With a sound server there, korvanel plays into it by itself.
+            env.pop("SDL_AUDIODRIVER", None)
+        else:
+            env.update(SDL_AUDIODRIVER="dummy")
         history = ""
         if url:
             history = (f"<General><AutoPlayOnStart type=\"bool\">true</AutoPlayOnStart></General>"

@@ -243,6 +243,7 @@ TEST_F(PulseOutputTest, AServerThatGoesAwayEndsTheStreamLikeALostCardWithoutAHan
     }
     EXPECT_TRUE(ended);
     EXPECT_TRUE(engine.streamFree(stream));
+    engine.waitForNotifications();  // the card is released behind the call
     // Asked again, the engine finds no server and plays through SDL instead.
     test::ScopedEnv dummy("SDL_AUDIODRIVER", "dummy");
     EXPECT_EQ(engine.outputName(), "SDL: dummy");
