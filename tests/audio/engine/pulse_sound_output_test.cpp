@@ -96,7 +96,11 @@ TEST_F(PulseOutputTest, IsChosenByItselfAndTheDesktopSeesThePlayerByNameIconAndS
     std::this_thread::sleep_for(600ms);
     EXPECT_NEAR(test::toneFrequency(heard.leftSince(started + 400ms), 44100), 440, 5);
 
+    // The slider's half is what the desktop's sound settings call half.
+    ASSERT_TRUE(engine.channelSetAttributes(stream, audio::kFrequencyUnchanged, 50, audio::kPanUnchanged));
+    std::this_thread::sleep_for(100ms);
     const std::string inputs = server_.pactl({"list", "sink-inputs"});
+    EXPECT_NE(inputs.find("front-left: 32768 /  50%"), std::string::npos) << inputs;
     EXPECT_NE(inputs.find("application.name = \"Korvanel Radio\""), std::string::npos) << inputs;
     EXPECT_NE(inputs.find("application.icon_name = \"korvanel\""), std::string::npos) << inputs;
     EXPECT_NE(inputs.find("media.role = \"music\""), std::string::npos) << inputs;
