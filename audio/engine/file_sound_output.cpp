@@ -45,7 +45,7 @@ public:
         }
     }
 
-    // The period in progress finishes under the lock: none runs after this.
+    // A fill in progress finishes under the lock: none runs after this.
     void halt() override {
         std::unique_lock<std::mutex> guard(lock_, std::defer_lock);
         if (thread_.get_id() != std::this_thread::get_id()) {
@@ -79,7 +79,7 @@ private:
                 due += period;
                 continue;
             }
-            const std::size_t written = play(buffer, firstPeriod);
+            const std::size_t written = play(buffer, firstPeriod, lock);
             // The card's clock runs by what it played: a short first period
             // (the stream had only begun) ends early.
             due += written > 0 && written < buffer.size()
@@ -92,15 +92,18 @@ private:
         }
     }
 
-    // One period; returns the bytes written.
-    std::size_t play(std::span<std::uint8_t> out, bool firstPeriod) {
+    // One period; returns the bytes written. The lock is held while the
+    // source fills, not while a slow reader of the file takes the bytes.
+    std::size_t play(std::span<std::uint8_t> out, bool firstPeriod, std::unique_lock<std::mutex>& lock) {
         const PlaybackSource::Filled filled = source_.fill(out);
         // Silence where the stream had nothing, except before its first
         // samples (a stream just begun has decoded little, and silence after
         // it would be a gap) and after its end.
         const std::size_t written = filled.ended || (firstPeriod && filled.bytes > 0) ? filled.bytes : out.size();
         if (written > 0) {
+            lock.unlock();
             owner_.write(out.first(written));
+            lock.lock();
         }
         return written;
     }
@@ -108,7 +111,7 @@ private:
     FileSoundOutput& owner_;
     const PlaybackFormat format_;
     PlaybackSource& source_;
-    std::mutex lock_;  // held by the thread except while it waits
+    std::mutex lock_;  // held by the thread except while it waits or writes
     std::condition_variable wake_;
     bool quit_ = false;
     bool playing_ = false;
