@@ -21,6 +21,7 @@
 #include "bench/audio_stream_server.h"
 #include "bench/event_timing_window.h"
 #include "bench/stream_server_process.h"
+#include "bench/timing_figures.h"
 #include "player/player.h"
 #include "stream/playlist_resolver.h"
 #include "tests/support/pulse_test_server.h"
@@ -44,17 +45,8 @@ double msBetween(Clock::time_point from, Clock::time_point to) {
     return std::max(0.0, std::chrono::duration<double, std::milli>(to - from).count());
 }
 
-double median(std::vector<double> values) {
-    if (values.empty()) {
-        return 0;
-    }
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-double maximum(const std::vector<double>& values) {
-    return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
-}
+using bench::maximum;
+using bench::median;
 
 int run(int presses) {
     test::TempFolder folder;

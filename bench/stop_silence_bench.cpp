@@ -22,6 +22,7 @@
 #include "bench/audio_stream_server.h"
 #include "bench/event_timing_window.h"
 #include "bench/stream_server_process.h"
+#include "bench/timing_figures.h"
 #include "player/player.h"
 #include "stream/playlist_resolver.h"
 #include "tests/support/temp_folder.cpp"  // NOLINT: benchmarks do not link the test support library
@@ -41,17 +42,8 @@ double msBetween(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double, std::milli>(to - from).count();
 }
 
-double median(std::vector<double> values) {
-    if (values.empty()) {
-        return 0;
-    }
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-double maximum(const std::vector<double>& values) {
-    return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
-}
+using bench::maximum;
+using bench::median;
 
 int run(int stops) {
     test::TempFolder folder;
