@@ -37,7 +37,7 @@ AudioEngine::AudioEngine(Libraries libraries) : AudioEngine(std::move(libraries)
 AudioEngine::AudioEngine(Libraries libraries, std::FILE* pcmFile)
     : ffmpeg_(libraries.ffmpeg),
       libraries_(std::move(libraries)),
-      pcmFile_(pcmFile != nullptr ? std::make_unique<FileSoundOutput>(pcmFile) : nullptr) {}
+      pcmFile_(pcmFile != nullptr ? std::make_shared<FileSoundOutput>(pcmFile) : nullptr) {}
 
 AudioEngine::~AudioEngine() {
     std::map<std::uint32_t, Entry> streams;
@@ -79,15 +79,10 @@ std::string AudioEngine::errorDetail() const {
     return it == errors_.end() ? std::string() : it->second.detail;
 }
 
-SoundOutput& AudioEngine::soundOutputLocked() {
-    if (output_ && !output_->usable() && releasingCards_ == 0) {
-        const bool inUse = std::any_of(streams_.begin(), streams_.end(), [](const auto& item) {
-            return item.second.output && item.second.output->device() != audio::kNoSoundDevice &&
-                   item.second.output->device() != audio::kFileDevice;
-        });
-        if (!inUse) {
-            output_.reset();
-        }
+const std::shared_ptr<SoundOutput>& AudioEngine::soundOutputLocked() {
+    // Streams still on a lost server keep it until they go.
+    if (output_ && !output_->usable()) {
+        output_.reset();
     }
     if (!output_) {
         output_ = chooseSoundOutput(SoundOutputLibraries{libraries_.pulse, libraries_.sdl});
@@ -95,21 +90,21 @@ SoundOutput& AudioEngine::soundOutputLocked() {
             server->setBufferMs(static_cast<int>(streamConfig_.serverBufferMs));
         }
     }
-    return *output_;
+    return output_;
 }
 
 std::optional<AudioEngine::Route> AudioEngine::routeLocked(int device) {
     if (device == audio::kFileDevice && pcmFile_) {
-        return Route{pcmFile_.get(), 1};
+        return Route{pcmFile_, 1};
     }
     if (device < audio::kDefaultDevice) {
         return std::nullopt;
     }
-    SoundOutput& output = soundOutputLocked();
-    if (device > output.deviceCount()) {
+    const std::shared_ptr<SoundOutput>& output = soundOutputLocked();
+    if (device > output->deviceCount()) {
         return std::nullopt;
     }
-    return Route{&output, device};
+    return Route{output, device};
 }
 
 std::optional<AudioEngine::Entry> AudioEngine::find(StreamHandle stream) const {

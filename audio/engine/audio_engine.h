@@ -126,11 +126,11 @@ private:
     // The output and its own number for one of our devices; nothing for
     // the no-sound device or one no output has.
     struct Route {
-        SoundOutput* output = nullptr;
+        std::shared_ptr<SoundOutput> output;
         int device = 0;
     };
     std::optional<Route> routeLocked(int device);
-    SoundOutput& soundOutputLocked();
+    const std::shared_ptr<SoundOutput>& soundOutputLocked();
 
     // First member: its libraries load while the rest starts, and it
     // outlives every stream that decodes with them.
@@ -138,10 +138,10 @@ private:
     TlsClientContext tls_;  // every https stream's settings and CA store
     const Libraries libraries_;
     mutable std::mutex lock_;
-    // Chosen at the first device call; chosen again once its server went
-    // away and no stream is left on it.
-    std::unique_ptr<SoundOutput> output_;
-    const std::unique_ptr<FileSoundOutput> pcmFile_;
+    // Chosen at the first device call, and again once its server went
+    // away; each output stream holds the output it plays on.
+    std::shared_ptr<SoundOutput> output_;
+    const std::shared_ptr<FileSoundOutput> pcmFile_;
     std::map<int, Device> devices_;  // initialised devices
     int selected_ = audio::kNoSoundDevice;
     std::map<std::uint32_t, Entry> streams_;

@@ -48,7 +48,7 @@ std::optional<std::string> AudioEngine::deviceDescription(int device) {
 
 std::string AudioEngine::outputName() {
     std::lock_guard<std::mutex> guard(lock_);
-    return soundOutputLocked().name();
+    return soundOutputLocked()->name();
 }
 
 bool AudioEngine::init(int device, int frequency) {
@@ -66,7 +66,7 @@ bool AudioEngine::init(int device, int frequency) {
         } else if (devices_.count(device) != 0) {
             error = AudioError::Already;
         } else if (device != audio::kNoSoundDevice && !routeLocked(device)) {
-            error = soundOutputLocked().deviceCount() == 0 ? AudioError::Driver : AudioError::Device;
+            error = soundOutputLocked()->deviceCount() == 0 ? AudioError::Driver : AudioError::Device;
         }
         if (error == AudioError::Ok) {
             devices_[device] = Device{};

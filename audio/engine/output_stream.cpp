@@ -44,11 +44,12 @@ OutputStream::OutputStream(StreamHandle handle, int device, int frequency, int c
 
 OutputStream::~OutputStream() { playback_.reset(); }
 
-std::string OutputStream::open(SoundOutput* output, int outputDevice) {
+std::string OutputStream::open(std::shared_ptr<SoundOutput> output, int outputDevice) {
     if (output == nullptr) {
         return {};
     }
-    SoundOutput::Opened opened = output->open(outputDevice, PlaybackFormat{frequency_, channels_}, *this);
+    output_ = std::move(output);
+    SoundOutput::Opened opened = output_->open(outputDevice, PlaybackFormat{frequency_, channels_}, *this);
     if (!opened.stream) {
         return opened.error.empty() ? std::string("the sound card would not open") : opened.error;
     }

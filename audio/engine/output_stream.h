@@ -35,9 +35,9 @@ public:
     OutputStream(const OutputStream&) = delete;
     OutputStream& operator=(const OutputStream&) = delete;
 
-    // Opens the playback stream (halted) on `output`'s device, which must
-    // outlive this stream; nullptr for the no-sound device. Empty, or why not.
-    std::string open(SoundOutput* output, int outputDevice);
+    // Opens the playback stream (halted) on `output`'s device, which the
+    // stream keeps; nullptr for the no-sound device. Empty, or why not.
+    std::string open(std::shared_ptr<SoundOutput> output, int outputDevice);
 
     bool play();
     void stop();
@@ -88,6 +88,7 @@ private:
     std::atomic<std::uint64_t> blocks_{0};
     std::array<std::atomic<std::uint64_t>, kLevelHistory> blockEnds_{};
     std::array<std::atomic<std::uint32_t>, kLevelHistory> blockLevels_{};
+    std::shared_ptr<SoundOutput> output_;
     // Last: closed first, so nothing pulls while the rest goes.
     std::unique_ptr<PlaybackStream> playback_;
 };
