@@ -195,8 +195,8 @@ public:
     virtual std::uint32_t version() const = 0;
     // The description of device n, or nothing past the last one.
     virtual std::optional<std::string> deviceDescription(int device) = 0;
-    // Which sound output plays ("Sound server: ...", "SDL: ...", "File: ..."),
-    // choosing it if none was chosen yet; empty where the library cannot say.
+    // Which sound output plays ("Sound server: ...", "SDL: ...", "File: ...");
+    // empty until a sound card was asked for, or where the library cannot say.
     virtual std::string outputName() { return {}; }
     // The calling thread's last error.
     virtual AudioError errorCode() const = 0;

@@ -84,7 +84,7 @@ public:
     // A sound server's buffer per output stream, for the streams opened next.
     void setServerBuffer(int milliseconds);
     // Which sound output plays ("Sound server: ...", "SDL: ..."); empty
-    // without a library.
+    // until a sound card was opened.
     std::string outputName() const;
     // Device numbers separated by commas ("1,2"); used from the next open.
     void setDevices(std::string_view text);

@@ -79,8 +79,9 @@ int listStations(const std::string& which) {
 int listDevices(Application& application) {
     // A library of its own: the player's is made on its worker, later.
     const std::unique_ptr<AudioLibrary> library = application.defaultAudioLibrary()();
+    const std::vector<OutputDevice> devices = listOutputDevices(*library);
     std::printf("%s\n", library->outputName().c_str());
-    for (const OutputDevice& device : listOutputDevices(*library)) {
+    for (const OutputDevice& device : devices) {
         std::printf("%d  %s\n", device.number, device.name.c_str());
     }
     return kExitOk;

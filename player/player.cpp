@@ -270,7 +270,7 @@ bool Player::connectRun(int perSource, int restarts) {
             // clear the stream information before the event is handled.
             postEvent(event::kConnected, address);
             // Which output plays is known once a card opened; said when it changes.
-            if (std::string output = channel_->outputName(); output != outputName_) {
+            if (std::string output = channel_->outputName(); !output.empty() && output != outputName_) {
                 outputName_ = output;
                 postEvent(event::kSoundOutput, std::move(output));
             }

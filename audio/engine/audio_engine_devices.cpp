@@ -48,7 +48,7 @@ std::optional<std::string> AudioEngine::deviceDescription(int device) {
 
 std::string AudioEngine::outputName() {
     std::lock_guard<std::mutex> guard(lock_);
-    return soundOutputLocked()->name();
+    return output_ ? output_->name() : std::string();
 }
 
 bool AudioEngine::init(int device, int frequency) {

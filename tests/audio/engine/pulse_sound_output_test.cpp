@@ -81,8 +81,9 @@ protected:
 
 TEST_F(PulseOutputTest, IsChosenByItselfAndTheDesktopSeesThePlayerByNameIconAndStation) {
     AudioEngine engine;
-    EXPECT_EQ(engine.outputName().rfind("Sound server: pulseaudio ", 0), 0u) << engine.outputName();
+    EXPECT_EQ(engine.outputName(), "") << "nothing chosen before a card is asked for";
     EXPECT_EQ(engine.deviceDescription(1), "Default output");
+    EXPECT_EQ(engine.outputName().rfind("Sound server: pulseaudio ", 0), 0u) << engine.outputName();
     EXPECT_EQ(engine.deviceDescription(2), "Sink_one");
     EXPECT_EQ(engine.deviceDescription(3), "Sink_two");
     EXPECT_FALSE(engine.deviceDescription(4));
@@ -250,6 +251,7 @@ TEST_F(PulseOutputTest, AServerThatGoesAwayEndsTheStreamLikeALostCardWithoutAHan
     engine.waitForNotifications();  // the card is released behind the call
     // Asked again, the engine finds no server and plays through SDL instead.
     test::ScopedEnv dummy("SDL_AUDIODRIVER", "dummy");
+    EXPECT_EQ(engine.deviceDescription(1), "Default output");
     EXPECT_EQ(engine.outputName(), "SDL: dummy");
 }
 
@@ -275,15 +277,16 @@ TEST(PulseOutputChoice, WithoutAServerSdlPlaysAndAForcedServerSaysWhyItCannot) {
         test::ScopedEnv forced("KORVANEL_AUDIO", "");
         AudioEngine engine;
         // SDL_AUDIODRIVER asks for SDL by itself.
+        EXPECT_EQ(engine.deviceDescription(1), "Default output");
         EXPECT_EQ(engine.outputName(), "SDL: dummy");
     }
     test::ScopedEnv forced("KORVANEL_AUDIO", "pulse");
     test::ScopedEnv sdl("SDL_AUDIODRIVER", "dummy");
     AudioEngine engine;
-    EXPECT_EQ(engine.outputName().rfind("Sound server: ", 0), 0u);
     EXPECT_FALSE(engine.init(audio::kDefaultDevice, 44100));
     EXPECT_EQ(engine.errorCode(), AudioError::Driver);
     EXPECT_EQ(engine.deviceDescription(audio::kDefaultDevice), std::nullopt);
+    EXPECT_EQ(engine.outputName().rfind("Sound server: ", 0), 0u);
 }
 
 }  // namespace
