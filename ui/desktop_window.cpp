@@ -52,6 +52,10 @@ DesktopWindow::DesktopWindow(Application& application)
     QObject::connect(&log_, &LogWindow::visibilityChanged, &main_, [this](bool) { main_.refreshDisplay(5); });
     QObject::connect(&main_, &MainWindow::windowCommand, &main_, [this](int id) { runWindowCommand(id); });
     main_.setMenuSource([this] { return buildMenuBar(application_, *events_, menuState()); });
+    // The window's keys work in the log window too.
+    for (QAction* shortcut : main_.windowShortcuts()) {
+        log_.addAction(shortcut);
+    }
 
     SettingsStore& settings = application.settings();
     restoreLogWindow(settings);

@@ -7,6 +7,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <chrono>
@@ -312,6 +313,10 @@ TEST_F(MainWindowTest, KeysOfTheWindowShowTheLogPlayTheClipboardAndPlayOrStop) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
     QTest::keyClick(&window(), Qt::Key_L, Qt::ControlModifier);
     ASSERT_TRUE(waitUntil([&] { return desktop_->logWindow().isLogVisible(); }));
+    // The log takes the focus, and the window's keys with it.
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&desktop_->logWindow()));
+    QTest::keyClick(&desktop_->logWindow(), Qt::Key_L, Qt::ControlModifier);
+    ASSERT_TRUE(waitUntil([&] { return !desktop_->logWindow().isLogVisible(); }));
     window().activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
     QGuiApplication::clipboard()->setText(QStringLiteral("http://radio/live"));
@@ -329,6 +334,22 @@ TEST_F(MainWindowTest, KeysOfTheWindowShowTheLogPlayTheClipboardAndPlayOrStop) {
     EXPECT_EQ(app_->settings().getBool("Recording/Enabled"), recording);
     player().stop();
     ASSERT_TRUE(waitForState(Player::State::Idle));
+}
+
+// Escape is the close box wherever the focus is; the log window keeps its
+// own Escape, which only hides it.
+TEST_F(MainWindowTest, EscapeClosesTheWindowAsTheCloseBoxAndTheLogKeepsItsOwn) {
+    QSignalSpy closes(&window(), &MainWindow::closeRequested);
+    window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
+    QTest::keyClick(&window().playButton(), Qt::Key_Escape);
+    QTest::keyClick(&window().volumeSlider(), Qt::Key_Escape);
+    EXPECT_EQ(closes.count(), 2);
+    desktop_->logWindow().showLog();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&desktop_->logWindow()));
+    QTest::keyClick(&desktop_->logWindow(), Qt::Key_Escape);
+    EXPECT_FALSE(desktop_->logWindow().isLogVisible());
+    EXPECT_EQ(closes.count(), 2);
 }
 
 TEST_F(MainWindowTest, ClosingWhileAMessageWaitsForTheUserEndsPromptly) {
