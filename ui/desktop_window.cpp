@@ -151,9 +151,15 @@ void DesktopWindow::act(WindowVisibility::Action action) {
     switch (action) {
         case WindowVisibility::Action::Show: showWindow(); break;
         case WindowVisibility::Action::HideToTray: hideToTray(); break;
-        case WindowVisibility::Action::Exit: QApplication::quit(); break;
+        case WindowVisibility::Action::Exit: exitProgram(); break;
         case WindowVisibility::Action::None: break;
     }
+}
+
+void DesktopWindow::exitProgram() {
+    // Not quit(): that closes every window first, and the log window, closed,
+    // would be recorded as hidden in the session.
+    QCoreApplication::exit(0);
 }
 
 void DesktopWindow::refreshTray() {
@@ -198,7 +204,7 @@ void DesktopWindow::runWindowCommand(int id) {
             tray_.setShown(TrayIcon::available());
             break;
         case command::kExit:
-            QApplication::quit();
+            exitProgram();
             break;
         case command::kLogWindow:
             log_.isLogVisible() ? log_.hideLog() : log_.showLog();

@@ -48,8 +48,9 @@ int main(int argc, char** argv) {
         korvanel::SingleInstance::handOver(bus, instanceName, source)) {
         return 0;
     }
-    signals.setOnInterrupt(
-        [&qt] { QMetaObject::invokeMethod(&qt, [] { QApplication::quit(); }, Qt::QueuedConnection); });
+    signals.setOnInterrupt([&qt] {
+        QMetaObject::invokeMethod(&qt, [] { korvanel::DesktopWindow::exitProgram(); }, Qt::QueuedConnection);
+    });
     {
         korvanel::DesktopWindow* desktop = nullptr;
         korvanel::Application application([&desktop](korvanel::Application& core) {
