@@ -147,6 +147,9 @@ void WindowEvents::handle(const Job& event) {
         case event::kFavoriteFailed:
             logFormatted(LogKind::Error, "Log/Message/FavoriteFailed", event.text);
             break;
+        case event::kDirectorySkipped:
+            log(LogKind::Error, formatText(language.getString("Log/Message/DirectorySkipped"), {event.arg1}));
+            break;
         case event::kSecureFailed: {
             // The address, and why in the user's language.
             const char* reason = tlsFailureTextKey(static_cast<TlsFailure>(event.arg1));

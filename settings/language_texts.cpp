@@ -93,6 +93,7 @@ constexpr std::array kDefaultTexts = {
     DefaultText{"Log/Message/FavoriteAdded", "Added to Favorites: %s"},
     DefaultText{"Log/Message/FavoriteExists", "Already in Favorites: %s"},
     DefaultText{"Log/Message/FavoriteFailed", "Could not add to Favorites (favorites.xml is missing, unreadable or not writable): %s"},
+    DefaultText{"Log/Message/DirectorySkipped", "The station directory sent %d entries that are no station to play; they were left out"},
     DefaultText{"Main/FavoritesMenu/Add", "&Add to Favorites"},
     DefaultText{"Log/Message/NoTray", "This desktop has no system tray: the window stays on the screen."},
     DefaultText{"Log/Window/Caption", "Korvanel Log"},

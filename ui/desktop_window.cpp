@@ -28,7 +28,7 @@ DesktopWindow::DesktopWindow(Application& application)
       commands_(application, *events_),
       main_(application, commands_, [this] { return events_->connectStartMs(); }),
       quotationDraws_(static_cast<std::minstd_rand::result_type>(std::random_device{}())),
-      directory_(application.httpClient(), application.settings()) {
+      directory_(application.httpClient(), application.settings(), this) {
     events_->setAutoPlayOnStart(true);
     QObject::connect(&main_, &MainWindow::closeRequested, &main_,
                      [this] { act(visibility_.onClose(visibilityRules())); });
