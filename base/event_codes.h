@@ -27,9 +27,9 @@ inline constexpr std::uint32_t kSecureFailed = 0x1E434;  // text: the address; a
 inline constexpr std::uint32_t kFavoriteAdded = 0x1E435;
 inline constexpr std::uint32_t kFavoriteExists = 0x1E436;
 inline constexpr std::uint32_t kFavoriteFailed = 0x1E437;
-// arg1: how many elements of a station directory's answer were left out.
-inline constexpr std::uint32_t kDirectorySkipped = 0x1E43A;
 // The window's own request, handled on its worker with the other events.
 inline constexpr std::uint32_t kUpdatePresets = 0x1E440;
+// arg1: how many elements of a station directory's answer were left out.
+inline constexpr std::uint32_t kDirectorySkipped = 0x1E441;
 
 }  // namespace korvanel::event
