@@ -22,7 +22,7 @@ inline constexpr std::uint32_t kReconnecting = 0x1E429;  // text: the message
 inline constexpr std::uint32_t kResolving = 0x1E42A;     // text: the playlist address
 inline constexpr std::uint32_t kResolved = 0x1E42B;
 inline constexpr std::uint32_t kResolveFailed = 0x1E42C;
-inline constexpr std::uint32_t kSecureFailed = 0x1E434;  // text: the address and why its check failed
+inline constexpr std::uint32_t kSecureFailed = 0x1E434;  // text: the address; arg1: why (a TlsFailure)
 // The current station and favorites.xml; text: the station's title.
 inline constexpr std::uint32_t kFavoriteAdded = 0x1E435;
 inline constexpr std::uint32_t kFavoriteExists = 0x1E436;
@@ -30,5 +30,7 @@ inline constexpr std::uint32_t kFavoriteFailed = 0x1E437;
 inline constexpr std::uint32_t kSoundOutput = 0x1E438;  // text: which output plays, for the log
 // The window's own request, handled on its worker with the other events.
 inline constexpr std::uint32_t kUpdatePresets = 0x1E440;
+// arg1: how many elements of a station directory's answer were left out.
+inline constexpr std::uint32_t kDirectorySkipped = 0x1E441;
 
 }  // namespace korvanel::event

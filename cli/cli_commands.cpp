@@ -194,6 +194,10 @@ int searchDirectory(Application& application, const CliOptions& options) {
         std::fprintf(stderr, "korvanel-cli: %s\n", found.error.c_str());
         return kExitFailed;
     }
+    if (found.skipped > 0) {
+        std::fprintf(stderr, "korvanel-cli: %zu entries of the answer were no station and were left out\n",
+                     found.skipped);
+    }
     int number = 0;
     for (const DirectoryStation& station : found.stations) {
         std::printf("%4d  %s  [%s, %s %d kbps]  %s\n", ++number, station.name.c_str(), station.countryCode.c_str(),

@@ -9,6 +9,7 @@
 #include "audio/stream_info.h"
 #include "settings/language_texts.h"
 #include "stream/http_client.h"
+#include "stream/tls_failure.h"
 
 namespace korvanel {
 
@@ -149,9 +150,16 @@ void WindowEvents::handle(const Job& event) {
         case event::kFavoriteFailed:
             logFormatted(LogKind::Error, "Log/Message/FavoriteFailed", event.text);
             break;
-        case event::kSecureFailed:
-            logFormatted(LogKind::Error, "Log/Message/SecureFailed", event.text);
+        case event::kDirectorySkipped:
+            log(LogKind::Error, formatText(language.getString("Log/Message/DirectorySkipped"), {event.arg1}));
             break;
+        case event::kSecureFailed: {
+            // The address, and why in the user's language.
+            const char* reason = tlsFailureTextKey(static_cast<TlsFailure>(event.arg1));
+            logFormatted(LogKind::Error, "Log/Message/SecureFailed",
+                         reason != nullptr ? event.text + " (" + language.getString(reason) + ")" : event.text);
+            break;
+        }
         case event::kResolving:
             setPlaylistAddress(event.text);
             logFormatted(LogKind::Normal, "Log/Message/DlPlaylist", event.text);

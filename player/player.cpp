@@ -231,6 +231,7 @@ bool Player::connectRun(int perSource, int restarts) {
         ++attempt;
         Outcome outcome = Outcome::Skip;
         bool connectionOutcome = false;
+        bool openFailed = false;
         std::string address;
         if (uses_.resolver.needsResolving()) {
             postEvent(event::kResolving, uses_.resolver.currentAddress());
@@ -238,7 +239,12 @@ bool Player::connectRun(int perSource, int restarts) {
                 postEvent(event::kResolved);
                 outcome = Outcome::Resolved;
             } else {
-                postEvent(event::kError, text("Player/Error/PlaylistFailed"));
+                // A refused certificate is named, not left as "could not retrieve".
+                const TlsFailure refused = uses_.resolver.lastSecureFailure();
+                postEvent(event::kError,
+                          refused == TlsFailure::None
+                              ? text("Player/Error/PlaylistFailed")
+                              : formatted("Player/Error/PlaylistRefused", text(tlsFailureTextKey(refused))));
                 postEvent(event::kResolveFailed);
                 outcome = Outcome::Retryable;
             }
@@ -252,7 +258,10 @@ bool Player::connectRun(int perSource, int restarts) {
                     case OpenResult::Fatal: outcome = Outcome::Fatal; break;
                     case OpenResult::Timeout: outcome = Outcome::Retryable; break;
                     case OpenResult::Failed:
-                    case OpenResult::Unsupported: outcome = Outcome::Skip; break;
+                    case OpenResult::Unsupported:
+                        outcome = Outcome::Skip;
+                        openFailed = true;
+                        break;
                 }
             }
         }
@@ -285,7 +294,15 @@ bool Player::connectRun(int perSource, int restarts) {
             continue;  // the new current entry is tested again: nested playlists resolve in turn
         }
         if (connectionOutcome) {
-            postEvent(event::kError, formatted("Player/Error/Connect", channel_->errorText()));
+            // The engine only says it could not open the stream; a secure
+            // server is asked once more whether its certificate is why.
+            std::string why = channel_->errorText();
+            if (openFailed && state_.load() == State::Connecting) {
+                if (const TlsFailure refused = uses_.resolver.checkCertificate(address); refused != TlsFailure::None) {
+                    why = text(tlsFailureTextKey(refused));
+                }
+            }
+            postEvent(event::kError, formatted("Player/Error/Connect", why));
         }
         if (attempt < perSource && outcome == Outcome::Retryable) {
             postEvent(event::kMessage, formatted("Player/Message/WaitRetry", kRetryWaitSeconds));

@@ -25,6 +25,8 @@ packages=(
   xdotool imagemagick python3-xlib
   # the media player interface seen from outside, on a bus of the tests' own
   dbus-daemon playerctl
+  # what a screen reader and a desktop's notification server see of it
+  at-spi2-core python3-pyatspi dunst
   # the installed desktop entry and AppStream data checked as the desktop would
   desktop-file-utils appstream
 )

@@ -9,9 +9,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/event_codes.h"
+#include "base/event_sink.h"
 #include "settings/settings_store.h"
 #include "stream/byte_buffer.h"
 #include "stream/http_client.h"
+#include "stream/source_classification.h"
 
 namespace korvanel {
 
@@ -19,7 +22,10 @@ namespace {
 
 constexpr std::size_t kMaxTextBytes = 1024;
 constexpr std::size_t kMaxUrlBytes = 4096;
+// A station's fields nest no deeper than this; an element that does is
+// skipped. An answer nested deeper than the second bound is refused whole.
 constexpr std::size_t kMaxDepth = 8;
+constexpr std::size_t kMaxAnswerDepth = 64;
 
 std::string percentEncoded(std::string_view text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
@@ -57,8 +63,17 @@ std::string cleaned(const std::string& text, std::size_t bound) {
     return out;
 }
 
+// Only an address the player may connect to: a page may be opened in the
+// browser and a stream played, so nothing but http:// and https://.
+std::string webAddress(const std::string& text) {
+    std::string address = cleaned(text, kMaxUrlBytes);
+    return isWebAddress(address) ? address : std::string();
+}
+
 // Builds stations from the answer as it is read, keeping nothing else: no
 // document tree, a bounded depth, and wrong types taken as missing fields.
+// An element that is no station (not an object, nested too deeply, without
+// a web address to play) is counted and skipped.
 class StationReader : public nlohmann::json::json_sax_t {
 public:
     StationReader(int limit, std::vector<DirectoryStation>& stations) : limit_(limit), stations_(stations) {}
@@ -75,12 +90,12 @@ public:
                 current_.uuid = cleaned(text, kMaxTextBytes);
             } else if (key_ == "name") {
                 current_.name = cleaned(text, kMaxTextBytes);
-            } else if (key_ == "url_resolved" && !text.empty()) {
-                current_.url = cleaned(text, kMaxUrlBytes);
-            } else if (key_ == "url" && current_.url.empty()) {
-                current_.url = cleaned(text, kMaxUrlBytes);
+            } else if (key_ == "url_resolved") {
+                resolvedUrl_ = webAddress(text);
+            } else if (key_ == "url") {
+                givenUrl_ = webAddress(text);
             } else if (key_ == "homepage") {
-                current_.homepage = cleaned(text, kMaxUrlBytes);
+                current_.homepage = webAddress(text);
             } else if (key_ == "country") {
                 current_.country = cleaned(text, kMaxTextBytes);
             } else if (key_ == "countrycode") {
@@ -92,30 +107,40 @@ public:
         return value();
     }
     bool start_object(std::size_t) override {
-        if (++depth_ > kMaxDepth || depth_ == 1) {
-            return fail(depth_ == 1 ? "the answer is not a list of stations" : "the answer is nested too deeply");
+        if (!enter()) {
+            return false;
+        }
+        if (depth_ == 1) {
+            return fail("the answer is not a list of stations");
         }
         if (depth_ == 2) {
             inStation_ = true;
+            broken_ = false;
             current_ = {};
+            resolvedUrl_.clear();
+            givenUrl_.clear();
         }
         return true;
     }
     bool end_object() override {
         if (depth_-- == 2) {
             inStation_ = false;
-            if (!current_.url.empty() && static_cast<int>(stations_.size()) < limit_) {
+            // The resolved stream first, else the address as listed.
+            current_.url = !resolvedUrl_.empty() ? resolvedUrl_ : givenUrl_;
+            if (broken_ || current_.url.empty()) {
+                ++skipped_;
+            } else if (static_cast<int>(stations_.size()) < limit_) {
                 stations_.push_back(std::move(current_));
             }
         }
         return true;
     }
     bool start_array(std::size_t) override {
-        if (++depth_ == 2) {
-            return fail("the answer is not a list of stations");
+        if (!enter()) {
+            return false;
         }
-        if (depth_ > kMaxDepth) {
-            return fail("the answer is nested too deeply");
+        if (depth_ == 2) {
+            ++skipped_;  // a list in the list
         }
         return true;
     }
@@ -132,13 +157,25 @@ public:
     }
 
     const std::string& error() const { return error_; }
+    std::size_t skipped() const { return skipped_; }
 
 private:
-    // A plain value must stand inside a station: the answer is a list of
-    // objects and nothing else.
+    bool enter() {
+        if (++depth_ > kMaxAnswerDepth) {
+            return fail("the answer is nested too deeply");
+        }
+        if (depth_ > kMaxDepth) {
+            broken_ = true;  // the station it is in is skipped
+        }
+        return true;
+    }
+    // The answer is a list; a plain value in it is no station.
     bool value() {
-        if (depth_ <= 1) {
+        if (depth_ == 0) {
             return fail("the answer is not a list of stations");
+        }
+        if (depth_ == 1) {
+            ++skipped_;
         }
         return true;
     }
@@ -166,15 +203,19 @@ private:
     std::vector<DirectoryStation>& stations_;
     std::size_t depth_ = 0;
     bool inStation_ = false;
+    bool broken_ = false;  // the current station holds a field nested too deeply
+    std::size_t skipped_ = 0;
     std::string key_;
     DirectoryStation current_;
+    std::string resolvedUrl_;
+    std::string givenUrl_;
     std::string error_;
 };
 
 }  // namespace
 
-StationDirectory::StationDirectory(HttpClient& http, const SettingsStore& settings)
-    : http_(http), settings_(settings) {}
+StationDirectory::StationDirectory(HttpClient& http, const SettingsStore& settings, EventSink* events)
+    : http_(http), settings_(settings), events_(events) {}
 
 std::string StationDirectory::searchPath(const DirectoryQuery& query) {
     const int limit = std::clamp(query.limit, 1, kMaxResults);
@@ -193,13 +234,16 @@ std::string StationDirectory::searchPath(const DirectoryQuery& query) {
 }
 
 bool StationDirectory::parse(std::string_view json, int limit, std::vector<DirectoryStation>& stations,
-                             std::string& error) {
+                             std::string& error, std::size_t* skipped) {
     stations.clear();
     StationReader reader(std::clamp(limit, 1, kMaxResults), stations);
     const bool parsed = nlohmann::json::sax_parse(json, &reader, nlohmann::json::input_format_t::json, true);
     if (!parsed) {
         error = reader.error().empty() ? "the answer is not JSON" : reader.error();
         stations.clear();
+    }
+    if (skipped != nullptr) {
+        *skipped = parsed ? reader.skipped() : 0;
     }
     return parsed;
 }
@@ -243,12 +287,17 @@ StationDirectory::Result StationDirectory::search(const DirectoryQuery& query, i
             continue;
         }
         std::string why;
-        if (!parse(body.view(), query.limit, result.stations, why)) {
+        if (!parse(body.view(), query.limit, result.stations, why, &result.skipped)) {
             result.error = "the station directory at " + server + " gave a broken answer: " + why;
             continue;
         }
         result.ok = true;
         result.error.clear();
+        if (result.skipped > 0 && events_ != nullptr) {
+            Job skipped = makeJob(event::kDirectorySkipped);
+            skipped.arg1 = static_cast<std::int64_t>(result.skipped);
+            events_->post(std::move(skipped));
+        }
         std::lock_guard<std::mutex> guard(lock_);
         lastServer_ = server;
         return result;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -8,11 +9,13 @@
 
 namespace korvanel {
 
+class EventSink;
 class HttpClient;
 class SettingsStore;
 
 // One station of the public station directory. Every field comes from the
-// network: texts are cut to a bound and cleaned of control characters.
+// network: texts are cut to a bound and cleaned of control characters, and
+// the addresses are http:// or https:// ones or empty.
 struct DirectoryStation {
     std::string uuid;  // the directory's key for the station
     std::string name;
@@ -47,12 +50,15 @@ public:
     static constexpr const char* kDefaultServer = "https://all.api.radio-browser.info";
     static constexpr int kMaxResults = 200;
 
-    StationDirectory(HttpClient& http, const SettingsStore& settings);
+    // events, when given, hears how many elements of an answer were left
+    // out (event::kDirectorySkipped).
+    StationDirectory(HttpClient& http, const SettingsStore& settings, EventSink* events = nullptr);
 
     struct Result {
         bool ok = false;
         std::string error;  // for the user: what failed
         std::vector<DirectoryStation> stations;
+        std::size_t skipped = 0;  // elements of the answer that were no station to play
     };
     // Blocks until the answer came or failed; a readable stopFd ends it.
     Result search(const DirectoryQuery& query, int stopFd = -1);
@@ -62,10 +68,13 @@ public:
 
     // The request path of a query, its values percent-encoded.
     static std::string searchPath(const DirectoryQuery& query);
-    // Reads a search answer: at most `limit` stations, those without a
-    // stream address left out. False (with why) for an answer that is not a
-    // JSON array of objects, or nested deeper than stations are.
-    static bool parse(std::string_view json, int limit, std::vector<DirectoryStation>& stations, std::string& error);
+    // Reads a search answer: at most `limit` stations. An element that is
+    // no station (not an object, a field nested deeper than stations are,
+    // no http:// or https:// stream address) is left out and counted in
+    // skipped. False (with why) for an answer that is not JSON, not a list,
+    // or nested beyond all bounds.
+    static bool parse(std::string_view json, int limit, std::vector<DirectoryStation>& stations, std::string& error,
+                      std::size_t* skipped = nullptr);
     // The servers to try for a "Directory/Server" value, in the order to try
     // them.
     std::vector<std::string> servers() const;
@@ -73,6 +82,7 @@ public:
 private:
     HttpClient& http_;
     const SettingsStore& settings_;
+    EventSink* events_;
     std::mutex lock_;
     std::string lastServer_;  // guarded by lock_
 };

@@ -61,12 +61,16 @@ HttpClient::Route HttpClient::route() const {
     return Route{proxyHost_, proxyPort_, limits_};
 }
 
-bool HttpClient::fetch(const std::string& url, ByteBuffer& out, int stopFd, std::string* finalUrl) {
+bool HttpClient::fetch(const std::string& url, ByteBuffer& out, int stopFd, std::string* finalUrl,
+                       TlsFailure* secureFailure) {
     out.clear();
     const Route via = route();
     std::string next = url;
     for (int hop = 0;; ++hop) {
         const Answer answer = fetchOnce(next, via, out, stopFd);
+        if (secureFailure != nullptr) {
+            *secureFailure = answer.secureFailure;
+        }
         if (answer.kind == Answer::Kind::Body) {
             if (finalUrl != nullptr) {
                 *finalUrl = next;
@@ -84,6 +88,31 @@ bool HttpClient::fetch(const std::string& url, ByteBuffer& out, int stopFd, std:
         }
         next = to->toString();
     }
+}
+
+NetStatus HttpClient::open(NetworkConnection& connection, const HttpAddress& address, const Route& via) {
+    const bool useProxy = !via.proxyHost.empty();
+    NetStatus status = useProxy ? connection.connect(via.proxyHost, static_cast<std::uint16_t>(via.proxyPort), false,
+                                                     via.limits.connectTimeout)
+                                : connection.connect(address.host, address.port, address.tls,
+                                                     via.limits.connectTimeout);
+    if (status == NetStatus::Ok && useProxy && address.tls) {
+        status = openTunnel(connection, address, via.limits);
+        if (status == NetStatus::Ok) {
+            status = connection.startTls(address.host, via.limits.connectTimeout);
+        }
+    }
+    return status;
+}
+
+TlsFailure HttpClient::checkCertificate(const std::string& url, int stopFd) {
+    const std::optional<HttpAddress> address = HttpAddress::parse(url);
+    const Route via = route();
+    if (!address || !address->tls || (!via.proxyHost.empty() && (via.proxyPort <= 0 || via.proxyPort > 65535))) {
+        return TlsFailure::None;
+    }
+    NetworkConnection connection(cancel_, stopFd, &tls_);
+    return open(connection, *address, via) == NetStatus::TlsFailed ? connection.tlsFailure() : TlsFailure::None;
 }
 
 HttpClient::Answer HttpClient::fetchOnce(const std::string& url, const Route& via, ByteBuffer& out, int stopFd) {
@@ -108,18 +137,15 @@ HttpClient::Answer HttpClient::fetchOnce(const std::string& url, const Route& vi
     const auto bytes = [](std::string_view text) {
         return std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     };
-    NetStatus status = useProxy ? connection.connect(via.proxyHost, static_cast<std::uint16_t>(via.proxyPort), false,
-                                                     via.limits.connectTimeout)
-                                : connection.connect(address->host, address->port, address->tls,
-                                                     via.limits.connectTimeout);
-    if (status == NetStatus::Ok && useProxy && address->tls) {
-        status = openTunnel(connection, *address, via.limits);
-        if (status == NetStatus::Ok) {
-            status = connection.startTls(address->host, via.limits.connectTimeout);
-        }
-    }
+    const NetStatus status = open(connection, *address, via);
     if (status == NetStatus::TlsFailed) {
-        events_.post(makeJob(event::kSecureFailed, url + " (" + connection.tlsError() + ")"));
+        // The kind travels as the first word, for a reason in the user's language.
+        Job refused = makeJob(event::kSecureFailed, url);
+        refused.arg1 = static_cast<std::int64_t>(connection.tlsFailure());
+        events_.post(std::move(refused));
+        Answer failed;
+        failed.secureFailure = connection.tlsFailure();
+        return failed;
     }
     if (status != NetStatus::Ok || connection.writeAll(bytes(*request), via.limits.idleTimeout) != NetStatus::Ok) {
         return {};

@@ -74,8 +74,14 @@ public:
     // the size bound. A readable stopFd (or -1) ends it at once, as
     // shutdown() does. finalUrl, when given, receives the address that
     // answered after the redirects, against which the body's relative
-    // addresses resolve.
-    bool fetch(const std::string& url, ByteBuffer& out, int stopFd = -1, std::string* finalUrl = nullptr);
+    // addresses resolve. secureFailure, when given, receives why a secure
+    // connection of the fetch was refused (None when none was).
+    bool fetch(const std::string& url, ByteBuffer& out, int stopFd = -1, std::string* finalUrl = nullptr,
+               TlsFailure* secureFailure = nullptr);
+    // Only connects to an https:// address and checks its certificate, as a
+    // fetch would: why it is refused, or None (also for an address that is
+    // not https:// or a server that cannot be reached). Nothing is posted.
+    TlsFailure checkCertificate(const std::string& url, int stopFd = -1);
 
     // Jobs for post(): fetch url and write the body over filePath (a file
     // beside it is renamed over it only when all arrived), or fetch url and
@@ -106,8 +112,12 @@ private:
     struct Answer {
         enum class Kind { Body, Redirect, Failed } kind = Kind::Failed;
         std::string location;
+        TlsFailure secureFailure = TlsFailure::None;
     };
     Answer fetchOnce(const std::string& url, const Route& via, ByteBuffer& out, int stopFd);
+    // Connected to the address's server, directly or through the proxy's
+    // tunnel, TLS started where the address asks for it.
+    NetStatus open(NetworkConnection& connection, const HttpAddress& address, const Route& via);
 
     // CONNECT through the proxy to the address; Ok once the proxy agreed.
     static NetStatus openTunnel(NetworkConnection& connection, const HttpAddress& address, const HttpLimits& limits);

@@ -96,6 +96,24 @@ NetStatus statusOfError(int error) {
     }
 }
 
+TlsFailure kindOfVerifyResult(long verified) {
+    switch (verified) {
+        case X509_V_OK: return TlsFailure::None;
+        case X509_V_ERR_CERT_HAS_EXPIRED:
+        case X509_V_ERR_CERT_NOT_YET_VALID:
+        case X509_V_ERR_CRL_HAS_EXPIRED:
+        case X509_V_ERR_CRL_NOT_YET_VALID: return TlsFailure::Expired;
+        case X509_V_ERR_HOSTNAME_MISMATCH:
+        case X509_V_ERR_IP_ADDRESS_MISMATCH: return TlsFailure::HostMismatch;
+        default: return TlsFailure::Untrusted;
+    }
+}
+
+TlsFailure kindOfTlsFailure(ssl_st* ssl) {
+    const TlsFailure kind = ssl != nullptr ? kindOfVerifyResult(SSL_get_verify_result(ssl)) : TlsFailure::None;
+    return kind == TlsFailure::None ? TlsFailure::Handshake : kind;
+}
+
 std::string describeTlsFailure(ssl_st* ssl) {
     if (ssl != nullptr) {
         const long verified = SSL_get_verify_result(ssl);
@@ -162,6 +180,7 @@ NetStatus NetworkConnection::connect(const std::string& host, std::uint16_t port
                                      std::chrono::milliseconds timeout) {
     close();
     tlsError_.clear();
+    tlsFailure_ = TlsFailure::None;
     const Clock::time_point deadline = Clock::now() + timeout;
     // A stop must not wait out a resolver that hangs.
     const int cancelFds[] = {cancel_.readFd(), otherCancelFd_};
@@ -279,6 +298,7 @@ NetStatus NetworkConnection::connectRacing(const void* addresses, Clock::time_po
 
 NetStatus NetworkConnection::startTls(const std::string& host, std::chrono::milliseconds timeout) {
     tlsError_.clear();
+    tlsFailure_ = TlsFailure::None;
     const NetStatus status = startTls(host, Clock::now() + timeout);
     if (status != NetStatus::Ok) {
         close();
@@ -293,6 +313,8 @@ NetStatus NetworkConnection::startTls(const std::string& host, Clock::time_point
         TlsClientContext own;
         context_ = own.get();
     }
+    // Until the handshake gives a verdict, a failure is the handshake's.
+    tlsFailure_ = TlsFailure::Handshake;
     if (!context_) {
         tlsError_ = "TLS is not available";
         return NetStatus::TlsFailed;
@@ -320,18 +342,22 @@ NetStatus NetworkConnection::startTls(const std::string& host, Clock::time_point
         const int result = SSL_connect(ssl_.get());
         if (result == 1) {
             if (SSL_get_verify_result(ssl_.get()) == X509_V_OK) {
+                tlsFailure_ = TlsFailure::None;
                 return NetStatus::Ok;
             }
             tlsError_ = describeTlsFailure(ssl_.get());
+            tlsFailure_ = kindOfTlsFailure(ssl_.get());
             return NetStatus::TlsFailed;
         }
         const int error = SSL_get_error(ssl_.get(), result);
         if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
             tlsError_ = describeTlsFailure(ssl_.get());
+            tlsFailure_ = kindOfTlsFailure(ssl_.get());
             return NetStatus::TlsFailed;
         }
         const NetStatus waited = waitFor(error == SSL_ERROR_WANT_WRITE, deadline);
         if (waited != NetStatus::Ok) {
+            tlsFailure_ = TlsFailure::None;  // a time-out or a stop, not a refusal
             return waited;
         }
     }

@@ -9,6 +9,7 @@
 
 #include "stream/cancel_signal.h"
 #include "stream/tls_client_context.h"
+#include "stream/tls_failure.h"
 #include "stream/unique_fd.h"
 
 struct ssl_st;
@@ -58,6 +59,8 @@ public:
     NetStatus startTls(const std::string& host, std::chrono::milliseconds timeout);
     // Why the last TLS start failed, for the user; empty when it did not.
     const std::string& tlsError() const { return tlsError_; }
+    // The same as a kind, for a text in the user's language.
+    TlsFailure tlsFailure() const { return tlsFailure_; }
     NetStatus writeAll(std::span<const std::uint8_t> data, std::chrono::milliseconds timeout);
     // At least one byte, or a status other than Ok.
     ReadResult readSome(std::span<std::uint8_t> buffer, std::chrono::milliseconds timeout);
@@ -77,6 +80,7 @@ private:
     int otherCancelFd_ = -1;
     UniqueFd socket_;
     std::string tlsError_;
+    TlsFailure tlsFailure_ = TlsFailure::None;
     TlsClientContext* tls_ = nullptr;
     std::shared_ptr<ssl_ctx_st> context_;
     std::unique_ptr<ssl_st, SslDeleter> ssl_;

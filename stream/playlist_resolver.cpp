@@ -131,23 +131,51 @@ void PlaylistResolver::allowDownloads() {
     downloadsCancelled_ = false;
 }
 
-bool PlaylistResolver::download(std::string& address, ByteBuffer& body) {
+std::shared_ptr<CancelSignal> PlaylistResolver::beginDownload() {
     const auto stop = std::make_shared<CancelSignal>();
-    {
-        std::lock_guard<std::mutex> guard(downloadLock_);
-        if (downloadsCancelled_) {
-            return false;
-        }
-        downloadStop_ = stop;
+    std::lock_guard<std::mutex> guard(downloadLock_);
+    lastSecureFailure_ = TlsFailure::None;
+    if (downloadsCancelled_) {
+        return nullptr;
+    }
+    downloadStop_ = stop;
+    return stop;
+}
+
+void PlaylistResolver::endDownload(TlsFailure secureFailure) {
+    std::lock_guard<std::mutex> guard(downloadLock_);
+    downloadStop_.reset();
+    lastSecureFailure_ = secureFailure;
+}
+
+bool PlaylistResolver::download(std::string& address, ByteBuffer& body) {
+    const std::shared_ptr<CancelSignal> stop = beginDownload();
+    if (!stop) {
+        return false;
     }
     std::string finalAddress;
-    const bool fetched = client_.fetch(address, body, stop->readFd(), &finalAddress);
+    TlsFailure secureFailure = TlsFailure::None;
+    const bool fetched = client_.fetch(address, body, stop->readFd(), &finalAddress, &secureFailure);
     if (fetched) {
         address = std::move(finalAddress);
     }
-    std::lock_guard<std::mutex> guard(downloadLock_);
-    downloadStop_.reset();
+    endDownload(secureFailure);
     return fetched;
+}
+
+TlsFailure PlaylistResolver::lastSecureFailure() const {
+    std::lock_guard<std::mutex> guard(downloadLock_);
+    return lastSecureFailure_;
+}
+
+TlsFailure PlaylistResolver::checkCertificate(const std::string& address) {
+    const std::shared_ptr<CancelSignal> stop = beginDownload();
+    if (!stop) {
+        return TlsFailure::None;
+    }
+    const TlsFailure failure = client_.checkCertificate(address, stop->readFd());
+    endDownload(TlsFailure::None);
+    return failure;
 }
 
 std::string PlaylistResolver::readText(std::string& address) {

@@ -11,6 +11,7 @@
 #include "settings/settings_listener.h"
 #include "stream/byte_buffer.h"
 #include "stream/cancel_signal.h"
+#include "stream/tls_failure.h"
 
 namespace korvanel {
 
@@ -63,6 +64,14 @@ public:
     void cancelDownloads();
     void allowDownloads();
 
+    // Why the secure connection of the last download was refused; None
+    // when it was not (or the download was not secure).
+    TlsFailure lastSecureFailure() const;
+    // Why an https:// address that failed to open refuses a secure
+    // connection, asked of its server once; a stop ends it as it does a
+    // download. None when its certificate is not the reason.
+    virtual TlsFailure checkCertificate(const std::string& address);
+
     static constexpr const char* kHlsBandwidthKey = "Sound/HlsBandwidth";
 
 private:
@@ -81,9 +90,15 @@ private:
     std::set<std::string> hlsStreams_;  // entries known to be HLS streams
     std::uint64_t hlsBandwidth_ = 0;    // bits per second; 0: the highest
 
-    std::mutex downloadLock_;  // guards the two below
+    // The running download's stop while one runs, or a null one once they
+    // are cancelled; for a download to begin under.
+    std::shared_ptr<CancelSignal> beginDownload();
+    void endDownload(TlsFailure secureFailure);
+
+    mutable std::mutex downloadLock_;  // guards the three below
     bool downloadsCancelled_ = false;
     std::shared_ptr<CancelSignal> downloadStop_;  // the running download's
+    TlsFailure lastSecureFailure_ = TlsFailure::None;
 };
 
 }  // namespace korvanel

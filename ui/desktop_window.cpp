@@ -28,7 +28,7 @@ DesktopWindow::DesktopWindow(Application& application)
       commands_(application, *events_),
       main_(application, commands_, [this] { return events_->connectStartMs(); }),
       quotationDraws_(static_cast<std::minstd_rand::result_type>(std::random_device{}())),
-      directory_(application.httpClient(), application.settings()) {
+      directory_(application.httpClient(), application.settings(), this) {
     events_->setAutoPlayOnStart(true);
     QObject::connect(&main_, &MainWindow::closeRequested, &main_,
                      [this] { act(visibility_.onClose(visibilityRules())); });
@@ -52,6 +52,10 @@ DesktopWindow::DesktopWindow(Application& application)
     QObject::connect(&log_, &LogWindow::visibilityChanged, &main_, [this](bool) { main_.refreshDisplay(5); });
     QObject::connect(&main_, &MainWindow::windowCommand, &main_, [this](int id) { runWindowCommand(id); });
     main_.setMenuSource([this] { return buildMenuBar(application_, *events_, menuState()); });
+    // The window's keys work in the log window too.
+    for (QAction* shortcut : main_.windowShortcuts()) {
+        log_.addAction(shortcut);
+    }
 
     SettingsStore& settings = application.settings();
     restoreLogWindow(settings);
@@ -147,9 +151,15 @@ void DesktopWindow::act(WindowVisibility::Action action) {
     switch (action) {
         case WindowVisibility::Action::Show: showWindow(); break;
         case WindowVisibility::Action::HideToTray: hideToTray(); break;
-        case WindowVisibility::Action::Exit: QApplication::quit(); break;
+        case WindowVisibility::Action::Exit: exitProgram(); break;
         case WindowVisibility::Action::None: break;
     }
+}
+
+void DesktopWindow::exitProgram() {
+    // Not quit(): that closes every window first, and the log window, closed,
+    // would be recorded as hidden in the session.
+    QCoreApplication::exit(0);
 }
 
 void DesktopWindow::refreshTray() {
@@ -194,7 +204,7 @@ void DesktopWindow::runWindowCommand(int id) {
             tray_.setShown(TrayIcon::available());
             break;
         case command::kExit:
-            QApplication::quit();
+            exitProgram();
             break;
         case command::kLogWindow:
             log_.isLogVisible() ? log_.hideLog() : log_.showLog();

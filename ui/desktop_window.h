@@ -57,6 +57,9 @@ public:
     void toggleWindow();
     // Back on screen, centred, wherever it was.
     void recoverWindow();
+    // Ends the event loop with every window as it is, so run() records the
+    // session as the user left it. On the GUI thread.
+    static void exitProgram();
     LogWindow& logWindow() { return log_; }
     WindowCommands& commands() { return commands_; }
     // Only the event worker may use it, and the GUI thread for the

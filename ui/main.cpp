@@ -10,6 +10,7 @@
 #include "ui/mpris/media_player_service.h"
 #include "ui/single_instance.h"
 #include "ui/track_notifier.h"
+#include "ui/window_accessibility.h"
 
 namespace {
 
@@ -48,9 +49,12 @@ int main(int argc, char** argv) {
         korvanel::SingleInstance::handOver(bus, instanceName, source)) {
         return 0;
     }
-    signals.setOnInterrupt(
-        [&qt] { QMetaObject::invokeMethod(&qt, [] { QApplication::quit(); }, Qt::QueuedConnection); });
+    signals.setOnInterrupt([&qt] {
+        QMetaObject::invokeMethod(&qt, [] { korvanel::DesktopWindow::exitProgram(); }, Qt::QueuedConnection);
+    });
     {
+        // Before the first window: screen readers then see each as a frame.
+        const korvanel::WindowAccessibility accessibility;
         korvanel::DesktopWindow* desktop = nullptr;
         korvanel::Application application([&desktop](korvanel::Application& core) {
             auto window = std::make_unique<korvanel::DesktopWindow>(core);

@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QKeyEvent>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -567,6 +568,25 @@ void MainWindow::hideEvent(QHideEvent* event) {
 void MainWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     Q_EMIT closeRequested();
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    // Escape is the close box, as in a dialog; it reaches the window only
+    // when no focused control or open menu took it.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        Q_EMIT closeRequested();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+std::vector<QAction*> MainWindow::windowShortcuts() {
+    std::vector<QAction*> actions;
+    for (QAction& action : shortcuts_) {
+        actions.push_back(&action);
+    }
+    actions.push_back(&playOrStop_);
+    return actions;
 }
 
 }  // namespace korvanel

@@ -16,6 +16,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "frontend/display_model.h"
 #include "frontend/menu_tree.h"
@@ -102,11 +103,16 @@ public:
     TimerRegistry& timers() { return timers_; }
     QMenuBar& menus() { return menuBar_; }
 
+    // The keys of the window (Ctrl+Q, Ctrl+V, Ctrl+L, Space), for other
+    // windows of the player to take as well: one action in several windows
+    // is one shortcut, where an action of each would make the key ambiguous.
+    std::vector<QAction*> windowShortcuts();
+
     // Pixels of a rectangle given in dialog units, by the font's metrics.
     QRect dialogRect(int x, int y, int width, int height) const;
 
 Q_SIGNALS:
-    // The user closed the window.
+    // The user closed the window (its close box, or Escape).
     void closeRequested();
     // A command only the owner of the window can carry out (exit, the log
     // window, files and folders, dialogs).
@@ -133,6 +139,7 @@ protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void buildLayout();

@@ -15,6 +15,32 @@
 
 namespace korvanel {
 
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.Notifications");
+const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
+
+// A station's name as text, never as markup: "Rock & Roll" stays whole and a
+// name holding tags shows them.
+QString escapedForMarkup(const QString& text) {
+    QString escaped;
+    escaped.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == u'&') {
+            escaped += QStringLiteral("&amp;");
+        } else if (c == u'<') {
+            escaped += QStringLiteral("&lt;");
+        } else if (c == u'>') {
+            escaped += QStringLiteral("&gt;");
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+}  // namespace
+
 TrackNotifier::TrackNotifier(DesktopWindow& desktop, Application& application, QDBusConnection bus)
     : desktop_(desktop), application_(application), bus_(std::move(bus)) {
     const StreamInfo::Snapshot info = application_.streamInfo()->snapshot();
@@ -22,6 +48,13 @@ TrackNotifier::TrackNotifier(DesktopWindow& desktop, Application& application, Q
     lastSource_ = info.source;
     connect(&desktop_.mainWindow(), &MainWindow::displayRefreshed, this, &TrackNotifier::refresh);
 }
+
+void TrackNotifier::capabilitiesAnswered(const QStringList& capabilities) {
+    bodyMarkup_ = capabilities.contains(QStringLiteral("body-markup"));
+    answered();
+}
+
+void TrackNotifier::capabilitiesFailed() { answered(); }
 
 void TrackNotifier::refresh() {
     const StreamInfo::Snapshot info = application_.streamInfo()->snapshot();
@@ -43,14 +76,27 @@ void TrackNotifier::notify(const Track& track) {
         waiting_ = track;
         return;
     }
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    // Asked once, when there is something to show (asking may start the
+    // service); the notification waits for the answer.
+    if (!capabilitiesAsked_) {
+        capabilitiesAsked_ = true;
+        const QDBusMessage ask =
+            QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("GetCapabilities"));
+        calling_ =
+            bus_.callWithCallback(ask, this, SLOT(capabilitiesAnswered(QStringList)), SLOT(capabilitiesFailed()));
+        if (calling_) {
+            waiting_ = track;
+            return;
+        }
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("Notify"));
     QVariantMap hints;
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("korvanel"));
     hints.insert(QStringLiteral("category"), QStringLiteral("x-korvanel.track"));
+    const QString body = fromUtf8(track.stationName);
+    // The summary is plain text to every service; the body only to some.
     call << QString::fromUtf8(product::kName) << shownId_ << QStringLiteral("korvanel") << fromUtf8(track.title)
-         << fromUtf8(track.stationName) << QStringList() << hints << -1;
+         << (bodyMarkup_ ? escapedForMarkup(body) : body) << QStringList() << hints << -1;
     // Without a notification service the call just fails; nothing waits.
     calling_ = bus_.callWithCallback(call, this, SLOT(notified(uint)), SLOT(notifyFailed()));
 }

@@ -2,6 +2,7 @@
 
 #include <QDBusConnection>
 #include <QObject>
+#include <QStringList>
 
 #include <cstdint>
 #include <optional>
@@ -15,7 +16,9 @@ class DesktopWindow;
 // Tells the desktop of every new track title through its notification
 // service while the player's window is hidden or not active; each
 // notification replaces the one before instead of stacking. Follows the
-// window's display refreshes; off with "General/TrackNotifications".
+// window's display refreshes; off with "General/TrackNotifications". The
+// body (the station name) is escaped where the service reads markup, which
+// it is asked once, before the first notification.
 //
 // Threads: the GUI thread only.
 class TrackNotifier final : public QObject {
@@ -33,6 +36,8 @@ private Q_SLOTS:
     // The service's answer: the notification's id, for the next to replace.
     void notified(uint id);
     void notifyFailed();
+    void capabilitiesAnswered(const QStringList& capabilities);
+    void capabilitiesFailed();
 
 private:
     struct Track {
@@ -50,7 +55,10 @@ private:
     std::string lastTitle_;
     std::string lastSource_;
     uint shownId_ = 0;
-    bool calling_ = false;
+    bool calling_ = false;  // a call to the service waits for its answer
+    bool capabilitiesAsked_ = false;
+    // Until the service says otherwise, a body may be read as markup.
+    bool bodyMarkup_ = true;
     std::optional<Track> waiting_;
 };
 

@@ -62,10 +62,39 @@ TEST_F(CliHttpsTest, AnUntrustedServerIsRefusedAndTheLogSaysWhy) {
     const auto result = play(certificates_.file("no-such-store.pem"), address(*playlist_, "/list.pls"));
     EXPECT_NE(result.exitCode, 0);
     EXPECT_NE(result.err.find("Secure connection refused: " + address(*playlist_, "/list.pls") +
-                              " (certificate not trusted: "),
+                              " (the server's certificate is not trusted)"),
               std::string::npos)
         << result.err;
-    EXPECT_NE(result.err.find("Could not retrieve playlist.."), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("Could not retrieve playlist: the server's certificate is not trusted"),
+              std::string::npos)
+        << result.err;
+}
+
+// A stream the engine cannot open says why when its certificate is the
+// reason, never "Can't open the file".
+TEST_F(CliHttpsTest, ARefusedStreamNamesWhyItsCertificateIsRefused) {
+    ASSERT_TRUE(test::makeExpiredCertificate(certificates_));
+    test::TlsTestServer expired(certificates_.file("expired.pem"), certificates_.file("expired.key"),
+                                "HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n");
+    ASSERT_TRUE(expired.ready());
+    const std::string ca = certificates_.file("ca.pem");
+    const struct {
+        std::string store;
+        std::string source;
+        std::string reason;
+    } cases[] = {
+        {certificates_.file("no-such-store.pem"), address(*stream_, "/tone.mp3"), "is not trusted"},
+        {ca, "https://127.0.0.1:" + std::to_string(stream_->port()) + "/tone.mp3", "is for another host name"},
+        {ca, address(expired, "/tone.mp3"), "has expired or is not valid yet"},
+    };
+    for (const auto& refused : cases) {
+        const auto result = play(refused.store, refused.source);
+        EXPECT_NE(result.exitCode, 0);
+        EXPECT_NE(result.err.find(" :: Connect error: the server's certificate " + refused.reason + "\n"),
+                  std::string::npos)
+            << result.err;
+        EXPECT_EQ(result.err.find("Can't open the file"), std::string::npos) << result.err;
+    }
 }
 
 }  // namespace

@@ -7,6 +7,9 @@
 #include <chrono>
 #include <thread>
 
+#include <algorithm>
+
+#include "base/event_codes.h"
 #include "settings/settings_store.h"
 #include "stream/http_client.h"
 #include "tests/stream/test_application.h"
@@ -102,7 +105,7 @@ TEST_F(StationDirectoryTest, HostileAnswersGiveResultsOrAClearErrorNeverACrash) 
     EXPECT_EQ(stations[2].name.size(), 1024u);
 
     for (const std::string& broken :
-         {std::string("<html>busy</html>"), std::string("{\"stations\":[]}"), std::string("[1,2,3]"),
+         {std::string("<html>busy</html>"), std::string("{\"stations\":[]}"), std::string("\"text\""),
           std::string(100000, '[') + std::string(100000, ']'), std::string("[{\"name\":\"cut"), std::string()}) {
         EXPECT_FALSE(StationDirectory::parse(broken, 200, stations, error)) << broken.substr(0, 40);
         EXPECT_FALSE(error.empty());
@@ -120,6 +123,47 @@ TEST_F(StationDirectoryTest, HostileAnswersGiveResultsOrAClearErrorNeverACrash) 
     const StationDirectory::Result garbled = directory().search({});
     EXPECT_FALSE(garbled.ok);
     EXPECT_NE(garbled.error.find("broken answer"), std::string::npos) << garbled.error;
+}
+
+// Only http:// and https:// addresses are offered, and one element that is
+// no station costs only itself: the rest are listed and the log says how
+// many were left out.
+TEST_F(StationDirectoryTest, OnlyWebAddressesAreOfferedAndABadElementIsSkippedAlone) {
+    const std::string deep = std::string(12, '[') + std::string(12, ']');
+    const std::string answer = "[" + stationJson(1) + ",7,\"text\",null,[1]," +
+                               "{\"name\":\"Script\",\"url\":\"javascript:alert(1)\"}," +
+                               "{\"name\":\"File\",\"url_resolved\":\"file:///etc/passwd\",\"url\":\"FILE:///x\"}," +
+                               "{\"name\":\"Deep\",\"url\":\"http://deep/\",\"tags\":" + deep + "}," +
+                               "{\"name\":\"Fallback\",\"url_resolved\":\"data:x\",\"url\":\"https://given.example/\","
+                               "\"homepage\":\"javascript:alert(2)\"}," +
+                               stationJson(2) + "]";
+    std::vector<DirectoryStation> stations;
+    std::string error;
+    std::size_t skipped = 0;
+    ASSERT_TRUE(StationDirectory::parse(answer, 200, stations, error, &skipped)) << error;
+    ASSERT_EQ(stations.size(), 3u);
+    EXPECT_EQ(stations[0].url, "http://stream.example/1");
+    EXPECT_EQ(stations[1].name, "Fallback");
+    EXPECT_EQ(stations[1].url, "https://given.example/");
+    EXPECT_EQ(stations[1].homepage, "");
+    EXPECT_EQ(stations[2].url, "http://stream.example/2");
+    EXPECT_EQ(skipped, 7u);  // 7, "text", null, [1], the script, the file, the deep one
+
+    // The bounds stay: nesting beyond any station refuses the whole answer.
+    EXPECT_FALSE(StationDirectory::parse("[" + std::string(100, '[') + std::string(100, ']') + "]", 200, stations,
+                                         error));
+
+    // A search says so through the events, for the log.
+    HttpTestServer server(HttpTestServer::reply(HttpTestServer::okResponse(answer)));
+    point(server);
+    StationDirectory reporting(application_.app().httpClient(), application_.app().settings(),
+                               &application_.app().events());
+    const StationDirectory::Result result = reporting.search({});
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(result.stations.size(), 3u);
+    EXPECT_EQ(result.skipped, 7u);
+    const auto events = application_.window().waitForEvents(1);
+    EXPECT_NE(std::find(events.begin(), events.end(), event::kDirectorySkipped), events.end());
 }
 
 }  // namespace

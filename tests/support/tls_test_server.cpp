@@ -44,6 +44,14 @@ bool makeCertificates(const TempFolder& folder) {
                     "-extfile", folder.file("ext.cnf"), "-out", folder.file("server.pem")});
 }
 
+bool makeExpiredCertificate(const TempFolder& folder) {
+    return openssl({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-subj",
+                    "/CN=localhost", "-keyout", folder.file("expired.key"), "-out", folder.file("expired.csr")}) &&
+           openssl({"x509", "-req", "-days", "-1", "-in", folder.file("expired.csr"), "-CA", folder.file("ca.pem"),
+                    "-CAkey", folder.file("ca.key"), "-CAcreateserial", "-extfile", folder.file("ext.cnf"), "-out",
+                    folder.file("expired.pem")});
+}
+
 TlsTestServer::TlsTestServer(const std::string& certificate, const std::string& key, std::string answer)
     : answer_(std::move(answer)), listener_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
     context_ = SSL_CTX_new(TLS_server_method());

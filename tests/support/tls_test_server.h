@@ -17,6 +17,9 @@ bool opensslAvailable();
 // A test CA ("ca.pem", "ca.key") and a server certificate for "localhost"
 // only ("server.pem", "server.key"), signed by it, in the folder.
 bool makeCertificates(const TempFolder& folder);
+// Beside them, "expired.pem" and "expired.key": a certificate for localhost
+// from the same CA that ended yesterday.
+bool makeExpiredCertificate(const TempFolder& folder);
 
 // Answers every TLS connection on 127.0.0.1 with one HTTP answer, after
 // reading the request.

@@ -7,6 +7,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <chrono>
@@ -158,7 +159,11 @@ TEST_F(MainWindowTest, HostileTextsNeitherCrashNorResizeTheWindow) {
     settle();
     EXPECT_EQ(window().size(), size);
     EXPECT_EQ(window().stationNameLabel().text().size(), 10000);
-    EXPECT_TRUE(window().stateLabel().text().contains(QStringLiteral("<b>bold</b>")));  // shown, not rendered
+    // Shown, not rendered: a label takes what it was given whatever it shows,
+    // so only its format tells.
+    for (QLabel* label : {&window().stateLabel(), &window().stationNameLabel(), &window().descriptionLabel()}) {
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->accessibleDescription().toStdString();
+    }
     EXPECT_LE(window().stationUrlLabel().width(), HyperlinkLabel::kMaxWidthPx);
     desktop_->addLogLine(LogKind::Normal, std::string(100 * 1024, 'x'));
     desktop_->logWindow().flushPendingLines();
@@ -308,6 +313,10 @@ TEST_F(MainWindowTest, KeysOfTheWindowShowTheLogPlayTheClipboardAndPlayOrStop) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
     QTest::keyClick(&window(), Qt::Key_L, Qt::ControlModifier);
     ASSERT_TRUE(waitUntil([&] { return desktop_->logWindow().isLogVisible(); }));
+    // The log takes the focus, and the window's keys with it.
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&desktop_->logWindow()));
+    QTest::keyClick(&desktop_->logWindow(), Qt::Key_L, Qt::ControlModifier);
+    ASSERT_TRUE(waitUntil([&] { return !desktop_->logWindow().isLogVisible(); }));
     window().activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
     QGuiApplication::clipboard()->setText(QStringLiteral("http://radio/live"));
@@ -325,6 +334,22 @@ TEST_F(MainWindowTest, KeysOfTheWindowShowTheLogPlayTheClipboardAndPlayOrStop) {
     EXPECT_EQ(app_->settings().getBool("Recording/Enabled"), recording);
     player().stop();
     ASSERT_TRUE(waitForState(Player::State::Idle));
+}
+
+// Escape is the close box wherever the focus is; the log window keeps its
+// own Escape, which only hides it.
+TEST_F(MainWindowTest, EscapeClosesTheWindowAsTheCloseBoxAndTheLogKeepsItsOwn) {
+    QSignalSpy closes(&window(), &MainWindow::closeRequested);
+    window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
+    QTest::keyClick(&window().playButton(), Qt::Key_Escape);
+    QTest::keyClick(&window().volumeSlider(), Qt::Key_Escape);
+    EXPECT_EQ(closes.count(), 2);
+    desktop_->logWindow().showLog();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&desktop_->logWindow()));
+    QTest::keyClick(&desktop_->logWindow(), Qt::Key_Escape);
+    EXPECT_FALSE(desktop_->logWindow().isLogVisible());
+    EXPECT_EQ(closes.count(), 2);
 }
 
 TEST_F(MainWindowTest, ClosingWhileAMessageWaitsForTheUserEndsPromptly) {
