@@ -19,8 +19,9 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   icecast2 ffmpeg vorbis-tools mp3val tinyproxy xvfb xauth python3 openssl
-  # a private sound server with a null sink, heard back through its monitor
-  pulseaudio pulseaudio-utils
+  # a private sound server with a null sink, heard back through its monitor,
+  # as PulseAudio and as PipeWire's PulseAudio server
+  pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber
   # the desktop window seen from outside: keys, clicks and screenshots
   xdotool imagemagick python3-xlib
   # the media player interface seen from outside, on a bus of the tests' own

@@ -20,16 +20,32 @@ using namespace std::chrono_literals;
 constexpr const char* kPulseaudio = "/usr/bin/pulseaudio";
 constexpr const char* kPactl = "/usr/bin/pactl";
 constexpr const char* kParec = "/usr/bin/parec";
+constexpr const char* kPipeWire = "/usr/bin/pipewire";
+constexpr const char* kPipeWirePulse = "/usr/bin/pipewire-pulse";
+constexpr const char* kWirePlumber = "/usr/bin/wireplumber";
+constexpr const char* kDbusDaemon = "/usr/bin/dbus-daemon";
 constexpr int kRate = 44100;
 constexpr int kFramesPerMs = kRate / 1000;
 
 }  // namespace
 
-bool PulseTestServer::available() {
-    return ::access(kPulseaudio, X_OK) == 0 && ::access(kPactl, X_OK) == 0 && ::access(kParec, X_OK) == 0;
+bool PulseTestServer::available(SoundServerKind kind) {
+    const bool tools = ::access(kPactl, X_OK) == 0 && ::access(kParec, X_OK) == 0;
+    if (kind == SoundServerKind::PipeWire) {
+        return tools && ::access(kPipeWire, X_OK) == 0 && ::access(kPipeWirePulse, X_OK) == 0 &&
+               ::access(kWirePlumber, X_OK) == 0 && ::access(kDbusDaemon, X_OK) == 0;
+    }
+    return tools && ::access(kPulseaudio, X_OK) == 0;
 }
 
-PulseTestServer::PulseTestServer(const std::vector<std::string>& sinks) : socket_(folder_.file("native")) {
+PulseTestServer::PulseTestServer(const std::vector<std::string>& sinks, SoundServerKind kind) {
+    ready_ = kind == SoundServerKind::PipeWire ? startPipeWire(sinks) : startPulseAudio(sinks);
+}
+
+PulseTestServer::~PulseTestServer() { kill(); }
+
+bool PulseTestServer::startPulseAudio(const std::vector<std::string>& sinks) {
+    socket_ = folder_.file("native");
     std::vector<std::string> arguments = {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
                                           "--disallow-exit", "--log-target=stderr"};
     for (const std::string& sink : sinks) {
@@ -38,32 +54,73 @@ PulseTestServer::PulseTestServer(const std::vector<std::string>& sinks) : socket
     }
     arguments.push_back("-L");
     arguments.push_back("module-native-protocol-unix auth-anonymous=1 socket=" + socket_);
-    server_ = std::make_unique<ChildProcess>(
+    processes_.push_back(std::make_unique<ChildProcess>(
         kPulseaudio, arguments,
         std::vector<std::string>{"HOME=" + folder_.path(), "XDG_RUNTIME_DIR=" + folder_.path(),
-                                 "XDG_CONFIG_HOME=" + folder_.path(), "PULSE_SERVER="});
+                                 "XDG_CONFIG_HOME=" + folder_.path(), "PULSE_SERVER="}));
+    return waitUntilAnswering();
+}
+
+bool PulseTestServer::startPipeWire(const std::vector<std::string>& sinks) {
+    socket_ = folder_.file("pulse/native");
+    const std::string bus = "unix:path=" + folder_.file("bus");
+    const std::vector<std::string> environment = {
+        "HOME=" + folder_.path(), "XDG_RUNTIME_DIR=" + folder_.path(), "XDG_CONFIG_HOME=" + folder_.file("config"),
+        "XDG_STATE_HOME=" + folder_.file("state"), "DBUS_SESSION_BUS_ADDRESS=" + bus, "PULSE_SERVER=",
+        "PIPEWIRE_RUNTIME_DIR=" + folder_.path()};
+    processes_.push_back(std::make_unique<ChildProcess>(
+        kDbusDaemon, std::vector<std::string>{"--session", "--nofork", "--address=" + bus}, environment));
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (::access(folder_.file("bus").c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    processes_.push_back(std::make_unique<ChildProcess>(kPipeWire, std::vector<std::string>{}, environment));
+    const auto core = std::chrono::steady_clock::now() + 5s;
+    while (::access(folder_.file("pipewire-0").c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < core) {
+        std::this_thread::sleep_for(10ms);
+    }
+    processes_.push_back(std::make_unique<ChildProcess>(kWirePlumber, std::vector<std::string>{}, environment));
+    processes_.push_back(std::make_unique<ChildProcess>(kPipeWirePulse, std::vector<std::string>{}, environment));
+    if (!waitUntilAnswering()) {
+        return false;
+    }
+    for (const std::string& sink : sinks) {
+        pactl({"load-module", "module-null-sink", "sink_name=" + sink,
+               "sink_properties=device.description=Sink_" + sink});
+    }
+    // The first sink is the default, as it is for PulseAudio.
+    if (!sinks.empty()) {
+        pactl({"set-default-sink", sinks.front()});
+    }
+    const auto listed = std::chrono::steady_clock::now() + 5s;
+    while (linesOf(pactl({"list", "short", "sinks"})).size() < sinks.size() &&
+           std::chrono::steady_clock::now() < listed) {
+        std::this_thread::sleep_for(20ms);
+    }
+    return linesOf(pactl({"list", "short", "sinks"})).size() >= sinks.size();
+}
+
+bool PulseTestServer::waitUntilAnswering() {
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (std::chrono::steady_clock::now() < deadline) {
         if (::access(socket_.c_str(), F_OK) == 0 && pactl({"info"}).find("Server Name") != std::string::npos) {
-            ready_ = true;
-            break;
+            return true;
         }
         std::this_thread::sleep_for(20ms);
     }
+    return false;
 }
-
-PulseTestServer::~PulseTestServer() { kill(); }
 
 std::string PulseTestServer::pactl(const std::vector<std::string>& arguments) const {
     return runProcess(kPactl, arguments, {"PULSE_SERVER=" + address()}, 10s).out;
 }
 
 void PulseTestServer::kill() {
-    if (server_) {
-        server_->signal(SIGKILL);
-        server_->waitForExit(5s);
-        server_.reset();
+    for (auto process = processes_.rbegin(); process != processes_.rend(); ++process) {
+        (*process)->signal(SIGKILL);
+        (*process)->waitForExit(5s);
     }
+    processes_.clear();
 }
 
 SinkMonitor::SinkMonitor(const PulseTestServer& server, const std::string& sink) {

@@ -16,21 +16,26 @@
 
 namespace korvanel::test {
 
-// A private PulseAudio: null sinks on a socket of its own, no other client
-// and nothing saved, stopped by the destructor.
+// A private sound server that speaks PulseAudio's protocol: PulseAudio
+// itself, or PipeWire with its PulseAudio server and session manager on a
+// bus of their own. Null sinks on a socket of its own, no other client and
+// nothing saved, stopped by the destructor.
 //
 //     PulseTestServer server({"one", "two"});
 //     ScopedEnv pulse("PULSE_SERVER", server.address());
 //     SinkMonitor heard(server, "one");
+enum class SoundServerKind { PulseAudio, PipeWire };
+
 class PulseTestServer {
 public:
-    // Sinks by name; each is described as "Sink <name>".
-    explicit PulseTestServer(const std::vector<std::string>& sinks);
+    // Sinks by name; each is described as "Sink_<name>".
+    explicit PulseTestServer(const std::vector<std::string>& sinks,
+                             SoundServerKind kind = SoundServerKind::PulseAudio);
     ~PulseTestServer();
     PulseTestServer(const PulseTestServer&) = delete;
     PulseTestServer& operator=(const PulseTestServer&) = delete;
 
-    static bool available();
+    static bool available(SoundServerKind kind = SoundServerKind::PulseAudio);
     bool ready() const { return ready_; }
     std::string address() const { return "unix:" + socket_; }
     // pactl against this server; its standard output.
@@ -39,9 +44,14 @@ public:
     void kill();
 
 private:
+    bool startPulseAudio(const std::vector<std::string>& sinks);
+    bool startPipeWire(const std::vector<std::string>& sinks);
+    bool waitUntilAnswering();
+
     TempFolder folder_;
     std::string socket_;
-    std::unique_ptr<ChildProcess> server_;
+    // In start order; stopped the other way round.
+    std::vector<std::unique_ptr<ChildProcess>> processes_;
     bool ready_ = false;
 };
 

@@ -49,10 +49,12 @@ private:
     std::atomic<bool> silent_{false};
 };
 
-class PulseOutputTest : public ::testing::Test {
+// The same cases on PulseAudio and on PipeWire's PulseAudio server.
+class PulseOutputTest : public ::testing::TestWithParam<test::SoundServerKind> {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(PulseTestServer::available()) << "pulseaudio and pulseaudio-utils are needed (scripts/install-deps.sh)";
+        ASSERT_TRUE(PulseTestServer::available(GetParam()))
+            << "pulseaudio, pipewire-pulse, wireplumber and pulseaudio-utils are needed (scripts/install-deps.sh)";
         ASSERT_TRUE(server_.ready());
     }
 
@@ -73,17 +75,19 @@ protected:
         return test::linesOf(server_.pactl({"list", "short", "sink-inputs"})).size();
     }
 
-    PulseTestServer server_{{"one", "two"}};
+    PulseTestServer server_{{"one", "two"}, GetParam()};
     test::ScopedEnv pulse_{"PULSE_SERVER", server_.address()};
     test::ScopedEnv automatic_{"KORVANEL_AUDIO", ""};
     test::ScopedEnv noSdl_{"SDL_AUDIODRIVER", ""};
 };
 
-TEST_F(PulseOutputTest, IsChosenByItselfAndTheDesktopSeesThePlayerByNameIconAndStation) {
+TEST_P(PulseOutputTest, IsChosenByItselfAndTheDesktopSeesThePlayerByNameIconAndStation) {
     AudioEngine engine;
     EXPECT_EQ(engine.outputName(), "") << "nothing chosen before a card is asked for";
     EXPECT_EQ(engine.deviceDescription(1), "Default output");
-    EXPECT_EQ(engine.outputName().rfind("Sound server: pulseaudio ", 0), 0u) << engine.outputName();
+    EXPECT_EQ(engine.outputName().rfind("Sound server: ", 0), 0u) << engine.outputName();
+    EXPECT_NE(engine.outputName().find(GetParam() == test::SoundServerKind::PipeWire ? "PipeWire" : "pulseaudio"),
+              std::string::npos);
     EXPECT_EQ(engine.deviceDescription(2), "Sink_one");
     EXPECT_EQ(engine.deviceDescription(3), "Sink_two");
     EXPECT_FALSE(engine.deviceDescription(4));
@@ -111,7 +115,7 @@ TEST_F(PulseOutputTest, IsChosenByItselfAndTheDesktopSeesThePlayerByNameIconAndS
     EXPECT_TRUE(engine.streamFree(stream));
 }
 
-TEST_F(PulseOutputTest, StopAndMuteSilenceTheServerAtOnceWhateverItsBufferHolds) {
+TEST_P(PulseOutputTest, StopAndMuteSilenceTheServerAtOnceWhateverItsBufferHolds) {
     AudioEngine engine;
     SinkMonitor heard(server_, "one");
     ToneSource tone;
@@ -150,7 +154,7 @@ TEST_F(PulseOutputTest, StopAndMuteSilenceTheServerAtOnceWhateverItsBufferHolds)
     EXPECT_TRUE(engine.streamFree(stream));
 }
 
-TEST_F(PulseOutputTest, TheLevelFollowsWhatIsHeardNotWhatWasWritten) {
+TEST_P(PulseOutputTest, TheLevelFollowsWhatIsHeardNotWhatWasWritten) {
     AudioEngine engine;
     SinkMonitor heard(server_, "one");
     ToneSource tone;
@@ -176,7 +180,7 @@ TEST_F(PulseOutputTest, TheLevelFollowsWhatIsHeardNotWhatWasWritten) {
     EXPECT_TRUE(engine.streamFree(stream));
 }
 
-TEST_F(PulseOutputTest, TwoSinksPlayAtOnceAndAStreamWhoseSinkGoesMovesToTheDefault) {
+TEST_P(PulseOutputTest, TwoSinksPlayAtOnceAndAStreamWhoseSinkGoesMovesToTheDefault) {
     AudioEngine engine;
     SinkMonitor one(server_, "one");
     SinkMonitor two(server_, "two");
@@ -211,7 +215,7 @@ TEST_F(PulseOutputTest, TwoSinksPlayAtOnceAndAStreamWhoseSinkGoesMovesToTheDefau
     EXPECT_TRUE(engine.streamFree(onTwo));
 }
 
-TEST_F(PulseOutputTest, TheDefaultDeviceFollowsTheDesktopsDefaultSink) {
+TEST_P(PulseOutputTest, TheDefaultDeviceFollowsTheDesktopsDefaultSink) {
     AudioEngine engine;
     SinkMonitor two(server_, "two");
     ToneSource tone;
@@ -234,7 +238,7 @@ TEST_F(PulseOutputTest, TheDefaultDeviceFollowsTheDesktopsDefaultSink) {
     EXPECT_TRUE(engine.streamFree(stream));
 }
 
-TEST_F(PulseOutputTest, AServerThatGoesAwayEndsTheStreamLikeALostCardWithoutAHang) {
+TEST_P(PulseOutputTest, AServerThatGoesAwayEndsTheStreamLikeALostCardWithoutAHang) {
     AudioEngine engine;
     ToneSource tone;
     const StreamHandle stream = play(engine, audio::kDefaultDevice, tone);
@@ -255,7 +259,7 @@ TEST_F(PulseOutputTest, AServerThatGoesAwayEndsTheStreamLikeALostCardWithoutAHan
     EXPECT_EQ(engine.outputName(), "SDL: dummy");
 }
 
-TEST_F(PulseOutputTest, AThousandStationSwitchesLeaveNoStreamBehind) {
+TEST_P(PulseOutputTest, AThousandStationSwitchesLeaveNoStreamBehind) {
     AudioEngine engine;
     ASSERT_TRUE(engine.init(audio::kDefaultDevice, 44100));
     ToneSource tone;
@@ -268,6 +272,12 @@ TEST_F(PulseOutputTest, AThousandStationSwitchesLeaveNoStreamBehind) {
     engine.waitForNotifications();
     EXPECT_EQ(sinkInputs(), 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Servers, PulseOutputTest,
+                         ::testing::Values(test::SoundServerKind::PulseAudio, test::SoundServerKind::PipeWire),
+                         [](const ::testing::TestParamInfo<test::SoundServerKind>& kind) {
+                             return kind.param == test::SoundServerKind::PipeWire ? "PipeWire" : "PulseAudio";
+                         });
 
 TEST(PulseOutputChoice, WithoutAServerSdlPlaysAndAForcedServerSaysWhyItCannot) {
     test::ScopedEnv pulse("PULSE_SERVER", "unix:/nonexistent/native");
