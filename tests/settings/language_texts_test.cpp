@@ -14,16 +14,16 @@ namespace {
 TEST(LanguageTexts, DefaultsAreCompleteAndDistinct) {
     SettingsStore language;
     registerDefaultTexts(language);
-    EXPECT_EQ(defaultTexts().size(), 178u);
-    EXPECT_EQ(language.entries().size(), 178u);
+    EXPECT_EQ(defaultTexts().size(), 184u);
+    EXPECT_EQ(language.entries().size(), 184u);
     EXPECT_EQ(language.getString("Main/Message/NoSources"),
               "No sources available.\r\nPlease select a radio station from Presets or Favorites to play.");
     EXPECT_EQ(language.getString("Player/Message/WaitRetry"), "Retrying in %d seconds..");
 
     SettingsStore settings;
     registerDefaultSettings(settings);
-    EXPECT_EQ(defaultSettingCount(), 41u);
-    EXPECT_EQ(settings.entries().size(), 41u);
+    EXPECT_EQ(defaultSettingCount(), 43u);
+    EXPECT_EQ(settings.entries().size(), 43u);
     EXPECT_EQ(settings.getColor("PeakMeter/ColorA"), 0xd8f4f6u);
     EXPECT_EQ(settings.getPoint("Session/Position"), (SettingPoint{-32000, -32000}));
     EXPECT_EQ(settings.getString("Sound/PlayOnDevices"), "1");
