@@ -20,9 +20,10 @@ constexpr float kFullScale = 32768.0f;
 
 float linearOf(double decibels) { return static_cast<float>(std::pow(10.0, decibels / 20.0)); }
 
+// Rounded to nearest, inline: a libm call per sample would cost more than the rest.
 std::int16_t toSample(float value) {
-    const float scaled = std::nearbyint(value * kFullScale);
-    return static_cast<std::int16_t>(std::clamp(scaled, -32768.0f, 32767.0f));
+    const float scaled = std::clamp(value * kFullScale, -32768.0f, 32767.0f);
+    return static_cast<std::int16_t>(scaled + (scaled >= 0.0f ? 0.5f : -0.5f));
 }
 
 }  // namespace
@@ -45,21 +46,20 @@ struct Leveller::Stream {
 };
 
 Leveller::Leveller(SettingsStore& settings, std::string memoryPath, EventSink& events)
-    : settings_(settings), events_(events), library_(LoudnessLibrary::open()), memory_(std::move(memoryPath)) {
-    applySettings(settings_);
+    : events_(events), library_(LoudnessLibrary::open()), memory_(std::move(memoryPath)) {
+    applySettings(settings);
 }
 
-Leveller::~Leveller() { collectSettings(settings_); }
+Leveller::~Leveller() = default;
 
 void Leveller::applySettings(SettingsStore& store) {
     enabled_.store(store.getBool(kLevellingKey));
     setTargetLufs(store.contains(kTargetKey) ? store.getInt(kTargetKey) : kDefaultTargetLufs);
 }
 
-void Leveller::collectSettings(SettingsStore& store) {
-    store.setBool(kLevellingKey, enabled_.load());
-    store.setInt(kTargetKey, targetLufs_.load());
-}
+// The store holds the truth (the menu and the preferences write it), so an
+// override for one run of korvanel-cli is never saved.
+void Leveller::collectSettings(SettingsStore&) {}
 
 void Leveller::setTargetLufs(int lufs) { targetLufs_.store(std::clamp(lufs, kMinTargetLufs, kMaxTargetLufs)); }
 

@@ -42,9 +42,9 @@ public:
     // How often the gain looks at the measurements.
     static constexpr double kUpdateSeconds = 0.1;
 
-    // Reads the settings once; the destructor writes them back once. The
-    // memory file is read at the first start(); a corrupt one is reported
-    // to events once.
+    // Reads the settings; whoever switches levelling writes the store too.
+    // The memory file is read at the first start(); a corrupt one is
+    // reported to events once.
     Leveller(SettingsStore& settings, std::string memoryPath, EventSink& events);
     ~Leveller() override;
 
@@ -85,7 +85,6 @@ private:
     struct Stream;
     void processFrames(Stream& stream, std::uint8_t* data, std::size_t frames);
 
-    SettingsStore& settings_;
     EventSink& events_;
     const std::optional<LoudnessLibrary> library_;
     std::atomic<bool> enabled_{false};

@@ -1,5 +1,6 @@
 #include "audio/loudness_memory.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 
@@ -23,8 +24,7 @@ bool validKey(std::string_view key) {
 }  // namespace
 
 LoudnessMemory::LoadResult LoudnessMemory::load() {
-    order_.clear();
-    byKey_.clear();
+    stations_.clear();
     const std::optional<std::string> text = readWholeFile(path_, kMaxFileBytes);
     if (!text) {
         // Too large reads as nothing too; tell it apart from a missing file.
@@ -49,10 +49,9 @@ LoudnessMemory::LoadResult LoudnessMemory::load() {
     if (!takeLine(line) || line != kHeader) {
         return LoadResult::Corrupt;
     }
-    std::list<Station> read;
-    std::unordered_map<std::string_view, std::list<Station>::iterator> keys;
+    std::vector<Station> read;
     while (!rest.empty()) {
-        if (!takeLine(line)) {
+        if (!takeLine(line) || read.size() >= kMaxStations) {
             return LoadResult::Corrupt;
         }
         const std::size_t tab = line.find('\t');
@@ -60,59 +59,71 @@ LoudnessMemory::LoadResult LoudnessMemory::load() {
             return LoadResult::Corrupt;
         }
         double lufs = 0.0;
-        const char* first = line.data();
         const char* last = line.data() + tab;
-        const auto parsed = std::from_chars(first, last, lufs);
+        const auto parsed = std::from_chars(line.data(), last, lufs);
         const std::string_view key = line.substr(tab + 1);
-        if (parsed.ec != std::errc() || parsed.ptr != last || !plausible(lufs) || !validKey(key) ||
-            keys.count(key) != 0 || read.size() >= kMaxStations) {
+        if (parsed.ec != std::errc() || parsed.ptr != last || !plausible(lufs) || !validKey(key)) {
             return LoadResult::Corrupt;
         }
-        read.push_back(Station{std::string(key), lufs});
-        keys.emplace(read.back().key, std::prev(read.end()));
+        read.push_back(Station{std::string(key), static_cast<float>(lufs)});
     }
-    order_ = std::move(read);
-    byKey_ = std::move(keys);  // list nodes, and the keys they hold, moved with the list
+    // The file lists the most recent first.
+    std::reverse(read.begin(), read.end());
+    stations_ = std::move(read);
+    std::vector<std::string_view> keys;
+    keys.reserve(stations_.size());
+    for (const Station& station : stations_) {
+        keys.push_back(station.key);
+    }
+    std::sort(keys.begin(), keys.end());
+    if (std::adjacent_find(keys.begin(), keys.end()) != keys.end()) {
+        stations_.clear();
+        return LoadResult::Corrupt;  // a station twice: written by something else
+    }
     return LoadResult::Loaded;
 }
 
 bool LoudnessMemory::save() const {
     std::string text = std::string(kHeader) + "\n";
     char number[32];
-    for (const Station& station : order_) {
+    for (auto station = stations_.rbegin(); station != stations_.rend(); ++station) {
         // to_chars, unlike printf, never writes a decimal comma.
-        const auto written = std::to_chars(number, number + sizeof number, station.lufs, std::chars_format::fixed, 2);
+        const auto written =
+            std::to_chars(number, number + sizeof number, static_cast<double>(station->lufs), std::chars_format::fixed, 2);
         text.append(number, written.ptr);
         text += '\t';
-        text += station.key;
+        text += station->key;
         text += '\n';
     }
     return writeFileAtomically(path_, text);
 }
 
+std::vector<LoudnessMemory::Station>::iterator LoudnessMemory::locate(std::string_view key) {
+    return std::find_if(stations_.begin(), stations_.end(), [key](const Station& s) { return s.key == key; });
+}
+
 std::optional<double> LoudnessMemory::find(std::string_view key) const {
-    const auto found = byKey_.find(key);
-    if (found == byKey_.end()) {
+    const auto found =
+        std::find_if(stations_.begin(), stations_.end(), [key](const Station& s) { return s.key == key; });
+    if (found == stations_.end()) {
         return std::nullopt;
     }
-    return found->second->lufs;
+    return found->lufs;
 }
 
 void LoudnessMemory::remember(std::string_view key, double lufs) {
     if (!validKey(key) || !plausible(lufs)) {
         return;
     }
-    if (const auto found = byKey_.find(key); found != byKey_.end()) {
-        found->second->lufs = lufs;
-        order_.splice(order_.begin(), order_, found->second);
+    if (const auto found = locate(key); found != stations_.end()) {
+        found->lufs = static_cast<float>(lufs);
+        std::rotate(found, found + 1, stations_.end());
         return;
     }
-    order_.push_front(Station{std::string(key), lufs});
-    byKey_.emplace(order_.front().key, order_.begin());
-    while (order_.size() > kMaxStations) {
-        byKey_.erase(order_.back().key);
-        order_.pop_back();
+    if (stations_.size() >= kMaxStations) {
+        stations_.erase(stations_.begin());
     }
+    stations_.push_back(Station{std::string(key), static_cast<float>(lufs)});
 }
 
 }  // namespace korvanel

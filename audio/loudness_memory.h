@@ -1,11 +1,10 @@
 #pragma once
 
 #include <cstddef>
-#include <list>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 namespace korvanel {
 
@@ -38,7 +37,7 @@ public:
     std::optional<double> find(std::string_view key) const;
     // Makes the station the most recent; the oldest beyond the bound goes.
     void remember(std::string_view key, double lufs);
-    std::size_t size() const { return order_.size(); }
+    std::size_t size() const { return stations_.size(); }
     const std::string& path() const { return path_; }
 
     // Loudness a station may have: anything else in the file is corruption.
@@ -47,12 +46,14 @@ public:
 private:
     struct Station {
         std::string key;
-        double lufs;
+        float lufs;
     };
+    std::vector<Station>::iterator locate(std::string_view key);
 
     std::string path_;
-    std::list<Station> order_;  // most recent first
-    std::unordered_map<std::string_view, std::list<Station>::iterator> byKey_;
+    // Most recent last. A scan of 2,000 is nothing once per stream, and a
+    // flat list keeps the memory small.
+    std::vector<Station> stations_;
 };
 
 }  // namespace korvanel

@@ -5,6 +5,15 @@
 #include <numbers>
 
 namespace korvanel {
+namespace {
+
+// Below a division's cost: an index one past the end at most, wrapped.
+std::size_t wrap(std::size_t index, std::size_t size) { return index >= size ? index - size : index; }
+
+// A gain this close to 1 is 1: the release's tail ends here.
+constexpr float kRecovered = 0.99999f;
+
+}  // namespace
 
 void TruePeakLimiter::configure(int rate, int channels, float ceiling) {
     channels_ = std::clamp(channels, 1, kMaxChannels);
@@ -47,6 +56,8 @@ void TruePeakLimiter::reset() {
     std::fill(history_.begin(), history_.end(), 0.0f);
     std::fill(smoothing_.begin(), smoothing_.end(), 1.0f);
     historyPos_ = 0;
+    outPos_ = historyFrames_ - delayFrames();
+    idle_ = true;
     historyPeak_ = 0.0f;
     windowHead_ = 0;
     windowSize_ = 0;
@@ -94,38 +105,54 @@ void TruePeakLimiter::process(float* samples, std::size_t frames) {
     // The interpolation costs; where no point can reach the ceiling it is skipped.
     const bool nearCeiling = std::max(blockPeak, historyPeak_) * interpolationBound_ > ceiling_;
     historyPeak_ = blockPeak;
-    const std::size_t delay = delayFrames();
     const std::size_t capacity = window_.size();
 
     for (std::size_t i = 0; i < frames; ++i) {
         historyPos_ = historyPos_ + 1 == historyFrames_ ? 0 : historyPos_ + 1;
+        outPos_ = outPos_ + 1 == historyFrames_ ? 0 : outPos_ + 1;
         float* frame = samples + i * channels;
-        std::copy(frame, frame + channels, history_.begin() + static_cast<std::ptrdiff_t>(historyPos_ * channels));
+        float* stored = history_.data() + historyPos_ * channels;
+        std::copy(frame, frame + channels, stored);
 
-        const float needed = nearCeiling ? peakGain(historyPos_) : 1.0f;
-        // The least gain any frame in the look-ahead needs, oldest first.
-        while (windowSize_ > 0 && window_[(windowHead_ + windowSize_ - 1) % capacity].gain >= needed) {
-            --windowSize_;
+        float gain = 1.0f;
+        if (nearCeiling || !idle_) {
+            const float needed = nearCeiling ? peakGain(historyPos_) : 1.0f;
+            // The least gain any frame in the look-ahead needs, oldest first.
+            while (windowSize_ > 0 && window_[wrap(windowHead_ + windowSize_ - 1, capacity)].gain >= needed) {
+                --windowSize_;
+            }
+            window_[wrap(windowHead_ + windowSize_, capacity)] = Entry{frameIndex_, needed};
+            ++windowSize_;
+            while (window_[windowHead_].index + lookAhead_ < frameIndex_) {
+                windowHead_ = windowHead_ + 1 == capacity ? 0 : windowHead_ + 1;
+                --windowSize_;
+            }
+            const float least = window_[windowHead_].gain;
+
+            released_ = std::min(least, released_ + (1.0f - released_) * release_);
+            smoothingSum_ += released_ - smoothing_[smoothingPos_];
+            smoothing_[smoothingPos_] = released_;
+            smoothingPos_ = smoothingPos_ + 1 == lookAhead_ ? 0 : smoothingPos_ + 1;
+            // The average never exceeds what the delayed frame needs; min() only
+            // guards against rounding in the running sum.
+            gain = std::min(static_cast<float>(smoothingSum_ / static_cast<double>(lookAhead_)), least);
+            // Fully recovered, with nothing pending: the plain delay from here on.
+            if (!nearCeiling && least == 1.0f && released_ >= kRecovered && gain >= kRecovered) {
+                idle_ = true;
+                released_ = 1.0f;
+                windowHead_ = 0;
+                windowSize_ = 0;
+                std::fill(smoothing_.begin(), smoothing_.end(), 1.0f);
+                smoothingSum_ = static_cast<double>(lookAhead_);
+                gain = 1.0f;
+            } else {
+                idle_ = false;
+            }
         }
-        window_[(windowHead_ + windowSize_) % capacity] = Entry{frameIndex_, needed};
-        ++windowSize_;
-        while (window_[windowHead_].index + lookAhead_ < frameIndex_) {
-            windowHead_ = (windowHead_ + 1) % capacity;
-            --windowSize_;
-        }
-        const float least = window_[windowHead_].gain;
 
-        released_ = std::min(least, released_ + (1.0f - released_) * release_);
-        smoothingSum_ += released_ - smoothing_[smoothingPos_];
-        smoothing_[smoothingPos_] = released_;
-        smoothingPos_ = smoothingPos_ + 1 == lookAhead_ ? 0 : smoothingPos_ + 1;
-        // The average never exceeds what the delayed frame needs; min() only
-        // guards against rounding in the running sum.
-        const float gain = std::min(static_cast<float>(smoothingSum_ / static_cast<double>(lookAhead_)), least);
-
-        const std::size_t out = (historyPos_ + historyFrames_ - delay) % historyFrames_;
+        const float* delayed = history_.data() + outPos_ * channels;
         for (std::size_t c = 0; c < channels; ++c) {
-            frame[c] = history_[out * channels + c] * gain;
+            frame[c] = delayed[c] * gain;
         }
         lastGain_ = gain;
         ++frameIndex_;

@@ -51,6 +51,8 @@ private:
     std::vector<float> history_;
     std::size_t historyFrames_ = 0;
     std::size_t historyPos_ = 0;
+    std::size_t outPos_ = 0;  // the frame that leaves next, delayFrames() behind
+    bool idle_ = true;        // gain 1 with no peak in the look-ahead
     float historyPeak_ = 0.0f;  // of the previous block
 
     // Required gains of the look-ahead window, as a monotonic queue.
