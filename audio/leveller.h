@@ -36,9 +36,10 @@ public:
     static constexpr int kDefaultTargetLufs = -18;
     static constexpr int kMinTargetLufs = -30;
     static constexpr int kMaxTargetLufs = -10;
-    // The limiter aims a little below -1 dBTP for what its estimate misses.
+    // The limiter aims below -1 dBTP for what its twelve-tap estimate (as
+    // BS.1770 gives it) misses of clipped, square-like peaks.
     static constexpr double kCeilingDbtp = -1.0;
-    static constexpr double kCeilingMarginDb = 0.3;
+    static constexpr double kCeilingMarginDb = 0.6;
     // How often the gain looks at the measurements.
     static constexpr double kUpdateSeconds = 0.1;
 

@@ -86,11 +86,9 @@ std::optional<Loudness> measureLoudness(const std::string& pcm, int sampleRate, 
 }
 
 bool makeLoudnessPiece(const std::string& path, double lufs, const PieceShape& shape, const std::string& codec) {
-    // Hits every half second decaying in about 7 ms, over a swelling chord:
-    // peaks some 18 dB above the loudness.
     std::string expression =
         "(0.03*sin(2*PI*220*t)+0.02*sin(2*PI*277*t)+0.015*sin(2*PI*330*t))*(0.7+0.3*sin(2*PI*0.25*t))"
-        "+0.9*sin(2*PI*2500*t)*exp(-150*mod(t,0.5))";
+        "+0.9*sin(2*PI*2500*t)*exp(-" + formatNumber(shape.hitDecay) + "*mod(t,0.5))";
     if (shape.quietDb != 0.0) {
         const std::string factor = formatNumber(std::pow(10.0, -shape.quietDb / 20.0));
         expression = "(" + expression + ")*if(between(t," + formatNumber(shape.quietFrom) + "," +
