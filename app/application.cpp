@@ -3,6 +3,7 @@
 #include "base/product.h"
 #include "base/program_path.h"
 #include "audio/engine/audio_engine.h"
+#include "audio/leveller.h"
 #include "settings/default_settings.h"
 #include "settings/language_texts.h"
 
@@ -22,17 +23,22 @@ Application::Application(const WindowFactory& makeWindow, AudioLibraryFactory ma
         // Recordings belong with the user's music, not among the settings.
         settings_.setString("Recording/Path", musicFolder() + "Korvanel");
     }
+    if (!loaded) {
+        // Levelling is new: on for new users, never switched on under existing ones.
+        settings_.setBool(Leveller::kLevellingKey, true);
+    }
     applySettings(settings_);
 
     httpClient_ = std::make_unique<HttpClient>(settings_, events_);
     soundEffects_ = std::make_unique<SoundEffects>(settings_);
+    leveller_ = std::make_unique<Leveller>(settings_, resolveProgramPath(LoudnessMemory::kFileName), events_);
     streamInfo_ = std::make_unique<StreamInfo>();
     recorder_ = std::make_unique<Recorder>(*streamInfo_, [this](Job event) { events_.post(std::move(event)); });
     recorder_->applySettings(settings_);
     playlistResolver_ = std::make_unique<PlaylistResolver>(*httpClient_);
     player_ = std::make_unique<Player>(
         Player::Dependencies{settings_, language_, *playlistResolver_, events_, soundEffects_.get(),
-                             recorder_.get(), streamInfo_.get()},
+                             recorder_.get(), streamInfo_.get(), leveller_.get()},
         std::move(makeLibrary));
     mainWindow_ = makeWindow(*this);
     windowView_ = mainWindow_.get();
@@ -41,6 +47,7 @@ Application::Application(const WindowFactory& makeWindow, AudioLibraryFactory ma
     settings_.addListener(this);
     settings_.addListener(httpClient_.get());
     settings_.addListener(soundEffects_.get());
+    settings_.addListener(leveller_.get());
     settings_.addListener(streamInfo_.get());
     settings_.addListener(recorder_.get());
     settings_.addListener(playlistResolver_.get());
@@ -58,6 +65,7 @@ Application::~Application() {
     settings_.removeListener(playlistResolver_.get());
     settings_.removeListener(recorder_.get());
     settings_.removeListener(streamInfo_.get());
+    settings_.removeListener(leveller_.get());
     settings_.removeListener(soundEffects_.get());
     settings_.removeListener(httpClient_.get());
     settings_.removeListener(this);
@@ -76,6 +84,7 @@ Application::~Application() {
     playlistResolver_.reset();
     recorder_.reset();
     streamInfo_.reset();
+    leveller_.reset();
     soundEffects_.reset();
     httpClient_.reset();
 

@@ -10,6 +10,7 @@
 #include "settings/settings_listener.h"
 #include "settings/settings_store.h"
 #include "audio/audio_library.h"
+#include "audio/leveller.h"
 #include "audio/sound_effects.h"
 #include "audio/stream_info.h"
 #include "player/player.h"
@@ -62,6 +63,7 @@ public:
     SettingsStore& settings() { return settings_; }
     SettingsStore& language() { return language_; }
     SoundEffects* soundEffects() { return soundEffects_.get(); }
+    Leveller& leveller() { return *leveller_; }
     HttpClient& httpClient() { return *httpClient_; }
     Recorder& recorder() { return *recorder_; }
     // What the output channel hands the stream to for recording.
@@ -80,6 +82,7 @@ private:
     SettingsStore language_;
     EventRelay events_;
     std::unique_ptr<SoundEffects> soundEffects_;
+    std::unique_ptr<Leveller> leveller_;
     std::unique_ptr<HttpClient> httpClient_;
     std::unique_ptr<StreamInfo> streamInfo_;
     std::unique_ptr<Recorder> recorder_;

@@ -9,6 +9,7 @@
 #include "base/job_pool.h"
 #include "audio/player_commands.h"
 #include "audio/recording_sink.h"
+#include "audio/leveller.h"
 #include "audio/sound_effects.h"
 #include "audio/stream_info.h"
 #include "audio/metadata_parser.h"
@@ -83,6 +84,11 @@ void OutputChannel::shutdown() {
 }
 
 void OutputChannel::setSoundEffects(SoundEffects* effects) { buffer_.setSoundEffects(effects); }
+
+void OutputChannel::setLeveller(Leveller* leveller) {
+    leveller_ = leveller;
+    buffer_.setLeveller(leveller);
+}
 
 void OutputChannel::setRecorder(RecordingSink* recorder) {
     recorder_.store(recorder);
@@ -375,6 +381,9 @@ bool OutputChannel::startOutputs(StreamHandle decoding, const ChannelInfo& info)
     for (const DeviceEntry& entry : devices_) {
         slotCount = std::max(slotCount, entry.slot + 1);
     }
+    if (leveller_ != nullptr) {
+        leveller_->start(static_cast<int>(info.frequency), static_cast<int>(info.channels));
+    }
     buffer_.start(*library_, decoding, static_cast<int>(info.channels), slotCount);
     if (slotCount == 0) {
         setError(AudioErrorKind::NoDevice, errorCode_);
@@ -491,6 +500,9 @@ void OutputChannel::close() {
         library_->streamFree(decoding);
         // No callback runs any more: the streams that called them are gone.
         buffer_.stop();
+        if (leveller_ != nullptr) {
+            leveller_->stop();
+        }
         heard_.clear();
         titleSlot_.store(kNoSlotYet);
         titleStream_.store(0);

@@ -17,6 +17,7 @@
 namespace korvanel {
 
 class JobPool;
+class Leveller;
 class MetadataParser;
 class RecordingSink;
 class SoundEffects;
@@ -73,6 +74,8 @@ public:
 
     // Given once after init(), before the first open(); null means none.
     void setSoundEffects(SoundEffects* effects);
+    // Started with each stream's format, stopped when it closes.
+    void setLeveller(Leveller* leveller);
     void setRecorder(RecordingSink* recorder);
     void setStreamInfo(StreamInfo* info);
     void setNotifyQueue(JobPool* queue);
@@ -153,6 +156,7 @@ private:
     std::unique_ptr<AudioLibrary> library_;
     SharedSampleBuffer buffer_;
     std::atomic<RecordingSink*> recorder_{nullptr};
+    Leveller* leveller_ = nullptr;  // the worker's
     std::atomic<JobPool*> queue_{nullptr};
     std::atomic<bool> opening_{false};
     std::atomic<double> volume_{1.0};

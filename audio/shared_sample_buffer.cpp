@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "audio/leveller.h"
 #include "audio/recording_sink.h"
 #include "audio/sound_effects.h"
 
@@ -115,6 +116,9 @@ void SharedSampleBuffer::refill(std::size_t slot, std::size_t wanted) {
     }
     const std::size_t available = pending_ + count;
     std::size_t whole = available / frameBytes_ * frameBytes_;
+    if (Leveller* leveller = leveller_.load()) {
+        whole = leveller->process(std::span(bytes_.data() + filled_, whole), channels_);
+    }
     if (SoundEffects* effects = effects_.load()) {
         whole = effects->process(std::span(bytes_.data() + filled_, whole), channels_);
     }

@@ -11,13 +11,15 @@
 
 namespace korvanel {
 
+class Leveller;
 class RecordingSink;
 class SoundEffects;
 
 // One decoded sample buffer that several output streams (slots) read at
 // their own pace. A slot that needs more than is buffered refills it from
 // the decoding stream: the new samples go to the recorder first, then
-// through the sound effects, and only whole sample frames become readable.
+// through the leveller and the sound effects, and only whole sample frames
+// become readable.
 // Data every active slot has read is dropped from the front, so the slowest
 // device sets the pace; a device that lags more than kMaxLagBytes behind the
 // fastest skips ahead, so a stuck device cannot make the buffer grow without
@@ -27,7 +29,7 @@ class SoundEffects;
 // stop() on the player's worker. Everything is guarded by one lock, held
 // only while copying, pulling from the library (which never waits) and
 // handing samples to the recorder and the effects.
-// Lock order: this lock, then the effects' compressor lock, the recorder's
+// Lock order: this lock, then the leveller's, the effects' compressor lock, the recorder's
 // locks and the library's; none of those ever calls back into the buffer.
 class SharedSampleBuffer {
 public:
@@ -49,6 +51,7 @@ public:
     // Sets where fresh samples go; either may be null.
     void setRecorder(RecordingSink* recorder) { recorder_.store(recorder); }
     void setSoundEffects(SoundEffects* effects) { effects_.store(effects); }
+    void setLeveller(Leveller* leveller) { leveller_.store(leveller); }
 
     // The sample callback of one slot: copies up to out.size() bytes and
     // returns the count, plus audio::kSampleEnd once the decoding stream has
@@ -68,6 +71,7 @@ private:
 
     std::atomic<RecordingSink*> recorder_{nullptr};
     std::atomic<SoundEffects*> effects_{nullptr};
+    std::atomic<Leveller*> leveller_{nullptr};
 
     mutable std::mutex lock_;
     AudioLibrary* library_ = nullptr;

@@ -28,6 +28,8 @@ inline constexpr std::uint32_t kFavoriteAdded = 0x1E435;
 inline constexpr std::uint32_t kFavoriteExists = 0x1E436;
 inline constexpr std::uint32_t kFavoriteFailed = 0x1E437;
 inline constexpr std::uint32_t kSoundOutput = 0x1E438;  // text: which output plays, for the log
+inline constexpr std::uint32_t kLoudnessMemoryIgnored = 0x1E439;  // text: the file's path, for the log
+inline constexpr std::uint32_t kLevelled = 0x1E43A;  // text: the settled gain in dB ("-4.5"), for the log
 // The window's own request, handled on its worker with the other events.
 inline constexpr std::uint32_t kUpdatePresets = 0x1E440;
 // arg1: how many elements of a station directory's answer were left out.

@@ -12,6 +12,8 @@ using Clock = std::chrono::steady_clock;
 // After a finite stream ended and the player stopped, a move to the next
 // entry shows within this time as a new connect run.
 constexpr auto kNextEntryGrace = std::chrono::milliseconds(500);
+// How often a playing run looks whether the levelling gain has settled.
+constexpr auto kLevellingLook = std::chrono::milliseconds(250);
 
 }  // namespace
 
@@ -96,7 +98,13 @@ PlaySession::Outcome PlaySession::wait(std::optional<int> seconds, const std::at
             }
             wakeAt = std::min(wakeAt.value_or(end), end);
         }
-        // Events and interruptSet() wake it; nothing else needs a look.
+        if (firstSound_) {
+            if (const std::optional<double> gain = application_.leveller().takeSettledGainDb()) {
+                application_.events().post(makeJob(event::kLevelled, Leveller::gainText(*gain)));
+            }
+            wakeAt = std::min(wakeAt.value_or(now + kLevellingLook), now + kLevellingLook);
+        }
+        // Events, interruptSet() and the levelling look wake it.
         if (wakeAt) {
             changed_.wait_until(lock, *wakeAt);
         } else {

@@ -5,6 +5,7 @@
 
 #include "app/application.h"
 #include "base/product.h"
+#include "settings/language_texts.h"
 #include "frontend/messenger_string.h"
 
 namespace korvanel {
@@ -126,6 +127,9 @@ DisplayState DisplayModel::read(std::int64_t connectStartMs, std::int64_t nowMs)
         state.statusState =
             " " + text(recorder.isRecording() && recorder.hasWriter() ? "Main/Status/Recording" : "Main/Status/Playing");
         state.statusTimes = " " + trackTimeText(nowMs) + " (" + timeText(connectStartMs, nowMs) + ")";
+        if (const std::optional<double> gain = application_.leveller().gainDb()) {
+            *state.statusTimes += "  " + formatText(text("Main/Status/Levelled"), {Leveller::gainText(*gain)});
+        }
     } else {
         state.statusState = " " + text(kStatusKeys[static_cast<int>(s)]);
     }

@@ -156,6 +156,9 @@ MenuEntry settingsMenu(Application& application, const WindowMenuState& state) {
                                                    effects != nullptr && effects->compressorOn()));
     effectsMenu.children.push_back(MenuEntry::item(command::kReverseStereo, text("Main/SettingsMenu/ReverseStereo"),
                                                    effects != nullptr && effects->swapChannels()));
+    const Leveller& leveller = application.leveller();
+    effectsMenu.children.push_back(MenuEntry::item(command::kLevelStations, text("Main/SettingsMenu/LevelStations"),
+                                                   leveller.enabled(), leveller.available()));
     MenuEntry settings = MenuEntry::popup(text("Main/TopMenu/Settings"));
     settings.children.push_back(std::move(effectsMenu));
     settings.children.push_back(MenuEntry::separator());

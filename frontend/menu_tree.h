@@ -51,6 +51,7 @@ inline constexpr int kCopyTrack = 2064;
 inline constexpr int kCopyMessenger = 2065;
 inline constexpr int kAddToFavorites = 2066;
 inline constexpr int kFindStation = 2067;
+inline constexpr int kLevelStations = 2068;
 inline constexpr int kHistoryBase = 2974;    // + entry index, 0 the newest
 inline constexpr int kHistoryLast = 3024;  // 51 entries: a longer history shows its newest 51
 inline constexpr int kFavoritesBase = 3024;  // + station number, from 1

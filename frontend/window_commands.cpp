@@ -84,6 +84,12 @@ WindowCommands::Outcome WindowCommands::run(int id) {
             settings.setBool("General/AlwaysOnTop", !settings.getBool("General/AlwaysOnTop"));
             return Outcome::Handled;
         }
+        case command::kLevelStations: {
+            Leveller& leveller = application_.leveller();
+            leveller.setEnabled(!leveller.enabled());
+            application_.settings().setBool(Leveller::kLevellingKey, leveller.enabled());
+            return Outcome::Handled;
+        }
         case command::kCompressor:
         case command::kReverseStereo:
         case command::kSeparation100:

@@ -119,6 +119,12 @@ void WindowEvents::handle(const Job& event) {
         case event::kSoundOutput:
             log(LogKind::Normal, event.text);
             break;
+        case event::kLevelled:
+            logFormatted(LogKind::Normal, "Log/Message/Levelled", event.text);
+            break;
+        case event::kLoudnessMemoryIgnored:
+            logFormatted(LogKind::Error, "Log/Message/LoudnessMemoryIgnored", event.text);
+            break;
         case event::kInfoChanged:
             onInfoChanged();
             break;

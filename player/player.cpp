@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "base/event_codes.h"
+#include "audio/leveller.h"
 #include "audio/output_channel.h"
 #include "audio/player_commands.h"
 #include "settings/language_texts.h"
@@ -163,6 +164,7 @@ void Player::init() {
         return;
     }
     created->setSoundEffects(uses_.soundEffects);
+    created->setLeveller(uses_.leveller);
     created->setRecorder(uses_.recorder);
     created->setStreamInfo(uses_.streamInfo);
     created->setNotifyQueue(this);
@@ -224,6 +226,9 @@ bool Player::connectRun(int perSource, int restarts) {
         state_ = State::Connecting;
     }
     postEvent(event::kConnecting);
+    if (uses_.leveller != nullptr) {
+        uses_.leveller->setStation(uses_.resolver.firstSource());
+    }
 
     int attempt = 0;
     int restart = 0;

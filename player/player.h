@@ -15,6 +15,7 @@
 
 namespace korvanel {
 
+class Leveller;
 class OutputChannel;
 class PlaylistResolver;
 class RecordingSink;
@@ -52,7 +53,7 @@ public:
     using LibraryFactory = std::function<std::unique_ptr<AudioLibrary>()>;
 
     // What the player works with; none of it is owned, all of it outlives
-    // the player. The three pointers may be null (tests without them).
+    // the player. The pointers may be null (tests without them).
     struct Dependencies {
         SettingsStore& settings;
         const SettingsStore& language;
@@ -61,6 +62,7 @@ public:
         SoundEffects* soundEffects = nullptr;
         RecordingSink* recorder = nullptr;
         StreamInfo* streamInfo = nullptr;
+        Leveller* leveller = nullptr;
     };
 
     Player(const Dependencies& uses, LibraryFactory makeLibrary);

@@ -14,6 +14,8 @@ packages=(
   # audio engine
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libsdl2-dev libpulse-dev
   libmp3lame0
+  # loudness levelling (EBU R128)
+  libebur128-dev
   # desktop window
   qt6-base-dev fonts-dejavu-core
   # tests and benchmarks

@@ -48,6 +48,9 @@ constexpr std::array kDefaultSettings = {
     DefaultSetting{"Sound/Compressor", SettingType::Bool, "false"},
     DefaultSetting{"Sound/StereoSeparation", SettingType::Int, "0"},
     DefaultSetting{"Sound/SwapChannels", SettingType::Bool, "false"},
+    // Levelling is switched on for new settings files by the application.
+    DefaultSetting{"Sound/Levelling", SettingType::Bool, "false"},
+    DefaultSetting{"Sound/LevellingTarget", SettingType::Int, "-18"},
     DefaultSetting{"Sound/PlayOnDevices", SettingType::String, "1"},
     DefaultSetting{"Sound/BufferSize", SettingType::Int, "5000"},
     DefaultSetting{"Sound/HlsBandwidth", SettingType::Int, "0"},

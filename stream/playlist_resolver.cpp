@@ -47,6 +47,11 @@ void PlaylistResolver::setSources(const std::vector<std::string>& sources) {
 
 void PlaylistResolver::setSource(const std::string& address) { setSources({address}); }
 
+std::string PlaylistResolver::firstSource() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return givenList_.empty() ? std::string() : givenList_.front();
+}
+
 bool PlaylistResolver::isEmpty() const {
     std::lock_guard<std::mutex> guard(lock_);
     return working_.empty();

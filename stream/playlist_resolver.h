@@ -53,6 +53,8 @@ public:
     virtual void next();
     virtual bool hasPrevious() const;
     virtual void previous();
+    // The caller's first entry, which names the station; "" for an empty list.
+    virtual std::string firstSource() const;
     // The current entry, or "" for an empty list.
     virtual std::string currentAddress() const;
 

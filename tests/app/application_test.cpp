@@ -77,7 +77,9 @@ TEST(Application, FirstStartWritesEveryDefaultIntoTheProgramFolder) {
     ASSERT_TRUE(reread.load(home.file("korvanel.xml")));
     SettingsStore defaults;
     registerDefaultSettings(defaults);
-    EXPECT_EQ(reread.entries().size(), 41u);
+    EXPECT_EQ(reread.entries().size(), 43u);
+    // Levelling is on for a new settings file; everything else is the default.
+    defaults.setBool("Sound/Levelling", true);
     for (const auto& [key, entry] : defaults.entries()) {
         EXPECT_EQ(reread.getText(key, entry.type), entry.text) << key;
     }
@@ -164,7 +166,25 @@ TEST(Application, UnusableSettingsFileLeavesDefaultsAndIsReplacedOnExit) {
     }
     SettingsStore reread;
     EXPECT_TRUE(reread.load(home.file("korvanel.xml")));
-    EXPECT_EQ(reread.entries().size(), 41u);
+    EXPECT_EQ(reread.entries().size(), 43u);
+}
+
+TEST(Application, LevellingStaysOffUnderASettingsFileThatPredatesIt) {
+    TempFolder home;
+    ScopedEnv env("KORVANEL_HOME", home.path());
+    writeFile(home.file("korvanel.xml"),
+              "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" standalone=\"yes\"?>\r\n<Korvanel><Sound>"
+              "<Compressor type=\"bool\">true</Compressor></Sound></Korvanel>\r\n");
+    {
+        Application app(emptyWindow());
+        EXPECT_TRUE(app.soundEffects()->compressorOn());
+        EXPECT_FALSE(app.leveller().enabled());
+        EXPECT_EQ(app.leveller().targetLufs(), -18);
+    }
+    SettingsStore reread;
+    ASSERT_TRUE(reread.load(home.file("korvanel.xml")));
+    EXPECT_EQ(reread.getText("Sound/Levelling", SettingType::Bool), "false");
+    EXPECT_EQ(reread.getInt("Sound/LevellingTarget"), -18);
 }
 
 TEST(Application, ShippedEnglishLanguageFileHoldsExactlyTheBuiltInTexts) {

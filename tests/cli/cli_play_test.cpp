@@ -7,6 +7,7 @@
 #include "tests/support/audio_test_tones.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/icecast_server.h"
+#include "tests/support/loudness_pieces.h"
 #include "tests/support/process_runner.h"
 #include "tests/support/temp_folder.h"
 
@@ -144,6 +145,31 @@ TEST_F(CliPlayTest, MountThatNeverComesBackEndsInAllSourcesFailed) {
     stopper.join();
     EXPECT_EQ(result.exitCode, 1) << result.err;
     EXPECT_NE(result.err.find(" :: All sources failed, giving up!"), std::string::npos) << result.err;
+}
+
+TEST_F(CliPlayTest, ANewHomeLevelsTheStationLogsItsGainAndRemembersIt) {
+    const std::string out = home_.file("out.raw");
+    // The test tone is near -18 LUFS already: a lower target shows the cut.
+    const auto result = play({"--set", "Sound/LevellingTarget=-24", "--seconds", "5", "--pcm-out", out,
+                              icecast_.url("/tone.mp3")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::size_t logged = result.err.find(" :: Levelled at -");
+    ASSERT_NE(logged, std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(" dB\n", logged), std::string::npos) << result.err;
+    const std::optional<test::Loudness> heard = test::measureLoudness(test::readFile(out), 44100, 2, 3.5);
+    ASSERT_TRUE(heard);
+    EXPECT_NEAR(heard->integratedLufs, -24.0, 1.5);
+    EXPECT_NE(test::readFile(home_.file("loudness.txt")).find("\t" + icecast_.url("/tone.mp3") + "\n"),
+              std::string::npos);
+
+    // Switched off for one run: nothing levelled, and the setting stays on.
+    const auto off = play({"--set", "Sound/Levelling=false", "--seconds", "4", "--pcm-out", out,
+                           icecast_.url("/tone.mp3")});
+    ASSERT_EQ(off.exitCode, 0) << off.err;
+    EXPECT_EQ(off.err.find("Levelled"), std::string::npos) << off.err;
+    SettingsStore saved;
+    ASSERT_TRUE(saved.load(home_.file("korvanel.xml")));
+    EXPECT_TRUE(saved.getBool("Sound/Levelling"));
 }
 
 }  // namespace

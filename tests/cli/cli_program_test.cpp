@@ -75,7 +75,7 @@ TEST_F(CliProgramTest, OverridesHoldForTheRunOnlyAndSettingsAreSaved) {
     SettingsStore saved;
     ASSERT_TRUE(saved.load(home_.file("korvanel.xml")));
     EXPECT_EQ(saved.getInt("General/ReconnectRetries"), 3);
-    EXPECT_EQ(saved.entries().size(), 41u);
+    EXPECT_EQ(saved.entries().size(), 43u);
 }
 
 TEST_F(CliProgramTest, UpdatePresetsFetchesFromTheConfiguredServer) {

@@ -117,6 +117,15 @@ TEST_F(MenuTreeTest, TheMenuBarShowsTheCoreAsItIsNow) {
     EXPECT_TRUE(app_.settings().getBool("General/AlwaysOnTop"));
     commands_.run(command::kSeparation0);
     EXPECT_TRUE(find(popup(bar(), 1), command::kSeparation0)->checked);
+
+    // Level Stations switches the leveller and the setting together.
+    const bool levelling = app_.leveller().enabled();
+    commands_.run(command::kLevelStations);
+    EXPECT_EQ(find(popup(bar(), 1), command::kLevelStations)->checked, !levelling);
+    EXPECT_EQ(app_.leveller().enabled(), !levelling);
+    EXPECT_EQ(app_.settings().getBool("Sound/Levelling"), !levelling);
+    commands_.run(command::kLevelStations);
+    EXPECT_EQ(app_.settings().getBool("Sound/Levelling"), levelling);
 }
 
 TEST_F(MenuTreeTest, HistoryCaptionsAreLetteredCutAndShowTheirAmpersands) {

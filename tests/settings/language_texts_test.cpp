@@ -22,8 +22,8 @@ TEST(LanguageTexts, DefaultsAreCompleteAndDistinct) {
 
     SettingsStore settings;
     registerDefaultSettings(settings);
-    EXPECT_EQ(defaultSettingCount(), 41u);
-    EXPECT_EQ(settings.entries().size(), 41u);
+    EXPECT_EQ(defaultSettingCount(), 43u);
+    EXPECT_EQ(settings.entries().size(), 43u);
     EXPECT_EQ(settings.getColor("PeakMeter/ColorA"), 0xd8f4f6u);
     EXPECT_EQ(settings.getPoint("Session/Position"), (SettingPoint{-32000, -32000}));
     EXPECT_EQ(settings.getString("Sound/PlayOnDevices"), "1");

@@ -202,6 +202,7 @@ TEST_F(DialogsTest, FieldsStoreWhatTheirKeysMean) {
 
 TEST_F(DialogsTest, DevicesColoursAndTheFolderReachThePlayerAndTheWindow) {
     library_->setDevices({"Speakers", "JBL Bluetooth", "USB Audio"});
+    const bool levellingWas = app_->leveller().enabled();
     const std::string folder = home_.path() + "/records";
     std::filesystem::create_directories(folder);
     std::ofstream(folder + "/radio.png") << "not really a picture";
@@ -217,6 +218,17 @@ TEST_F(DialogsTest, DevicesColoursAndTheFolderReachThePlayerAndTheWindow) {
         EXPECT_TRUE(devices.item(1)->isSelected());
         devices.item(2)->setSelected(true);
         EXPECT_EQ(dialog.edited().getString("Sound/PlayOnDevices"), "1,3");
+
+        // Levelling: a switch and a target kept within -30..-10 LUFS, both named.
+        auto& levelling = control<QCheckBox>(dialog, "Sound/Levelling");
+        EXPECT_EQ(levelling.text(), QStringLiteral("Level stations to one loudness (EBU R128)"));
+        levelling.setChecked(!levelling.isChecked());
+        auto& target = control<QLineEdit>(dialog, "Sound/LevellingTarget");
+        EXPECT_EQ(target.accessibleName(), QStringLiteral("Levelling target (LUFS, -30 to -10)"));
+        EXPECT_EQ(target.text(), QStringLiteral("-18"));
+        target.setText(QStringLiteral("-40"));
+        EXPECT_EQ(dialog.edited().getInt("Sound/LevellingTarget"), -30);
+        target.setText(QStringLiteral("-23"));
 
         whenOpen<QColorDialog>([&](QColorDialog& colours) {
             colours.setCurrentColor(chosen);
@@ -247,6 +259,8 @@ TEST_F(DialogsTest, DevicesColoursAndTheFolderReachThePlayerAndTheWindow) {
     });
     EXPECT_EQ(settings().getString("Sound/PlayOnDevices"), "1,3");
     ASSERT_TRUE(waitUntil([&] { return player().channel()->devices() == "1,3"; }));
+    EXPECT_EQ(app_->leveller().targetLufs(), -23);
+    EXPECT_EQ(app_->leveller().enabled(), !levellingWas);
     EXPECT_EQ(window().meter().picture().pixelColor(0, 0), chosen);
     EXPECT_EQ(app_->recorder().folder(), folder + "/");
     EXPECT_EQ(settings().getString("General/IconPath"), "records/radio.png");

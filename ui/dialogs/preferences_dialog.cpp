@@ -15,6 +15,7 @@
 
 #include <algorithm>
 
+#include "audio/leveller.h"
 #include "audio/output_channel.h"
 #include "base/program_path.h"
 #include "frontend/preference_rules.h"
@@ -332,6 +333,12 @@ QWidget* PreferencesDialog::devicesPage() {
     }
     connect(list, &QListWidget::itemSelectionChanged, this, [this, list] { storeDevices(*list); });
     form->addRow(text("Dialogs/Preferences/PlayOnDevices"), list);
+
+    addCheck(*layout, "Dialogs/Preferences/Levelling", Leveller::kLevellingKey);
+    auto* levelling = makeNestedLayout<QFormLayout>(*layout);
+    QLineEdit* target = addNumber(*levelling, "Dialogs/Preferences/LevellingTarget", Leveller::kTargetKey, same,
+                                  [](int lufs) { return std::clamp(lufs, Leveller::kMinTargetLufs, Leveller::kMaxTargetLufs); });
+    target->setAccessibleName(text("Dialogs/Preferences/LevellingTarget").remove(QLatin1Char(':')).trimmed());
     return page;
 }
 

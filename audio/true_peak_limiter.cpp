@@ -1,0 +1,162 @@
+#include "audio/true_peak_limiter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace korvanel {
+namespace {
+
+// Below a division's cost: an index one past the end at most, wrapped.
+std::size_t wrap(std::size_t index, std::size_t size) { return index >= size ? index - size : index; }
+
+// A gain this close to 1 is 1: the release's tail ends here.
+constexpr float kRecovered = 0.99999f;
+
+}  // namespace
+
+void TruePeakLimiter::configure(int rate, int channels, float ceiling) {
+    channels_ = std::clamp(channels, 1, kMaxChannels);
+    ceiling_ = ceiling;
+    const double frameRate = std::max(rate, 1);
+    lookAhead_ = std::max<std::size_t>(1, static_cast<std::size_t>(std::lround(frameRate * kLookAheadSeconds)));
+    release_ = static_cast<float>(1.0 - std::exp(-1.0 / (frameRate * kReleaseSeconds)));
+
+    // Hann-windowed sinc, each point's taps summing to 1.
+    constexpr double half = kTaps / 2;
+    interpolationBound_ = 1.0f;
+    for (int phase = 1; phase < kPhases; ++phase) {
+        const double fraction = static_cast<double>(phase) / kPhases;
+        std::array<double, kTaps> taps{};
+        double sum = 0.0;
+        for (int j = 0; j < kTaps; ++j) {
+            const double u = (half - 1.0) + fraction - j;
+            const double sinc = std::sin(std::numbers::pi * u) / (std::numbers::pi * u);
+            const double window = 0.5 * (1.0 + std::cos(std::numbers::pi * u / half));
+            taps[static_cast<std::size_t>(j)] = sinc * window;
+            sum += sinc * window;
+        }
+        double absolute = 0.0;
+        for (int j = 0; j < kTaps; ++j) {
+            const double tap = taps[static_cast<std::size_t>(j)] / sum;
+            coefficients_[static_cast<std::size_t>(phase - 1)][static_cast<std::size_t>(j)] = static_cast<float>(tap);
+            absolute += std::abs(tap);
+        }
+        interpolationBound_ = std::max(interpolationBound_, static_cast<float>(absolute));
+    }
+
+    historyFrames_ = std::max<std::size_t>(kTaps, delayFrames() + 1);
+    history_.assign(historyFrames_ * static_cast<std::size_t>(channels_), 0.0f);
+    window_.assign(lookAhead_ + 2, Entry{0, 1.0f});
+    smoothing_.assign(lookAhead_, 1.0f);
+    reset();
+}
+
+void TruePeakLimiter::reset() {
+    std::fill(history_.begin(), history_.end(), 0.0f);
+    std::fill(smoothing_.begin(), smoothing_.end(), 1.0f);
+    historyPos_ = 0;
+    outPos_ = historyFrames_ - delayFrames();
+    idle_ = true;
+    historyPeak_ = 0.0f;
+    windowHead_ = 0;
+    windowSize_ = 0;
+    frameIndex_ = 0;
+    smoothingPos_ = 0;
+    smoothingSum_ = static_cast<double>(lookAhead_);
+    released_ = 1.0f;
+    lastGain_ = 1.0f;
+}
+
+float TruePeakLimiter::interpolatedPeak(std::size_t newest) const {
+    const auto channels = static_cast<std::size_t>(channels_);
+    const std::size_t oldest = (newest + historyFrames_ - (kTaps - 1)) % historyFrames_;
+    const std::size_t centre = (newest + historyFrames_ - interpolationDelay_) % historyFrames_;
+    float peak = 0.0f;
+    for (std::size_t c = 0; c < channels; ++c) {
+        peak = std::max(peak, std::abs(history_[centre * channels + c]));
+        for (const auto& taps : coefficients_) {
+            float value = 0.0f;
+            std::size_t at = oldest;
+            for (const float tap : taps) {
+                value += tap * history_[at * channels + c];
+                at = at + 1 == historyFrames_ ? 0 : at + 1;
+            }
+            peak = std::max(peak, std::abs(value));
+        }
+    }
+    return peak;
+}
+
+float TruePeakLimiter::peakGain(std::size_t newest) const {
+    const float peak = interpolatedPeak(newest);
+    return peak > ceiling_ ? ceiling_ / peak : 1.0f;
+}
+
+void TruePeakLimiter::process(float* samples, std::size_t frames) {
+    if (channels_ == 0) {
+        return;
+    }
+    const auto channels = static_cast<std::size_t>(channels_);
+    float blockPeak = 0.0f;
+    for (std::size_t i = 0; i < frames * channels; ++i) {
+        blockPeak = std::max(blockPeak, std::abs(samples[i]));
+    }
+    // The interpolation costs; where no point can reach the ceiling it is skipped.
+    const bool nearCeiling = std::max(blockPeak, historyPeak_) * interpolationBound_ > ceiling_;
+    historyPeak_ = blockPeak;
+    const std::size_t capacity = window_.size();
+
+    for (std::size_t i = 0; i < frames; ++i) {
+        historyPos_ = historyPos_ + 1 == historyFrames_ ? 0 : historyPos_ + 1;
+        outPos_ = outPos_ + 1 == historyFrames_ ? 0 : outPos_ + 1;
+        float* frame = samples + i * channels;
+        float* stored = history_.data() + historyPos_ * channels;
+        std::copy(frame, frame + channels, stored);
+
+        float gain = 1.0f;
+        if (nearCeiling || !idle_) {
+            const float needed = nearCeiling ? peakGain(historyPos_) : 1.0f;
+            // The least gain any frame in the look-ahead needs, oldest first.
+            while (windowSize_ > 0 && window_[wrap(windowHead_ + windowSize_ - 1, capacity)].gain >= needed) {
+                --windowSize_;
+            }
+            window_[wrap(windowHead_ + windowSize_, capacity)] = Entry{frameIndex_, needed};
+            ++windowSize_;
+            while (window_[windowHead_].index + lookAhead_ < frameIndex_) {
+                windowHead_ = windowHead_ + 1 == capacity ? 0 : windowHead_ + 1;
+                --windowSize_;
+            }
+            const float least = window_[windowHead_].gain;
+
+            released_ = std::min(least, released_ + (1.0f - released_) * release_);
+            smoothingSum_ += released_ - smoothing_[smoothingPos_];
+            smoothing_[smoothingPos_] = released_;
+            smoothingPos_ = smoothingPos_ + 1 == lookAhead_ ? 0 : smoothingPos_ + 1;
+            // The average never exceeds what the delayed frame needs; min() only
+            // guards against rounding in the running sum.
+            gain = std::min(static_cast<float>(smoothingSum_ / static_cast<double>(lookAhead_)), least);
+            // Fully recovered, with nothing pending: the plain delay from here on.
+            if (!nearCeiling && least == 1.0f && released_ >= kRecovered && gain >= kRecovered) {
+                idle_ = true;
+                released_ = 1.0f;
+                windowHead_ = 0;
+                windowSize_ = 0;
+                std::fill(smoothing_.begin(), smoothing_.end(), 1.0f);
+                smoothingSum_ = static_cast<double>(lookAhead_);
+                gain = 1.0f;
+            } else {
+                idle_ = false;
+            }
+        }
+
+        const float* delayed = history_.data() + outPos_ * channels;
+        for (std::size_t c = 0; c < channels; ++c) {
+            frame[c] = delayed[c] * gain;
+        }
+        lastGain_ = gain;
+        ++frameIndex_;
+    }
+}
+
+}  // namespace korvanel
