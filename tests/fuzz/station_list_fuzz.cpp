@@ -19,6 +19,7 @@
 #include "stations/station_menu.h"
 #include "stream/unique_fd.h"
 #include "tests/fuzz/fuzz_check.h"
+#include "tests/fuzz/fuzz_memory_file.h"
 
 namespace {
 
@@ -47,22 +48,11 @@ private:
     std::vector<std::unique_ptr<RecordingMenu>> popups_;
 };
 
-// The list reads from a path only; an in-memory file gives it one.
-korvanel::UniqueFd memoryFile(std::string_view bytes) {
-    korvanel::UniqueFd file(::memfd_create("station-list", MFD_CLOEXEC));
-    FUZZ_CHECK(file.valid());
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(file.get(), bytes.data(), bytes.size());
-        FUZZ_CHECK(written > 0);
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return file;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const korvanel::UniqueFd file = memoryFile(std::string_view(reinterpret_cast<const char*>(data), size));
+    const korvanel::UniqueFd file =
+        korvanel::fuzz::memoryFile("station-list", std::string_view(reinterpret_cast<const char*>(data), size));
     StationList list;
     list.setPath("/proc/self/fd/" + std::to_string(file.get()));
     int overflowNotes = 0;

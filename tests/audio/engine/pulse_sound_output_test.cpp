@@ -71,6 +71,14 @@ protected:
         return stream;
     }
 
+    // Playing on the default device, heard, and the server's buffer full.
+    StreamHandle playHeard(AudioEngine& engine, SinkMonitor& heard, ToneSource& source) {
+        const StreamHandle stream = play(engine, audio::kDefaultDevice, source);
+        EXPECT_TRUE(heard.waitForSound(Clock::now() - 1s, kLoud, 3s));
+        std::this_thread::sleep_for(500ms);
+        return stream;
+    }
+
     std::size_t sinkInputs() {
         return test::linesOf(server_.pactl({"list", "short", "sink-inputs"})).size();
     }
@@ -119,9 +127,8 @@ TEST_P(PulseOutputTest, StopAndMuteSilenceTheServerAtOnceWhateverItsBufferHolds)
     AudioEngine engine;
     SinkMonitor heard(server_, "one");
     ToneSource tone;
-    const StreamHandle stream = play(engine, audio::kDefaultDevice, tone);
-    ASSERT_TRUE(heard.waitForSound(Clock::now() - 1s, kLoud, 3s));
-    std::this_thread::sleep_for(500ms);
+    const StreamHandle stream = playHeard(engine, heard, tone);
+    ASSERT_FALSE(HasFailure());
 
     // The buffer holds 250 ms and more: only the server's own volume and a
     // flush make it quiet this soon (the bench measures the exact figures).
@@ -158,9 +165,8 @@ TEST_P(PulseOutputTest, TheLevelFollowsWhatIsHeardNotWhatWasWritten) {
     AudioEngine engine;
     SinkMonitor heard(server_, "one");
     ToneSource tone;
-    const StreamHandle stream = play(engine, audio::kDefaultDevice, tone);
-    ASSERT_TRUE(heard.waitForSound(Clock::now() - 1s, kLoud, 3s));
-    std::this_thread::sleep_for(500ms);
+    const StreamHandle stream = playHeard(engine, heard, tone);
+    ASSERT_FALSE(HasFailure());
     tone.silence();  // from the next write on: the server still holds sound
     const auto silenced = Clock::now();
     std::optional<Clock::time_point> meterQuiet;
