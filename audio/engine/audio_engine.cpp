@@ -5,7 +5,6 @@
 #include "audio/engine/decoding_stream.h"
 #include "audio/engine/output_stream.h"
 #include "audio/engine/file_sound_output.h"
-#include "audio/engine/pulse_sound_output.h"
 #include "audio/engine/sound_output_choice.h"
 #include "audio/engine/stream_callbacks.h"
 
@@ -86,9 +85,7 @@ const std::shared_ptr<SoundOutput>& AudioEngine::soundOutputLocked() {
     }
     if (!output_) {
         output_ = chooseSoundOutput(SoundOutputLibraries{libraries_.pulse, libraries_.sdl});
-        if (auto* server = dynamic_cast<PulseSoundOutput*>(output_.get())) {
-            server->setBufferMs(static_cast<int>(streamConfig_.serverBufferMs));
-        }
+        output_->setBufferMs(static_cast<int>(streamConfig_.serverBufferMs));
     }
     return output_;
 }

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "audio/engine/output_stream.h"
-#include "audio/engine/pulse_sound_output.h"
 #include "audio/engine/sound_output.h"
 
 // The engine's settings and sound cards; streams and channels are in
@@ -18,8 +17,8 @@ bool AudioEngine::setConfig(std::uint32_t option, std::uint32_t value) {
         case audio::kConfigHlsBandwidth: streamConfig_.hlsBandwidth = value; break;
         case audio::kConfigServerBuffer:
             streamConfig_.serverBufferMs = value;
-            if (auto* server = dynamic_cast<PulseSoundOutput*>(output_.get())) {
-                server->setBufferMs(static_cast<int>(value));
+            if (output_) {
+                output_->setBufferMs(static_cast<int>(value));
             }
             break;
         default: guard.unlock(); return finish(false, AudioError::IllegalType);

@@ -44,8 +44,8 @@ public:
     bool ready() const { return connected_.load(); }
     // Why it is not ready, for the log.
     std::string failure() const;
-    // The server-side buffer of streams opened from now on (50..2000 ms).
-    void setBufferMs(int milliseconds);
+    // Kept within 50..2000 ms.
+    void setBufferMs(int milliseconds) override;
 
     std::string name() const override;
     bool usable() const override { return connected_.load(); }

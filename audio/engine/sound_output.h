@@ -71,6 +71,9 @@ public:
     // False once the output can open no more streams (its server went away):
     // the engine then chooses again when no stream is left on it.
     virtual bool usable() const { return true; }
+    // The buffer a sound server keeps for each stream opened from now on;
+    // outputs without one ignore it.
+    virtual void setBufferMs(int /*milliseconds*/) {}
     // Highest device number (1 when only the default exists).
     virtual int deviceCount() const = 0;
     virtual std::optional<std::string> description(int device) const = 0;
