@@ -17,6 +17,7 @@ namespace {
 
 constexpr std::size_t kBlockFrames = 1024;  // converted at a time, so process() never allocates
 constexpr float kFullScale = 32768.0f;
+constexpr float kScale = 1.0f / kFullScale;  // exact: a power of two
 
 float linearOf(double decibels) { return static_cast<float>(std::pow(10.0, decibels / 20.0)); }
 
@@ -36,6 +37,7 @@ struct Leveller::Stream {
     LevellingGain gain;
     TruePeakLimiter limiter;
     std::vector<float> block;
+    std::vector<std::int16_t> pcm;
     int rate = 0;
     int channels = 0;
     std::size_t updateFrames = 0;
@@ -86,6 +88,7 @@ void Leveller::start(int rate, int channels) {
     stream->updateFrames = static_cast<std::size_t>(std::max(1.0, rate * kUpdateSeconds));
     stream->limiter.configure(rate, channels, linearOf(kCeilingDbtp - kCeilingMarginDb));
     stream->block.resize(kBlockFrames * static_cast<std::size_t>(channels));
+    stream->pcm.resize(stream->block.size());
     streamStation_ = station_;
     gainDb_.store(stream->gain.gainDb());
     {
@@ -164,10 +167,11 @@ std::size_t Leveller::process(std::span<std::uint8_t> samples, int channels) {
 void Leveller::processFrames(Stream& stream, std::uint8_t* data, std::size_t frames) {
     const std::size_t count = frames * static_cast<std::size_t>(stream.channels);
     float* block = stream.block.data();
+    // Through an aligned copy, so the conversions run over whole vectors.
+    std::int16_t* pcm = stream.pcm.data();
+    std::memcpy(pcm, data, count * sizeof *pcm);
     for (std::size_t i = 0; i < count; ++i) {
-        std::int16_t sample;
-        std::memcpy(&sample, data + i * 2, sizeof sample);
-        block[i] = static_cast<float>(sample) / kFullScale;
+        block[i] = static_cast<float>(pcm[i]) * kScale;
     }
     stream.meter.add(block, frames);
     stream.framesSinceUpdate += frames;
@@ -190,19 +194,27 @@ void Leveller::processFrames(Stream& stream, std::uint8_t* data, std::size_t fra
     const float to = linearOf(stream.gain.gainDb());
     const auto channels = static_cast<std::size_t>(stream.channels);
     const float step = (to - from) / static_cast<float>(frames);
-    for (std::size_t f = 0; f < frames; ++f) {
-        const float gain = from + step * static_cast<float>(f + 1);
-        for (std::size_t c = 0; c < channels; ++c) {
-            block[f * channels + c] *= gain;
+    if (channels == 2) {
+        for (std::size_t f = 0; f < frames; ++f) {
+            const float gain = from + step * static_cast<float>(f + 1);
+            block[f * 2] *= gain;
+            block[f * 2 + 1] *= gain;
+        }
+    } else {
+        for (std::size_t f = 0; f < frames; ++f) {
+            const float gain = from + step * static_cast<float>(f + 1);
+            for (std::size_t c = 0; c < channels; ++c) {
+                block[f * channels + c] *= gain;
+            }
         }
     }
     stream.appliedGain = to;
     stream.limiter.process(block, frames);
 
     for (std::size_t i = 0; i < count; ++i) {
-        const std::int16_t sample = toSample(block[i]);
-        std::memcpy(data + i * 2, &sample, sizeof sample);
+        pcm[i] = toSample(block[i]);
     }
+    std::memcpy(data, pcm, count * sizeof *pcm);
 }
 
 }  // namespace korvanel

@@ -40,8 +40,10 @@ public:
     // BS.1770 gives it) misses of clipped, square-like peaks.
     static constexpr double kCeilingDbtp = -1.0;
     static constexpr double kCeilingMarginDb = 0.6;
-    // How often the gain looks at the measurements.
-    static constexpr double kUpdateSeconds = 0.1;
+    // How often the gain looks at the measurements: once per momentary
+    // window, so each moment passes the gate once, and the library sums a
+    // window's samples once rather than four times over.
+    static constexpr double kUpdateSeconds = 0.4;
 
     // Reads the settings; whoever switches levelling writes the store too.
     // The memory file is read at the first start(); a corrupt one is

@@ -1,9 +1,14 @@
 #include "audio/loudness_meter.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace korvanel {
 namespace {
+
+// Below this a halved rate would put K-weighting's shelf near the top of the band.
+constexpr int kLowestHalvedRate = 32000;
+constexpr std::size_t kKeptFrames = 512;  // measured at a time
 
 std::optional<double> finite(int status, double lufs) {
     if (status != EBUR128_SUCCESS || !std::isfinite(lufs)) {
@@ -35,12 +40,13 @@ std::optional<LoudnessMeter> LoudnessMeter::create(const LoudnessLibrary& librar
     if (rate <= 0 || channels <= 0) {
         return std::nullopt;
     }
-    ebur128_state* state = library.init(static_cast<unsigned>(channels), static_cast<unsigned long>(rate),
+    const int step = rate >= kLowestHalvedRate ? 2 : 1;
+    ebur128_state* state = library.init(static_cast<unsigned>(channels), static_cast<unsigned long>(rate / step),
                                         EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM);
     if (state == nullptr) {
         return std::nullopt;
     }
-    LoudnessMeter meter(library, state);
+    LoudnessMeter meter(library, state, rate, channels, step);
     if (channels == 1) {
         // A mono station is heard from both speakers, as R128 counts it.
         library.setChannel(state, 0, EBUR128_DUAL_MONO);
@@ -48,8 +54,45 @@ std::optional<LoudnessMeter> LoudnessMeter::create(const LoudnessLibrary& librar
     return meter;
 }
 
+LoudnessMeter::LoudnessMeter(const LoudnessLibrary& library, ebur128_state* state, int rate, int channels, int step)
+    : library_(&library),
+      state_(state, Destroy{library.destroy}),
+      rate_(rate),
+      channels_(static_cast<std::size_t>(channels)),
+      step_(static_cast<std::size_t>(step)) {
+    if (step_ > 1) {
+        kept_.resize(kKeptFrames * channels_);
+    }
+}
+
 void LoudnessMeter::add(const float* frames, std::size_t count) {
-    library_->addFramesFloat(state_.get(), frames, count);
+    if (step_ == 1) {
+        library_->addFramesFloat(state_.get(), frames, count);
+        return;
+    }
+    // The phase carries over, so blocks of odd length keep every other frame.
+    std::size_t next = phase_;
+    while (next < count) {
+        std::size_t kept = 0;
+        float* to = kept_.data();
+        // Stereo and mono by name: a copy call per frame would cost more than the measuring saves.
+        if (channels_ == 2) {
+            for (; kept < kKeptFrames && next < count; ++kept, next += 2) {
+                to[kept * 2] = frames[next * 2];
+                to[kept * 2 + 1] = frames[next * 2 + 1];
+            }
+        } else if (channels_ == 1) {
+            for (; kept < kKeptFrames && next < count; ++kept, next += 2) {
+                to[kept] = frames[next];
+            }
+        } else {
+            for (; kept < kKeptFrames && next < count; ++kept, next += 2) {
+                std::copy_n(frames + next * channels_, channels_, to + kept * channels_);
+            }
+        }
+        library_->addFramesFloat(state_.get(), kept_.data(), kept);
+    }
+    phase_ = next - count;
 }
 
 std::optional<double> LoudnessMeter::momentary() const {

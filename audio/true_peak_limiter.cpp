@@ -46,7 +46,8 @@ void TruePeakLimiter::configure(int rate, int channels, float ceiling) {
     }
 
     historyFrames_ = std::max<std::size_t>(kTaps, delayFrames() + 1);
-    history_.assign(historyFrames_ * static_cast<std::size_t>(channels_), 0.0f);
+    history_.assign((historyFrames_ + kTaps - 1) * static_cast<std::size_t>(channels_), 0.0f);
+    smoothingScale_ = 1.0 / static_cast<double>(lookAhead_);
     window_.assign(lookAhead_ + 2, Entry{0, 1.0f});
     smoothing_.assign(lookAhead_, 1.0f);
     reset();
@@ -58,7 +59,9 @@ void TruePeakLimiter::reset() {
     historyPos_ = 0;
     outPos_ = historyFrames_ - delayFrames();
     idle_ = true;
-    historyPeak_ = 0.0f;
+    spanPeak_ = 0.0f;
+    spanFrames_ = 0;
+    lastSpanPeak_ = 0.0f;
     windowHead_ = 0;
     windowSize_ = 0;
     frameIndex_ = 0;
@@ -68,19 +71,25 @@ void TruePeakLimiter::reset() {
     lastGain_ = 1.0f;
 }
 
-float TruePeakLimiter::interpolatedPeak(std::size_t newest) const {
-    const auto channels = static_cast<std::size_t>(channels_);
-    const std::size_t oldest = (newest + historyFrames_ - (kTaps - 1)) % historyFrames_;
-    const std::size_t centre = (newest + historyFrames_ - interpolationDelay_) % historyFrames_;
+template <std::size_t Channels>
+float TruePeakLimiter::interpolatedPeakOf(std::size_t newest, std::size_t channels) const {
+    if constexpr (Channels != 0) {
+        channels = Channels;
+    }
+    // The mirror past the end makes the taps one run of memory.
+    std::size_t oldest = newest + historyFrames_ - (kTaps - 1);
+    oldest = oldest >= historyFrames_ ? oldest - historyFrames_ : oldest;
+    std::size_t centre = newest + historyFrames_ - interpolationDelay_;
+    centre = centre >= historyFrames_ ? centre - historyFrames_ : centre;
+    const float* window = history_.data() + oldest * channels;
     float peak = 0.0f;
     for (std::size_t c = 0; c < channels; ++c) {
         peak = std::max(peak, std::abs(history_[centre * channels + c]));
         for (const auto& taps : coefficients_) {
             float value = 0.0f;
-            std::size_t at = oldest;
-            for (const float tap : taps) {
-                value += tap * history_[at * channels + c];
-                at = at + 1 == historyFrames_ ? 0 : at + 1;
+#pragma GCC unroll 12
+            for (std::size_t j = 0; j < kTaps; ++j) {
+                value += taps[j] * window[j * channels + c];
             }
             peak = std::max(peak, std::abs(value));
         }
@@ -88,9 +97,31 @@ float TruePeakLimiter::interpolatedPeak(std::size_t newest) const {
     return peak;
 }
 
+float TruePeakLimiter::interpolatedPeak(std::size_t newest) const {
+    switch (channels_) {
+        case 1: return interpolatedPeakOf<1>(newest, 1);
+        case 2: return interpolatedPeakOf<2>(newest, 2);
+        default: return interpolatedPeakOf<0>(newest, static_cast<std::size_t>(channels_));
+    }
+}
+
 float TruePeakLimiter::peakGain(std::size_t newest) const {
     const float peak = interpolatedPeak(newest);
     return peak > ceiling_ ? ceiling_ / peak : 1.0f;
+}
+
+template <std::size_t Channels>
+void TruePeakLimiter::delayOnly(float* samples, std::size_t frames) {
+    for (std::size_t i = 0; i < frames; ++i) {
+        float* frame = samples + i * Channels;
+        store<Channels>(frame);
+        const float* delayed = history_.data() + outPos_ * Channels;
+        for (std::size_t c = 0; c < Channels; ++c) {
+            frame[c] = delayed[c];
+        }
+    }
+    frameIndex_ += frames;
+    lastGain_ = 1.0f;
 }
 
 void TruePeakLimiter::process(float* samples, std::size_t frames) {
@@ -98,13 +129,108 @@ void TruePeakLimiter::process(float* samples, std::size_t frames) {
         return;
     }
     const auto channels = static_cast<std::size_t>(channels_);
-    float blockPeak = 0.0f;
-    for (std::size_t i = 0; i < frames * channels; ++i) {
-        blockPeak = std::max(blockPeak, std::abs(samples[i]));
+    for (std::size_t done = 0; done < frames; done += kChunkFrames) {
+        float* chunk = samples + done * channels;
+        const std::size_t count = std::min(kChunkFrames, frames - done);
+        float chunkPeak = 0.0f;
+        for (std::size_t i = 0; i < count * channels; ++i) {
+            chunkPeak = std::max(chunkPeak, std::abs(chunk[i]));
+        }
+        // The interpolation costs; where no point can reach the ceiling it is
+        // skipped. The taps of this chunk's points reach back into the span
+        // begun before it and, at most, the whole span before that, which
+        // holds at least as many frames as the taps (a sound card may hand
+        // over fewer at a time).
+        const bool nearCeiling =
+            std::max({chunkPeak, spanPeak_, lastSpanPeak_}) * interpolationBound_ > ceiling_;
+        spanPeak_ = std::max(spanPeak_, chunkPeak);
+        spanFrames_ += count;
+        if (spanFrames_ >= kTaps) {
+            lastSpanPeak_ = spanPeak_;
+            spanPeak_ = 0.0f;
+            spanFrames_ = 0;
+        }
+        // Far from the ceiling with every pending gain back at 1, only the release is left.
+        const bool releasing = !nearCeiling && !idle_ && window_[windowHead_].gain == 1.0f;
+        switch (channels) {
+            case 1: run<1>(chunk, count, nearCeiling, releasing); break;
+            case 2: run<2>(chunk, count, nearCeiling, releasing); break;
+            default: limit<0>(chunk, count, nearCeiling, channels); break;
+        }
     }
-    // The interpolation costs; where no point can reach the ceiling it is skipped.
-    const bool nearCeiling = std::max(blockPeak, historyPeak_) * interpolationBound_ > ceiling_;
-    historyPeak_ = blockPeak;
+}
+
+template <std::size_t Channels>
+void TruePeakLimiter::run(float* samples, std::size_t frames, bool nearCeiling, bool releasing) {
+    if (idle_ && !nearCeiling) {
+        delayOnly<Channels>(samples, frames);
+    } else if (releasing) {
+        release<Channels>(samples, frames);
+    } else {
+        limit<Channels>(samples, frames, nearCeiling, Channels);
+    }
+}
+
+template <std::size_t Channels>
+void TruePeakLimiter::release(float* samples, std::size_t frames) {
+    for (std::size_t i = 0; i < frames; ++i) {
+        float* frame = samples + i * Channels;
+        store<Channels>(frame);
+        released_ = std::min(1.0f, released_ + (1.0f - released_) * release_);
+        smoothingSum_ += released_ - smoothing_[smoothingPos_];
+        smoothing_[smoothingPos_] = released_;
+        smoothingPos_ = smoothingPos_ + 1 == lookAhead_ ? 0 : smoothingPos_ + 1;
+        const float gain = std::min(static_cast<float>(smoothingSum_ * smoothingScale_), 1.0f);
+        if (released_ >= kRecovered && gain >= kRecovered) {
+            becomeIdle();
+            const float* delayed = history_.data() + outPos_ * Channels;
+            std::copy_n(delayed, Channels, frame);
+            lastGain_ = 1.0f;
+            ++frameIndex_;
+            delayOnly<Channels>(frame + Channels, frames - i - 1);
+            return;
+        }
+        const float* delayed = history_.data() + outPos_ * Channels;
+        for (std::size_t c = 0; c < Channels; ++c) {
+            frame[c] = delayed[c] * gain;
+        }
+        lastGain_ = gain;
+        ++frameIndex_;
+    }
+    // What the look-ahead queue would hold: the last frame's need of 1.
+    window_[windowHead_] = Entry{frameIndex_ - 1, 1.0f};
+    windowSize_ = 1;
+}
+
+template <std::size_t Channels>
+void TruePeakLimiter::store(const float* frame) {
+    historyPos_ = historyPos_ + 1 == historyFrames_ ? 0 : historyPos_ + 1;
+    outPos_ = outPos_ + 1 == historyFrames_ ? 0 : outPos_ + 1;
+    float* stored = history_.data() + historyPos_ * Channels;
+    for (std::size_t c = 0; c < Channels; ++c) {
+        stored[c] = frame[c];
+    }
+    if (historyPos_ < kTaps - 1) {
+        for (std::size_t c = 0; c < Channels; ++c) {
+            stored[historyFrames_ * Channels + c] = frame[c];
+        }
+    }
+}
+
+void TruePeakLimiter::becomeIdle() {
+    idle_ = true;
+    released_ = 1.0f;
+    windowHead_ = 0;
+    windowSize_ = 0;
+    std::fill(smoothing_.begin(), smoothing_.end(), 1.0f);
+    smoothingSum_ = static_cast<double>(lookAhead_);
+}
+
+template <std::size_t Channels>
+void TruePeakLimiter::limit(float* samples, std::size_t frames, bool nearCeiling, std::size_t channels) {
+    if constexpr (Channels != 0) {
+        channels = Channels;
+    }
     const std::size_t capacity = window_.size();
 
     for (std::size_t i = 0; i < frames; ++i) {
@@ -112,7 +238,14 @@ void TruePeakLimiter::process(float* samples, std::size_t frames) {
         outPos_ = outPos_ + 1 == historyFrames_ ? 0 : outPos_ + 1;
         float* frame = samples + i * channels;
         float* stored = history_.data() + historyPos_ * channels;
-        std::copy(frame, frame + channels, stored);
+        for (std::size_t c = 0; c < channels; ++c) {
+            stored[c] = frame[c];
+        }
+        if (historyPos_ < kTaps - 1) {
+            for (std::size_t c = 0; c < channels; ++c) {
+                stored[historyFrames_ * channels + c] = frame[c];
+            }
+        }
 
         float gain = 1.0f;
         if (nearCeiling || !idle_) {
@@ -135,15 +268,10 @@ void TruePeakLimiter::process(float* samples, std::size_t frames) {
             smoothingPos_ = smoothingPos_ + 1 == lookAhead_ ? 0 : smoothingPos_ + 1;
             // The average never exceeds what the delayed frame needs; min() only
             // guards against rounding in the running sum.
-            gain = std::min(static_cast<float>(smoothingSum_ / static_cast<double>(lookAhead_)), least);
+            gain = std::min(static_cast<float>(smoothingSum_ * smoothingScale_), least);
             // Fully recovered, with nothing pending: the plain delay from here on.
             if (!nearCeiling && least == 1.0f && released_ >= kRecovered && gain >= kRecovered) {
-                idle_ = true;
-                released_ = 1.0f;
-                windowHead_ = 0;
-                windowSize_ = 0;
-                std::fill(smoothing_.begin(), smoothing_.end(), 1.0f);
-                smoothingSum_ = static_cast<double>(lookAhead_);
+                becomeIdle();
                 gain = 1.0f;
             } else {
                 idle_ = false;

@@ -35,8 +35,30 @@ public:
     float gain() const { return lastGain_; }
 
 private:
+    // Frames judged near the ceiling or not together; more than kTaps.
+    static constexpr std::size_t kChunkFrames = 64;
+    static_assert(kChunkFrames >= kTaps);
+
+    // An idle block far from the ceiling: the plain delay, without the gain's bookkeeping.
+    template <std::size_t Channels>
+    void delayOnly(float* samples, std::size_t frames);
+    template <std::size_t Channels>
+    void run(float* samples, std::size_t frames, bool nearCeiling, bool releasing);
+    // The gain on its way back to 1, nothing new to limit.
+    template <std::size_t Channels>
+    void release(float* samples, std::size_t frames);
+    // Takes the next frame into the history, and moves the output on.
+    template <std::size_t Channels>
+    void store(const float* frame);
+    void becomeIdle();
+    // Channels 0: any count, given at run time.
+    template <std::size_t Channels>
+    void limit(float* samples, std::size_t frames, bool nearCeiling, std::size_t channels);
     float peakGain(std::size_t newest) const;
     float interpolatedPeak(std::size_t newest) const;
+    // Channels 0: any count, given at run time.
+    template <std::size_t Channels>
+    float interpolatedPeakOf(std::size_t newest, std::size_t channels) const;
 
     int channels_ = 0;
     float ceiling_ = 1.0f;
@@ -47,13 +69,17 @@ private:
     float interpolationBound_ = 1.0f;
     std::array<std::array<float, kTaps>, kPhases - 1> coefficients_{};
 
-    // Input frames, newest at historyPos_; long enough for the delay and the taps.
+    // Input frames, newest at historyPos_; long enough for the delay and the
+    // taps. The first kTaps - 1 frames are repeated past the end.
     std::vector<float> history_;
     std::size_t historyFrames_ = 0;
     std::size_t historyPos_ = 0;
     std::size_t outPos_ = 0;  // the frame that leaves next, delayFrames() behind
     bool idle_ = true;        // gain 1 with no peak in the look-ahead
-    float historyPeak_ = 0.0f;  // of the previous block
+    // Peaks of the frames since the last span closed, and of that span.
+    float spanPeak_ = 0.0f;
+    std::size_t spanFrames_ = 0;
+    float lastSpanPeak_ = 0.0f;
 
     // Required gains of the look-ahead window, as a monotonic queue.
     struct Entry {
@@ -69,6 +95,7 @@ private:
     std::vector<float> smoothing_;
     std::size_t smoothingPos_ = 0;
     double smoothingSum_ = 0.0;
+    double smoothingScale_ = 1.0;  // 1 / lookAhead_
     float released_ = 1.0f;
     float lastGain_ = 1.0f;
 };

@@ -6,7 +6,10 @@ no autospawn, never exiting when idle) takes every player's sound; one
 icecast2 on loopback serves a 128 kbit/s MP3 tone. The players, taken in
 turn within each round:
   korvanel       the window with its peak meter, under a private Xvfb
-  korvanel-cli   build/korvanel-cli play --seconds N URL
+  korvanel-cli   build/korvanel-cli play --seconds N URL (levelling on, as a
+                 new settings file has it)
+  korvanel-cli-unlevelled  the same with --set Sound/Levelling=false: the
+                 difference to korvanel-cli is what levelling costs
   mpv            --ao=pulse --no-video
   ffplay         -nodisp -autoexit, SDL's pulseaudio driver
   goodvibes      GStreamer's pulsesink
@@ -272,6 +275,14 @@ class KorvanelCli(Player):
         return [self.program(), "play", "--seconds", str(self.play_seconds), url]
 
 
+class KorvanelCliUnlevelled(KorvanelCli):
+    label = "korvanel-cli, levelling off"
+
+    def command(self, home, url, env):
+        command = KorvanelCli.command(self, home, url, env)
+        return command[:2] + ["--set", "Sound/Levelling=false"] + command[2:]
+
+
 class Mpv(Player):
     label = "mpv"
 
@@ -297,8 +308,8 @@ class Goodvibes(Player, desktop.Goodvibes):
     label = "goodvibes"
 
 
-KINDS = {"korvanel": KorvanelWindow, "korvanel-cli": KorvanelCli, "mpv": Mpv, "ffplay": Ffplay,
-         "goodvibes": Goodvibes}
+KINDS = {"korvanel": KorvanelWindow, "korvanel-cli": KorvanelCli, "korvanel-cli-unlevelled": KorvanelCliUnlevelled,
+         "mpv": Mpv, "ffplay": Ffplay, "goodvibes": Goodvibes}
 LIVE = set()  # processes to stop whatever happens
 
 
@@ -487,6 +498,13 @@ def report(order, results, options):
                        reverse=True)
         shown = ", ".join(f"{name} {rate:.1f}" for rate, name in rates if rate >= 0.5) or "none at 0.5/s or more"
         print(f"| {label} | {shown} |")
+
+    if "korvanel-cli" in results and "korvanel-cli-unlevelled" in results:
+        on = median(results["korvanel-cli"]["runs"], "cpu")
+        off = median(results["korvanel-cli-unlevelled"]["runs"], "cpu")
+        if on is not None and off is not None:
+            print(f"\nlevelling costs korvanel-cli {fmt(on - off, ' %')} of a core ({fmt(on, ' %')} on, "
+                  f"{fmt(off, ' %')} off)")
 
     print("\n| goal | figure | target | met |")
     print("|---|---|---|---|")

@@ -3,6 +3,7 @@
 // that file. The sound itself is checked over the engine, measured by ffmpeg.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -165,6 +166,62 @@ TEST(TruePeakLimiterTest, PeaksBetweenSamplesAreHeldUnderTheCeilingAndTheGainCom
     const std::size_t back = 2 * static_cast<std::size_t>(kRate * 3 / 8);
     EXPECT_NEAR(output[back], input[back - 2 * delay], 1e-3) << "a limiter, not a compressor";
     EXPECT_NEAR(limiter.gain(), 1.0f, 1e-3);
+}
+
+// Hits over and under the ceiling on a quiet bed, with time between them to
+// release and to fall idle.
+std::vector<float> hitsOnABed() {
+    constexpr std::array<double, 8> kHits = {1.4, 0.6, 0.0, 0.0, 0.0, 0.0, 1.4, 0.0};  // per quarter second
+    std::vector<float> left(44100 * 2);
+    for (std::size_t n = 0; n < left.size(); ++n) {
+        const double t = static_cast<double>(n) / 44100.0;
+        const double hit = kHits[n / 11025] * std::exp(-150.0 * std::fmod(t, 0.25));
+        left[n] = static_cast<float>(0.05 * std::sin(2 * std::numbers::pi * 220 * t) +
+                                     hit * std::sin(2 * std::numbers::pi * 2500 * t));
+    }
+    return left;
+}
+
+std::vector<float> limited(std::vector<float> samples, int channels, std::size_t block) {
+    TruePeakLimiter limiter;
+    limiter.configure(44100, channels, 0.8f);
+    const std::size_t frames = samples.size() / static_cast<std::size_t>(channels);
+    for (std::size_t done = 0; done < frames; done += block) {
+        limiter.process(samples.data() + done * static_cast<std::size_t>(channels), std::min(block, frames - done));
+    }
+    return samples;
+}
+
+TEST(TruePeakLimiterTest, EveryWayThroughGivesTheSameSamples) {
+    // Stereo and mono take shortcuts (plain delay, release only) that any
+    // other channel count does not; blocks of any size cut the signal into
+    // different chunks. None of that may change a single sample.
+    const std::vector<float> left = hitsOnABed();
+    std::vector<float> stereo;
+    std::vector<float> withSilentThird;
+    for (const float sample : left) {
+        stereo.insert(stereo.end(), {sample, -0.5f * sample});
+        withSilentThird.insert(withSilentThird.end(), {sample, -0.5f * sample, 0.0f});
+    }
+    const std::vector<float> reference = limited(withSilentThird, 3, 4096);
+    ASSERT_LT(*std::min_element(reference.begin(), reference.end()), -0.5f) << "the hits get through";
+    for (const std::size_t block : {std::size_t{1}, std::size_t{7}, std::size_t{64}, std::size_t{1000}, left.size()}) {
+        SCOPED_TRACE(block);
+        const std::vector<float> ours = limited(stereo, 2, block);
+        for (std::size_t f = 0; f < left.size(); ++f) {
+            ASSERT_EQ(ours[f * 2], reference[f * 3]) << f;
+            ASSERT_EQ(ours[f * 2 + 1], reference[f * 3 + 1]) << f;
+        }
+        std::vector<float> monoWithSilence;
+        for (const float sample : left) {
+            monoWithSilence.insert(monoWithSilence.end(), {sample, 0.0f, 0.0f});
+        }
+        const std::vector<float> monoReference = limited(monoWithSilence, 3, block);
+        const std::vector<float> mono = limited(left, 1, block);
+        for (std::size_t f = 0; f < left.size(); ++f) {
+            ASSERT_EQ(mono[f], monoReference[f * 3]) << f;
+        }
+    }
 }
 
 TEST(TruePeakLimiterTest, TheLookAheadStaysUnderTenMillisecondsAtEveryRate) {
