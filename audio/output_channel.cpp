@@ -44,7 +44,6 @@ bool unusableDevice(AudioError error) {
     switch (error) {
         case AudioError::Memory:
         case AudioError::Driver:
-        case AudioError::Format:
         case AudioError::Device:
         case AudioError::Unknown: return true;
         default: return false;
@@ -63,10 +62,8 @@ bool OutputChannel::init() {
         setError(AudioErrorKind::NotLoaded, errorCode_);
         return false;
     }
-    if (library_->init(audio::kNoSoundDevice, audio::kOutputFrequency)) {
-        return true;
-    }
-    return library_->errorCode() == AudioError::Already;
+    const AudioResult<void> started = library_->init(audio::kNoSoundDevice, audio::kOutputFrequency);
+    return started || started.error().kind == AudioError::Already;
 }
 
 void OutputChannel::shutdown() {
@@ -168,8 +165,8 @@ std::vector<OutputChannel::DeviceEntry> OutputChannel::prepareDevices() {
         if (device == audio::kNoSoundDevice || !library_->deviceDescription(device)) {
             continue;
         }
-        if (!library_->init(device, audio::kOutputFrequency)) {
-            const AudioError error = library_->errorCode();
+        if (const AudioResult<void> started = library_->init(device, audio::kOutputFrequency); !started) {
+            const AudioError error = started.error().kind;
             if (unusableDevice(error)) {
                 continue;
             }
@@ -224,11 +221,17 @@ OpenResult OutputChannel::open(const std::string& address) {
         parser_ = std::make_unique<MetadataParser>(*info_, recorder, queue_.load());
     }
 
-    const StreamHandle decoding = createDecodingStream(address);
-    if (!decoding) {
+    const AudioResult<StreamHandle> opened = createDecodingStream(address);
+    {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        errorCode_ = opened ? AudioError::Ok : opened.error().kind;
+        errorDetail_ = opened ? std::string() : opened.error().detail;
+    }
+    if (!opened) {
         setError(AudioErrorKind::LibraryCall, errorCode_);
         return classify(errorCode_);
     }
+    const StreamHandle decoding = *opened;
     const ChannelInfo info = library_->channelGetInfo(decoding).value_or(ChannelInfo{});
     {
         std::lock_guard<std::mutex> guard(stateLock_);
@@ -320,38 +323,30 @@ void OutputChannel::allowOpen() {
     }
 }
 
-StreamHandle OutputChannel::createDecodingStream(const std::string& address) {
-    StreamHandle stream;
-    AudioError error = AudioError::Ok;
+AudioResult<StreamHandle> OutputChannel::createDecodingStream(const std::string& address) {
     library_->setDevice(audio::kNoSoundDevice);
-    opening_.store(true);
+    // Bytes that come while this is set are the stream's header, for the recorder.
+    struct Opening {
+        std::atomic<bool>& flag;
+        explicit Opening(std::atomic<bool>& opening) : flag(opening) { flag.store(true); }
+        ~Opening() { flag.store(false); }
+        Opening(const Opening&) = delete;
+        Opening& operator=(const Opening&) = delete;
+    } opening(opening_);
     switch (openRoute(address)) {
         case OpenRoute::WindowsMedia:
-            if (library_->windowsMediaAvailable()) {
-                stream = library_->wmaStreamCreateFile(address, kWindowsMediaFlags);
-                error = library_->errorCode();
-            } else {
-                error = AudioError::FileFormat;  // nothing here can decode it
+            if (!library_->windowsMediaAvailable()) {
+                return audioFailure(AudioError::FileFormat);  // nothing here can decode it
             }
-            break;
+            return library_->wmaStreamCreateFile(address, kWindowsMediaFlags);
         case OpenRoute::HttpStream:
-            stream = library_->streamCreateUrl(
-                address, 0, kUrlStreamFlags,
-                [this](std::span<const std::uint8_t> data, bool finished) {
-                    onDownload(data, finished);
-                });
-            error = library_->errorCode();
-            break;
-        case OpenRoute::NotNetwork:
-            error = AudioError::FileOpen;  // a path or scheme that cannot be played
-            break;
+            return library_->streamCreateUrl(address, 0, kUrlStreamFlags,
+                                             [this](std::span<const std::uint8_t> data, bool finished) {
+                                                 onDownload(data, finished);
+                                             });
+        case OpenRoute::NotNetwork: break;
     }
-    opening_.store(false);
-    std::string detail = stream ? std::string() : library_->errorDetail();
-    std::lock_guard<std::mutex> guard(stateLock_);
-    errorCode_ = stream ? AudioError::Ok : error;
-    errorDetail_ = std::move(detail);
-    return stream;
+    return audioFailure(AudioError::FileOpen);  // a path or scheme that cannot be played
 }
 
 void OutputChannel::readStreamInformation(StreamHandle decoding, const ChannelInfo& info) {
@@ -398,20 +393,21 @@ bool OutputChannel::startOutputs(StreamHandle decoding, const ChannelInfo& info)
         if (!entry.enabled || entry.slot < 0) {
             continue;
         }
-        if (!library_->setDevice(entry.device)) {
-            failure = library_->errorCode();
+        if (const AudioResult<void> selected = library_->setDevice(entry.device); !selected) {
+            failure = selected.error().kind;
             continue;  // never create it on whichever device is selected
         }
         const int slot = entry.slot;
-        const StreamHandle stream = library_->streamCreate(
+        const AudioResult<StreamHandle> made = library_->streamCreate(
             static_cast<int>(info.frequency), static_cast<int>(info.channels),
             audio::kStreamAutoFree,
             [this, slot](std::span<std::uint8_t> out) { return fillSlot(slot, out); });
-        if (!stream) {
-            failure = library_->errorCode();
-            failureDetail = library_->errorDetail();
+        if (!made) {
+            failure = made.error().kind;
+            failureDetail = made.error().detail;
             continue;  // the other devices play on
         }
+        const StreamHandle stream = *made;
         buffer_.activate(slot);
         if (titleSlot_.load() == kNoSlotYet) {
             titleStream_.store(stream.id);
@@ -436,12 +432,14 @@ bool OutputChannel::startOutputs(StreamHandle decoding, const ChannelInfo& info)
     }
     // Syncs before playing, so not even a very short stream ends unnoticed.
     const StreamHandle last = created.back();
-    const SyncHandle end = library_->channelSetSync(
-        last, audio::kSyncEnd, 0, [this](const SyncEvent&) { post(command::kStreamEndSync); });
+    const SyncHandle end =
+        library_->channelSetSync(last, audio::kSyncEnd, 0, [this](const SyncEvent&) { post(command::kStreamEndSync); })
+            .value_or(SyncHandle{});
     const SyncHandle stall =
         library_->channelSetSync(last, audio::kSyncStall, 0, [this](const SyncEvent& event) {
-            post(event.data == audio::kStallData ? command::kStallSync : command::kResumeSync);
-        });
+                     post(event.data == audio::kStallData ? command::kStallSync : command::kResumeSync);
+                 })
+            .value_or(SyncHandle{});
     {
         std::lock_guard<std::mutex> guard(stateLock_);
         endSync_ = end;
@@ -516,7 +514,7 @@ void OutputChannel::close() {
     }
     for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
         if (library_->setDevice(entry->device)) {
-            library_->freeDevice();
+            (void)library_->freeDevice();
         }
     }
 }
@@ -580,36 +578,20 @@ OpenResult OutputChannel::classify(AudioError code) {
         case AudioError::Timeout:
         case AudioError::Unknown: return OpenResult::Timeout;
         case AudioError::FileOpen:
-        case AudioError::Format:
         case AudioError::Frequency:
-        case AudioError::NotFile:
-        case AudioError::Empty:
-        case AudioError::Create:
         case AudioError::FileFormat: return OpenResult::Unsupported;
         case AudioError::Memory:
         case AudioError::Driver:
-        case AudioError::BufferLost:
         case AudioError::Handle:
-        case AudioError::Position:
         case AudioError::Init:
         case AudioError::Start:
         case AudioError::Already:
-        case AudioError::NotPaused:
-        case AudioError::NoChannel:
         case AudioError::IllegalType:
         case AudioError::IllegalParameter:
-        case AudioError::No3d:
-        case AudioError::NoEax:
         case AudioError::Device:
         case AudioError::NotPlaying:
-        case AudioError::NoHardware:
-        case AudioError::NoInternet:
-        case AudioError::NoEffects:
-        case AudioError::Playing:
         case AudioError::NotAvailable:
-        case AudioError::Decode:
-        case AudioError::DirectX:
-        case AudioError::Speaker: return OpenResult::Fatal;
+        case AudioError::Decode: return OpenResult::Fatal;
         case AudioError::Ok: break;
     }
     return OpenResult::Failed;

@@ -140,7 +140,7 @@ private:
     };
 
     std::vector<DeviceEntry> prepareDevices();
-    StreamHandle createDecodingStream(const std::string& address);
+    AudioResult<StreamHandle> createDecodingStream(const std::string& address);
     void readStreamInformation(StreamHandle decoding, const ChannelInfo& info);
     // Creates and starts the output streams; false when none could be made.
     bool startOutputs(StreamHandle decoding, const ChannelInfo& info);

@@ -127,13 +127,12 @@ bool DecodingStream::runsOn(std::thread::id thread) const {
     return thread == network_.get_id() || thread == decoder_.get_id();
 }
 
-AudioError DecodingStream::openUrl(const std::string& url, DownloadCallback download) {
+AudioResult<void> DecodingStream::openUrl(const std::string& url, DownloadCallback download) {
     callbacks_.setDownload(std::move(download));
     reader_ = std::make_unique<IcyStreamReader>(cancel_, &tls_);
     const bool wantMetadata = (flags_ & audio::kStreamMeta) != 0;
-    const AudioError error = reader_->open(url, wantMetadata);
-    if (error != AudioError::Ok) {
-        return error;
+    if (const AudioError error = reader_->open(url, wantMetadata); error != AudioError::Ok) {
+        return fail(AudioFailure{error, {}});
     }
     const HttpResponseHead& head = reader_->head();
     if (HlsStreamReader::mayBePlaylist(head.header("Content-Type").value_or(""), reader_->url())) {
@@ -172,20 +171,18 @@ AudioError DecodingStream::openUrl(const std::string& url, DownloadCallback down
     return waitUntilOpen();
 }
 
-std::string DecodingStream::failureDetail() const { return hls_ ? hls_->failureDetail() : std::string(); }
-
-AudioError DecodingStream::openHls() {
+AudioResult<void> DecodingStream::openHls() {
     std::string text;
     if (const AudioError error = HlsStreamReader::readBody(*reader_, HlsStreamReader::kMaxPlaylistBytes, text);
         error != AudioError::Ok) {
-        return error;
+        return fail(AudioFailure{error, {}});
     }
     if (!HlsPlaylist::recognise(text)) {
-        return AudioError::FileFormat;
+        return fail(AudioFailure{AudioError::FileFormat, {}});
     }
     hls_ = std::make_unique<HlsStreamReader>(cancel_, &tls_, HlsStreamReader::Options{bufferMs_, hlsBandwidth_});
     if (const AudioError error = hls_->open(text, reader_->url()); error != AudioError::Ok) {
-        return error;
+        return fail(AudioFailure{error, hls_->failureDetail()});
     }
     const std::string formatName = hls_->formatName();
     {
@@ -234,7 +231,7 @@ void DecodingStream::startDecoder(const std::string& formatName, std::optional<s
     });
 }
 
-AudioError DecodingStream::openWindowsMedia(const std::string& address) {
+AudioResult<void> DecodingStream::openWindowsMedia(const std::string& address) {
     const std::vector<std::string> candidates = windowsMediaCandidates(address);
     decoder_ = std::thread([this, candidates] {
         runDecoder(
@@ -257,18 +254,19 @@ AudioError DecodingStream::openWindowsMedia(const std::string& address) {
     return waitUntilOpen();
 }
 
-AudioError DecodingStream::waitUntilOpen() {
+AudioResult<void> DecodingStream::waitUntilOpen() {
     std::unique_lock<std::mutex> lock(stateLock_);
     const bool done = stateChanged_.wait_for(lock, kOpenTimeout, [&] {
         return ready_ || failure_.has_value() || cancel_.raised();
     });
     if (ready_) {
-        return AudioError::Ok;
+        return {};
     }
     const AudioError error = !done ? AudioError::Timeout : failure_.value_or(AudioError::Unknown);
     lock.unlock();
     cancel();
-    return error;
+    // What the HLS reader could say of a segment it refused.
+    return fail(AudioFailure{error, hls_ ? hls_->failureDetail() : std::string()});
 }
 
 int DecodingStream::readRaw(std::span<std::uint8_t> buffer) {
@@ -576,7 +574,7 @@ std::int32_t DecodingStream::getData(std::span<std::uint8_t> buffer) {
                 endReported_ = true;
                 events_(audio::kSyncEnd, 0);
             }
-            return audio::kDataError;
+            return -1;  // ended and drained
         }
         stalled_ = true;
         events_(audio::kSyncStall, audio::kStallData);

@@ -49,20 +49,18 @@ public:
     DecodingStream& operator=(const DecodingStream&) = delete;
 
     // An answer that is an HLS playlist plays the stream it names.
-    AudioError openUrl(const std::string& url, DownloadCallback download);
+    AudioResult<void> openUrl(const std::string& url, DownloadCallback download);
     // Before openUrl: the highest HLS variant to choose, in bits per second (0: any).
     void setHlsBandwidth(std::uint64_t bitsPerSecond) { hlsBandwidth_ = bitsPerSecond; }
     // The Windows Media route through libavformat's protocols; mms:// is
     // tried as mmsh:// and then as mmst://.
-    AudioError openWindowsMedia(const std::string& address);
+    AudioResult<void> openWindowsMedia(const std::string& address);
 
     // From any thread: an open in progress ends at once with kUnknown, and
     // the stream is of no further use.
     void abortOpen();
 
     StreamCallbacks& callbacks() { return callbacks_; }
-    // After a failed open: what its error code cannot say, or "".
-    std::string failureDetail() const;
     std::uint32_t flags() const { return flags_; }
     bool runsOn(std::thread::id thread) const;
 
@@ -99,7 +97,7 @@ public:
     static constexpr std::uint64_t kMaxBytesWithoutSamples = 8 * 1024 * 1024;
 
 private:
-    AudioError openHls();
+    AudioResult<void> openHls();
     void startDecoder(const std::string& formatName, std::optional<std::int64_t> totalBytes);
     void runNetwork(std::size_t metadataInterval);
     void runHls();
@@ -117,7 +115,7 @@ private:
     void publishFailure(AudioError error);
     // Why an open failed, from the decoder's error and the network's state.
     AudioError failureReason(AudioError decoderError, bool windowsMedia) const;
-    AudioError waitUntilOpen();
+    AudioResult<void> waitUntilOpen();
     int readRaw(std::span<std::uint8_t> buffer);
     void cancel();
 
