@@ -86,10 +86,10 @@ protected:
 };
 
 TEST_F(OutputChannelTest, DeviceListIsReadLikeAtoiAndTrimmedOfSpacesAndCommas) {
-    EXPECT_EQ(OutputChannel::parseDeviceList("1,2"), (std::vector<int>{1, 2}));
-    EXPECT_EQ(OutputChannel::parseDeviceList(" 2 ,x, -1,+3,3abc,99999999999,"),
+    EXPECT_EQ(OutputDeviceSet::parseList("1,2"), (std::vector<int>{1, 2}));
+    EXPECT_EQ(OutputDeviceSet::parseList(" 2 ,x, -1,+3,3abc,99999999999,"),
               (std::vector<int>{2, 0, -1, 3, 3, 0, 0}));
-    EXPECT_EQ(OutputChannel::parseDeviceList(""), (std::vector<int>{0}));
+    EXPECT_EQ(OutputDeviceSet::parseList(""), (std::vector<int>{0}));
     channel_->setDevices(" ,1,2, ,");
     EXPECT_EQ(channel_->devices(), "1,2");
 }
