@@ -7,9 +7,9 @@
 #include <thread>
 
 #include "audio/engine/aes_cbc_decryptor.h"
-#include "audio/engine/icy_stream_reader.h"
+#include "audio/engine/hls_segment.h"
 #include "audio/engine/id3_tag.h"
-#include "audio/engine/mpeg_ts_demuxer.h"
+#include "audio/engine/icy_stream_reader.h"
 #include "base/ascii_text.h"
 
 namespace korvanel {
@@ -22,21 +22,6 @@ constexpr std::size_t kKeyBytes = 16;
 // open() reads the first segment this far at most to learn its format.
 constexpr std::size_t kMaxEarlyBytes = 1024 * 1024;
 
-// "aac" or "mp3" for the first bytes of elementary audio; "" when they are
-// neither an ADTS nor an MPEG audio frame start.
-std::string formatOfFrames(std::span<const std::uint8_t> bytes) {
-    if (bytes.size() < 2 || bytes[0] != 0xFF) {
-        return "";
-    }
-    if ((bytes[1] & 0xF6) == 0xF0) {
-        return "aac";  // ADTS: sync and layer 0
-    }
-    if ((bytes[1] & 0xE0) == 0xE0 && (bytes[1] & 0x06) != 0) {
-        return "mp3";
-    }
-    return "";
-}
-
 std::chrono::milliseconds targetOf(const HlsPlaylist& playlist) {
     // Bounded, so that a server's nonsense neither spins nor stalls us.
     const double seconds = std::clamp(playlist.targetSeconds, 1.0, 30.0);
@@ -44,140 +29,6 @@ std::chrono::milliseconds targetOf(const HlsPlaylist& playlist) {
 }
 
 }  // namespace
-
-// One segment being read: its connection, its cipher, and what its bytes
-// are (a transport stream, or packed audio behind ID3 tags).
-class HlsStreamReader::Segment {
-public:
-    using TagSink = std::function<void(std::span<const std::uint8_t>)>;
-
-    Segment(const CancelSignal& cancel, TlsClientContext* tls, std::uint64_t number)
-        : reader(cancel, tls), sequence(number) {}
-
-    // False when the audio sink stopped.
-    bool take(std::span<const std::uint8_t> bytes, const Sinks& sinks, const TagSink& onTag) {
-        if (container_ == Container::Undecided) {
-            head_.insert(head_.end(), bytes.begin(), bytes.end());
-            if (head_.size() < 3) {
-                return true;
-            }
-            container_ = MpegTsDemuxer::looksLikeTransportStream(head_) ? Container::TransportStream
-                                                                        : Container::Packed;
-            std::vector<std::uint8_t> held = std::move(head_);
-            head_.clear();
-            return take(held, sinks, onTag);
-        }
-        const auto audio = [&](std::span<const std::uint8_t> frames) {
-            audioBytes += frames.size();
-            return sinks.audio(frames);
-        };
-        if (container_ == Container::TransportStream) {
-            const bool more = demuxer_.feed(bytes, audio, [&](std::span<const std::uint8_t> tag) {
-                onTag(tag);
-                return true;
-            });
-            switch (demuxer_.audio()) {
-                case MpegTsDemuxer::Audio::Aac: format = "aac"; break;
-                case MpegTsDemuxer::Audio::Mpeg: format = "mp3"; break;
-                case MpegTsDemuxer::Audio::Unsupported: unsupported = true; break;
-                case MpegTsDemuxer::Audio::Unknown: break;
-            }
-            return more;
-        }
-        if (inTags_ || !head_.empty()) {
-            head_.insert(head_.end(), bytes.begin(), bytes.end());
-            if (inTags_ && !skipTags(onTag)) {
-                return true;  // more of a tag to come
-            }
-            bytes = head_;
-        }
-        if (format.empty()) {
-            if (bytes.size() < 2) {
-                if (head_.empty()) {
-                    head_.assign(bytes.begin(), bytes.end());
-                }
-                return true;  // too little to tell a frame start yet
-            }
-            format = formatOfFrames(bytes);
-            unsupported = format.empty();
-        }
-        const bool more = bytes.empty() || audio(bytes);
-        head_.clear();
-        return more;
-    }
-
-    // The segment's end: what waited for more is handed on.
-    bool finish(const Sinks& sinks, const TagSink& onTag) {
-        if (container_ == Container::TransportStream) {
-            demuxer_.flush([&](std::span<const std::uint8_t> tag) {
-                onTag(tag);
-                return true;
-            });
-            return true;
-        }
-        if (container_ == Container::Undecided) {
-            container_ = Container::Packed;
-        }
-        inTags_ = false;
-        std::vector<std::uint8_t> rest = std::move(head_);
-        head_.clear();
-        return rest.empty() || take(rest, sinks, onTag);
-    }
-
-    IcyStreamReader reader;
-    const std::uint64_t sequence;
-    std::unique_ptr<AesCbcDecryptor> cipher;
-    std::string format;        // "aac" or "mp3" once seen
-    bool unsupported = false;  // audio we cannot decode
-    std::uint64_t audioBytes = 0;
-    std::uint64_t bodyBytes = 0;
-
-private:
-    enum class Container { Undecided, TransportStream, Packed };
-
-    // Packed audio starts with ID3 tags; true once head_ holds audio only.
-    bool skipTags(const TagSink& onTag) {
-        for (;;) {
-            if (skip_ > 0) {
-                const std::size_t count = std::min(skip_, head_.size());
-                head_.erase(head_.begin(), head_.begin() + static_cast<std::ptrdiff_t>(count));
-                skip_ -= count;
-                if (skip_ > 0) {
-                    return false;
-                }
-            }
-            static constexpr std::string_view kMark = "ID3";
-            const std::size_t compared = std::min(head_.size(), kMark.size());
-            if (!std::equal(head_.begin(), head_.begin() + static_cast<std::ptrdiff_t>(compared), kMark.begin())) {
-                inTags_ = false;
-                return true;
-            }
-            if (head_.size() < id3::kHeaderBytes) {
-                return false;
-            }
-            const std::optional<std::size_t> length = id3::tagLength(head_);
-            if (!length) {
-                inTags_ = false;
-                return true;
-            }
-            if (*length > kMaxId3Bytes) {
-                skip_ = *length;  // too long to read: passed over unread
-                continue;
-            }
-            if (head_.size() < *length) {
-                return false;
-            }
-            onTag(std::span<const std::uint8_t>(head_.data(), *length));
-            head_.erase(head_.begin(), head_.begin() + static_cast<std::ptrdiff_t>(*length));
-        }
-    }
-
-    Container container_ = Container::Undecided;
-    MpegTsDemuxer demuxer_;
-    std::vector<std::uint8_t> head_;
-    bool inTags_ = true;
-    std::size_t skip_ = 0;
-};
 
 HlsStreamReader::HlsStreamReader(const CancelSignal& cancel, TlsClientContext* tls, Options options)
     : cancel_(cancel), tls_(tls), options_(options) {}
@@ -327,7 +178,7 @@ AudioError HlsStreamReader::begin(const HlsPlaylist::Segment& segment) {
     if (!url) {
         return AudioError::FileOpen;
     }
-    auto next = std::make_unique<Segment>(cancel_, tls_, segment.sequence);
+    auto next = std::make_unique<HlsSegment>(cancel_, tls_, segment.sequence);
     if (segment.key.method == "AES-128") {
         auto key = keys_.find(segment.key.address);
         if (key == keys_.end()) {
@@ -376,8 +227,8 @@ AudioError HlsStreamReader::begin(const HlsPlaylist::Segment& segment) {
 }
 
 HlsStreamReader::Pumped HlsStreamReader::pump(const Sinks& sinks, bool untilFormatKnown) {
-    Segment& segment = *segment_;
-    const Segment::TagSink onTag = [&](std::span<const std::uint8_t> tag) {
+    HlsSegment& segment = *segment_;
+    const HlsSegment::TagSink onTag = [&](std::span<const std::uint8_t> tag) {
         const std::optional<id3::Names> names = id3::names(tag);
         if (!names) {
             return;
@@ -405,10 +256,10 @@ HlsStreamReader::Pumped HlsStreamReader::pump(const Sinks& sinks, bool untilForm
             if (length && segment.bodyBytes < *length) {
                 return Pumped::Failed;  // cut short
             }
-            if (segment.cipher && (!segment.cipher->finish(clear) || !segment.take(clear, sinks, onTag))) {
+            if (segment.cipher && (!segment.cipher->finish(clear) || !segment.take(clear, sinks.audio, onTag))) {
                 return cancel_.raised() ? Pumped::Stopped : Pumped::Failed;
             }
-            return segment.finish(sinks, onTag) ? Pumped::Done : Pumped::Stopped;
+            return segment.finish(sinks.audio, onTag) ? Pumped::Done : Pumped::Stopped;
         }
         if (result.status != NetStatus::Ok) {
             return cancel_.raised() || result.status == NetStatus::Cancelled ? Pumped::Stopped : Pumped::Failed;
@@ -421,7 +272,7 @@ HlsStreamReader::Pumped HlsStreamReader::pump(const Sinks& sinks, bool untilForm
             }
             bytes = clear;
         }
-        if (!segment.take(bytes, sinks, onTag)) {
+        if (!segment.take(bytes, sinks.audio, onTag)) {
             return Pumped::Stopped;
         }
     }

@@ -18,6 +18,7 @@
 
 namespace korvanel {
 
+class HlsSegment;
 class IcyStreamReader;
 class TlsClientContext;
 
@@ -45,7 +46,6 @@ public:
 
     static constexpr std::size_t kMaxPlaylistBytes = 1024 * 1024;
     static constexpr int kMaxMasterLevels = 3;
-    static constexpr std::size_t kMaxId3Bytes = 256 * 1024;
     static constexpr std::chrono::milliseconds kTimeout{5000};
 
     HlsStreamReader(const CancelSignal& cancel, TlsClientContext* tls, Options options);
@@ -98,7 +98,7 @@ private:
     HlsPlaylist playlist_;
     std::string formatName_;
     std::string failureDetail_;
-    std::unique_ptr<Segment> segment_;  // the one being read
+    std::unique_ptr<HlsSegment> segment_;  // the one being read
     std::uint64_t nextSequence_ = 0;
     std::string lastTitle_;
     std::string lastStation_;
