@@ -154,8 +154,8 @@ AudioResult<void> DecodingStream::openHls() {
         return fail(AudioFailure{AudioError::FileFormat, {}});
     }
     hls_ = std::make_unique<HlsStreamReader>(cancel_, &tls_, HlsStreamReader::Options{bufferMs_, hlsBandwidth_});
-    if (const AudioError error = hls_->open(text, reader_->url()); error != AudioError::Ok) {
-        return fail(AudioFailure{error, hls_->failureDetail()});
+    if (AudioResult<void> opened = hls_->open(text, reader_->url()); !opened) {
+        return opened;
     }
     const std::string formatName = hls_->formatName();
     {
@@ -238,8 +238,7 @@ AudioResult<void> DecodingStream::waitUntilOpen() {
     const AudioError error = !done ? AudioError::Timeout : failure_.value_or(AudioError::Unknown);
     lock.unlock();
     cancel();
-    // What the HLS reader could say of a segment it refused.
-    return fail(AudioFailure{error, hls_ ? hls_->failureDetail() : std::string()});
+    return audioFailure(error);
 }
 
 int DecodingStream::readRaw(std::span<std::uint8_t> buffer) {

@@ -77,13 +77,13 @@ AudioError HlsStreamReader::fetch(const StreamUrl& url, std::size_t maxBytes, st
     return AudioError::Ok;
 }
 
-AudioError HlsStreamReader::open(std::string_view text, const StreamUrl& url) {
+AudioResult<void> HlsStreamReader::open(std::string_view text, const StreamUrl& url) {
     std::string body(text);
     StreamUrl at = url;
     for (int level = 0;; ++level) {
         std::optional<HlsPlaylist> playlist = HlsPlaylist::parse(body, at);
         if (!playlist) {
-            return AudioError::FileFormat;
+            return audioFailure(AudioError::FileFormat);
         }
         if (playlist->kind == HlsPlaylist::Kind::Media) {
             playlist_ = std::move(*playlist);
@@ -93,10 +93,10 @@ AudioError HlsStreamReader::open(std::string_view text, const StreamUrl& url) {
         const HlsPlaylist::Variant* variant = playlist->chooseVariant(options_.maxBandwidth);
         const std::optional<StreamUrl> next = variant ? StreamUrl::parse(variant->address) : std::nullopt;
         if (level == kMaxMasterLevels || !next) {
-            return AudioError::FileFormat;  // a master that names only masters, or nothing playable
+            return audioFailure(AudioError::FileFormat);  // a master that names only masters, or nothing playable
         }
         if (const AudioError error = fetch(*next, kMaxPlaylistBytes, body, at); error != AudioError::Ok) {
-            return error;
+            return audioFailure(error);
         }
     }
     // A live playlist may be empty for a moment after the stream starts.
@@ -106,7 +106,7 @@ AudioError HlsStreamReader::open(std::string_view text, const StreamUrl& url) {
         }
     }
     if (playlist_.segments.empty()) {
-        return cancel_.raised() ? AudioError::Unknown : AudioError::FileOpen;
+        return audioFailure(cancel_.raised() ? AudioError::Unknown : AudioError::FileOpen);
     }
 
     const HlsPlaylist::Segment first = playlist_.segments[startIndex()];
@@ -121,25 +121,23 @@ AudioError HlsStreamReader::open(std::string_view text, const StreamUrl& url) {
         },
     };
     titleFromPlaylist(first, collect);
-    if (const AudioError error = begin(first); error != AudioError::Ok) {
-        return error;
+    if (AudioResult<void> begun = begin(first); !begun) {
+        return begun;
     }
     const Pumped pumped = pump(collect, true);
     if (pumped == Pumped::Stopped) {
-        return cancel_.raised() ? AudioError::Unknown : AudioError::FileFormat;
-    }
-    if (segment_->unsupported) {
-        failureDetail_ = "the HLS stream's audio is neither AAC nor MP3";
+        return audioFailure(cancel_.raised() ? AudioError::Unknown : AudioError::FileFormat);
     }
     if (pumped == Pumped::Failed || segment_->format.empty() || segment_->unsupported) {
-        return pumped == Pumped::Failed ? AudioError::FileOpen : AudioError::FileFormat;
+        return audioFailure(pumped == Pumped::Failed ? AudioError::FileOpen : AudioError::FileFormat,
+                            segment_->unsupported ? "the HLS stream's audio is neither AAC nor MP3" : "");
     }
     formatName_ = segment_->format;
     if (pumped == Pumped::Done) {
         nextSequence_ = segment_->sequence + 1;
         segment_.reset();
     }
-    return AudioError::Ok;
+    return {};
 }
 
 std::size_t HlsStreamReader::startIndex() const {
@@ -173,10 +171,10 @@ bool HlsStreamReader::reload() {
     return true;
 }
 
-AudioError HlsStreamReader::begin(const HlsPlaylist::Segment& segment) {
+AudioResult<void> HlsStreamReader::begin(const HlsPlaylist::Segment& segment) {
     const std::optional<StreamUrl> url = StreamUrl::parse(segment.address);
     if (!url) {
-        return AudioError::FileOpen;
+        return audioFailure(AudioError::FileOpen);
     }
     auto next = std::make_unique<HlsSegment>(cancel_, tls_, segment.sequence);
     if (segment.key.method == "AES-128") {
@@ -186,14 +184,13 @@ AudioError HlsStreamReader::begin(const HlsPlaylist::Segment& segment) {
             std::string bytes;
             StreamUrl answered;
             if (!keyUrl) {
-                return AudioError::FileOpen;
+                return audioFailure(AudioError::FileOpen);
             }
             if (const AudioError error = fetch(*keyUrl, kKeyBytes, bytes, answered); error != AudioError::Ok) {
-                return error;
+                return audioFailure(error);
             }
             if (bytes.size() != kKeyBytes) {
-                failureDetail_ = "the HLS key is not 16 bytes long";
-                return AudioError::FileFormat;
+                return audioFailure(AudioError::FileFormat, "the HLS key is not 16 bytes long");
             }
             if (keys_.size() >= kMaxKeys) {
                 keys_.clear();
@@ -216,14 +213,13 @@ AudioError HlsStreamReader::begin(const HlsPlaylist::Segment& segment) {
         // server's text: bounded and kept printable for the log line.
         std::string method = segment.key.method.substr(0, 32);
         std::replace_if(method.begin(), method.end(), [](char c) { return c < 0x20 || c > 0x7E; }, '?');
-        failureDetail_ = "HLS encryption " + method + " is not supported";
-        return AudioError::FileFormat;
+        return audioFailure(AudioError::FileFormat, "HLS encryption " + method + " is not supported");
     }
     if (const AudioError error = next->reader.open(url->toString(), false, kTimeout); error != AudioError::Ok) {
-        return error;
+        return audioFailure(error);
     }
     segment_ = std::move(next);
-    return AudioError::Ok;
+    return {};
 }
 
 HlsStreamReader::Pumped HlsStreamReader::pump(const Sinks& sinks, bool untilFormatKnown) {
@@ -342,7 +338,7 @@ HlsStreamReader::End HlsStreamReader::run(const Sinks& sinks) {
             nextSequence_ = next->sequence;
             const HlsPlaylist::Segment segment = *next;
             titleFromPlaylist(segment, sinks);
-            if (const AudioError error = begin(segment); error != AudioError::Ok) {
+            if (!begin(segment)) {
                 if (cancel_.raised()) {
                     return End::Stopped;
                 }
