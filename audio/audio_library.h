@@ -7,52 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "audio/audio_failure.h"
 #include "stream/source_classification.h"
 
 namespace korvanel {
-
-// Error codes of the audio library: what errorCode() reports after a failed
-// call. The numbers are fixed; the output channel classifies them.
-enum class AudioError : std::int32_t {
-    Ok = 0,
-    Memory = 1,
-    FileOpen = 2,
-    Driver = 3,
-    BufferLost = 4,
-    Handle = 5,
-    Format = 6,
-    Position = 7,
-    Init = 8,
-    Start = 9,
-    Already = 14,
-    NotPaused = 16,
-    NoChannel = 18,
-    IllegalType = 19,
-    IllegalParameter = 20,
-    No3d = 21,
-    NoEax = 22,
-    Device = 23,
-    NotPlaying = 24,
-    Frequency = 25,
-    NotFile = 27,
-    NoHardware = 29,
-    Empty = 31,
-    NoInternet = 32,
-    Create = 33,
-    NoEffects = 34,
-    Playing = 35,
-    NotAvailable = 37,
-    Decode = 38,
-    DirectX = 39,
-    Timeout = 40,
-    FileFormat = 41,
-    Speaker = 42,
-    Unknown = -1,
-};
-
-// The English text of a library error code; codes without one give
-// "No error".
-const char* audioErrorText(AudioError code);
 
 // A stream (decoding or output) of one library instance; 0 is no stream.
 struct StreamHandle {
@@ -117,7 +75,6 @@ inline constexpr std::uint32_t kTagMeta = 5;  // ICY "StreamTitle='...';" or WMA
 
 // Results meaning "unknown" or "failed".
 inline constexpr std::uint32_t kLevelError = 0xFFFFFFFF;
-inline constexpr std::int32_t kDataError = -1;
 inline constexpr std::int64_t kUnknownLength = -1;
 
 // channelSetAttributes: values that leave an attribute unchanged.
@@ -176,12 +133,15 @@ using SyncCallback = std::function<void(const SyncEvent& event)>;
 // Device 0 is the no-sound device on which decoding streams live; devices 1,
 // 2, ... are sound cards.
 //
-// Threads: every call may be made from any thread. errorCode() reports the
-// last failure of the calling thread. The selected device (setDevice) is one
-// per library. Callbacks run on the library's own threads: download callbacks
-// and kSyncMeta on the network or decoder thread (in stream order with the
-// data), sample callbacks on a sound card's thread, the other syncs on a
-// notification thread, never inside a sound card's callback.
+// Every call that can fail returns its own result, with the reason when it
+// failed; the library keeps no error of its own.
+//
+// Threads: every call may be made from any thread. The selected device
+// (setDevice) is one per library. Callbacks run on the library's own
+// threads: download callbacks and kSyncMeta on the network or decoder thread
+// (in stream order with the data), sample callbacks on a sound card's
+// thread, the other syncs on a notification thread, never inside a sound
+// card's callback.
 //
 // After channelRemoveSync or streamFree returns, the callbacks concerned are
 // not running and will not run again, unless the call was made from inside
@@ -190,81 +150,77 @@ class AudioLibrary {
 public:
     virtual ~AudioLibrary() = default;
 
-    // Library settings, such as audio::kConfigNetBuffer.
+    // Library settings, such as audio::kConfigNetBuffer; false for an
+    // option the library does not know.
     virtual bool setConfig(std::uint32_t option, std::uint32_t value) = 0;
     virtual std::uint32_t version() const = 0;
-    // The description of device n, or nothing past the last one.
-    virtual std::optional<std::string> deviceDescription(int device) = 0;
+    // The description of device n; Device past the last one.
+    virtual AudioResult<std::string> deviceDescription(int device) = 0;
     // Which sound output plays ("Sound server: ...", "SDL: ...", "File: ...");
     // empty until a sound card was asked for, or where the library cannot say.
     virtual std::string outputName() { return {}; }
-    // The calling thread's last error.
-    virtual AudioError errorCode() const = 0;
-    // What the calling thread's last failed open can say beyond its code,
-    // such as an HLS stream's encryption we cannot undo; empty when nothing.
-    virtual std::string errorDetail() const { return {}; }
 
-    // Device lifetime; kAlready when the device is initialised already.
-    virtual bool init(int device, int frequency) = 0;
-    virtual bool setDevice(int device) = 0;
+    // Device lifetime; Already when the device is initialised already.
+    virtual AudioResult<void> init(int device, int frequency) = 0;
+    virtual AudioResult<void> setDevice(int device) = 0;
     // Frees the selected device and every stream still on it.
-    virtual bool freeDevice() = 0;
-    virtual bool startDevice() = 0;
+    virtual AudioResult<void> freeDevice() = 0;
+    virtual AudioResult<void> startDevice() = 0;
     // Stops every output stream on the selected device.
-    virtual bool stopDevice() = 0;
-    virtual bool pauseDevice() = 0;
+    virtual AudioResult<void> stopDevice() = 0;
+    virtual AudioResult<void> pauseDevice() = 0;
     // Master volume of the selected device, 0..100, or -1 on an error.
-    virtual bool setDeviceVolume(int volume) = 0;
+    virtual AudioResult<void> setDeviceVolume(int volume) = 0;
     virtual int deviceVolume() = 0;
 
     // An output stream on the selected device, fed by the sample callback.
-    virtual StreamHandle streamCreate(int frequency, int channels, std::uint32_t flags,
-                                      SampleCallback samples) = 0;
+    virtual AudioResult<StreamHandle> streamCreate(int frequency, int channels, std::uint32_t flags,
+                                                   SampleCallback samples) = 0;
     // A decoding stream (flags must hold kStreamDecode) from an http:// or
     // https:// address. Blocks until the stream's format is known or it
-    // failed: a connection that does not open within 5 s gives kTimeout.
-    virtual StreamHandle streamCreateUrl(const std::string& url, std::uint32_t offset,
-                                         std::uint32_t flags, DownloadCallback download) = 0;
+    // failed: a connection that does not open within 5 s gives Timeout.
+    virtual AudioResult<StreamHandle> streamCreateUrl(const std::string& url, std::uint32_t offset,
+                                                      std::uint32_t flags, DownloadCallback download) = 0;
     // The Windows Media route: mms://, rtsp:// and http:// addresses of
     // ASF/WMA streams; kStreamDecode required.
-    virtual StreamHandle wmaStreamCreateFile(const std::string& address, std::uint32_t flags) = 0;
+    virtual AudioResult<StreamHandle> wmaStreamCreateFile(const std::string& address, std::uint32_t flags) = 0;
     // Whether wmaStreamCreateFile can be used at all.
     virtual bool windowsMediaAvailable() const = 0;
     // Ends the stream creations (streamCreateUrl, wmaStreamCreateFile) in
-    // progress on any thread, which fail with kUnknown, and makes later ones
+    // progress on any thread, which fail with Unknown, and makes later ones
     // fail at once until allowOpens(): a stop never waits on the network.
     // A library that cannot cut an open short does nothing.
     virtual void cancelOpens() {}
     virtual void allowOpens() {}
-    virtual bool streamFree(StreamHandle stream) = 0;
+    virtual AudioResult<void> streamFree(StreamHandle stream) = 0;
     // Tags of one type (audio::kTag*), or nothing when the stream has none.
     virtual std::optional<std::vector<std::string>> streamGetTags(StreamHandle stream,
                                                                   std::uint32_t type) = 0;
     // Decoded length in bytes, or audio::kUnknownLength.
     virtual std::int64_t streamGetLength(StreamHandle stream) = 0;
 
-    virtual bool channelPlay(StreamHandle stream, bool restart) = 0;
-    virtual bool channelStop(StreamHandle stream) = 0;
-    virtual SyncHandle channelSetSync(StreamHandle stream, std::uint32_t type,
-                                      std::uint64_t param, SyncCallback callback) = 0;
-    virtual bool channelRemoveSync(StreamHandle stream, SyncHandle sync) = 0;
+    virtual AudioResult<void> channelPlay(StreamHandle stream, bool restart) = 0;
+    virtual AudioResult<void> channelStop(StreamHandle stream) = 0;
+    virtual AudioResult<SyncHandle> channelSetSync(StreamHandle stream, std::uint32_t type,
+                                                   std::uint64_t param, SyncCallback callback) = 0;
+    virtual AudioResult<void> channelRemoveSync(StreamHandle stream, SyncHandle sync) = 0;
     // Peak levels of the latest output: left in the low 16 bits, right in the
     // high 16 bits (0..32768), or audio::kLevelError.
     virtual std::uint32_t channelGetLevel(StreamHandle stream) = 0;
     virtual ActiveState channelIsActive(StreamHandle stream) = 0;
-    virtual std::optional<ChannelInfo> channelGetInfo(StreamHandle stream) = 0;
-    virtual bool channelSetAttributes(StreamHandle stream, int frequency, int volume,
-                                      int pan) = 0;
+    virtual AudioResult<ChannelInfo> channelGetInfo(StreamHandle stream) = 0;
+    virtual AudioResult<void> channelSetAttributes(StreamHandle stream, int frequency, int volume,
+                                                   int pan) = 0;
     virtual std::optional<ChannelAttributes> channelGetAttributes(StreamHandle stream) = 0;
     // Decoded samples from a decoding stream, never waiting: the byte count
-    // given (0 while no data is ready), or audio::kDataError on an error or
-    // once the stream has ended and everything was read.
-    virtual std::int32_t channelGetData(StreamHandle stream, std::span<std::uint8_t> buffer) = 0;
+    // given (0 while no data is ready); NotPlaying once the stream has ended
+    // and everything was read.
+    virtual AudioResult<std::uint32_t> channelGetData(StreamHandle stream, std::span<std::uint8_t> buffer) = 0;
     // Decoded bytes given so far, or audio::kUnknownLength.
     virtual std::int64_t channelGetPosition(StreamHandle stream) = 0;
     // Bytes an output stream was handed that its sound card has not played
     // yet (a sound server's buffer); 0 where it plays them at once. Never
-    // waits and sets no error: a sample callback may ask.
+    // waits: a sample callback may ask.
     virtual std::uint64_t channelGetQueued(StreamHandle /*stream*/) { return 0; }
     // The name the desktop shows for an output stream, such as the station.
     virtual bool channelSetMediaName(StreamHandle /*stream*/, const std::string& /*name*/) { return false; }

@@ -1,9 +1,6 @@
 #include "audio/output_channel.h"
 
-#include "audio/output_devices.h"
-
 #include <algorithm>
-#include <charconv>
 #include <optional>
 
 #include "base/job_pool.h"
@@ -21,36 +18,6 @@ namespace {
 constexpr std::uint32_t kUrlStreamFlags = audio::kStreamDecode | audio::kStreamMeta;
 constexpr std::uint32_t kWindowsMediaFlags = audio::kStreamDecode | audio::kStreamAutoFree;
 
-bool isDeviceListTrimmed(char c) { return c == ' ' || c == ','; }
-
-// atoi: leading white space, an optional sign, digits; 0 for anything else,
-// including a number that does not fit.
-int readNumber(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) {
-        ++i;
-    }
-    if (i < text.size() && text[i] == '+') {
-        ++i;
-    }
-    int value = 0;
-    const auto [end, error] = std::from_chars(text.data() + i, text.data() + text.size(), value);
-    (void)end;
-    return error == std::errc{} ? value : 0;
-}
-
-// init() failures after which a device is not used at all.
-bool unusableDevice(AudioError error) {
-    switch (error) {
-        case AudioError::Memory:
-        case AudioError::Driver:
-        case AudioError::Format:
-        case AudioError::Device:
-        case AudioError::Unknown: return true;
-        default: return false;
-    }
-}
-
 }  // namespace
 
 OutputChannel::OutputChannel(std::unique_ptr<AudioLibrary> library)
@@ -63,10 +30,8 @@ bool OutputChannel::init() {
         setError(AudioErrorKind::NotLoaded, errorCode_);
         return false;
     }
-    if (library_->init(audio::kNoSoundDevice, audio::kOutputFrequency)) {
-        return true;
-    }
-    return library_->errorCode() == AudioError::Already;
+    const AudioResult<void> started = library_->init(audio::kNoSoundDevice, audio::kOutputFrequency);
+    return started || started.error().kind == AudioError::Already;
 }
 
 void OutputChannel::shutdown() {
@@ -126,69 +91,9 @@ std::string OutputChannel::outputName() const {
     return library_ ? library_->outputName() : std::string();
 }
 
-void OutputChannel::setDevices(std::string_view text) {
-    while (!text.empty() && isDeviceListTrimmed(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && isDeviceListTrimmed(text.back())) {
-        text.remove_suffix(1);
-    }
-    std::lock_guard<std::mutex> guard(stateLock_);
-    deviceList_ = text;
-}
+void OutputChannel::setDevices(std::string_view text) { cards_.setList(text); }
 
-std::string OutputChannel::devices() const {
-    std::lock_guard<std::mutex> guard(stateLock_);
-    return deviceList_;
-}
-
-std::vector<int> OutputChannel::parseDeviceList(std::string_view text) {
-    std::vector<int> numbers;
-    while (true) {
-        const std::size_t comma = text.find(',');
-        numbers.push_back(readNumber(text.substr(0, comma)));
-        if (comma == std::string_view::npos) {
-            break;
-        }
-        text.remove_prefix(comma + 1);
-    }
-    return numbers;
-}
-
-std::vector<OutputChannel::DeviceEntry> OutputChannel::prepareDevices() {
-    std::vector<DeviceEntry> entries = devices_;
-    int nextSlot = 0;
-    for (DeviceEntry& entry : entries) {
-        entry.slot = -1;
-        entry.enabled = false;
-        entry.playing = false;
-        entry.stream = {};
-    }
-    for (const int device : parseDeviceList(devices())) {
-        if (device == audio::kNoSoundDevice || !library_->deviceDescription(device)) {
-            continue;
-        }
-        if (!library_->init(device, audio::kOutputFrequency)) {
-            const AudioError error = library_->errorCode();
-            if (unusableDevice(error)) {
-                continue;
-            }
-            if (error == AudioError::Already) {
-                auto known = std::find_if(entries.begin(), entries.end(),
-                                          [&](const DeviceEntry& e) { return e.device == device; });
-                if (known != entries.end()) {
-                    known->enabled = true;
-                    if (known->slot < 0) {
-                        known->slot = nextSlot++;
-                    }
-                    continue;
-                }
-            }
-        }
-        entries.push_back(DeviceEntry{device, nextSlot++, true, false, {}});
-    }
-    return entries;
-}
+std::string OutputChannel::devices() const { return cards_.list(); }
 
 OpenResult OutputChannel::open(const std::string& address) {
     if (!library_) {
@@ -201,14 +106,7 @@ OpenResult OutputChannel::open(const std::string& address) {
     if (info_ != nullptr) {
         info_->clearStream();
     }
-    {
-        std::vector<DeviceEntry> entries = prepareDevices();
-        std::lock_guard<std::mutex> guard(stateLock_);
-        devices_ = std::move(entries);
-    }
-    const bool anyDevice = std::any_of(devices_.begin(), devices_.end(),
-                                       [](const DeviceEntry& e) { return e.enabled; });
-    if (!anyDevice) {
+    if (!cards_.prepare(*library_)) {
         setError(AudioErrorKind::NoDevice, errorCode_);
         return OpenResult::Fatal;
     }
@@ -223,12 +121,19 @@ OpenResult OutputChannel::open(const std::string& address) {
     if (info_ != nullptr) {
         parser_ = std::make_unique<MetadataParser>(*info_, recorder, queue_.load());
     }
+    timeline_.start(parser_.get());
 
-    const StreamHandle decoding = createDecodingStream(address);
-    if (!decoding) {
+    const AudioResult<StreamHandle> opened = createDecodingStream(address);
+    {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        errorCode_ = opened ? AudioError::Ok : opened.error().kind;
+        errorDetail_ = opened ? std::string() : opened.error().detail;
+    }
+    if (!opened) {
         setError(AudioErrorKind::LibraryCall, errorCode_);
         return classify(errorCode_);
     }
+    const StreamHandle decoding = *opened;
     const ChannelInfo info = library_->channelGetInfo(decoding).value_or(ChannelInfo{});
     {
         std::lock_guard<std::mutex> guard(stateLock_);
@@ -240,9 +145,9 @@ OpenResult OutputChannel::open(const std::string& address) {
     }
     if (parser_) {
         library_->channelSetSync(decoding, audio::kSyncMeta, 0,
-                                 [this](const SyncEvent& event) { onMetadata(event); });
+                                 [this](const SyncEvent& event) { timeline_.arrived(event); });
         library_->channelSetSync(decoding, audio::kSyncMetaPlaced, 0,
-                                 [this](const SyncEvent& event) { onMetadataPlaced(event); });
+                                 [this](const SyncEvent& event) { timeline_.placed(event); });
     }
     if (!startOutputs(decoding, info)) {
         const AudioErrorKind kind = errorKind_;
@@ -254,55 +159,15 @@ OpenResult OutputChannel::open(const std::string& address) {
     return OpenResult::Opened;
 }
 
-void OutputChannel::onMetadata(const SyncEvent& event) {
-    MetadataParser::Reading reading = parser_->metadataArrived(event.texts);
-    if (event.position) {
-        heard_.add(*event.position, std::move(reading), periodBytes_.load(std::memory_order_relaxed));
-    } else if (event.data != 0) {
-        std::lock_guard<std::mutex> guard(unplacedLock_);
-        if (unplaced_.size() >= kMaxUnplaced) {
-            unplaced_.erase(unplaced_.begin());
-        }
-        unplaced_[event.data] = std::move(reading);
-    } else {
-        parser_->metadataHeard(reading);
-    }
-}
-
-void OutputChannel::onMetadataPlaced(const SyncEvent& event) {
-    std::optional<MetadataParser::Reading> reading;
-    {
-        std::lock_guard<std::mutex> guard(unplacedLock_);
-        if (const auto found = unplaced_.find(event.data); found != unplaced_.end()) {
-            reading = std::move(found->second);
-            unplaced_.erase(found);
-        }
-    }
-    if (reading && event.position) {
-        heard_.add(*event.position, std::move(*reading), periodBytes_.load(std::memory_order_relaxed));
-    }
-}
-
 std::uint32_t OutputChannel::fillSlot(int slot, std::span<std::uint8_t> out) {
     const std::uint32_t given = buffer_.fill(slot, out);
-    if (slot == titleSlot_.load(std::memory_order_relaxed)) {
-        periodBytes_.store(out.size(), std::memory_order_relaxed);
-        if (!heard_.empty()) {
-            // What the card holds from earlier pulls is still to be heard.
-            const std::uint64_t queued =
-                library_->channelGetQueued(StreamHandle{titleStream_.load(std::memory_order_relaxed)});
-            const std::uint64_t handed = buffer_.position(slot);
-            const std::uint64_t before = handed - std::min<std::uint64_t>(queued, handed);
-            deliverHeard(before);
-        }
+    if (timeline_.pulled(slot, out.size())) {
+        // What the card holds from earlier pulls is still to be heard.
+        const std::uint64_t queued = library_->channelGetQueued(timeline_.titleStream());
+        const std::uint64_t handed = buffer_.position(slot);
+        timeline_.heardUpTo(handed - std::min<std::uint64_t>(queued, handed));
     }
     return given;
-}
-
-void OutputChannel::deliverHeard(std::uint64_t reached) {
-    for (const MetadataParser::Reading& reading : heard_.takeDue(reached)) {
-        parser_->metadataHeard(reading);
-    }
 }
 
 void OutputChannel::cancelOpen() {
@@ -320,38 +185,30 @@ void OutputChannel::allowOpen() {
     }
 }
 
-StreamHandle OutputChannel::createDecodingStream(const std::string& address) {
-    StreamHandle stream;
-    AudioError error = AudioError::Ok;
+AudioResult<StreamHandle> OutputChannel::createDecodingStream(const std::string& address) {
     library_->setDevice(audio::kNoSoundDevice);
-    opening_.store(true);
+    // Bytes that come while this is set are the stream's header, for the recorder.
+    struct Opening {
+        std::atomic<bool>& flag;
+        explicit Opening(std::atomic<bool>& opening) : flag(opening) { flag.store(true); }
+        ~Opening() { flag.store(false); }
+        Opening(const Opening&) = delete;
+        Opening& operator=(const Opening&) = delete;
+    } opening(opening_);
     switch (openRoute(address)) {
         case OpenRoute::WindowsMedia:
-            if (library_->windowsMediaAvailable()) {
-                stream = library_->wmaStreamCreateFile(address, kWindowsMediaFlags);
-                error = library_->errorCode();
-            } else {
-                error = AudioError::FileFormat;  // nothing here can decode it
+            if (!library_->windowsMediaAvailable()) {
+                return audioFailure(AudioError::FileFormat);  // nothing here can decode it
             }
-            break;
+            return library_->wmaStreamCreateFile(address, kWindowsMediaFlags);
         case OpenRoute::HttpStream:
-            stream = library_->streamCreateUrl(
-                address, 0, kUrlStreamFlags,
-                [this](std::span<const std::uint8_t> data, bool finished) {
-                    onDownload(data, finished);
-                });
-            error = library_->errorCode();
-            break;
-        case OpenRoute::NotNetwork:
-            error = AudioError::FileOpen;  // a path or scheme that cannot be played
-            break;
+            return library_->streamCreateUrl(address, 0, kUrlStreamFlags,
+                                             [this](std::span<const std::uint8_t> data, bool finished) {
+                                                 onDownload(data, finished);
+                                             });
+        case OpenRoute::NotNetwork: break;
     }
-    opening_.store(false);
-    std::string detail = stream ? std::string() : library_->errorDetail();
-    std::lock_guard<std::mutex> guard(stateLock_);
-    errorCode_ = stream ? AudioError::Ok : error;
-    errorDetail_ = std::move(detail);
-    return stream;
+    return audioFailure(AudioError::FileOpen);  // a path or scheme that cannot be played
 }
 
 void OutputChannel::readStreamInformation(StreamHandle decoding, const ChannelInfo& info) {
@@ -377,10 +234,7 @@ void OutputChannel::readStreamInformation(StreamHandle decoding, const ChannelIn
 }
 
 bool OutputChannel::startOutputs(StreamHandle decoding, const ChannelInfo& info) {
-    int slotCount = 0;
-    for (const DeviceEntry& entry : devices_) {
-        slotCount = std::max(slotCount, entry.slot + 1);
-    }
+    const int slotCount = cards_.slotCount();
     if (leveller_ != nullptr) {
         leveller_->start(static_cast<int>(info.frequency), static_cast<int>(info.channels));
     }
@@ -390,64 +244,43 @@ bool OutputChannel::startOutputs(StreamHandle decoding, const ChannelInfo& info)
         return false;
     }
     const int volume = libraryVolume(volume_.load());
-    std::vector<StreamHandle> created;
-    AudioError failure = AudioError::Ok;
-    std::string failureDetail;
-    for (std::size_t i = 0; i < devices_.size(); ++i) {
-        const DeviceEntry& entry = devices_[i];
-        if (!entry.enabled || entry.slot < 0) {
-            continue;
-        }
-        if (!library_->setDevice(entry.device)) {
-            failure = library_->errorCode();
-            continue;  // never create it on whichever device is selected
-        }
-        const int slot = entry.slot;
-        const StreamHandle stream = library_->streamCreate(
-            static_cast<int>(info.frequency), static_cast<int>(info.channels),
-            audio::kStreamAutoFree,
-            [this, slot](std::span<std::uint8_t> out) { return fillSlot(slot, out); });
-        if (!stream) {
-            failure = library_->errorCode();
-            failureDetail = library_->errorDetail();
-            continue;  // the other devices play on
-        }
-        buffer_.activate(slot);
-        if (titleSlot_.load() == kNoSlotYet) {
-            titleStream_.store(stream.id);
-            titleSlot_.store(slot);
-        }
-        library_->channelSetAttributes(stream, audio::kFrequencyUnchanged, volume,
-                                       audio::kPanUnchanged);
-        if (info_ != nullptr) {
-            library_->channelSetMediaName(stream, info_->stationName());
-        }
+    const AudioResult<std::vector<StreamHandle>> made = cards_.openOutputs(
+        *library_, static_cast<int>(info.frequency), static_cast<int>(info.channels),
+        [this](int slot) -> SampleCallback {
+            return [this, slot](std::span<std::uint8_t> out) { return fillSlot(slot, out); };
+        },
+        [&](int slot, StreamHandle stream) {
+            buffer_.activate(slot);
+            timeline_.claim(slot, stream);
+            library_->channelSetAttributes(stream, audio::kFrequencyUnchanged, volume, audio::kPanUnchanged);
+            if (info_ != nullptr) {
+                library_->channelSetMediaName(stream, info_->stationName());
+            }
+            std::lock_guard<std::mutex> guard(stateLock_);
+            outputStream_ = stream;
+        });
+    if (!made) {
+        setError(AudioErrorKind::LibraryCall, made.error().kind);
         std::lock_guard<std::mutex> guard(stateLock_);
-        devices_[i].stream = stream;
-        devices_[i].playing = true;
-        outputStream_ = stream;
-        created.push_back(stream);
-    }
-    if (created.empty()) {
-        setError(AudioErrorKind::LibraryCall, failure);
-        std::lock_guard<std::mutex> guard(stateLock_);
-        errorDetail_ = std::move(failureDetail);
+        errorDetail_ = made.error().detail;
         return false;
     }
     // Syncs before playing, so not even a very short stream ends unnoticed.
-    const StreamHandle last = created.back();
-    const SyncHandle end = library_->channelSetSync(
-        last, audio::kSyncEnd, 0, [this](const SyncEvent&) { post(command::kStreamEndSync); });
+    const StreamHandle last = made->back();
+    const SyncHandle end =
+        library_->channelSetSync(last, audio::kSyncEnd, 0, [this](const SyncEvent&) { post(command::kStreamEndSync); })
+            .value_or(SyncHandle{});
     const SyncHandle stall =
         library_->channelSetSync(last, audio::kSyncStall, 0, [this](const SyncEvent& event) {
-            post(event.data == audio::kStallData ? command::kStallSync : command::kResumeSync);
-        });
+                     post(event.data == audio::kStallData ? command::kStallSync : command::kResumeSync);
+                 })
+            .value_or(SyncHandle{});
     {
         std::lock_guard<std::mutex> guard(stateLock_);
         endSync_ = end;
         stallSync_ = stall;
     }
-    for (const StreamHandle stream : created) {
+    for (const StreamHandle stream : *made) {
         library_->channelPlay(stream, false);
     }
     return true;
@@ -461,21 +294,18 @@ void OutputChannel::close() {
     StreamHandle output;
     SyncHandle endSync;
     SyncHandle stallSync;
-    std::vector<DeviceEntry> entries;
     {
         std::lock_guard<std::mutex> guard(stateLock_);
         if (errorKind_ != AudioErrorKind::NotLoaded) {
             errorKind_ = AudioErrorKind::None;
         }
-        if (!decoding_ && devices_.empty()) {
+        if (!decoding_ && cards_.empty()) {
             return;
         }
         decoding = decoding_;
         output = outputStream_;
         endSync = endSync_;
         stallSync = stallSync_;
-        entries = std::move(devices_);
-        devices_.clear();
         decoding_ = {};
         outputStream_ = {};
         endSync_ = {};
@@ -488,13 +318,7 @@ void OutputChannel::close() {
     if (decoding) {
         library_->stopDevice();
     }
-    for (DeviceEntry& entry : entries) {
-        if (entry.enabled && entry.playing) {
-            library_->channelStop(entry.stream);
-            library_->streamFree(entry.stream);
-            entry.playing = false;
-        }
-    }
+    const std::vector<OutputDeviceSet::Card> cards = cards_.stopOutputs(*library_);
     if (decoding) {
         library_->channelStop(decoding);
         library_->streamFree(decoding);
@@ -503,22 +327,12 @@ void OutputChannel::close() {
         if (leveller_ != nullptr) {
             leveller_->stop();
         }
-        heard_.clear();
-        titleSlot_.store(kNoSlotYet);
-        titleStream_.store(0);
-        {
-            std::lock_guard<std::mutex> guard(unplacedLock_);
-            unplaced_.clear();
-        }
+        timeline_.clear();
         if (RecordingSink* recorder = recorder_.load()) {
             recorder->onClose();
         }
     }
-    for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
-        if (library_->setDevice(entry->device)) {
-            library_->freeDevice();
-        }
-    }
+    OutputDeviceSet::freeCards(*library_, cards);
 }
 
 void OutputChannel::onDownload(std::span<const std::uint8_t> data, bool finished) {
@@ -580,36 +394,20 @@ OpenResult OutputChannel::classify(AudioError code) {
         case AudioError::Timeout:
         case AudioError::Unknown: return OpenResult::Timeout;
         case AudioError::FileOpen:
-        case AudioError::Format:
         case AudioError::Frequency:
-        case AudioError::NotFile:
-        case AudioError::Empty:
-        case AudioError::Create:
         case AudioError::FileFormat: return OpenResult::Unsupported;
         case AudioError::Memory:
         case AudioError::Driver:
-        case AudioError::BufferLost:
         case AudioError::Handle:
-        case AudioError::Position:
         case AudioError::Init:
         case AudioError::Start:
         case AudioError::Already:
-        case AudioError::NotPaused:
-        case AudioError::NoChannel:
         case AudioError::IllegalType:
         case AudioError::IllegalParameter:
-        case AudioError::No3d:
-        case AudioError::NoEax:
         case AudioError::Device:
         case AudioError::NotPlaying:
-        case AudioError::NoHardware:
-        case AudioError::NoInternet:
-        case AudioError::NoEffects:
-        case AudioError::Playing:
         case AudioError::NotAvailable:
-        case AudioError::Decode:
-        case AudioError::DirectX:
-        case AudioError::Speaker: return OpenResult::Fatal;
+        case AudioError::Decode: return OpenResult::Fatal;
         case AudioError::Ok: break;
     }
     return OpenResult::Failed;
@@ -639,12 +437,7 @@ void OutputChannel::setVolume(double volume) {
     if (!decoding_ || !library_) {
         return;
     }
-    for (const DeviceEntry& entry : devices_) {
-        if (entry.enabled && entry.playing) {
-            library_->channelSetAttributes(entry.stream, audio::kFrequencyUnchanged, level,
-                                           audio::kPanUnchanged);
-        }
-    }
+    cards_.setVolume(*library_, level);
 }
 
 double OutputChannel::volume() const { return volume_.load(); }

@@ -10,9 +10,11 @@
 #include <vector>
 
 #include "audio/audio_library.h"
-#include "audio/heard_metadata_queue.h"
+#include "audio/metadata_parser.h"
+#include "audio/output_device_set.h"
 #include "audio/output_devices.h"
 #include "audio/shared_sample_buffer.h"
+#include "audio/title_timeline.h"
 
 namespace korvanel {
 
@@ -36,19 +38,20 @@ enum class AudioErrorKind {
     None = 0,
     NotLoaded = 1,    // no library, or one of another version
     NoDevice = 2,     // "Sound/PlayOnDevices" named no usable sound card
-    LibraryCall = 3,  // a library call failed with errorCode()
+    LibraryCall = 3,  // a library call failed; errorCode() says how
 };
 
 // Opens one source as a decoding stream on the no-sound device and plays it
-// on one or several sound cards at once, each through an output stream of
-// its own that pulls from one shared sample buffer. Hands the stream bytes
-// and decoded samples to the recorder, runs the sound effects, fills the
-// stream information through the metadata parser, and posts the library's
-// notifications (end, stall, resume) to the player's queue.
+// on the cards of its device set, each through an output stream of its own
+// that pulls from one shared sample buffer. Hands the stream bytes and
+// decoded samples to the recorder, runs the sound effects, reads the
+// stream's tags into the stream information, keeps the volume, and posts
+// the library's notifications (end, stall, resume) to the player's queue.
+// Why an open failed is told in the words of the error kinds.
 //
 // Metadata reaches the recorder when it arrives and the stream information
-// when the first sound card is handed the samples it belongs to, so what
-// the listener sees changes with what they hear.
+// when the title card plays its sound (TitleTimeline), so what the listener
+// sees changes with what they hear.
 //
 // Threads: the player's worker calls init, shutdown, the setters, open and
 // close; the window thread may call setVolume, volume, level, progress,
@@ -122,8 +125,8 @@ public:
 
     // How an open failure with this library error is reported.
     static OpenResult classify(AudioError code);
-    // The device numbers of a "Sound/PlayOnDevices" text, read like atoi.
-    static std::vector<int> parseDeviceList(std::string_view text);
+    // The device numbers of a "Sound/PlayOnDevices" text, as the device set reads them.
+    static std::vector<int> parseDeviceList(std::string_view text) { return OutputDeviceSet::parseList(text); }
     // v * 100 as an integer volume, clamped to 0..100.
     static int libraryVolume(double volume);
 
@@ -131,59 +134,39 @@ public:
     static constexpr const char* kNoDeviceText = "No soundcard configured.";
 
 private:
-    struct DeviceEntry {
-        int device = 0;
-        int slot = -1;
-        bool enabled = false;
-        bool playing = false;
-        StreamHandle stream;
-    };
-
-    std::vector<DeviceEntry> prepareDevices();
-    StreamHandle createDecodingStream(const std::string& address);
+    AudioResult<StreamHandle> createDecodingStream(const std::string& address);
     void readStreamInformation(StreamHandle decoding, const ChannelInfo& info);
     // Creates and starts the output streams; false when none could be made.
     bool startOutputs(StreamHandle decoding, const ChannelInfo& info);
     void onDownload(std::span<const std::uint8_t> data, bool finished);
-    void onMetadata(const SyncEvent& event);
-    void onMetadataPlaced(const SyncEvent& event);
     // A sound card's sample callback.
     std::uint32_t fillSlot(int slot, std::span<std::uint8_t> out);
-    void deliverHeard(std::uint64_t reached);
     void post(std::uint32_t command);
     void setError(AudioErrorKind kind, AudioError code);
 
     std::unique_ptr<AudioLibrary> library_;
     SharedSampleBuffer buffer_;
+    OutputDeviceSet cards_;
+    TitleTimeline timeline_;
     std::atomic<RecordingSink*> recorder_{nullptr};
     Leveller* leveller_ = nullptr;  // the worker's
     std::atomic<JobPool*> queue_{nullptr};
     std::atomic<bool> opening_{false};
     std::atomic<double> volume_{1.0};
-    // Used only on the player's worker.
-    StreamInfo* info_ = nullptr;
+    StreamInfo* info_ = nullptr;  // the worker's
+    // Made by the worker in open() before any stream exists, and replaced
+    // only there after close() ended every callback: the library's threads
+    // use it (through the timeline) while the streams live, and the parser
+    // locks itself.
     std::unique_ptr<MetadataParser> parser_;
 
-    // Metadata waiting for its sound, and the slot whose sound card says
-    // when that plays (the first device's).
-    static constexpr int kNoSlotYet = -1;
-    HeardMetadataQueue heard_;
-    // Arrived metadata whose place the library gives later, by ticket.
-    std::mutex unplacedLock_;
-    std::map<std::uint32_t, MetadataParser::Reading> unplaced_;
-    static constexpr std::size_t kMaxUnplaced = 256;
-    std::atomic<int> titleSlot_{kNoSlotYet};
-    std::atomic<std::uint32_t> titleStream_{0};  // the title slot's output stream
-    std::atomic<std::size_t> periodBytes_{0};  // the title slot's last pull
-
     // The worker writes these under the lock and reads them without it; the
-    // window thread reads them under the lock.
+    // window thread reads them under the lock, which also keeps library_
+    // alive for the window thread's calls until shutdown() releases it.
     mutable std::mutex stateLock_;
-    std::string deviceList_ = "1";
     AudioErrorKind errorKind_ = AudioErrorKind::None;
     std::string errorDetail_;  // the failed open's, beyond its code
     AudioError errorCode_ = AudioError::Ok;
-    std::vector<DeviceEntry> devices_;
     StreamHandle decoding_;
     StreamHandle outputStream_;  // created last; carries the end and stall syncs
     SyncHandle endSync_;

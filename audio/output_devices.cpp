@@ -1,7 +1,5 @@
 #include "audio/output_devices.h"
 
-#include <optional>
-
 #include "audio/audio_library.h"
 
 namespace korvanel {
@@ -11,12 +9,12 @@ std::vector<OutputDevice> listOutputDevices(AudioLibrary& library) {
     constexpr int kMaxDevices = 256;
     std::vector<OutputDevice> devices;
     for (int number = audio::kNoSoundDevice; number < kMaxDevices; ++number) {
-        std::optional<std::string> description = library.deviceDescription(number);
+        AudioResult<std::string> description = library.deviceDescription(number);
         if (!description) {
             break;
         }
         if (description->find("luetooth") == std::string::npos) {
-            devices.push_back(OutputDevice{number, std::move(*description)});
+            devices.push_back(OutputDevice{number, std::move(description).value()});
         }
     }
     return devices;

@@ -105,12 +105,12 @@ void SharedSampleBuffer::refill(std::size_t slot, std::size_t wanted) {
         bytes_.resize(end);
     }
     const std::size_t start = filled_ + pending_;
-    const std::int32_t given =
+    const AudioResult<std::uint32_t> given =
         library_->channelGetData(decoding_, std::span(bytes_.data() + start, end - start));
-    if (given <= 0) {
+    if (!given || *given == 0) {
         return;
     }
-    const auto count = std::min(static_cast<std::size_t>(given), end - start);
+    const auto count = std::min(static_cast<std::size_t>(*given), end - start);
     if (RecordingSink* recorder = recorder_.load()) {
         recorder->onPcm(std::span<const std::uint8_t>(bytes_.data() + start, count));
     }

@@ -50,7 +50,7 @@ FirstSample playUntilFirstSample(AudioEngine& engine, const std::string& url) {
     std::atomic<Clock::rep> firstSample{0};
     const Clock::time_point start = Clock::now();
     engine.setDevice(audio::kNoSoundDevice);
-    const StreamHandle decoding = engine.streamCreateUrl(
+    const AudioResult<StreamHandle> opened = engine.streamCreateUrl(
         url, 0, audio::kStreamDecode | audio::kStreamMeta,
         [&](std::span<const std::uint8_t> data, bool) {
             Clock::rep none = 0;
@@ -58,21 +58,22 @@ FirstSample playUntilFirstSample(AudioEngine& engine, const std::string& url) {
                 firstByte.compare_exchange_strong(none, Clock::now().time_since_epoch().count());
             }
         });
-    if (!decoding) {
+    if (!opened) {
         return {};
     }
-    const std::optional<ChannelInfo> info = engine.channelGetInfo(decoding);
+    const StreamHandle decoding = *opened;
+    const AudioResult<ChannelInfo> info = engine.channelGetInfo(decoding);
     engine.setDevice(audio::kDefaultDevice);
     const StreamHandle output = engine.streamCreate(
         static_cast<int>(info->frequency), static_cast<int>(info->channels), audio::kStreamAutoFree,
         [&](std::span<std::uint8_t> buffer) -> std::uint32_t {
-            const std::int32_t count = engine.channelGetData(decoding, buffer);
+            const AudioResult<std::uint32_t> count = engine.channelGetData(decoding, buffer);
             Clock::rep none = 0;
-            if (count > 0) {
+            if (count && *count > 0) {
                 firstSample.compare_exchange_strong(none, Clock::now().time_since_epoch().count());
             }
-            return count < 0 ? audio::kSampleEnd : static_cast<std::uint32_t>(count);
-        });
+            return count ? *count : audio::kSampleEnd;
+        }).value_or(StreamHandle{});
     engine.channelPlay(output, false);
     const auto deadline = Clock::now() + 5s;
     while (firstSample.load() == 0 && Clock::now() < deadline) {
@@ -222,8 +223,9 @@ void BM_PlayingIcecastMp3For30Seconds(benchmark::State& state) {
         ::getrusage(RUSAGE_SELF, &before);
         const Clock::time_point start = Clock::now();
         engine.setDevice(audio::kNoSoundDevice);
-        const StreamHandle decoding = engine.streamCreateUrl(url, 0, audio::kStreamDecode | audio::kStreamMeta, nullptr);
-        const std::optional<ChannelInfo> info = engine.channelGetInfo(decoding);
+        const StreamHandle decoding =
+            engine.streamCreateUrl(url, 0, audio::kStreamDecode | audio::kStreamMeta, nullptr).value_or(StreamHandle{});
+        const AudioResult<ChannelInfo> info = engine.channelGetInfo(decoding);
         if (!decoding || !info) {
             state.SkipWithError("the mount did not open");
             ::kill(ffmpeg, SIGKILL);
@@ -234,9 +236,9 @@ void BM_PlayingIcecastMp3For30Seconds(benchmark::State& state) {
         const StreamHandle output = engine.streamCreate(
             static_cast<int>(info->frequency), static_cast<int>(info->channels), 0,
             [&](std::span<std::uint8_t> buffer) -> std::uint32_t {
-                const std::int32_t count = engine.channelGetData(decoding, buffer);
-                return count < 0 ? audio::kSampleEnd : static_cast<std::uint32_t>(count);
-            });
+                const AudioResult<std::uint32_t> count = engine.channelGetData(decoding, buffer);
+                return count ? *count : audio::kSampleEnd;
+            }).value_or(StreamHandle{});
         engine.channelPlay(output, false);
         std::this_thread::sleep_for(5s);
         const std::size_t residentPlaying = residentBytes();

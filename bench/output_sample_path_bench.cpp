@@ -21,54 +21,55 @@ constexpr std::size_t kPullBytes = 4096;
 // An endless decoding stream of a quiet square wave.
 class EndlessPcm final : public AudioLibrary {
 public:
-    std::int32_t channelGetData(StreamHandle, std::span<std::uint8_t> buffer) override {
+    AudioResult<std::uint32_t> channelGetData(StreamHandle, std::span<std::uint8_t> buffer) override {
         for (std::size_t i = 0; i + 1 < buffer.size(); i += 2) {
             const std::int16_t sample = (phase_++ / 64) % 2 == 0 ? 3000 : -3000;
             std::memcpy(buffer.data() + i, &sample, sizeof sample);
         }
-        return static_cast<std::int32_t>(buffer.size());
+        return static_cast<std::uint32_t>(buffer.size());
     }
     ActiveState channelIsActive(StreamHandle) override { return ActiveState::Playing; }
 
     bool setConfig(std::uint32_t, std::uint32_t) override { return false; }
     std::uint32_t version() const override { return audio::kVersion; }
-    std::optional<std::string> deviceDescription(int) override { return std::nullopt; }
-    AudioError errorCode() const override { return AudioError::Ok; }
-    bool init(int, int) override { return false; }
-    bool setDevice(int) override { return false; }
-    bool freeDevice() override { return false; }
-    bool startDevice() override { return false; }
-    bool stopDevice() override { return false; }
-    bool pauseDevice() override { return false; }
-    bool setDeviceVolume(int) override { return false; }
+    AudioResult<std::string> deviceDescription(int) override { return unavailable(); }
+    AudioResult<void> init(int, int) override { return unavailable(); }
+    AudioResult<void> setDevice(int) override { return unavailable(); }
+    AudioResult<void> freeDevice() override { return unavailable(); }
+    AudioResult<void> startDevice() override { return unavailable(); }
+    AudioResult<void> stopDevice() override { return unavailable(); }
+    AudioResult<void> pauseDevice() override { return unavailable(); }
+    AudioResult<void> setDeviceVolume(int) override { return unavailable(); }
     int deviceVolume() override { return -1; }
-    StreamHandle streamCreate(int, int, std::uint32_t, SampleCallback) override { return {}; }
-    StreamHandle streamCreateUrl(const std::string&, std::uint32_t, std::uint32_t,
-                                 DownloadCallback) override {
-        return {};
+    AudioResult<StreamHandle> streamCreate(int, int, std::uint32_t, SampleCallback) override { return unavailable(); }
+    AudioResult<StreamHandle> streamCreateUrl(const std::string&, std::uint32_t, std::uint32_t,
+                                              DownloadCallback) override {
+        return unavailable();
     }
-    StreamHandle wmaStreamCreateFile(const std::string&, std::uint32_t) override { return {}; }
+    AudioResult<StreamHandle> wmaStreamCreateFile(const std::string&, std::uint32_t) override { return unavailable(); }
     bool windowsMediaAvailable() const override { return false; }
-    bool streamFree(StreamHandle) override { return false; }
+    AudioResult<void> streamFree(StreamHandle) override { return unavailable(); }
     std::optional<std::vector<std::string>> streamGetTags(StreamHandle, std::uint32_t) override {
         return std::nullopt;
     }
     std::int64_t streamGetLength(StreamHandle) override { return audio::kUnknownLength; }
-    bool channelPlay(StreamHandle, bool) override { return false; }
-    bool channelStop(StreamHandle) override { return false; }
-    SyncHandle channelSetSync(StreamHandle, std::uint32_t, std::uint64_t, SyncCallback) override {
-        return {};
+    AudioResult<void> channelPlay(StreamHandle, bool) override { return unavailable(); }
+    AudioResult<void> channelStop(StreamHandle) override { return unavailable(); }
+    AudioResult<SyncHandle> channelSetSync(StreamHandle, std::uint32_t, std::uint64_t, SyncCallback) override {
+        return unavailable();
     }
-    bool channelRemoveSync(StreamHandle, SyncHandle) override { return false; }
+    AudioResult<void> channelRemoveSync(StreamHandle, SyncHandle) override { return unavailable(); }
     std::uint32_t channelGetLevel(StreamHandle) override { return audio::kLevelError; }
-    std::optional<ChannelInfo> channelGetInfo(StreamHandle) override { return std::nullopt; }
-    bool channelSetAttributes(StreamHandle, int, int, int) override { return false; }
+    AudioResult<ChannelInfo> channelGetInfo(StreamHandle) override { return unavailable(); }
+    AudioResult<void> channelSetAttributes(StreamHandle, int, int, int) override { return unavailable(); }
     std::optional<ChannelAttributes> channelGetAttributes(StreamHandle) override {
         return std::nullopt;
     }
     std::int64_t channelGetPosition(StreamHandle) override { return audio::kUnknownLength; }
 
 private:
+    static Failed<AudioFailure> unavailable() { return audioFailure(AudioError::NotAvailable); }
+
     std::uint64_t phase_ = 0;
 };
 

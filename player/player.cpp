@@ -69,13 +69,9 @@ void Player::play() { post(makeJob(kPlay)); }
 void Player::next() { post(makeJob(kNext)); }
 void Player::previous() { post(makeJob(kPrevious)); }
 
-bool Player::isMuted() const {
-    std::lock_guard<std::mutex> guard(volumeLock_);
-    return muted_;
-}
+bool Player::isMuted() const { return muted_; }
 
 void Player::mute() {
-    std::lock_guard<std::mutex> guard(volumeLock_);
     muted_ = true;
     if (OutputChannel* output = channel()) {
         savedVolume_ = output->volume();
@@ -84,7 +80,6 @@ void Player::mute() {
 }
 
 void Player::unmute() {
-    std::lock_guard<std::mutex> guard(volumeLock_);
     muted_ = false;
     if (OutputChannel* output = channel()) {
         output->setVolume(savedVolume_);
@@ -92,7 +87,6 @@ void Player::unmute() {
 }
 
 void Player::setVolume(double volume) {
-    std::lock_guard<std::mutex> guard(volumeLock_);
     if (OutputChannel* output = channel()) {
         output->setVolume(volume);
     }
@@ -100,7 +94,6 @@ void Player::setVolume(double volume) {
 }
 
 double Player::volume() const {
-    std::lock_guard<std::mutex> guard(volumeLock_);
     if (muted_) {
         return savedVolume_;
     }

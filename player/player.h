@@ -28,11 +28,14 @@ class StreamInfo;
 // drops, reporting every step to the main window as events.
 //
 // Threads: all the work runs as commands on the player's one worker, in
-// posting order. The window thread calls play/stop/next/previous (which
-// only post, or mark a running connect run as stopped) and the volume
-// operations. The output channel's library callbacks post commands too.
-// A stop request cuts the retry and restart waits short, and an open that
-// waits on the network.
+// posting order. The window thread (the command line's main thread in
+// korvanel-cli) calls play/stop/next/previous (which only post, or mark a
+// running connect run as stopped), the volume operations, level() and
+// progress(); the settings are applied on either. The output channel's
+// library callbacks post commands too. A stop request cuts the retry and
+// restart waits short, and an open that waits on the network.
+// waitLock_ guards the waits and makes a stop's cancel and a run's start
+// exclusive; the mute state is the window thread's own.
 class Player : public JobPool, public SettingsListener {
 public:
     enum class State : int { Idle = 0, Connecting = 1, StopRequested = 2, Buffering = 3, Playing = 4 };
@@ -128,7 +131,7 @@ private:
     std::mutex waitLock_;
     std::condition_variable stopRequested_;
 
-    mutable std::mutex volumeLock_;  // guards the two fields below
+    // The window thread's: the volume operations run there only.
     bool muted_ = false;
     double savedVolume_ = 0.0;
 };

@@ -12,7 +12,6 @@ namespace korvanel {
 namespace {
 
 constexpr int kMaxChannels = 8;
-constexpr std::size_t kMaxErrorThreads = 256;
 
 }  // namespace
 
@@ -56,27 +55,6 @@ AudioEngine::~AudioEngine() {
 }
 
 void AudioEngine::waitForNotifications() { dispatcher_.drain(); }
-
-bool AudioEngine::finish(bool ok, AudioError error, std::string detail) const {
-    std::lock_guard<std::mutex> guard(lock_);
-    if (errors_.size() >= kMaxErrorThreads) {
-        errors_.clear();
-    }
-    errors_[std::this_thread::get_id()] = ok ? ThreadError{} : ThreadError{error, std::move(detail)};
-    return ok;
-}
-
-AudioError AudioEngine::errorCode() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    auto it = errors_.find(std::this_thread::get_id());
-    return it == errors_.end() ? AudioError::Ok : it->second.code;
-}
-
-std::string AudioEngine::errorDetail() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    auto it = errors_.find(std::this_thread::get_id());
-    return it == errors_.end() ? std::string() : it->second.detail;
-}
 
 const std::shared_ptr<SoundOutput>& AudioEngine::soundOutputLocked() {
     // Streams still on a lost server keep it until they go.
@@ -125,15 +103,13 @@ bool AudioEngine::onEngineThread() const {
 
 // --- streams ---
 
-StreamHandle AudioEngine::streamCreate(int frequency, int channels, std::uint32_t flags,
+AudioResult<StreamHandle> AudioEngine::streamCreate(int frequency, int channels, std::uint32_t flags,
                                        SampleCallback samples) {
     if (frequency <= 0 || frequency > kMaxFrequency) {
-        finish(false, AudioError::Frequency);
-        return {};
+        return audioFailure(AudioError::Frequency);
     }
     if (channels < 1 || channels > kMaxChannels || (flags & audio::kStreamDecode) != 0) {
-        finish(false, AudioError::IllegalParameter);
-        return {};
+        return audioFailure(AudioError::IllegalParameter);
     }
     int device = 0;
     int deviceVolume = 100;
@@ -152,8 +128,7 @@ StreamHandle AudioEngine::streamCreate(int frequency, int channels, std::uint32_
         }
     }
     if (!handle) {
-        finish(false, AudioError::Init);
-        return {};
+        return audioFailure(AudioError::Init);
     }
     auto output = std::make_shared<OutputStream>(
         handle, device, frequency, channels, flags, std::move(samples),
@@ -175,19 +150,16 @@ StreamHandle AudioEngine::streamCreate(int frequency, int channels, std::uint32_
                                 [this] { return releasingCards_ == 0 || opensCancelled_; });
         if (releasingCards_ > 0 && opensCancelled_) {
             lock.unlock();
-            finish(false, AudioError::Start);
-            return {};
+            return audioFailure(AudioError::Start);
         }
     }
     // A sound card was initialised only where an output has it.
     if (device != audio::kNoSoundDevice && !route) {
-        finish(false, AudioError::Driver);
-        return {};
+        return audioFailure(AudioError::Driver);
     }
     if (std::string failure = output->open(route ? route->output : nullptr, route ? route->device : 0);
         !failure.empty()) {
-        finish(false, AudioError::Driver, std::move(failure));
-        return {};
+        return audioFailure(AudioError::Driver, std::move(failure));
     }
     bool stillThere = false;
     {
@@ -198,18 +170,15 @@ StreamHandle AudioEngine::streamCreate(int frequency, int channels, std::uint32_
         }
     }
     if (!stillThere) {
-        finish(false, AudioError::Init);
-        return {};
+        return audioFailure(AudioError::Init);
     }
-    finish(true, AudioError::Ok);
     return handle;
 }
 
-StreamHandle AudioEngine::createDecoding(std::uint32_t flags, const std::string& address,
+AudioResult<StreamHandle> AudioEngine::createDecoding(std::uint32_t flags, const std::string& address,
                                          bool windowsMedia, DownloadCallback download) {
     if ((flags & audio::kStreamDecode) == 0) {
-        finish(false, AudioError::IllegalParameter);
-        return {};
+        return audioFailure(AudioError::IllegalParameter);
     }
     StreamHandle handle;
     StreamConfig config;
@@ -221,8 +190,7 @@ StreamHandle AudioEngine::createDecoding(std::uint32_t flags, const std::string&
         }
     }
     if (!handle) {
-        finish(false, AudioError::Init);
-        return {};
+        return audioFailure(AudioError::Init);
     }
     auto stream = std::make_shared<DecodingStream>(
         ffmpeg_, tls_, handle, flags, config.bufferMs,
@@ -239,36 +207,32 @@ StreamHandle AudioEngine::createDecoding(std::uint32_t flags, const std::string&
         }
     }
     if (cancelled) {
-        finish(false, AudioError::Unknown);
-        return {};
+        return audioFailure(AudioError::Unknown);
     }
-    const AudioError error = windowsMedia ? stream->openWindowsMedia(address)
-                                          : stream->openUrl(address, std::move(download));
+    const AudioResult<void> opened = windowsMedia ? stream->openWindowsMedia(address)
+                                                  : stream->openUrl(address, std::move(download));
     {
         std::lock_guard<std::mutex> guard(lock_);
         opening_.erase(handle.id);
     }
-    if (error != AudioError::Ok) {
-        std::string detail = stream->failureDetail();
+    if (!opened) {
         stream->callbacks().close();
         stream.reset();  // joins its threads
-        finish(false, error, std::move(detail));
-        return {};
+        return audioFailure(opened.error().kind, opened.error().detail);
     }
     {
         std::lock_guard<std::mutex> guard(lock_);
         streams_[handle.id] = Entry{std::move(stream), nullptr};
     }
-    finish(true, AudioError::Ok);
     return handle;
 }
 
-StreamHandle AudioEngine::streamCreateUrl(const std::string& url, std::uint32_t /*offset*/,
+AudioResult<StreamHandle> AudioEngine::streamCreateUrl(const std::string& url, std::uint32_t /*offset*/,
                                           std::uint32_t flags, DownloadCallback download) {
     return createDecoding(flags, url, false, std::move(download));
 }
 
-StreamHandle AudioEngine::wmaStreamCreateFile(const std::string& address, std::uint32_t flags) {
+AudioResult<StreamHandle> AudioEngine::wmaStreamCreateFile(const std::string& address, std::uint32_t flags) {
     // libavformat would open any protocol it knows (files included); only
     // the network schemes of the Windows Media route get through.
     static constexpr const char* kSchemes[] = {"mms://", "mmsh://", "mmst://", "rtsp://",
@@ -277,8 +241,7 @@ StreamHandle AudioEngine::wmaStreamCreateFile(const std::string& address, std::u
         return address.rfind(scheme, 0) == 0;
     });
     if (!allowed) {
-        finish(false, AudioError::FileOpen);
-        return {};
+        return audioFailure(AudioError::FileOpen);
     }
     return createDecoding(flags, address, true, nullptr);
 }
@@ -344,8 +307,8 @@ bool AudioEngine::remove(StreamHandle stream) {
     return true;
 }
 
-bool AudioEngine::streamFree(StreamHandle stream) {
-    return finish(remove(stream), AudioError::Handle);
+AudioResult<void> AudioEngine::streamFree(StreamHandle stream) {
+    return succeededOr(remove(stream), AudioError::Handle);
 }
 
 void AudioEngine::deliver(StreamHandle stream, std::uint32_t syncType, std::uint32_t data) {
@@ -365,38 +328,26 @@ void AudioEngine::deliver(StreamHandle stream, std::uint32_t syncType, std::uint
 std::optional<std::vector<std::string>> AudioEngine::streamGetTags(StreamHandle stream,
                                                                    std::uint32_t type) {
     std::optional<Entry> entry = find(stream);
-    if (!entry) {
-        finish(false, AudioError::Handle);
+    if (!entry || !entry->decoding) {
         return std::nullopt;
     }
-    std::optional<std::vector<std::string>> tags;
-    if (entry->decoding) {
-        tags = entry->decoding->tags(type);
-    }
-    finish(tags.has_value(), AudioError::NotAvailable);
-    return tags;
+    return entry->decoding->tags(type);
 }
 
 std::int64_t AudioEngine::streamGetLength(StreamHandle stream) {
     std::optional<Entry> entry = find(stream);
-    if (!entry) {
-        finish(false, AudioError::Handle);
-        return audio::kUnknownLength;
-    }
-    const std::int64_t length = entry->decoding ? entry->decoding->length() : audio::kUnknownLength;
-    finish(length >= 0, AudioError::NotAvailable);
-    return length;
+    return entry && entry->decoding ? entry->decoding->length() : audio::kUnknownLength;
 }
 
 // --- channels ---
 
-bool AudioEngine::channelPlay(StreamHandle stream, bool /*restart*/) {
+AudioResult<void> AudioEngine::channelPlay(StreamHandle stream, bool /*restart*/) {
     std::optional<Entry> entry = find(stream);
     if (!entry) {
-        return finish(false, AudioError::Handle);
+        return audioFailure(AudioError::Handle);
     }
     if (entry->decoding) {
-        return finish(false, AudioError::Decode);
+        return audioFailure(AudioError::Decode);
     }
     bool stopped = false;
     {
@@ -405,34 +356,32 @@ bool AudioEngine::channelPlay(StreamHandle stream, bool /*restart*/) {
         stopped = device == devices_.end() || device->second.stopped;
     }
     if (stopped) {
-        return finish(false, AudioError::Start);
+        return audioFailure(AudioError::Start);
     }
-    return finish(entry->output->play(), AudioError::Unknown);
+    return succeededOr(entry->output->play(), AudioError::Unknown);
 }
 
-bool AudioEngine::channelStop(StreamHandle stream) {
+AudioResult<void> AudioEngine::channelStop(StreamHandle stream) {
     std::optional<Entry> entry = find(stream);
     if (!entry) {
-        return finish(false, AudioError::Handle);
+        return audioFailure(AudioError::Handle);
     }
     if (entry->output) {
         entry->output->stop();
     }
-    return finish(true, AudioError::Ok);
+    return {};
 }
 
-SyncHandle AudioEngine::channelSetSync(StreamHandle stream, std::uint32_t type,
+AudioResult<SyncHandle> AudioEngine::channelSetSync(StreamHandle stream, std::uint32_t type,
                                        std::uint64_t /*param*/, SyncCallback callback) {
     std::optional<Entry> entry = find(stream);
     if (!entry) {
-        finish(false, AudioError::Handle);
-        return {};
+        return audioFailure(AudioError::Handle);
     }
     const bool supported = type == audio::kSyncEnd || type == audio::kSyncStall ||
                            ((type == audio::kSyncMeta || type == audio::kSyncMetaPlaced) && entry->decoding);
     if (!supported || !callback) {
-        finish(false, AudioError::IllegalType);
-        return {};
+        return audioFailure(AudioError::IllegalType);
     }
     SyncHandle handle;
     {
@@ -440,74 +389,58 @@ SyncHandle AudioEngine::channelSetSync(StreamHandle stream, std::uint32_t type,
         handle = SyncHandle{nextId_++};
     }
     entry->callbacks().addSync(handle, type, std::move(callback));
-    finish(true, AudioError::Ok);
     return handle;
 }
 
-bool AudioEngine::channelRemoveSync(StreamHandle stream, SyncHandle sync) {
+AudioResult<void> AudioEngine::channelRemoveSync(StreamHandle stream, SyncHandle sync) {
     std::optional<Entry> entry = find(stream);
     if (!entry) {
-        return finish(false, AudioError::Handle);
+        return audioFailure(AudioError::Handle);
     }
-    return finish(entry->callbacks().removeSync(sync), AudioError::Handle);
+    return succeededOr(entry->callbacks().removeSync(sync), AudioError::Handle);
 }
 
 std::uint32_t AudioEngine::channelGetLevel(StreamHandle stream) {
     std::optional<Entry> entry = find(stream);
-    if (!entry) {
-        finish(false, AudioError::Handle);
-        return audio::kLevelError;
-    }
-    if (!entry->output) {
-        finish(false, AudioError::NotAvailable);
-        return audio::kLevelError;
-    }
-    finish(true, AudioError::Ok);
-    return entry->output->level();
+    return entry && entry->output ? entry->output->level() : audio::kLevelError;
 }
 
 ActiveState AudioEngine::channelIsActive(StreamHandle stream) {
     std::optional<Entry> entry = find(stream);
     if (!entry) {
-        finish(false, AudioError::Handle);
         return ActiveState::Stopped;
     }
-    finish(true, AudioError::Ok);
     return entry->decoding ? entry->decoding->isActive() : entry->output->isActive();
 }
 
-std::optional<ChannelInfo> AudioEngine::channelGetInfo(StreamHandle stream) {
+AudioResult<ChannelInfo> AudioEngine::channelGetInfo(StreamHandle stream) {
     std::optional<Entry> entry = find(stream);
     if (!entry) {
-        finish(false, AudioError::Handle);
-        return std::nullopt;
+        return audioFailure(AudioError::Handle);
     }
-    finish(true, AudioError::Ok);
     return entry->decoding ? entry->decoding->info() : entry->output->info();
 }
 
-bool AudioEngine::channelSetAttributes(StreamHandle stream, int /*frequency*/, int volume,
+AudioResult<void> AudioEngine::channelSetAttributes(StreamHandle stream, int /*frequency*/, int volume,
                                        int /*pan*/) {
     std::optional<Entry> entry = find(stream);
     if (!entry) {
-        return finish(false, AudioError::Handle);
+        return audioFailure(AudioError::Handle);
     }
     if (volume != audio::kVolumeUnchanged && (volume < 0 || volume > 100)) {
-        return finish(false, AudioError::IllegalParameter);
+        return audioFailure(AudioError::IllegalParameter);
     }
     if (entry->output && volume != audio::kVolumeUnchanged) {
         entry->output->setVolume(volume);
     }
-    return finish(true, AudioError::Ok);
+    return {};
 }
 
 std::optional<ChannelAttributes> AudioEngine::channelGetAttributes(StreamHandle stream) {
     std::optional<Entry> entry = find(stream);
     if (!entry) {
-        finish(false, AudioError::Handle);
         return std::nullopt;
     }
-    finish(true, AudioError::Ok);
     if (entry->decoding) {
         return ChannelAttributes{static_cast<int>(entry->decoding->info().frequency), 100, 0};
     }
@@ -515,19 +448,19 @@ std::optional<ChannelAttributes> AudioEngine::channelGetAttributes(StreamHandle 
                              entry->output->volume(), 0};
 }
 
-std::int32_t AudioEngine::channelGetData(StreamHandle stream, std::span<std::uint8_t> buffer) {
+AudioResult<std::uint32_t> AudioEngine::channelGetData(StreamHandle stream, std::span<std::uint8_t> buffer) {
     std::optional<Entry> entry = find(stream);
     if (!entry) {
-        finish(false, AudioError::Handle);
-        return audio::kDataError;
+        return audioFailure(AudioError::Handle);
     }
     if (!entry->decoding) {
-        finish(false, AudioError::NotAvailable);
-        return audio::kDataError;
+        return audioFailure(AudioError::NotAvailable);
     }
     const std::int32_t count = entry->decoding->getData(buffer);
-    finish(count >= 0, AudioError::NotPlaying);
-    return count;
+    if (count < 0) {
+        return audioFailure(AudioError::NotPlaying);
+    }
+    return static_cast<std::uint32_t>(count);
 }
 
 std::uint64_t AudioEngine::channelGetQueued(StreamHandle stream) {
@@ -538,20 +471,15 @@ std::uint64_t AudioEngine::channelGetQueued(StreamHandle stream) {
 bool AudioEngine::channelSetMediaName(StreamHandle stream, const std::string& name) {
     std::optional<Entry> entry = find(stream);
     if (!entry || !entry->output) {
-        return finish(false, AudioError::Handle);
+        return false;
     }
     entry->output->setMediaName(name);
-    return finish(true, AudioError::Ok);
+    return true;
 }
 
 std::int64_t AudioEngine::channelGetPosition(StreamHandle stream) {
     std::optional<Entry> entry = find(stream);
-    if (!entry || !entry->decoding) {
-        finish(false, entry ? AudioError::NotAvailable : AudioError::Handle);
-        return audio::kUnknownLength;
-    }
-    finish(true, AudioError::Ok);
-    return entry->decoding->position();
+    return entry && entry->decoding ? entry->decoding->position() : audio::kUnknownLength;
 }
 
 }  // namespace korvanel

@@ -57,41 +57,39 @@ public:
 
     bool setConfig(std::uint32_t option, std::uint32_t value) override;
     std::uint32_t version() const override;
-    std::optional<std::string> deviceDescription(int device) override;
+    AudioResult<std::string> deviceDescription(int device) override;
     std::string outputName() override;
-    AudioError errorCode() const override;
-    std::string errorDetail() const override;
-    bool init(int device, int frequency) override;
-    bool setDevice(int device) override;
-    bool freeDevice() override;
-    bool startDevice() override;
-    bool stopDevice() override;
-    bool pauseDevice() override;
-    bool setDeviceVolume(int volume) override;
+    AudioResult<void> init(int device, int frequency) override;
+    AudioResult<void> setDevice(int device) override;
+    AudioResult<void> freeDevice() override;
+    AudioResult<void> startDevice() override;
+    AudioResult<void> stopDevice() override;
+    AudioResult<void> pauseDevice() override;
+    AudioResult<void> setDeviceVolume(int volume) override;
     int deviceVolume() override;
-    StreamHandle streamCreate(int frequency, int channels, std::uint32_t flags,
-                              SampleCallback samples) override;
-    StreamHandle streamCreateUrl(const std::string& url, std::uint32_t offset, std::uint32_t flags,
-                                 DownloadCallback download) override;
-    StreamHandle wmaStreamCreateFile(const std::string& address, std::uint32_t flags) override;
+    AudioResult<StreamHandle> streamCreate(int frequency, int channels, std::uint32_t flags,
+                                           SampleCallback samples) override;
+    AudioResult<StreamHandle> streamCreateUrl(const std::string& url, std::uint32_t offset, std::uint32_t flags,
+                                              DownloadCallback download) override;
+    AudioResult<StreamHandle> wmaStreamCreateFile(const std::string& address, std::uint32_t flags) override;
     bool windowsMediaAvailable() const override;
     void cancelOpens() override;
     void allowOpens() override;
-    bool streamFree(StreamHandle stream) override;
+    AudioResult<void> streamFree(StreamHandle stream) override;
     std::optional<std::vector<std::string>> streamGetTags(StreamHandle stream,
                                                           std::uint32_t type) override;
     std::int64_t streamGetLength(StreamHandle stream) override;
-    bool channelPlay(StreamHandle stream, bool restart) override;
-    bool channelStop(StreamHandle stream) override;
-    SyncHandle channelSetSync(StreamHandle stream, std::uint32_t type, std::uint64_t param,
-                              SyncCallback callback) override;
-    bool channelRemoveSync(StreamHandle stream, SyncHandle sync) override;
+    AudioResult<void> channelPlay(StreamHandle stream, bool restart) override;
+    AudioResult<void> channelStop(StreamHandle stream) override;
+    AudioResult<SyncHandle> channelSetSync(StreamHandle stream, std::uint32_t type, std::uint64_t param,
+                                           SyncCallback callback) override;
+    AudioResult<void> channelRemoveSync(StreamHandle stream, SyncHandle sync) override;
     std::uint32_t channelGetLevel(StreamHandle stream) override;
     ActiveState channelIsActive(StreamHandle stream) override;
-    std::optional<ChannelInfo> channelGetInfo(StreamHandle stream) override;
-    bool channelSetAttributes(StreamHandle stream, int frequency, int volume, int pan) override;
+    AudioResult<ChannelInfo> channelGetInfo(StreamHandle stream) override;
+    AudioResult<void> channelSetAttributes(StreamHandle stream, int frequency, int volume, int pan) override;
     std::optional<ChannelAttributes> channelGetAttributes(StreamHandle stream) override;
-    std::int32_t channelGetData(StreamHandle stream, std::span<std::uint8_t> buffer) override;
+    AudioResult<std::uint32_t> channelGetData(StreamHandle stream, std::span<std::uint8_t> buffer) override;
     std::int64_t channelGetPosition(StreamHandle stream) override;
     std::uint64_t channelGetQueued(StreamHandle stream) override;
     bool channelSetMediaName(StreamHandle stream, const std::string& name) override;
@@ -100,7 +98,7 @@ private:
     static constexpr int kMaxFrequency = 384000;  // of devices and pushed streams
     enum class Halt { Stop, Pause };
     // Stops the selected device's output streams; a pause remembers them.
-    bool haltSelectedDevice(Halt halt);
+    AudioResult<void> haltSelectedDevice(Halt halt);
     struct Entry {
         std::shared_ptr<DecodingStream> decoding;
         std::shared_ptr<OutputStream> output;
@@ -115,14 +113,12 @@ private:
     };
 
     std::optional<Entry> find(StreamHandle stream) const;
-    StreamHandle createDecoding(std::uint32_t flags, const std::string& address,
-                                bool windowsMedia, DownloadCallback download);
+    AudioResult<StreamHandle> createDecoding(std::uint32_t flags, const std::string& address,
+                                             bool windowsMedia, DownloadCallback download);
     // Removes the stream from the tables and destroys it (see the class note).
     bool remove(StreamHandle stream);
     void deliver(StreamHandle stream, std::uint32_t syncType, std::uint32_t data);
     bool onEngineThread() const;
-    // Records the calling thread's result; returns ok.
-    bool finish(bool ok, AudioError error, std::string detail = {}) const;
     // The output and its own number for one of our devices; nothing for
     // the no-sound device or one no output has.
     struct Route {
@@ -160,11 +156,6 @@ private:
         std::uint32_t serverBufferMs = 250;
     };
     StreamConfig streamConfig_;
-    struct ThreadError {
-        AudioError code = AudioError::Ok;
-        std::string detail;
-    };
-    mutable std::map<std::thread::id, ThreadError> errors_;
     // Last member: destroyed first, while the tables still exist.
     SyncDispatcher dispatcher_;
 };

@@ -11,7 +11,7 @@
 namespace korvanel {
 
 bool AudioEngine::setConfig(std::uint32_t option, std::uint32_t value) {
-    std::unique_lock<std::mutex> guard(lock_);
+    std::lock_guard<std::mutex> guard(lock_);
     switch (option) {
         case audio::kConfigNetBuffer: streamConfig_.bufferMs = value; break;
         case audio::kConfigHlsBandwidth: streamConfig_.hlsBandwidth = value; break;
@@ -21,17 +21,15 @@ bool AudioEngine::setConfig(std::uint32_t option, std::uint32_t value) {
                 output_->setBufferMs(static_cast<int>(value));
             }
             break;
-        default: guard.unlock(); return finish(false, AudioError::IllegalType);
+        default: return false;
     }
-    guard.unlock();
-    return finish(true, AudioError::Ok);
+    return true;
 }
 
 std::uint32_t AudioEngine::version() const { return audio::kVersion; }
 
-std::optional<std::string> AudioEngine::deviceDescription(int device) {
+AudioResult<std::string> AudioEngine::deviceDescription(int device) {
     if (device == audio::kNoSoundDevice) {
-        finish(true, AudioError::Ok);
         return std::string("No sound");
     }
     std::optional<std::string> description;
@@ -41,8 +39,10 @@ std::optional<std::string> AudioEngine::deviceDescription(int device) {
             description = route->output->description(route->device);
         }
     }
-    finish(description.has_value(), AudioError::Device);
-    return description;
+    if (!description) {
+        return audioFailure(AudioError::Device);
+    }
+    return std::move(*description);
 }
 
 std::string AudioEngine::outputName() {
@@ -50,12 +50,12 @@ std::string AudioEngine::outputName() {
     return output_ ? output_->name() : std::string();
 }
 
-bool AudioEngine::init(int device, int frequency) {
+AudioResult<void> AudioEngine::init(int device, int frequency) {
     if (device == -1) {
         device = audio::kDefaultDevice;
     }
     if (frequency <= 0 || frequency > kMaxFrequency) {
-        return finish(false, AudioError::IllegalParameter);
+        return audioFailure(AudioError::IllegalParameter);
     }
     AudioError error = AudioError::Ok;
     {
@@ -72,20 +72,23 @@ bool AudioEngine::init(int device, int frequency) {
             selected_ = device;
         }
     }
-    return finish(error == AudioError::Ok, error);
+    if (error != AudioError::Ok) {
+        return audioFailure(error);
+    }
+    return {};
 }
 
-bool AudioEngine::setDevice(int device) {
+AudioResult<void> AudioEngine::setDevice(int device) {
     std::unique_lock<std::mutex> lock(lock_);
     const bool known = devices_.count(device) != 0;
     if (known) {
         selected_ = device;
     }
     lock.unlock();
-    return finish(known, device < 0 ? AudioError::Device : AudioError::Init);
+    return succeededOr(known, device < 0 ? AudioError::Device : AudioError::Init);
 }
 
-bool AudioEngine::freeDevice() {
+AudioResult<void> AudioEngine::freeDevice() {
     std::vector<StreamHandle> outputs;
     bool known = false;
     {
@@ -100,10 +103,10 @@ bool AudioEngine::freeDevice() {
     for (StreamHandle output : outputs) {
         remove(output);
     }
-    return finish(known, AudioError::Init);
+    return succeededOr(known, AudioError::Init);
 }
 
-bool AudioEngine::startDevice() {
+AudioResult<void> AudioEngine::startDevice() {
     std::vector<std::shared_ptr<OutputStream>> resume;
     bool known = false;
     {
@@ -124,14 +127,14 @@ bool AudioEngine::startDevice() {
     for (auto& output : resume) {
         output->play();
     }
-    return finish(known, AudioError::Init);
+    return succeededOr(known, AudioError::Init);
 }
 
-bool AudioEngine::stopDevice() { return haltSelectedDevice(Halt::Stop); }
+AudioResult<void> AudioEngine::stopDevice() { return haltSelectedDevice(Halt::Stop); }
 
-bool AudioEngine::pauseDevice() { return haltSelectedDevice(Halt::Pause); }
+AudioResult<void> AudioEngine::pauseDevice() { return haltSelectedDevice(Halt::Pause); }
 
-bool AudioEngine::haltSelectedDevice(Halt halt) {
+AudioResult<void> AudioEngine::haltSelectedDevice(Halt halt) {
     std::vector<std::shared_ptr<OutputStream>> outputs;
     bool known = false;
     {
@@ -161,12 +164,12 @@ bool AudioEngine::haltSelectedDevice(Halt halt) {
     for (auto& output : outputs) {
         output->stop();
     }
-    return finish(known, AudioError::Init);
+    return succeededOr(known, AudioError::Init);
 }
 
-bool AudioEngine::setDeviceVolume(int volume) {
+AudioResult<void> AudioEngine::setDeviceVolume(int volume) {
     if (volume < 0 || volume > 100) {
-        return finish(false, AudioError::IllegalParameter);
+        return audioFailure(AudioError::IllegalParameter);
     }
     std::vector<std::shared_ptr<OutputStream>> outputs;
     bool known = false;
@@ -186,7 +189,7 @@ bool AudioEngine::setDeviceVolume(int volume) {
     for (auto& output : outputs) {
         output->setDeviceVolume(volume);
     }
-    return finish(known, AudioError::Init);
+    return succeededOr(known, AudioError::Init);
 }
 
 int AudioEngine::deviceVolume() {
@@ -198,7 +201,6 @@ int AudioEngine::deviceVolume() {
             volume = device->second.volume;
         }
     }
-    finish(volume >= 0, AudioError::Init);
     return volume;
 }
 

@@ -16,8 +16,6 @@
 namespace korvanel {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr std::uint32_t kMinBufferMs = 200;
 constexpr std::uint32_t kMaxBufferMs = 60000;
 
@@ -47,32 +45,6 @@ FfmpegDecoder::ReadFunction replaying(std::string first, FfmpegDecoder::ReadFunc
     };
 }
 
-// Text for an ICY metadata value: & and ; as character references, so no
-// name can end its field early.
-std::string icyValue(std::string_view text) {
-    std::string value;
-    for (const char c : text) {
-        if (c == '&') {
-            value += "&#38;";
-        } else if (c == ';') {
-            value += "&#59;";
-        } else {
-            value += c;
-        }
-    }
-    return value;
-}
-
-// Names as an ICY metadata block, which is how the metadata reader takes
-// the names of MP3 and AAC streams.
-std::string icyBlock(std::string_view title, std::string_view station) {
-    std::string block = "StreamTitle='" + icyValue(title) + "';";
-    if (!station.empty()) {
-        block += "StreamName='" + icyValue(station) + "';";
-    }
-    return block;
-}
-
 std::vector<std::string> windowsMediaCandidates(const std::string& address) {
     if (address.rfind("mms://", 0) == 0) {
         const std::string rest = address.substr(6);
@@ -91,7 +63,10 @@ DecodingStream::DecodingStream(const FfmpegLoader& ffmpeg, TlsClientContext& tls
       flags_(flags),
       bufferMs_(std::clamp(bufferMs, kMinBufferMs, kMaxBufferMs)),
       events_(std::move(events)),
-      callbacks_(handle) {}
+      callbacks_(handle),
+      titles_(callbacks_),
+      playout_(bufferMs_, events_),
+      feed_(callbacks_, titles_, playout_, cancel_, readyFlag_) {}
 
 DecodingStream::~DecodingStream() {
     cancel();
@@ -108,10 +83,8 @@ void DecodingStream::cancel() {
     if (raw_) {
         raw_->cancel();
     }
+    playout_.cancel();
     std::lock_guard<std::mutex> guard(stateLock_);
-    if (pcm_) {
-        pcm_->cancel();
-    }
     stateChanged_.notify_all();
 }
 
@@ -127,13 +100,12 @@ bool DecodingStream::runsOn(std::thread::id thread) const {
     return thread == network_.get_id() || thread == decoder_.get_id();
 }
 
-AudioError DecodingStream::openUrl(const std::string& url, DownloadCallback download) {
+AudioResult<void> DecodingStream::openUrl(const std::string& url, DownloadCallback download) {
     callbacks_.setDownload(std::move(download));
     reader_ = std::make_unique<IcyStreamReader>(cancel_, &tls_);
     const bool wantMetadata = (flags_ & audio::kStreamMeta) != 0;
-    const AudioError error = reader_->open(url, wantMetadata);
-    if (error != AudioError::Ok) {
-        return error;
+    if (const AudioError error = reader_->open(url, wantMetadata); error != AudioError::Ok) {
+        return fail(AudioFailure{error, {}});
     }
     const HttpResponseHead& head = reader_->head();
     if (HlsStreamReader::mayBePlaylist(head.header("Content-Type").value_or(""), reader_->url())) {
@@ -167,25 +139,23 @@ AudioError DecodingStream::openUrl(const std::string& url, DownloadCallback down
     }
 
     raw_ = std::make_unique<ByteRing>(kRawBufferBytes);
-    network_ = std::thread([this, interval] { runNetwork(interval); });
+    network_ = std::thread([this, interval] { feed_.runIcy(*reader_, *raw_, interval); });
     startDecoder(formatName, totalBytes);
     return waitUntilOpen();
 }
 
-std::string DecodingStream::failureDetail() const { return hls_ ? hls_->failureDetail() : std::string(); }
-
-AudioError DecodingStream::openHls() {
+AudioResult<void> DecodingStream::openHls() {
     std::string text;
     if (const AudioError error = HlsStreamReader::readBody(*reader_, HlsStreamReader::kMaxPlaylistBytes, text);
         error != AudioError::Ok) {
-        return error;
+        return fail(AudioFailure{error, {}});
     }
     if (!HlsPlaylist::recognise(text)) {
-        return AudioError::FileFormat;
+        return fail(AudioFailure{AudioError::FileFormat, {}});
     }
     hls_ = std::make_unique<HlsStreamReader>(cancel_, &tls_, HlsStreamReader::Options{bufferMs_, hlsBandwidth_});
-    if (const AudioError error = hls_->open(text, reader_->url()); error != AudioError::Ok) {
-        return error;
+    if (AudioResult<void> opened = hls_->open(text, reader_->url()); !opened) {
+        return opened;
     }
     const std::string formatName = hls_->formatName();
     {
@@ -197,7 +167,7 @@ AudioError DecodingStream::openHls() {
         live_ = hls_->live();
     }
     raw_ = std::make_unique<ByteRing>(kRawBufferBytes);
-    network_ = std::thread([this] { runHls(); });
+    network_ = std::thread([this] { feed_.runHls(*hls_, *raw_); });
     startDecoder(formatName, std::nullopt);
     return waitUntilOpen();
 }
@@ -234,7 +204,7 @@ void DecodingStream::startDecoder(const std::string& formatName, std::optional<s
     });
 }
 
-AudioError DecodingStream::openWindowsMedia(const std::string& address) {
+AudioResult<void> DecodingStream::openWindowsMedia(const std::string& address) {
     const std::vector<std::string> candidates = windowsMediaCandidates(address);
     decoder_ = std::thread([this, candidates] {
         runDecoder(
@@ -257,18 +227,18 @@ AudioError DecodingStream::openWindowsMedia(const std::string& address) {
     return waitUntilOpen();
 }
 
-AudioError DecodingStream::waitUntilOpen() {
+AudioResult<void> DecodingStream::waitUntilOpen() {
     std::unique_lock<std::mutex> lock(stateLock_);
     const bool done = stateChanged_.wait_for(lock, kOpenTimeout, [&] {
         return ready_ || failure_.has_value() || cancel_.raised();
     });
     if (ready_) {
-        return AudioError::Ok;
+        return {};
     }
     const AudioError error = !done ? AudioError::Timeout : failure_.value_or(AudioError::Unknown);
     lock.unlock();
     cancel();
-    return error;
+    return audioFailure(error);
 }
 
 int DecodingStream::readRaw(std::span<std::uint8_t> buffer) {
@@ -288,99 +258,6 @@ int DecodingStream::readRaw(std::span<std::uint8_t> buffer) {
         if (count == ByteRing::kCancelled || cancel_.raised()) {
             return -1;
         }
-    }
-}
-
-void DecodingStream::announceMetadata(std::string text, std::uint64_t audioBytes, std::uint32_t& tickets) {
-    // A server's first block names what is playing as the listener
-    // connects, so it belongs to the first sound, wherever it sits.
-    // Later ones are placed by the decoder thread once it gets there.
-    const bool first = tickets == 0;
-    const std::uint32_t ticket = first ? 0 : tickets;
-    tickets = tickets == UINT32_MAX ? 1 : tickets + 1;
-    const std::optional<std::uint64_t> position = first ? std::optional<std::uint64_t>(0) : std::nullopt;
-    {
-        std::lock_guard<std::mutex> guard(stateLock_);
-        const auto read = static_cast<std::uint64_t>(position_.load(std::memory_order_relaxed));
-        while (icyMetadata_.size() >= kMaxIcyBlocks ||
-               (icyMetadata_.size() > 1 && icyMetadata_[1].position && *icyMetadata_[1].position <= read)) {
-            icyMetadata_.pop_front();  // read past, or too many waiting
-        }
-        icyMetadata_.push_back({ticket, position, text});
-    }
-    callbacks_.fire(audio::kSyncMeta, ticket, {std::move(text)}, position);
-    if (!first) {
-        // After the sync, so the placing never comes before it.
-        std::lock_guard<std::mutex> guard(progressLock_);
-        if (marks_.size() >= kMaxMarks) {
-            marks_.pop_front();
-        }
-        marks_.push_back({ticket, audioBytes});
-    }
-}
-
-void DecodingStream::runHls() {
-    std::uint64_t audioBytes = 0;
-    std::uint32_t tickets = 0;
-    const HlsStreamReader::Sinks sinks{
-        [&](std::span<const std::uint8_t> bytes) {
-            callbacks_.download(bytes, false);
-            bodyBytes_.fetch_add(bytes.size());
-            if (!raw_->write(bytes)) {
-                return false;
-            }
-            audioBytes += bytes.size();
-            return true;
-        },
-        [&](const std::string& title, const std::string& station) {
-            announceMetadata(icyBlock(title, station), audioBytes, tickets);
-        },
-    };
-    hls_->run(sinks);
-    raw_->finish();
-    if (!cancel_.raised()) {
-        callbacks_.download({}, true);
-    }
-}
-
-void DecodingStream::runNetwork(std::size_t metadataInterval) {
-    IcyMetadataSplitter splitter(metadataInterval);
-    std::vector<std::uint8_t> buffer(16384);
-    bool stop = false;
-    std::uint64_t audioBytes = 0;
-    std::uint32_t tickets = 0;
-    const auto audio = [&](std::span<const std::uint8_t> bytes) {
-        callbacks_.download(bytes, false);
-        if (!raw_->write(bytes)) {
-            stop = true;
-        }
-        audioBytes += bytes.size();
-    };
-    const auto metadata = [&](std::string text) { announceMetadata(std::move(text), audioBytes, tickets); };
-    auto lastData = Clock::now();
-    while (!stop) {
-        // Until the first samples are out, silence is a failed open. A wait
-        // begun before then gets the longer bound once they are out.
-        const auto bound = readyFlag_.load() ? kSilenceTimeout : IcyStreamReader::kTimeout;
-        const auto silent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastData);
-        const auto result = reader_->read(buffer, std::max(bound - silent, std::chrono::milliseconds(0)));
-        if (result.status == NetStatus::TimedOut && readyFlag_.load() &&
-            Clock::now() - lastData < kSilenceTimeout) {
-            continue;
-        }
-        if (result.status != NetStatus::Ok) {
-            if (result.status == NetStatus::TimedOut) {
-                networkTimedOut_.store(true);
-            }
-            break;
-        }
-        lastData = Clock::now();
-        bodyBytes_.fetch_add(result.count);
-        splitter.feed(std::span<const std::uint8_t>(buffer.data(), result.count), audio, metadata);
-    }
-    raw_->finish();
-    if (!cancel_.raised()) {
-        callbacks_.download({}, true);
     }
 }
 
@@ -411,7 +288,7 @@ void DecodingStream::runDecoder(const Opener& open, bool windowsMedia) {
             comments_ = comments;
         }
         // New comments come before the first samples they belong to.
-        callbacks_.fire(audio::kSyncMeta, 0, comments, progress_.pcmBytes);
+        callbacks_.fire(audio::kSyncMeta, 0, comments, titles_.decodedBytes());
     };
     for (;;) {
         const FfmpegDecoder::Step step = decoder.decodeNext(pcm, metadata);
@@ -419,26 +296,12 @@ void DecodingStream::runDecoder(const Opener& open, bool windowsMedia) {
             break;
         }
     }
+    playout_.finish();
     std::lock_guard<std::mutex> guard(stateLock_);
-    if (pcm_) {
-        pcm_->finish();
-    }
     if (!ready_ && !failure_) {
         failure_ = failureReason(AudioError::FileFormat, windowsMedia);
         stateChanged_.notify_all();
     }
-}
-
-std::uint64_t DecodingStream::placeInStep(std::uint64_t rawOffset, const DecodeProgress& before,
-                                          const DecodeProgress& after, std::size_t frameBytes) {
-    if (rawOffset <= before.rawBytes || after.rawBytes <= before.rawBytes) {
-        return before.pcmBytes;
-    }
-    const std::uint64_t into = std::min(rawOffset, after.rawBytes) - before.rawBytes;
-    const auto share = static_cast<long double>(into) / static_cast<long double>(after.rawBytes - before.rawBytes);
-    const auto samples = static_cast<std::uint64_t>(static_cast<long double>(after.pcmBytes - before.pcmBytes) * share);
-    const std::size_t frame = std::max<std::size_t>(frameBytes, 1);
-    return before.pcmBytes + samples - samples % frame;
 }
 
 AudioError DecodingStream::failureReason(AudioError decoderError, bool windowsMedia) const {
@@ -449,10 +312,10 @@ AudioError DecodingStream::failureReason(AudioError decoderError, bool windowsMe
         return decoderError;
     }
     // The decoder only saw its input end; the network side knows why.
-    if (networkTimedOut_.load()) {
+    if (feed_.timedOut()) {
         return AudioError::Timeout;
     }
-    if (bodyBytes_.load() == 0) {
+    if (feed_.bodyBytes() == 0) {
         return AudioError::FileOpen;
     }
     return decoderError;
@@ -461,49 +324,12 @@ AudioError DecodingStream::failureReason(AudioError decoderError, bool windowsMe
 bool DecodingStream::deliverPcm(std::span<const std::uint8_t> samples, FfmpegDecoder& decoder,
                                 bool windowsMedia) {
     bytesWithoutSamples_ = 0;
-    bool first = false;
-    {
-        std::lock_guard<std::mutex> guard(stateLock_);
-        if (!pcm_) {
-            frameBytes_ = static_cast<std::size_t>(decoder.channels()) * 2;
-            const std::size_t bytesPerSecond =
-                static_cast<std::size_t>(decoder.sampleRate()) * frameBytes_;
-            std::size_t capacity = bytesPerSecond * bufferMs_ / 1000;
-            capacity = std::max<std::size_t>(capacity - capacity % frameBytes_, frameBytes_ * 4096);
-            resumeLevel_ = std::min(capacity / 2, bytesPerSecond);
-            pcm_ = std::make_unique<ByteRing>(capacity);
-            if (cancel_.raised()) {
-                pcm_->cancel();
-            }
-            first = true;
-        }
-    }
-    if (!pcm_->write(samples)) {
+    const bool first = playout_.create(decoder.sampleRate(), decoder.channels(), cancel_.raised());
+    if (!playout_.write(samples)) {
         return false;
     }
-    std::vector<std::pair<std::uint32_t, std::uint64_t>> placed;
-    {
-        std::lock_guard<std::mutex> guard(progressLock_);
-        const DecodeProgress before = progress_;
-        progress_.rawBytes = rawRead_ - std::min<std::uint64_t>(rawRead_, decoder.unparsedInputBytes());
-        progress_.pcmBytes += samples.size();
-        while (!marks_.empty() && marks_.front().rawOffset <= progress_.rawBytes) {
-            placed.emplace_back(marks_.front().ticket,
-                                placeInStep(marks_.front().rawOffset, before, progress_, frameBytes_));
-            marks_.pop_front();
-        }
-    }
-    for (const auto& [ticket, position] : placed) {
-        {
-            std::lock_guard<std::mutex> guard(stateLock_);
-            for (IcyBlock& block : icyMetadata_) {
-                if (block.ticket == ticket) {
-                    block.position = position;
-                }
-            }
-        }
-        callbacks_.fire(audio::kSyncMetaPlaced, ticket, {}, position);
-    }
+    titles_.decoded(rawRead_ - std::min<std::uint64_t>(rawRead_, decoder.unparsedInputBytes()), samples.size(),
+                    playout_.frameBytes());
     if (first) {
         publishReady(decoder, windowsMedia);
     }
@@ -530,7 +356,7 @@ void DecodingStream::publishReady(const FfmpegDecoder& decoder, bool windowsMedi
         }
         if (seconds > 0) {
             const auto frames = static_cast<std::int64_t>(seconds * decoder.sampleRate());
-            lengthBytes_ = frames * static_cast<std::int64_t>(frameBytes_);
+            lengthBytes_ = frames * static_cast<std::int64_t>(playout_.frameBytes());
         }
     }
     ready_ = true;
@@ -551,55 +377,13 @@ std::int32_t DecodingStream::getData(std::span<std::uint8_t> buffer) {
     if (!pulled_.exchange(true, std::memory_order_relaxed)) {
         callbacks_.releaseParked();
     }
-    std::lock_guard<std::mutex> guard(dataLock_);
-    ByteRing* ring = nullptr;
-    {
-        std::lock_guard<std::mutex> state(stateLock_);
-        if (!ready_) {
-            return 0;
-        }
-        ring = pcm_.get();
-    }
-    if (stalled_) {
-        if (!ring->finished() && ring->size() < resumeLevel_) {
-            return 0;
-        }
-        stalled_ = false;
-        events_(audio::kSyncStall, audio::kResumeData);
-    }
-    const std::size_t wanted = std::min<std::size_t>(buffer.size() - buffer.size() % frameBytes_,
-                                                     static_cast<std::size_t>(INT32_MAX) / 2);
-    const std::size_t count = ring->read(buffer.first(wanted));
-    if (count == 0 && wanted > 0) {
-        if (ring->drained()) {
-            if (!endReported_) {
-                endReported_ = true;
-                events_(audio::kSyncEnd, 0);
-            }
-            return audio::kDataError;
-        }
-        stalled_ = true;
-        events_(audio::kSyncStall, audio::kStallData);
+    if (!readyFlag_.load()) {
         return 0;
     }
-    position_.fetch_add(static_cast<std::int64_t>(count), std::memory_order_relaxed);
-    if (!endReported_ && ring->drained()) {
-        endReported_ = true;  // the last samples went out with this call
-        events_(audio::kSyncEnd, 0);
-    }
-    return static_cast<std::int32_t>(count);
+    return playout_.read(buffer);
 }
 
-ActiveState DecodingStream::isActive() const {
-    std::lock_guard<std::mutex> guard(stateLock_);
-    if (!pcm_) {
-        return ActiveState::Playing;
-    }
-    if (pcm_->drained()) {
-        return ActiveState::Stopped;
-    }
-    return stalled_.load() ? ActiveState::Stalled : ActiveState::Playing;
-}
+ActiveState DecodingStream::isActive() const { return playout_.state(); }
 
 ChannelInfo DecodingStream::info() const {
     std::lock_guard<std::mutex> guard(stateLock_);
@@ -607,26 +391,24 @@ ChannelInfo DecodingStream::info() const {
 }
 
 std::optional<std::vector<std::string>> DecodingStream::tags(std::uint32_t type) const {
+    if (type == audio::kTagMeta) {
+        {
+            std::lock_guard<std::mutex> guard(stateLock_);
+            if (!windowsMediaTags_.empty()) {
+                return windowsMediaTags_;
+            }
+        }
+        if (std::optional<std::string> text = titles_.textAt(static_cast<std::uint64_t>(playout_.position()))) {
+            return std::vector<std::string>{std::move(*text)};
+        }
+        return std::nullopt;
+    }
     std::lock_guard<std::mutex> guard(stateLock_);
     const std::vector<std::string>* found = nullptr;
     switch (type) {
         case audio::kTagHttp: found = &httpTags_; break;
         case audio::kTagIcy: found = &icyTags_; break;
         case audio::kTagOgg: found = &comments_; break;
-        case audio::kTagMeta:
-            if (!windowsMediaTags_.empty()) {
-                found = &windowsMediaTags_;
-            } else if (!icyMetadata_.empty()) {
-                const auto read = static_cast<std::uint64_t>(position_.load(std::memory_order_relaxed));
-                auto applies = icyMetadata_.begin();
-                for (auto next = std::next(applies); next != icyMetadata_.end() && next->position &&
-                                                     *next->position <= read;
-                     ++next) {
-                    applies = next;
-                }
-                return std::vector<std::string>{applies->text};
-            }
-            break;
         default: break;
     }
     if (found == nullptr || found->empty()) {

@@ -15,8 +15,11 @@
 
 #include "audio/audio_library.h"
 #include "audio/engine/byte_ring.h"
-#include "stream/cancel_signal.h"
+#include "audio/engine/network_feed.h"
+#include "audio/engine/sample_playout.h"
 #include "audio/engine/stream_callbacks.h"
+#include "audio/engine/title_placement.h"
+#include "stream/cancel_signal.h"
 
 namespace korvanel {
 
@@ -26,16 +29,21 @@ class HlsStreamReader;
 class IcyStreamReader;
 class TlsClientContext;
 
-// One decoding stream: a network thread (URL streams: our ICY reader) feeding
-// a decoder thread (FFmpeg) that fills a ring of decoded samples, which
-// getData() empties without waiting.
+// One decoding stream: opens its source (an ICY or HLS answer through our
+// readers, or the Windows Media route through libavformat), then a network
+// thread (NetworkFeed) feeds a decoder thread (FFmpeg) that fills the
+// sample playout's ring, which getData() empties without waiting. The
+// titles among the compressed bytes find their place in the samples
+// through TitlePlacement.
 //
 // Threads: open*() on the creating thread, which waits until the format is
-// known; getData() and the queries from any thread. Stall, resume and end
-// are handed to the event sink from getData()'s thread; the sink must only
-// post them elsewhere. Download callbacks and metadata syncs run on the
-// network or decoder thread, in stream order.
-// Lock order: dataLock_, then stateLock_, then the rings' own locks.
+// known; abortOpen(), getData() and the queries from any thread. Stall,
+// resume and end are handed to the event sink from getData()'s thread; the
+// sink must only post them elsewhere. Download callbacks and metadata syncs
+// run on the network or decoder thread, in stream order.
+// stateLock_ guards the format, the tags and the open's outcome. The
+// playout, the placement and the callbacks lock themselves; none of their
+// locks is taken under stateLock_, nor stateLock_ under theirs.
 class DecodingStream {
 public:
     using EventSink = std::function<void(std::uint32_t syncType, std::uint32_t data)>;
@@ -49,20 +57,18 @@ public:
     DecodingStream& operator=(const DecodingStream&) = delete;
 
     // An answer that is an HLS playlist plays the stream it names.
-    AudioError openUrl(const std::string& url, DownloadCallback download);
+    AudioResult<void> openUrl(const std::string& url, DownloadCallback download);
     // Before openUrl: the highest HLS variant to choose, in bits per second (0: any).
     void setHlsBandwidth(std::uint64_t bitsPerSecond) { hlsBandwidth_ = bitsPerSecond; }
     // The Windows Media route through libavformat's protocols; mms:// is
     // tried as mmsh:// and then as mmst://.
-    AudioError openWindowsMedia(const std::string& address);
+    AudioResult<void> openWindowsMedia(const std::string& address);
 
     // From any thread: an open in progress ends at once with kUnknown, and
     // the stream is of no further use.
     void abortOpen();
 
     StreamCallbacks& callbacks() { return callbacks_; }
-    // After a failed open: what its error code cannot say, or "".
-    std::string failureDetail() const;
     std::uint32_t flags() const { return flags_; }
     bool runsOn(std::thread::id thread) const;
 
@@ -73,19 +79,7 @@ public:
     ChannelInfo info() const;
     std::optional<std::vector<std::string>> tags(std::uint32_t type) const;
     std::int64_t length() const;
-    std::int64_t position() const { return position_.load(std::memory_order_relaxed); }
-
-    // How far decoding has got: compressed bytes taken and the samples
-    // they gave.
-    struct DecodeProgress {
-        std::uint64_t rawBytes = 0;
-        std::uint64_t pcmBytes = 0;
-    };
-    // Where the compressed byte at rawOffset, which the step from `before`
-    // to `after` decoded, comes out in the samples: in proportion within
-    // the step, on a whole frame.
-    static std::uint64_t placeInStep(std::uint64_t rawOffset, const DecodeProgress& before,
-                                     const DecodeProgress& after, std::size_t frameBytes);
+    std::int64_t position() const { return playout_.position(); }
 
     static constexpr std::size_t kRawBufferBytes = 65536;
     // Open waits at most this long for the first decoded samples.
@@ -99,13 +93,8 @@ public:
     static constexpr std::uint64_t kMaxBytesWithoutSamples = 8 * 1024 * 1024;
 
 private:
-    AudioError openHls();
+    AudioResult<void> openHls();
     void startDecoder(const std::string& formatName, std::optional<std::int64_t> totalBytes);
-    void runNetwork(std::size_t metadataInterval);
-    void runHls();
-    // Metadata that came after audioBytes of the stream: fired now, placed
-    // in the samples once decoding gets there.
-    void announceMetadata(std::string text, std::uint64_t audioBytes, std::uint32_t& tickets);
     using Opener = std::function<AudioError(std::unique_ptr<FfmpegDecoder>& decoder)>;
     void runDecoder(const Opener& open, bool windowsMedia);
     enum class Demuxer { NotNeeded, Needed };
@@ -117,7 +106,7 @@ private:
     void publishFailure(AudioError error);
     // Why an open failed, from the decoder's error and the network's state.
     AudioError failureReason(AudioError decoderError, bool windowsMedia) const;
-    AudioError waitUntilOpen();
+    AudioResult<void> waitUntilOpen();
     int readRaw(std::span<std::uint8_t> buffer);
     void cancel();
 
@@ -133,22 +122,13 @@ private:
     std::unique_ptr<HlsStreamReader> hls_;  // an HLS stream's, in place of reading reader_
     std::uint64_t hlsBandwidth_ = 0;
     std::unique_ptr<ByteRing> raw_;
-    // Created by the decoder thread before it reports ready; fixed afterwards.
-    std::unique_ptr<ByteRing> pcm_;
-    std::size_t frameBytes_ = 4;
-    std::size_t resumeLevel_ = 0;
     std::uint64_t bytesWithoutSamples_ = 0;  // the decoder thread's
     std::uint64_t rawRead_ = 0;              // the decoder thread's
-    // ICY metadata whose place in the samples the decoder thread gives
-    // once it has decoded up to it; the network thread adds them.
-    struct Mark {
-        std::uint32_t ticket = 0;
-        std::uint64_t rawOffset = 0;
-    };
-    std::mutex progressLock_;
-    DecodeProgress progress_;  // the decoder thread's; read under the lock
-    std::deque<Mark> marks_;
-    static constexpr std::size_t kMaxMarks = 256;
+    std::atomic<bool> readyFlag_{false};  // ready_, for the other threads
+    std::atomic<bool> pulled_{false};     // getData() was called
+    TitlePlacement titles_;
+    SamplePlayout playout_;
+    NetworkFeed feed_;
 
     mutable std::mutex stateLock_;
     std::condition_variable stateChanged_;
@@ -159,27 +139,9 @@ private:
     std::int64_t lengthBytes_ = audio::kUnknownLength;
     std::vector<std::string> httpTags_;
     std::vector<std::string> icyTags_;
-    // ICY metadata by the decoded position it applies from; the tags give
-    // the one that applies where getData() has read to.
-    struct IcyBlock {
-        std::uint32_t ticket = 0;
-        std::optional<std::uint64_t> position;  // nothing until placed
-        std::string text;
-    };
-    std::deque<IcyBlock> icyMetadata_;
-    static constexpr std::size_t kMaxIcyBlocks = 256;
     std::vector<std::string> comments_;
     std::vector<std::string> windowsMediaTags_;
     std::optional<std::uint64_t> contentLength_;
-
-    std::mutex dataLock_;
-    std::atomic<bool> stalled_{false};
-    bool endReported_ = false;
-    std::atomic<std::int64_t> position_{0};
-    std::atomic<std::uint64_t> bodyBytes_{0};
-    std::atomic<bool> networkTimedOut_{false};
-    std::atomic<bool> readyFlag_{false};  // ready_, for the network thread
-    std::atomic<bool> pulled_{false};     // getData() was called
 
     std::thread network_;
     std::thread decoder_;

@@ -7,9 +7,9 @@
 #include <thread>
 
 #include "audio/engine/aes_cbc_decryptor.h"
-#include "audio/engine/icy_stream_reader.h"
+#include "audio/engine/hls_segment.h"
 #include "audio/engine/id3_tag.h"
-#include "audio/engine/mpeg_ts_demuxer.h"
+#include "audio/engine/icy_stream_reader.h"
 #include "base/ascii_text.h"
 
 namespace korvanel {
@@ -22,21 +22,6 @@ constexpr std::size_t kKeyBytes = 16;
 // open() reads the first segment this far at most to learn its format.
 constexpr std::size_t kMaxEarlyBytes = 1024 * 1024;
 
-// "aac" or "mp3" for the first bytes of elementary audio; "" when they are
-// neither an ADTS nor an MPEG audio frame start.
-std::string formatOfFrames(std::span<const std::uint8_t> bytes) {
-    if (bytes.size() < 2 || bytes[0] != 0xFF) {
-        return "";
-    }
-    if ((bytes[1] & 0xF6) == 0xF0) {
-        return "aac";  // ADTS: sync and layer 0
-    }
-    if ((bytes[1] & 0xE0) == 0xE0 && (bytes[1] & 0x06) != 0) {
-        return "mp3";
-    }
-    return "";
-}
-
 std::chrono::milliseconds targetOf(const HlsPlaylist& playlist) {
     // Bounded, so that a server's nonsense neither spins nor stalls us.
     const double seconds = std::clamp(playlist.targetSeconds, 1.0, 30.0);
@@ -44,140 +29,6 @@ std::chrono::milliseconds targetOf(const HlsPlaylist& playlist) {
 }
 
 }  // namespace
-
-// One segment being read: its connection, its cipher, and what its bytes
-// are (a transport stream, or packed audio behind ID3 tags).
-class HlsStreamReader::Segment {
-public:
-    using TagSink = std::function<void(std::span<const std::uint8_t>)>;
-
-    Segment(const CancelSignal& cancel, TlsClientContext* tls, std::uint64_t number)
-        : reader(cancel, tls), sequence(number) {}
-
-    // False when the audio sink stopped.
-    bool take(std::span<const std::uint8_t> bytes, const Sinks& sinks, const TagSink& onTag) {
-        if (container_ == Container::Undecided) {
-            head_.insert(head_.end(), bytes.begin(), bytes.end());
-            if (head_.size() < 3) {
-                return true;
-            }
-            container_ = MpegTsDemuxer::looksLikeTransportStream(head_) ? Container::TransportStream
-                                                                        : Container::Packed;
-            std::vector<std::uint8_t> held = std::move(head_);
-            head_.clear();
-            return take(held, sinks, onTag);
-        }
-        const auto audio = [&](std::span<const std::uint8_t> frames) {
-            audioBytes += frames.size();
-            return sinks.audio(frames);
-        };
-        if (container_ == Container::TransportStream) {
-            const bool more = demuxer_.feed(bytes, audio, [&](std::span<const std::uint8_t> tag) {
-                onTag(tag);
-                return true;
-            });
-            switch (demuxer_.audio()) {
-                case MpegTsDemuxer::Audio::Aac: format = "aac"; break;
-                case MpegTsDemuxer::Audio::Mpeg: format = "mp3"; break;
-                case MpegTsDemuxer::Audio::Unsupported: unsupported = true; break;
-                case MpegTsDemuxer::Audio::Unknown: break;
-            }
-            return more;
-        }
-        if (inTags_ || !head_.empty()) {
-            head_.insert(head_.end(), bytes.begin(), bytes.end());
-            if (inTags_ && !skipTags(onTag)) {
-                return true;  // more of a tag to come
-            }
-            bytes = head_;
-        }
-        if (format.empty()) {
-            if (bytes.size() < 2) {
-                if (head_.empty()) {
-                    head_.assign(bytes.begin(), bytes.end());
-                }
-                return true;  // too little to tell a frame start yet
-            }
-            format = formatOfFrames(bytes);
-            unsupported = format.empty();
-        }
-        const bool more = bytes.empty() || audio(bytes);
-        head_.clear();
-        return more;
-    }
-
-    // The segment's end: what waited for more is handed on.
-    bool finish(const Sinks& sinks, const TagSink& onTag) {
-        if (container_ == Container::TransportStream) {
-            demuxer_.flush([&](std::span<const std::uint8_t> tag) {
-                onTag(tag);
-                return true;
-            });
-            return true;
-        }
-        if (container_ == Container::Undecided) {
-            container_ = Container::Packed;
-        }
-        inTags_ = false;
-        std::vector<std::uint8_t> rest = std::move(head_);
-        head_.clear();
-        return rest.empty() || take(rest, sinks, onTag);
-    }
-
-    IcyStreamReader reader;
-    const std::uint64_t sequence;
-    std::unique_ptr<AesCbcDecryptor> cipher;
-    std::string format;        // "aac" or "mp3" once seen
-    bool unsupported = false;  // audio we cannot decode
-    std::uint64_t audioBytes = 0;
-    std::uint64_t bodyBytes = 0;
-
-private:
-    enum class Container { Undecided, TransportStream, Packed };
-
-    // Packed audio starts with ID3 tags; true once head_ holds audio only.
-    bool skipTags(const TagSink& onTag) {
-        for (;;) {
-            if (skip_ > 0) {
-                const std::size_t count = std::min(skip_, head_.size());
-                head_.erase(head_.begin(), head_.begin() + static_cast<std::ptrdiff_t>(count));
-                skip_ -= count;
-                if (skip_ > 0) {
-                    return false;
-                }
-            }
-            static constexpr std::string_view kMark = "ID3";
-            const std::size_t compared = std::min(head_.size(), kMark.size());
-            if (!std::equal(head_.begin(), head_.begin() + static_cast<std::ptrdiff_t>(compared), kMark.begin())) {
-                inTags_ = false;
-                return true;
-            }
-            if (head_.size() < id3::kHeaderBytes) {
-                return false;
-            }
-            const std::optional<std::size_t> length = id3::tagLength(head_);
-            if (!length) {
-                inTags_ = false;
-                return true;
-            }
-            if (*length > kMaxId3Bytes) {
-                skip_ = *length;  // too long to read: passed over unread
-                continue;
-            }
-            if (head_.size() < *length) {
-                return false;
-            }
-            onTag(std::span<const std::uint8_t>(head_.data(), *length));
-            head_.erase(head_.begin(), head_.begin() + static_cast<std::ptrdiff_t>(*length));
-        }
-    }
-
-    Container container_ = Container::Undecided;
-    MpegTsDemuxer demuxer_;
-    std::vector<std::uint8_t> head_;
-    bool inTags_ = true;
-    std::size_t skip_ = 0;
-};
 
 HlsStreamReader::HlsStreamReader(const CancelSignal& cancel, TlsClientContext* tls, Options options)
     : cancel_(cancel), tls_(tls), options_(options) {}
@@ -226,13 +77,13 @@ AudioError HlsStreamReader::fetch(const StreamUrl& url, std::size_t maxBytes, st
     return AudioError::Ok;
 }
 
-AudioError HlsStreamReader::open(std::string_view text, const StreamUrl& url) {
+AudioResult<void> HlsStreamReader::open(std::string_view text, const StreamUrl& url) {
     std::string body(text);
     StreamUrl at = url;
     for (int level = 0;; ++level) {
         std::optional<HlsPlaylist> playlist = HlsPlaylist::parse(body, at);
         if (!playlist) {
-            return AudioError::FileFormat;
+            return audioFailure(AudioError::FileFormat);
         }
         if (playlist->kind == HlsPlaylist::Kind::Media) {
             playlist_ = std::move(*playlist);
@@ -242,10 +93,10 @@ AudioError HlsStreamReader::open(std::string_view text, const StreamUrl& url) {
         const HlsPlaylist::Variant* variant = playlist->chooseVariant(options_.maxBandwidth);
         const std::optional<StreamUrl> next = variant ? StreamUrl::parse(variant->address) : std::nullopt;
         if (level == kMaxMasterLevels || !next) {
-            return AudioError::FileFormat;  // a master that names only masters, or nothing playable
+            return audioFailure(AudioError::FileFormat);  // a master that names only masters, or nothing playable
         }
         if (const AudioError error = fetch(*next, kMaxPlaylistBytes, body, at); error != AudioError::Ok) {
-            return error;
+            return audioFailure(error);
         }
     }
     // A live playlist may be empty for a moment after the stream starts.
@@ -255,7 +106,7 @@ AudioError HlsStreamReader::open(std::string_view text, const StreamUrl& url) {
         }
     }
     if (playlist_.segments.empty()) {
-        return cancel_.raised() ? AudioError::Unknown : AudioError::FileOpen;
+        return audioFailure(cancel_.raised() ? AudioError::Unknown : AudioError::FileOpen);
     }
 
     const HlsPlaylist::Segment first = playlist_.segments[startIndex()];
@@ -270,25 +121,23 @@ AudioError HlsStreamReader::open(std::string_view text, const StreamUrl& url) {
         },
     };
     titleFromPlaylist(first, collect);
-    if (const AudioError error = begin(first); error != AudioError::Ok) {
-        return error;
+    if (AudioResult<void> begun = begin(first); !begun) {
+        return begun;
     }
     const Pumped pumped = pump(collect, true);
     if (pumped == Pumped::Stopped) {
-        return cancel_.raised() ? AudioError::Unknown : AudioError::FileFormat;
-    }
-    if (segment_->unsupported) {
-        failureDetail_ = "the HLS stream's audio is neither AAC nor MP3";
+        return audioFailure(cancel_.raised() ? AudioError::Unknown : AudioError::FileFormat);
     }
     if (pumped == Pumped::Failed || segment_->format.empty() || segment_->unsupported) {
-        return pumped == Pumped::Failed ? AudioError::FileOpen : AudioError::FileFormat;
+        return audioFailure(pumped == Pumped::Failed ? AudioError::FileOpen : AudioError::FileFormat,
+                            segment_->unsupported ? "the HLS stream's audio is neither AAC nor MP3" : "");
     }
     formatName_ = segment_->format;
     if (pumped == Pumped::Done) {
         nextSequence_ = segment_->sequence + 1;
         segment_.reset();
     }
-    return AudioError::Ok;
+    return {};
 }
 
 std::size_t HlsStreamReader::startIndex() const {
@@ -322,12 +171,12 @@ bool HlsStreamReader::reload() {
     return true;
 }
 
-AudioError HlsStreamReader::begin(const HlsPlaylist::Segment& segment) {
+AudioResult<void> HlsStreamReader::begin(const HlsPlaylist::Segment& segment) {
     const std::optional<StreamUrl> url = StreamUrl::parse(segment.address);
     if (!url) {
-        return AudioError::FileOpen;
+        return audioFailure(AudioError::FileOpen);
     }
-    auto next = std::make_unique<Segment>(cancel_, tls_, segment.sequence);
+    auto next = std::make_unique<HlsSegment>(cancel_, tls_, segment.sequence);
     if (segment.key.method == "AES-128") {
         auto key = keys_.find(segment.key.address);
         if (key == keys_.end()) {
@@ -335,14 +184,13 @@ AudioError HlsStreamReader::begin(const HlsPlaylist::Segment& segment) {
             std::string bytes;
             StreamUrl answered;
             if (!keyUrl) {
-                return AudioError::FileOpen;
+                return audioFailure(AudioError::FileOpen);
             }
             if (const AudioError error = fetch(*keyUrl, kKeyBytes, bytes, answered); error != AudioError::Ok) {
-                return error;
+                return audioFailure(error);
             }
             if (bytes.size() != kKeyBytes) {
-                failureDetail_ = "the HLS key is not 16 bytes long";
-                return AudioError::FileFormat;
+                return audioFailure(AudioError::FileFormat, "the HLS key is not 16 bytes long");
             }
             if (keys_.size() >= kMaxKeys) {
                 keys_.clear();
@@ -365,19 +213,18 @@ AudioError HlsStreamReader::begin(const HlsPlaylist::Segment& segment) {
         // server's text: bounded and kept printable for the log line.
         std::string method = segment.key.method.substr(0, 32);
         std::replace_if(method.begin(), method.end(), [](char c) { return c < 0x20 || c > 0x7E; }, '?');
-        failureDetail_ = "HLS encryption " + method + " is not supported";
-        return AudioError::FileFormat;
+        return audioFailure(AudioError::FileFormat, "HLS encryption " + method + " is not supported");
     }
     if (const AudioError error = next->reader.open(url->toString(), false, kTimeout); error != AudioError::Ok) {
-        return error;
+        return audioFailure(error);
     }
     segment_ = std::move(next);
-    return AudioError::Ok;
+    return {};
 }
 
 HlsStreamReader::Pumped HlsStreamReader::pump(const Sinks& sinks, bool untilFormatKnown) {
-    Segment& segment = *segment_;
-    const Segment::TagSink onTag = [&](std::span<const std::uint8_t> tag) {
+    HlsSegment& segment = *segment_;
+    const HlsSegment::TagSink onTag = [&](std::span<const std::uint8_t> tag) {
         const std::optional<id3::Names> names = id3::names(tag);
         if (!names) {
             return;
@@ -405,10 +252,10 @@ HlsStreamReader::Pumped HlsStreamReader::pump(const Sinks& sinks, bool untilForm
             if (length && segment.bodyBytes < *length) {
                 return Pumped::Failed;  // cut short
             }
-            if (segment.cipher && (!segment.cipher->finish(clear) || !segment.take(clear, sinks, onTag))) {
+            if (segment.cipher && (!segment.cipher->finish(clear) || !segment.take(clear, sinks.audio, onTag))) {
                 return cancel_.raised() ? Pumped::Stopped : Pumped::Failed;
             }
-            return segment.finish(sinks, onTag) ? Pumped::Done : Pumped::Stopped;
+            return segment.finish(sinks.audio, onTag) ? Pumped::Done : Pumped::Stopped;
         }
         if (result.status != NetStatus::Ok) {
             return cancel_.raised() || result.status == NetStatus::Cancelled ? Pumped::Stopped : Pumped::Failed;
@@ -421,7 +268,7 @@ HlsStreamReader::Pumped HlsStreamReader::pump(const Sinks& sinks, bool untilForm
             }
             bytes = clear;
         }
-        if (!segment.take(bytes, sinks, onTag)) {
+        if (!segment.take(bytes, sinks.audio, onTag)) {
             return Pumped::Stopped;
         }
     }
@@ -491,7 +338,7 @@ HlsStreamReader::End HlsStreamReader::run(const Sinks& sinks) {
             nextSequence_ = next->sequence;
             const HlsPlaylist::Segment segment = *next;
             titleFromPlaylist(segment, sinks);
-            if (const AudioError error = begin(segment); error != AudioError::Ok) {
+            if (!begin(segment)) {
                 if (cancel_.raised()) {
                     return End::Stopped;
                 }

@@ -18,6 +18,7 @@
 
 namespace korvanel {
 
+class HlsSegment;
 class IcyStreamReader;
 class TlsClientContext;
 
@@ -45,7 +46,6 @@ public:
 
     static constexpr std::size_t kMaxPlaylistBytes = 1024 * 1024;
     static constexpr int kMaxMasterLevels = 3;
-    static constexpr std::size_t kMaxId3Bytes = 256 * 1024;
     static constexpr std::chrono::milliseconds kTimeout{5000};
 
     HlsStreamReader(const CancelSignal& cancel, TlsClientContext* tls, Options options);
@@ -61,16 +61,15 @@ public:
 
     // With the first playlist's text as it came from url: follows master
     // playlists, loads the media playlist and reads the start of the first
-    // segment until the audio format shows. kFileFormat for a text that is
-    // no HLS playlist, a master loop or an audio format we cannot decode.
-    AudioError open(std::string_view text, const StreamUrl& url);
+    // segment until the audio format shows. FileFormat for a text that is
+    // no HLS playlist, a master loop or an audio format we cannot decode,
+    // with what the kind cannot say (an encryption method, a key's length,
+    // an audio codec) as the failure's detail.
+    AudioResult<void> open(std::string_view text, const StreamUrl& url);
     // "aac" or "mp3", once open.
     const std::string& formatName() const { return formatName_; }
     // False for a playlist that ends (#EXT-X-ENDLIST): it plays like a file.
     bool live() const { return !playlist_.ended; }
-    // After a failed open, what the error code cannot say (an encryption
-    // method, a key's length, an audio codec), or "".
-    const std::string& failureDetail() const { return failureDetail_; }
     // The media playlist's address, once open.
     const StreamUrl& mediaUrl() const { return mediaUrl_; }
 
@@ -86,7 +85,7 @@ private:
     AudioError fetch(const StreamUrl& url, std::size_t maxBytes, std::string& body, StreamUrl& answered);
     bool reload();
     std::size_t startIndex() const;
-    AudioError begin(const HlsPlaylist::Segment& segment);
+    AudioResult<void> begin(const HlsPlaylist::Segment& segment);
     Pumped pump(const Sinks& sinks, bool untilFormatKnown);
     void titleFromPlaylist(const HlsPlaylist::Segment& segment, const Sinks& sinks);
     bool wait(std::chrono::steady_clock::duration time) const;
@@ -97,8 +96,7 @@ private:
     StreamUrl mediaUrl_;
     HlsPlaylist playlist_;
     std::string formatName_;
-    std::string failureDetail_;
-    std::unique_ptr<Segment> segment_;  // the one being read
+    std::unique_ptr<HlsSegment> segment_;  // the one being read
     std::uint64_t nextSequence_ = 0;
     std::string lastTitle_;
     std::string lastStation_;

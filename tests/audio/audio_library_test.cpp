@@ -22,29 +22,37 @@ TEST(FakeAudioLibrary, DecodingStreamHandsOutScriptedPcmThenEnds) {
     script.pcm = {1, 2, 3, 4, 5, 6};
     library.scriptStream("http://host/a", script);
 
-    const StreamHandle stream =
+    const AudioResult<StreamHandle> opened =
         library.streamCreateUrl("http://host/a", 0, audio::kStreamDecode, nullptr);
-    ASSERT_TRUE(stream);
+    ASSERT_TRUE(opened);
+    const StreamHandle stream = *opened;
     std::uint8_t buffer[4];
-    EXPECT_EQ(library.channelGetData(stream, buffer), 4);
-    EXPECT_EQ(library.channelGetData(stream, buffer), 2);
-    EXPECT_EQ(library.channelGetData(stream, buffer), 0);  // live: nothing yet
+    EXPECT_EQ(library.channelGetData(stream, buffer), 4u);
+    EXPECT_EQ(library.channelGetData(stream, buffer), 2u);
+    EXPECT_EQ(library.channelGetData(stream, buffer), 0u);  // live: nothing yet
     EXPECT_EQ(library.channelIsActive(stream), ActiveState::Playing);
     library.endStream(stream);
-    EXPECT_EQ(library.channelGetData(stream, buffer), audio::kDataError);
+    const AudioResult<std::uint32_t> ended = library.channelGetData(stream, buffer);
+    ASSERT_FALSE(ended);
+    EXPECT_EQ(ended.error().kind, AudioError::NotPlaying);
     EXPECT_EQ(library.channelIsActive(stream), ActiveState::Stopped);
 }
 
-TEST(FakeAudioLibrary, ReportsErrorsPerCallingThread) {
+TEST(FakeAudioLibrary, EachCallReportsItsOwnError) {
     test::FakeAudioLibrary library;
     library.setDevices({"Card"});
-    EXPECT_FALSE(library.streamCreateUrl("http://nowhere/", 0, audio::kStreamDecode, nullptr));
-    EXPECT_EQ(library.errorCode(), AudioError::FileOpen);
+    const AudioResult<StreamHandle> nowhere =
+        library.streamCreateUrl("http://nowhere/", 0, audio::kStreamDecode, nullptr);
+    ASSERT_FALSE(nowhere);
+    EXPECT_EQ(nowhere.error().kind, AudioError::FileOpen);
     EXPECT_TRUE(library.init(1, audio::kOutputFrequency));
-    EXPECT_FALSE(library.init(1, audio::kOutputFrequency));
-    EXPECT_EQ(library.errorCode(), AudioError::Already);
-    EXPECT_FALSE(library.init(2, audio::kOutputFrequency));
-    EXPECT_EQ(library.errorCode(), AudioError::Device);
+    const AudioResult<void> again = library.init(1, audio::kOutputFrequency);
+    ASSERT_FALSE(again);
+    EXPECT_EQ(again.error().kind, AudioError::Already);
+    const AudioResult<void> missing = library.init(2, audio::kOutputFrequency);
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().kind, AudioError::Device);
+    EXPECT_EQ(nowhere.error().kind, AudioError::FileOpen) << "a later failure leaves an earlier result as it was";
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ protected:
         test::FakeAudioLibrary::ScriptedStream script;
         script.pcm = std::move(pcm);
         library_.scriptStream("http://host/", script);
-        return library_.streamCreateUrl("http://host/", 0, audio::kStreamDecode, nullptr);
+        return library_.streamCreateUrl("http://host/", 0, audio::kStreamDecode, nullptr).value_or(StreamHandle{});
     }
 
     std::vector<std::uint8_t> fill(int slot, std::size_t bytes) {

@@ -40,7 +40,7 @@ void EnginePlayback::setSyncs(StreamHandle stream, bool metadata) {
 AudioError EnginePlayback::open(const std::string& url) {
     engine_.init(audio::kNoSoundDevice, audio::kOutputFrequency);
     engine_.setDevice(audio::kNoSoundDevice);
-    decoding_ = engine_.streamCreateUrl(
+    const AudioResult<StreamHandle> opened = engine_.streamCreateUrl(
         url, 0, audio::kStreamDecode | audio::kStreamMeta,
         [this](std::span<const std::uint8_t> data, bool finished) {
             std::lock_guard<std::mutex> guard(lock_);
@@ -48,9 +48,10 @@ AudioError EnginePlayback::open(const std::string& url) {
             downloadFinished_ = downloadFinished_ || finished;
             changed_.notify_all();
         });
-    if (!decoding_) {
-        return engine_.errorCode();
+    if (!opened) {
+        return opened.error().kind;
     }
+    decoding_ = *opened;
     setSyncs(decoding_, true);
     return AudioError::Ok;
 }
@@ -58,16 +59,18 @@ AudioError EnginePlayback::open(const std::string& url) {
 AudioError EnginePlayback::openWindowsMedia(const std::string& address) {
     engine_.init(audio::kNoSoundDevice, audio::kOutputFrequency);
     engine_.setDevice(audio::kNoSoundDevice);
-    decoding_ = engine_.wmaStreamCreateFile(address, audio::kStreamDecode | audio::kStreamAutoFree);
-    if (!decoding_) {
-        return engine_.errorCode();
+    const AudioResult<StreamHandle> opened =
+        engine_.wmaStreamCreateFile(address, audio::kStreamDecode | audio::kStreamAutoFree);
+    if (!opened) {
+        return opened.error().kind;
     }
+    decoding_ = *opened;
     setSyncs(decoding_, true);
     return AudioError::Ok;
 }
 
 bool EnginePlayback::play(int volume) {
-    const std::optional<ChannelInfo> info = engine_.channelGetInfo(decoding_);
+    const AudioResult<ChannelInfo> info = engine_.channelGetInfo(decoding_);
     if (!info) {
         return false;
     }
@@ -77,18 +80,17 @@ bool EnginePlayback::play(int volume) {
     output_ = engine_.streamCreate(
         static_cast<int>(info->frequency), static_cast<int>(info->channels), audio::kStreamAutoFree,
         [this, decoding](std::span<std::uint8_t> buffer) -> std::uint32_t {
-            const std::int32_t count = engine_.channelGetData(decoding, buffer);
-            if (count < 0 || engine_.channelIsActive(decoding) == ActiveState::Stopped) {
-                return static_cast<std::uint32_t>(std::max(count, 0)) | audio::kSampleEnd;
+            const AudioResult<std::uint32_t> count = engine_.channelGetData(decoding, buffer);
+            if (!count || engine_.channelIsActive(decoding) == ActiveState::Stopped) {
+                return count.value_or(0u) | audio::kSampleEnd;
             }
-            return static_cast<std::uint32_t>(count);
-        });
+            return *count;
+        }).value_or(StreamHandle{});
     if (!output_) {
         return false;
     }
     setSyncs(output_, false);
-    return engine_.channelSetAttributes(output_, audio::kFrequencyUnchanged, volume,
-                                        audio::kPanUnchanged) &&
+    return engine_.channelSetAttributes(output_, audio::kFrequencyUnchanged, volume, audio::kPanUnchanged) &&
            engine_.channelPlay(output_, false);
 }
 

@@ -244,7 +244,7 @@ bool FakeAudioLibrary::setConfig(std::uint32_t option, std::uint32_t value) {
     std::lock_guard<std::mutex> guard(lock_);
     log("setConfig(" + std::to_string(option) + "," + std::to_string(value) + ")");
     config_[option] = value;
-    return finish(true, AudioError::Ok);
+    return true;
 }
 
 std::uint32_t FakeAudioLibrary::version() const {
@@ -252,79 +252,70 @@ std::uint32_t FakeAudioLibrary::version() const {
     return version_;
 }
 
-std::optional<std::string> FakeAudioLibrary::deviceDescription(int device) {
+AudioResult<std::string> FakeAudioLibrary::deviceDescription(int device) {
     std::lock_guard<std::mutex> guard(lock_);
     if (device == audio::kNoSoundDevice) {
-        finish(true, AudioError::Ok);
-        return "No sound";
+        return std::string("No sound");
     }
     if (device < 1 || device > static_cast<int>(descriptions_.size())) {
-        finish(false, AudioError::Device);
-        return std::nullopt;
+        return audioFailure(AudioError::Device);
     }
-    finish(true, AudioError::Ok);
     return descriptions_[static_cast<std::size_t>(device - 1)];
 }
 
-AudioError FakeAudioLibrary::errorCode() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    auto it = errors_.find(std::this_thread::get_id());
-    return it == errors_.end() ? AudioError::Ok : it->second;
-}
-
-bool FakeAudioLibrary::init(int device, int frequency) {
+AudioResult<void> FakeAudioLibrary::init(int device, int frequency) {
     std::lock_guard<std::mutex> guard(lock_);
     log("init(" + std::to_string(device) + ")");
     if (frequency <= 0) {
-        return finish(false, AudioError::Frequency);
+        return audioFailure(AudioError::Frequency);
     }
     if (device != audio::kNoSoundDevice &&
         (device < 1 || device > static_cast<int>(descriptions_.size()))) {
-        return finish(false, AudioError::Device);
+        return audioFailure(AudioError::Device);
     }
     auto error = initErrors_.find(device);
     if (error != initErrors_.end() && error->second != AudioError::Ok) {
-        return finish(false, error->second);
+        return audioFailure(error->second);
     }
     if (std::find(initialised_.begin(), initialised_.end(), device) != initialised_.end()) {
-        return finish(false, AudioError::Already);
+        return audioFailure(AudioError::Already);
     }
     initialised_.push_back(device);
     selected_ = device;
-    return finish(true, AudioError::Ok);
+    return {};
 }
 
-bool FakeAudioLibrary::setDevice(int device) {
+AudioResult<void> FakeAudioLibrary::setDevice(int device) {
     std::lock_guard<std::mutex> guard(lock_);
     log("setDevice(" + std::to_string(device) + ")");
     if (std::find(initialised_.begin(), initialised_.end(), device) == initialised_.end()) {
-        return finish(false, AudioError::Init);
+        return audioFailure(AudioError::Init);
     }
     selected_ = device;
-    return finish(true, AudioError::Ok);
+    return {};
 }
 
-bool FakeAudioLibrary::freeDevice() {
+AudioResult<void> FakeAudioLibrary::freeDevice() {
     std::unique_lock<std::mutex> lock(lock_);
     log("freeDevice()@" + std::to_string(selected_));
     auto it = std::find(initialised_.begin(), initialised_.end(), selected_);
     if (it == initialised_.end()) {
-        return finish(false, AudioError::Init);
+        return audioFailure(AudioError::Init);
     }
     initialised_.erase(it);
     std::erase_if(streams_, [this](const auto& entry) {
         return !entry.second.decoding && entry.second.output.device == selected_;
     });
-    return finish(true, AudioError::Ok);
+    return {};
 }
 
-bool FakeAudioLibrary::startDevice() {
+AudioResult<void> FakeAudioLibrary::startDevice() {
     std::lock_guard<std::mutex> guard(lock_);
     log("startDevice()");
-    return finish(true, AudioError::Ok);
+    return {};
 }
 
-bool FakeAudioLibrary::stopDevice() {
+AudioResult<void> FakeAudioLibrary::stopDevice() {
     std::lock_guard<std::mutex> guard(lock_);
     log("stopDevice()@" + std::to_string(selected_));
     for (auto& [id, stream] : streams_) {
@@ -332,72 +323,64 @@ bool FakeAudioLibrary::stopDevice() {
             stream.output.playing = false;
         }
     }
-    return finish(true, AudioError::Ok);
+    return {};
 }
 
-bool FakeAudioLibrary::pauseDevice() {
+AudioResult<void> FakeAudioLibrary::pauseDevice() {
     std::lock_guard<std::mutex> guard(lock_);
     log("pauseDevice()");
-    return finish(true, AudioError::Ok);
+    return {};
 }
 
-bool FakeAudioLibrary::setDeviceVolume(int volume) {
+AudioResult<void> FakeAudioLibrary::setDeviceVolume(int volume) {
     std::lock_guard<std::mutex> guard(lock_);
     log("setDeviceVolume(" + std::to_string(volume) + ")");
-    return finish(volume >= 0 && volume <= 100, AudioError::IllegalParameter);
+    return succeededOr(volume >= 0 && volume <= 100, AudioError::IllegalParameter);
 }
 
 int FakeAudioLibrary::deviceVolume() {
     std::lock_guard<std::mutex> guard(lock_);
-    finish(true, AudioError::Ok);
     return 100;
 }
 
-StreamHandle FakeAudioLibrary::streamCreate(int frequency, int channels, std::uint32_t flags,
+AudioResult<StreamHandle> FakeAudioLibrary::streamCreate(int frequency, int channels, std::uint32_t flags,
                                             SampleCallback samples) {
     std::lock_guard<std::mutex> guard(lock_);
     log("streamCreate(" + std::to_string(frequency) + "," + std::to_string(channels) + "," +
         hex(flags) + ")@" + std::to_string(selected_));
     if (std::find(initialised_.begin(), initialised_.end(), selected_) == initialised_.end()) {
-        finish(false, AudioError::Init);
-        return {};
+        return audioFailure(AudioError::Init);
     }
     auto error = outputErrors_.find(selected_);
     if (error != outputErrors_.end() && error->second != AudioError::Ok) {
-        finish(false, error->second);
-        return {};
+        return audioFailure(error->second);
     }
     if (frequency <= 0 || channels <= 0) {
-        finish(false, AudioError::IllegalParameter);
-        return {};
+        return audioFailure(AudioError::IllegalParameter);
     }
     const std::uint32_t id = nextId_++;
     Stream& stream = streams_[id];
     stream.output = OutputState{selected_, frequency, channels, flags, false, 100};
     stream.samples = std::make_shared<SampleCallback>(std::move(samples));
-    finish(true, AudioError::Ok);
     return StreamHandle{id};
 }
 
-StreamHandle FakeAudioLibrary::createDecoding(const std::string& address, std::uint32_t flags,
+AudioResult<StreamHandle> FakeAudioLibrary::createDecoding(const std::string& address, std::uint32_t flags,
                                               DownloadCallback download) {
     StreamHandle handle;
     std::vector<std::vector<std::uint8_t>> chunks;
     {
         std::lock_guard<std::mutex> guard(lock_);
         if ((flags & audio::kStreamDecode) == 0) {
-            finish(false, AudioError::IllegalParameter);
-            return {};
+            return audioFailure(AudioError::IllegalParameter);
         }
         auto failure = failures_.find(address);
         if (failure != failures_.end()) {
-            finish(false, failure->second);
-            return {};
+            return audioFailure(failure->second);
         }
         auto script = scripts_.find(address);
         if (script == scripts_.end()) {
-            finish(false, AudioError::FileOpen);
-            return {};
+            return audioFailure(AudioError::FileOpen);
         }
         handle = StreamHandle{nextId_++};
         Stream& stream = streams_[handle.id];
@@ -406,7 +389,6 @@ StreamHandle FakeAudioLibrary::createDecoding(const std::string& address, std::u
         stream.script.info.flags |= flags;
         stream.download = download;
         chunks = stream.script.downloadChunks;
-        finish(true, AudioError::Ok);
     }
     for (const auto& chunk : chunks) {
         if (download) {
@@ -416,7 +398,7 @@ StreamHandle FakeAudioLibrary::createDecoding(const std::string& address, std::u
     return handle;
 }
 
-StreamHandle FakeAudioLibrary::streamCreateUrl(const std::string& url, std::uint32_t offset,
+AudioResult<StreamHandle> FakeAudioLibrary::streamCreateUrl(const std::string& url, std::uint32_t offset,
                                                std::uint32_t flags, DownloadCallback download) {
     {
         std::unique_lock<std::mutex> guard(lock_);
@@ -429,14 +411,13 @@ StreamHandle FakeAudioLibrary::streamCreateUrl(const std::string& url, std::uint
     return createDecoding(url, flags, std::move(download));
 }
 
-StreamHandle FakeAudioLibrary::wmaStreamCreateFile(const std::string& address,
+AudioResult<StreamHandle> FakeAudioLibrary::wmaStreamCreateFile(const std::string& address,
                                                    std::uint32_t flags) {
     {
         std::lock_guard<std::mutex> guard(lock_);
         log("wmaStreamCreateFile(" + address + "," + hex(flags) + ")");
         if (!windowsMedia_) {
-            finish(false, AudioError::Unknown);
-            return {};
+            return audioFailure(AudioError::Unknown);
         }
     }
     return createDecoding(address, flags, nullptr);
@@ -447,10 +428,10 @@ bool FakeAudioLibrary::windowsMediaAvailable() const {
     return windowsMedia_;
 }
 
-bool FakeAudioLibrary::streamFree(StreamHandle stream) {
+AudioResult<void> FakeAudioLibrary::streamFree(StreamHandle stream) {
     std::lock_guard<std::mutex> guard(lock_);
     log("streamFree(" + std::to_string(stream.id) + ")");
-    return finish(streams_.erase(stream.id) == 1, AudioError::Handle);
+    return succeededOr(streams_.erase(stream.id) == 1, AudioError::Handle);
 }
 
 std::optional<std::vector<std::string>> FakeAudioLibrary::streamGetTags(StreamHandle stream,
@@ -459,108 +440,86 @@ std::optional<std::vector<std::string>> FakeAudioLibrary::streamGetTags(StreamHa
     log("streamGetTags(" + std::to_string(stream.id) + "," + std::to_string(type) + ")");
     const Stream* found = find(stream);
     if (found == nullptr) {
-        finish(false, AudioError::Handle);
         return std::nullopt;
     }
     auto tags = found->script.tags.find(type);
     if (tags == found->script.tags.end()) {
-        finish(false, AudioError::NotAvailable);
         return std::nullopt;
     }
-    finish(true, AudioError::Ok);
     return tags->second;
 }
 
 std::int64_t FakeAudioLibrary::streamGetLength(StreamHandle stream) {
     std::lock_guard<std::mutex> guard(lock_);
     const Stream* found = find(stream);
-    if (found == nullptr) {
-        finish(false, AudioError::Handle);
-        return audio::kUnknownLength;
-    }
-    finish(found->script.length >= 0, AudioError::NotAvailable);
-    return found->script.length;
+    return found == nullptr ? audio::kUnknownLength : found->script.length;
 }
 
-bool FakeAudioLibrary::channelPlay(StreamHandle stream, bool restart) {
+AudioResult<void> FakeAudioLibrary::channelPlay(StreamHandle stream, bool restart) {
     std::lock_guard<std::mutex> guard(lock_);
     log("channelPlay(" + std::to_string(stream.id) + "," + (restart ? "true" : "false") + ")");
     Stream* found = find(stream);
     if (found == nullptr) {
-        return finish(false, AudioError::Handle);
+        return audioFailure(AudioError::Handle);
     }
     if (found->decoding) {
-        return finish(false, AudioError::Decode);
+        return audioFailure(AudioError::Decode);
     }
     found->output.playing = true;
-    return finish(true, AudioError::Ok);
+    return {};
 }
 
-bool FakeAudioLibrary::channelStop(StreamHandle stream) {
+AudioResult<void> FakeAudioLibrary::channelStop(StreamHandle stream) {
     std::lock_guard<std::mutex> guard(lock_);
     log("channelStop(" + std::to_string(stream.id) + ")");
     Stream* found = find(stream);
     if (found == nullptr) {
-        return finish(false, AudioError::Handle);
+        return audioFailure(AudioError::Handle);
     }
     found->output.playing = false;
-    return finish(true, AudioError::Ok);
+    return {};
 }
 
-SyncHandle FakeAudioLibrary::channelSetSync(StreamHandle stream, std::uint32_t type,
+AudioResult<SyncHandle> FakeAudioLibrary::channelSetSync(StreamHandle stream, std::uint32_t type,
                                             std::uint64_t /*param*/, SyncCallback callback) {
     std::lock_guard<std::mutex> guard(lock_);
     log("channelSetSync(" + std::to_string(stream.id) + "," + hex(type) + ")");
     Stream* found = find(stream);
     if (found == nullptr) {
-        finish(false, AudioError::Handle);
-        return {};
+        return audioFailure(AudioError::Handle);
     }
     if (type != audio::kSyncEnd && type != audio::kSyncStall && type != audio::kSyncMeta) {
-        finish(false, AudioError::IllegalType);
-        return {};
+        return audioFailure(AudioError::IllegalType);
     }
     const SyncHandle handle{nextId_++};
     found->syncs.push_back(Sync{handle, type, std::make_shared<SyncCallback>(std::move(callback))});
-    finish(true, AudioError::Ok);
     return handle;
 }
 
-bool FakeAudioLibrary::channelRemoveSync(StreamHandle stream, SyncHandle sync) {
+AudioResult<void> FakeAudioLibrary::channelRemoveSync(StreamHandle stream, SyncHandle sync) {
     std::lock_guard<std::mutex> guard(lock_);
     log("channelRemoveSync(" + std::to_string(stream.id) + "," + std::to_string(sync.id) + ")");
     Stream* found = find(stream);
     if (found == nullptr) {
-        return finish(false, AudioError::Handle);
+        return audioFailure(AudioError::Handle);
     }
     const auto removed =
         std::erase_if(found->syncs, [&](const Sync& entry) { return entry.handle == sync; });
-    return finish(removed == 1, AudioError::Handle);
+    return succeededOr(removed == 1, AudioError::Handle);
 }
 
 std::uint32_t FakeAudioLibrary::channelGetLevel(StreamHandle stream) {
     std::lock_guard<std::mutex> guard(lock_);
     const Stream* found = find(stream);
-    if (found == nullptr) {
-        finish(false, AudioError::Handle);
-        return audio::kLevelError;
-    }
-    if (found->decoding) {
-        finish(false, AudioError::Decode);
-        return audio::kLevelError;
-    }
-    finish(true, AudioError::Ok);
-    return found->level;
+    return found == nullptr || found->decoding ? audio::kLevelError : found->level;
 }
 
 ActiveState FakeAudioLibrary::channelIsActive(StreamHandle stream) {
     std::lock_guard<std::mutex> guard(lock_);
     const Stream* found = find(stream);
     if (found == nullptr) {
-        finish(false, AudioError::Handle);
         return ActiveState::Stopped;
     }
-    finish(true, AudioError::Ok);
     if (found->decoding) {
         const bool drained = found->readOffset >= found->script.pcm.size();
         return found->script.ended && drained ? ActiveState::Stopped : ActiveState::Playing;
@@ -568,14 +527,12 @@ ActiveState FakeAudioLibrary::channelIsActive(StreamHandle stream) {
     return found->output.playing ? ActiveState::Playing : ActiveState::Stopped;
 }
 
-std::optional<ChannelInfo> FakeAudioLibrary::channelGetInfo(StreamHandle stream) {
+AudioResult<ChannelInfo> FakeAudioLibrary::channelGetInfo(StreamHandle stream) {
     std::lock_guard<std::mutex> guard(lock_);
     const Stream* found = find(stream);
     if (found == nullptr) {
-        finish(false, AudioError::Handle);
-        return std::nullopt;
+        return audioFailure(AudioError::Handle);
     }
-    finish(true, AudioError::Ok);
     if (found->decoding) {
         return found->script.info;
     }
@@ -583,17 +540,17 @@ std::optional<ChannelInfo> FakeAudioLibrary::channelGetInfo(StreamHandle stream)
                        static_cast<std::uint32_t>(found->output.channels), found->output.flags, 0};
 }
 
-bool FakeAudioLibrary::channelSetAttributes(StreamHandle stream, int frequency, int volume,
+AudioResult<void> FakeAudioLibrary::channelSetAttributes(StreamHandle stream, int frequency, int volume,
                                             int pan) {
     std::lock_guard<std::mutex> guard(lock_);
     log("channelSetAttributes(" + std::to_string(stream.id) + "," + std::to_string(frequency) +
         "," + std::to_string(volume) + "," + std::to_string(pan) + ")");
     Stream* found = find(stream);
     if (found == nullptr) {
-        return finish(false, AudioError::Handle);
+        return audioFailure(AudioError::Handle);
     }
     if (volume != audio::kVolumeUnchanged && (volume < 0 || volume > 100)) {
-        return finish(false, AudioError::IllegalParameter);
+        return audioFailure(AudioError::IllegalParameter);
     }
     if (volume != audio::kVolumeUnchanged) {
         found->output.volume = volume;
@@ -604,37 +561,32 @@ bool FakeAudioLibrary::channelSetAttributes(StreamHandle stream, int frequency, 
     if (frequency != audio::kFrequencyUnchanged && frequency > 0) {
         found->output.frequency = frequency;
     }
-    return finish(true, AudioError::Ok);
+    return {};
 }
 
 std::optional<ChannelAttributes> FakeAudioLibrary::channelGetAttributes(StreamHandle stream) {
     std::lock_guard<std::mutex> guard(lock_);
     const Stream* found = find(stream);
     if (found == nullptr) {
-        finish(false, AudioError::Handle);
         return std::nullopt;
     }
-    finish(true, AudioError::Ok);
     return ChannelAttributes{found->output.frequency, found->output.volume, found->pan};
 }
 
-std::int32_t FakeAudioLibrary::channelGetData(StreamHandle stream,
+AudioResult<std::uint32_t> FakeAudioLibrary::channelGetData(StreamHandle stream,
                                               std::span<std::uint8_t> buffer) {
     std::lock_guard<std::mutex> guard(lock_);
     Stream* found = find(stream);
     if (found == nullptr) {
-        finish(false, AudioError::Handle);
-        return audio::kDataError;
+        return audioFailure(AudioError::Handle);
     }
     if (!found->decoding) {
-        finish(false, AudioError::NotAvailable);
-        return audio::kDataError;
+        return audioFailure(AudioError::NotAvailable);
     }
     const auto& pcm = found->script.pcm;
     const std::size_t available = pcm.size() - found->readOffset;
     if (available == 0 && found->script.ended) {
-        finish(false, AudioError::NotPlaying);
-        return audio::kDataError;
+        return audioFailure(AudioError::NotPlaying);
     }
     const std::size_t count = std::min(available, buffer.size());
     if (count > 0) {
@@ -642,19 +594,13 @@ std::int32_t FakeAudioLibrary::channelGetData(StreamHandle stream,
     }
     found->readOffset += count;
     found->position += static_cast<std::int64_t>(count);
-    finish(true, AudioError::Ok);
-    return static_cast<std::int32_t>(count);
+    return static_cast<std::uint32_t>(count);
 }
 
 std::int64_t FakeAudioLibrary::channelGetPosition(StreamHandle stream) {
     std::lock_guard<std::mutex> guard(lock_);
     const Stream* found = find(stream);
-    if (found == nullptr) {
-        finish(false, AudioError::Handle);
-        return audio::kUnknownLength;
-    }
-    finish(true, AudioError::Ok);
-    return found->position;
+    return found == nullptr ? audio::kUnknownLength : found->position;
 }
 
 // --- helpers ---
@@ -667,11 +613,6 @@ FakeAudioLibrary::Stream* FakeAudioLibrary::find(StreamHandle stream) {
 const FakeAudioLibrary::Stream* FakeAudioLibrary::find(StreamHandle stream) const {
     auto it = streams_.find(stream.id);
     return it == streams_.end() ? nullptr : &it->second;
-}
-
-bool FakeAudioLibrary::finish(bool ok, AudioError error) {
-    errors_[std::this_thread::get_id()] = ok ? AudioError::Ok : error;
-    return ok;
 }
 
 void FakeAudioLibrary::log(std::string call) { calls_.push_back(std::move(call)); }

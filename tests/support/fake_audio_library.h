@@ -96,37 +96,36 @@ public:
     // --- AudioLibrary ---
     bool setConfig(std::uint32_t option, std::uint32_t value) override;
     std::uint32_t version() const override;
-    std::optional<std::string> deviceDescription(int device) override;
-    AudioError errorCode() const override;
-    bool init(int device, int frequency) override;
-    bool setDevice(int device) override;
-    bool freeDevice() override;
-    bool startDevice() override;
-    bool stopDevice() override;
-    bool pauseDevice() override;
-    bool setDeviceVolume(int volume) override;
+    AudioResult<std::string> deviceDescription(int device) override;
+    AudioResult<void> init(int device, int frequency) override;
+    AudioResult<void> setDevice(int device) override;
+    AudioResult<void> freeDevice() override;
+    AudioResult<void> startDevice() override;
+    AudioResult<void> stopDevice() override;
+    AudioResult<void> pauseDevice() override;
+    AudioResult<void> setDeviceVolume(int volume) override;
     int deviceVolume() override;
-    StreamHandle streamCreate(int frequency, int channels, std::uint32_t flags,
-                              SampleCallback samples) override;
-    StreamHandle streamCreateUrl(const std::string& url, std::uint32_t offset, std::uint32_t flags,
-                                 DownloadCallback download) override;
-    StreamHandle wmaStreamCreateFile(const std::string& address, std::uint32_t flags) override;
+    AudioResult<StreamHandle> streamCreate(int frequency, int channels, std::uint32_t flags,
+                                           SampleCallback samples) override;
+    AudioResult<StreamHandle> streamCreateUrl(const std::string& url, std::uint32_t offset, std::uint32_t flags,
+                                              DownloadCallback download) override;
+    AudioResult<StreamHandle> wmaStreamCreateFile(const std::string& address, std::uint32_t flags) override;
     bool windowsMediaAvailable() const override;
-    bool streamFree(StreamHandle stream) override;
+    AudioResult<void> streamFree(StreamHandle stream) override;
     std::optional<std::vector<std::string>> streamGetTags(StreamHandle stream,
                                                           std::uint32_t type) override;
     std::int64_t streamGetLength(StreamHandle stream) override;
-    bool channelPlay(StreamHandle stream, bool restart) override;
-    bool channelStop(StreamHandle stream) override;
-    SyncHandle channelSetSync(StreamHandle stream, std::uint32_t type, std::uint64_t param,
-                              SyncCallback callback) override;
-    bool channelRemoveSync(StreamHandle stream, SyncHandle sync) override;
+    AudioResult<void> channelPlay(StreamHandle stream, bool restart) override;
+    AudioResult<void> channelStop(StreamHandle stream) override;
+    AudioResult<SyncHandle> channelSetSync(StreamHandle stream, std::uint32_t type, std::uint64_t param,
+                                           SyncCallback callback) override;
+    AudioResult<void> channelRemoveSync(StreamHandle stream, SyncHandle sync) override;
     std::uint32_t channelGetLevel(StreamHandle stream) override;
     ActiveState channelIsActive(StreamHandle stream) override;
-    std::optional<ChannelInfo> channelGetInfo(StreamHandle stream) override;
-    bool channelSetAttributes(StreamHandle stream, int frequency, int volume, int pan) override;
+    AudioResult<ChannelInfo> channelGetInfo(StreamHandle stream) override;
+    AudioResult<void> channelSetAttributes(StreamHandle stream, int frequency, int volume, int pan) override;
     std::optional<ChannelAttributes> channelGetAttributes(StreamHandle stream) override;
-    std::int32_t channelGetData(StreamHandle stream, std::span<std::uint8_t> buffer) override;
+    AudioResult<std::uint32_t> channelGetData(StreamHandle stream, std::span<std::uint8_t> buffer) override;
     std::int64_t channelGetPosition(StreamHandle stream) override;
 
 private:
@@ -148,12 +147,10 @@ private:
         std::vector<Sync> syncs;
     };
 
-    StreamHandle createDecoding(const std::string& address, std::uint32_t flags,
-                                DownloadCallback download);
+    AudioResult<StreamHandle> createDecoding(const std::string& address, std::uint32_t flags,
+                                             DownloadCallback download);
     Stream* find(StreamHandle stream);
     const Stream* find(StreamHandle stream) const;
-    // Record a call; set the thread's error; returns ok.
-    bool finish(bool ok, AudioError error);
     void log(std::string call);
 
     mutable std::mutex lock_;
@@ -170,7 +167,6 @@ private:
     std::map<std::uint32_t, Stream> streams_;  // by handle id, creation order
     std::uint32_t nextId_ = 1;
     std::vector<std::string> calls_;
-    std::map<std::thread::id, AudioError> errors_;
     bool holdOpens_ = false;
     int heldOpens_ = 0;
     std::condition_variable holdChanged_;

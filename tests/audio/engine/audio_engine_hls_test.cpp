@@ -29,17 +29,24 @@ constexpr double kBytesPerSecond = 44100.0 * 4;
 struct HlsListener {
     AudioEngine engine;
     StreamHandle stream;
+    AudioFailure failure;  // the open's, when it failed
     std::mutex lock;
     std::string downloaded;
 
     AudioError open(const std::string& url) {
         engine.init(audio::kNoSoundDevice, audio::kOutputFrequency);
-        stream = engine.streamCreateUrl(url, 0, audio::kStreamDecode | audio::kStreamMeta,
+        const AudioResult<StreamHandle> opened =
+            engine.streamCreateUrl(url, 0, audio::kStreamDecode | audio::kStreamMeta,
                                         [this](std::span<const std::uint8_t> data, bool) {
                                             std::lock_guard<std::mutex> guard(lock);
                                             downloaded.append(data.begin(), data.end());
                                         });
-        return stream ? AudioError::Ok : engine.errorCode();
+        if (!opened) {
+            failure = opened.error();
+            return failure.kind;
+        }
+        stream = *opened;
+        return AudioError::Ok;
     }
 
     struct Heard {
@@ -53,11 +60,12 @@ struct HlsListener {
         std::vector<std::uint8_t> buffer(4096);
         std::string title;
         for (const auto deadline = Clock::now() + bound; Clock::now() < deadline;) {
-            const std::int32_t count = engine.channelGetData(stream, buffer);
-            if (count < 0) {
+            const AudioResult<std::uint32_t> given = engine.channelGetData(stream, buffer);
+            if (!given) {
                 heard.ended = true;
                 break;
             }
+            const std::uint32_t count = *given;
             if (count == 0) {
                 std::this_thread::sleep_for(2ms);
                 continue;
@@ -250,7 +258,7 @@ TEST(AudioEngineHls, Aes128SegmentsAreDecryptedAndKeysOrMethodsWeCannotUseFailTh
                                        std::pair{"sample.m3u8", "HLS encryption SAMPLE-AES is not supported"}}) {
         HlsListener refused;
         EXPECT_EQ(refused.open(server.url(name)), AudioError::FileFormat) << name;
-        EXPECT_EQ(refused.engine.errorDetail(), detail);
+        EXPECT_EQ(refused.failure.detail, detail);
     }
 }
 

@@ -65,15 +65,17 @@ struct Listener {
 
     AudioError open(const std::string& url) {
         engine.init(audio::kNoSoundDevice, audio::kOutputFrequency);
-        stream = engine.streamCreateUrl(url, 0, audio::kStreamDecode | audio::kStreamMeta,
+        const AudioResult<StreamHandle> opened =
+            engine.streamCreateUrl(url, 0, audio::kStreamDecode | audio::kStreamMeta,
                                         [this](std::span<const std::uint8_t> data, bool end) {
                                             std::lock_guard<std::mutex> guard(lock);
                                             downloaded.append(data.begin(), data.end());
                                             finished = finished || end;
                                         });
-        if (!stream) {
-            return engine.errorCode();
+        if (!opened) {
+            return opened.error().kind;
         }
+        stream = *opened;
         engine.channelSetSync(stream, audio::kSyncMeta, 0, [this](const SyncEvent& event) {
             std::lock_guard<std::mutex> guard(lock);
             metadata.insert(metadata.end(), event.texts.begin(), event.texts.end());
@@ -87,10 +89,11 @@ struct Listener {
         std::vector<std::uint8_t> buffer(8192);
         const auto deadline = Clock::now() + bound;
         while (Clock::now() < deadline) {
-            const std::int32_t count = engine.channelGetData(stream, buffer);
-            if (count < 0) {
+            const AudioResult<std::uint32_t> given = engine.channelGetData(stream, buffer);
+            if (!given) {
                 break;
             }
+            const std::uint32_t count = *given;
             if (count == 0) {
                 std::this_thread::sleep_for(2ms);
             }
@@ -383,10 +386,11 @@ TEST(AudioEngineWindowsMedia, WmaFileOverHttpPlaysWithItsTagsInKeyValueForm) {
     std::vector<std::uint8_t> buffer(8192);
     const auto deadline = Clock::now() + 10s;
     while (Clock::now() < deadline) {
-        const std::int32_t count = engine.channelGetData(stream, buffer);
-        if (count < 0) {
+        const AudioResult<std::uint32_t> given = engine.channelGetData(stream, buffer);
+        if (!given) {
             break;
         }
+        const std::uint32_t count = *given;
         pcm.append(buffer.begin(), buffer.begin() + count);
         if (count == 0) {
             std::this_thread::sleep_for(2ms);

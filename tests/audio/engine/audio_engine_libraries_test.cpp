@@ -46,21 +46,23 @@ std::string answer(const std::string& body, const std::string& contentType, bool
 }
 
 // Every sample the engine decodes from the address until the stream ends;
-// nothing when it does not open.
-std::optional<std::string> decodeAll(AudioEngine& engine, const std::string& url) {
+// why not when it does not open.
+AudioResult<std::string> decodeAll(AudioEngine& engine, const std::string& url) {
     engine.init(audio::kNoSoundDevice, audio::kOutputFrequency);
-    const StreamHandle stream = engine.streamCreateUrl(url, 0, audio::kStreamDecode, nullptr);
-    if (!stream) {
-        return std::nullopt;
+    const AudioResult<StreamHandle> opened = engine.streamCreateUrl(url, 0, audio::kStreamDecode, nullptr);
+    if (!opened) {
+        return fail(opened.error());
     }
+    const StreamHandle stream = *opened;
     std::string pcm;
     std::array<std::uint8_t, 16384> buffer{};
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     for (;;) {
-        const std::int32_t count = engine.channelGetData(stream, buffer);
-        if (count < 0 || std::chrono::steady_clock::now() > deadline) {
+        const AudioResult<std::uint32_t> given = engine.channelGetData(stream, buffer);
+        if (!given || std::chrono::steady_clock::now() > deadline) {
             break;
         }
+        const std::uint32_t count = *given;
         pcm.append(reinterpret_cast<const char*>(buffer.data()), static_cast<std::size_t>(count));
         if (count == 0) {
             std::this_thread::sleep_for(2ms);
@@ -88,15 +90,15 @@ TEST(AudioEngineLibraries, LiveMpegStreamsDecodeWithoutLibavformatExactlyAsWithI
 
     HttpTestServer file(HttpTestServer::reply(answer(tone, "audio/mpeg", false)));
     AudioEngine withDemuxer;
-    const std::optional<std::string> expected = decodeAll(withDemuxer, file.url("/tone.mp3"));
+    const AudioResult<std::string> expected = decodeAll(withDemuxer, file.url("/tone.mp3"));
     ASSERT_TRUE(expected);
     ASSERT_GT(expected->size(), 44100u * 4);  // most of the two seconds
 
     AudioEngine withoutDemuxer(withoutAvformat());
     for (const std::string& body : {tone, tag + tone}) {
         HttpTestServer live(HttpTestServer::reply(answer(body, "audio/mpeg", true)));
-        const std::optional<std::string> decoded = decodeAll(withoutDemuxer, live.url("/radio"));
-        ASSERT_TRUE(decoded) << static_cast<int>(withoutDemuxer.errorCode());
+        const AudioResult<std::string> decoded = decodeAll(withoutDemuxer, live.url("/radio"));
+        ASSERT_TRUE(decoded) << static_cast<int>(failureKind(decoded));
         // A file's end padding is known only to a demuxer that reads its
         // header as a file's: a live stream keeps it (under one frame).
         const bool tagged = body.size() > tone.size();
@@ -107,10 +109,8 @@ TEST(AudioEngineLibraries, LiveMpegStreamsDecodeWithoutLibavformatExactlyAsWithI
 
     // What only libavformat can open fails as not available, not as a crash.
     HttpTestServer oggLive(HttpTestServer::reply(answer("OggS", "application/ogg", true)));
-    EXPECT_FALSE(decodeAll(withoutDemuxer, oggLive.url("/radio.ogg")));
-    EXPECT_EQ(withoutDemuxer.errorCode(), AudioError::NotAvailable);
-    EXPECT_FALSE(decodeAll(withoutDemuxer, file.url("/tone.mp3")));
-    EXPECT_EQ(withoutDemuxer.errorCode(), AudioError::NotAvailable);
+    EXPECT_EQ(failureKind(decodeAll(withoutDemuxer, oggLive.url("/radio.ogg"))), AudioError::NotAvailable);
+    EXPECT_EQ(failureKind(decodeAll(withoutDemuxer, file.url("/tone.mp3"))), AudioError::NotAvailable);
 }
 
 TEST(AudioEngineLibraries, LiveOggStreamsDecodeWithoutLibavformatAsThroughIt) {
@@ -121,13 +121,13 @@ TEST(AudioEngineLibraries, LiveOggStreamsDecodeWithoutLibavformatAsThroughIt) {
         const std::string tone = test::toneFileBytes("ogg", codec, 1000, 2.0, {"title=Ogg Tone"});
         ASSERT_FALSE(tone.empty());
         HttpTestServer file(HttpTestServer::reply(answer(tone, "application/ogg", false)));
-        const std::optional<std::string> expected = decodeAll(withDemuxer, file.url("/tone.ogg"));
+        const AudioResult<std::string> expected = decodeAll(withDemuxer, file.url("/tone.ogg"));
         ASSERT_TRUE(expected);
         ASSERT_GT(expected->size(), 44100u * 4);
 
         HttpTestServer live(HttpTestServer::reply(answer(tone, "application/ogg", true)));
-        const std::optional<std::string> decoded = decodeAll(withoutDemuxer, live.url("/radio.ogg"));
-        ASSERT_TRUE(decoded) << static_cast<int>(withoutDemuxer.errorCode());
+        const AudioResult<std::string> decoded = decodeAll(withoutDemuxer, live.url("/radio.ogg"));
+        ASSERT_TRUE(decoded) << static_cast<int>(failureKind(decoded));
         // The last page's length in samples is a file's to tell: a live
         // stream plays its last packet whole.
         ASSERT_GE(decoded->size(), expected->size());
@@ -141,13 +141,13 @@ TEST(AudioEngineLibraries, LiveAdtsStreamsDecodeWithoutLibavformatAsThroughIt) {
     ASSERT_FALSE(tone.empty());
     HttpTestServer file(HttpTestServer::reply(answer(tone, "audio/aac", false)));
     AudioEngine withDemuxer;
-    const std::optional<std::string> expected = decodeAll(withDemuxer, file.url("/tone.aac"));
+    const AudioResult<std::string> expected = decodeAll(withDemuxer, file.url("/tone.aac"));
     ASSERT_TRUE(expected);
     ASSERT_GT(expected->size(), 44100u * 4);
     HttpTestServer live(HttpTestServer::reply(answer(tone, "audio/aacp", true)));
     AudioEngine withoutDemuxer(withoutAvformat());
-    const std::optional<std::string> decoded = decodeAll(withoutDemuxer, live.url("/radio"));
-    ASSERT_TRUE(decoded) << static_cast<int>(withoutDemuxer.errorCode());
+    const AudioResult<std::string> decoded = decodeAll(withoutDemuxer, live.url("/radio"));
+    ASSERT_TRUE(decoded) << static_cast<int>(failureKind(decoded));
     EXPECT_EQ(decoded->size(), expected->size());
     EXPECT_TRUE(*decoded == *expected);
 }
@@ -157,8 +157,8 @@ TEST(AudioEngineLibraries, LiveOggOfAnotherCodecStartsOverThroughLibavformat) {
     ASSERT_FALSE(tone.empty());
     HttpTestServer live(HttpTestServer::reply(answer(tone, "application/ogg", true)));
     AudioEngine engine;
-    const std::optional<std::string> decoded = decodeAll(engine, live.url("/radio.ogg"));
-    ASSERT_TRUE(decoded) << static_cast<int>(engine.errorCode());
+    const AudioResult<std::string> decoded = decodeAll(engine, live.url("/radio.ogg"));
+    ASSERT_TRUE(decoded) << static_cast<int>(failureKind(decoded));
     // The whole second: the bytes read before the codec was known were not lost.
     EXPECT_EQ(decoded->size(), 44100u * 4);
     EXPECT_NEAR(test::toneFrequency(test::channelSamples(*decoded, 2, 0), 44100), 1000.0, 5.0);
@@ -181,8 +181,7 @@ TEST(AudioEngineLibraries, OggStreamsThatNeverFinishTheirHeadersFailCleanly) {
     }
     HttpTestServer live(HttpTestServer::reply(answer(pages, "application/ogg", true)));
     AudioEngine engine;
-    EXPECT_FALSE(decodeAll(engine, live.url("/radio.ogg")));
-    EXPECT_EQ(engine.errorCode(), AudioError::FileFormat);
+    EXPECT_EQ(failureKind(decodeAll(engine, live.url("/radio.ogg"))), AudioError::FileFormat);
 }
 
 AudioEngine::Libraries withoutSdl() {
@@ -211,10 +210,8 @@ TEST(AudioEngineLibraries, WithoutFfmpegStreamsFailAsNotAvailableAndPushStreamsS
     ASSERT_TRUE(engine.init(audio::kNoSoundDevice, audio::kOutputFrequency));
 
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(engine.streamCreateUrl(server.url("/tone.mp3"), 0, audio::kStreamDecode, nullptr));
-    EXPECT_EQ(engine.errorCode(), AudioError::NotAvailable);
-    EXPECT_FALSE(engine.wmaStreamCreateFile(server.url("/tone.wma"), audio::kStreamDecode));
-    EXPECT_EQ(engine.errorCode(), AudioError::NotAvailable);
+    EXPECT_EQ(failureKind(engine.streamCreateUrl(server.url("/tone.mp3"), 0, audio::kStreamDecode, nullptr)), AudioError::NotAvailable);
+    EXPECT_EQ(failureKind(engine.wmaStreamCreateFile(server.url("/tone.wma"), audio::kStreamDecode)), AudioError::NotAvailable);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
 
     // A stream fed by the caller needs no decoder.
@@ -222,7 +219,7 @@ TEST(AudioEngineLibraries, WithoutFfmpegStreamsFailAsNotAvailableAndPushStreamsS
         audio::kOutputFrequency, 2, 0, [](std::span<std::uint8_t> buffer) {
             std::fill(buffer.begin(), buffer.end(), std::uint8_t{0x11});
             return static_cast<std::uint32_t>(buffer.size());
-        });
+        }).value_or(StreamHandle{});
     ASSERT_TRUE(pushed);
     EXPECT_TRUE(engine.channelPlay(pushed, false));
     EXPECT_TRUE(engine.streamFree(pushed));
@@ -233,12 +230,11 @@ TEST(AudioEngineLibraries, WithoutSdlOnlySoundCardsFailAndStreamsStillDecode) {
     ASSERT_FALSE(tone.empty());
     HttpTestServer server(HttpTestServer::reply(HttpTestServer::okResponse(tone)));
     AudioEngine engine(withoutSdl());
-    EXPECT_FALSE(engine.init(audio::kDefaultDevice, audio::kOutputFrequency));
-    EXPECT_EQ(engine.errorCode(), AudioError::Driver);
+    EXPECT_EQ(failureKind(engine.init(audio::kDefaultDevice, audio::kOutputFrequency)), AudioError::Driver);
     EXPECT_FALSE(engine.deviceDescription(audio::kDefaultDevice));
 
-    const std::optional<std::string> decoded = decodeAll(engine, server.url("/tone.mp3"));
-    ASSERT_TRUE(decoded) << static_cast<int>(engine.errorCode());
+    const AudioResult<std::string> decoded = decodeAll(engine, server.url("/tone.mp3"));
+    ASSERT_TRUE(decoded) << static_cast<int>(failureKind(decoded));
     // The decoded tone comes out, well away from silence.
     EXPECT_GT(test::peakLevel(test::channelSamples(*decoded, 2, 0)), 1000);
 }

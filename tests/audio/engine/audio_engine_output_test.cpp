@@ -25,33 +25,23 @@ TEST(AudioEngineDevices, NumbersDevicesAndKeepsTheCallContract) {
     EXPECT_EQ(engine.version(), audio::kVersion);
     EXPECT_EQ(engine.deviceDescription(audio::kNoSoundDevice), "No sound");
     EXPECT_EQ(engine.deviceDescription(audio::kDefaultDevice), "Default output");
-    EXPECT_FALSE(engine.deviceDescription(40));
-    EXPECT_EQ(engine.errorCode(), AudioError::Device);
+    EXPECT_EQ(failureKind(engine.deviceDescription(40)), AudioError::Device);
 
-    StreamHandle none = engine.streamCreate(44100, 2, 0, nullptr);
-    EXPECT_FALSE(none);
-    EXPECT_EQ(engine.errorCode(), AudioError::Init) << "no device initialised yet";
-    EXPECT_FALSE(engine.init(40, audio::kOutputFrequency));
-    EXPECT_EQ(engine.errorCode(), AudioError::Device);
+    EXPECT_EQ(failureKind(engine.streamCreate(44100, 2, 0, nullptr)), AudioError::Init) << "no device initialised yet";
+    EXPECT_EQ(failureKind(engine.init(40, audio::kOutputFrequency)), AudioError::Device);
     ASSERT_TRUE(engine.init(audio::kNoSoundDevice, audio::kOutputFrequency));
     ASSERT_TRUE(engine.init(audio::kDefaultDevice, audio::kOutputFrequency));
-    EXPECT_FALSE(engine.init(audio::kDefaultDevice, audio::kOutputFrequency));
-    EXPECT_EQ(engine.errorCode(), AudioError::Already);
-    EXPECT_FALSE(engine.setDevice(3));
-    EXPECT_EQ(engine.errorCode(), AudioError::Init);
+    EXPECT_EQ(failureKind(engine.init(audio::kDefaultDevice, audio::kOutputFrequency)), AudioError::Already);
+    EXPECT_EQ(failureKind(engine.setDevice(3)), AudioError::Init);
 
     ASSERT_TRUE(engine.setDevice(audio::kDefaultDevice));
-    EXPECT_FALSE(engine.streamCreate(0, 2, 0, nullptr));
-    EXPECT_EQ(engine.errorCode(), AudioError::Frequency);
-    EXPECT_FALSE(engine.streamCreate(44100, 9, 0, nullptr));
-    EXPECT_EQ(engine.errorCode(), AudioError::IllegalParameter);
-    const StreamHandle output = engine.streamCreate(22050, 1, 0, [](std::span<std::uint8_t>) { return 0u; });
+    EXPECT_EQ(failureKind(engine.streamCreate(0, 2, 0, nullptr)), AudioError::Frequency);
+    EXPECT_EQ(failureKind(engine.streamCreate(44100, 9, 0, nullptr)), AudioError::IllegalParameter);
+    const StreamHandle output = engine.streamCreate(22050, 1, 0, [](std::span<std::uint8_t>) { return 0u; }).value_or(StreamHandle{});
     ASSERT_TRUE(output);
     std::uint8_t buffer[64];
-    EXPECT_EQ(engine.channelGetData(output, buffer), audio::kDataError);
-    EXPECT_EQ(engine.errorCode(), AudioError::NotAvailable);
-    EXPECT_FALSE(engine.channelSetSync(output, audio::kSyncMeta, 0, [](const SyncEvent&) {}));
-    EXPECT_EQ(engine.errorCode(), AudioError::IllegalType);
+    EXPECT_EQ(failureKind(engine.channelGetData(output, buffer)), AudioError::NotAvailable);
+    EXPECT_EQ(failureKind(engine.channelSetSync(output, audio::kSyncMeta, 0, [](const SyncEvent&) {})), AudioError::IllegalType);
     EXPECT_FALSE(engine.channelSetAttributes(output, -1, 101, -101));
     EXPECT_TRUE(engine.channelSetAttributes(output, -1, 30, -101));
     EXPECT_EQ(engine.channelGetAttributes(output)->volume, 30);
@@ -61,15 +51,13 @@ TEST(AudioEngineDevices, NumbersDevicesAndKeepsTheCallContract) {
     EXPECT_TRUE(engine.channelPlay(output, false));
     EXPECT_TRUE(engine.stopDevice());
     EXPECT_EQ(engine.channelIsActive(output), ActiveState::Stopped);
-    EXPECT_FALSE(engine.channelPlay(output, false));
-    EXPECT_EQ(engine.errorCode(), AudioError::Start);
+    EXPECT_EQ(failureKind(engine.channelPlay(output, false)), AudioError::Start);
     EXPECT_TRUE(engine.startDevice());
     EXPECT_TRUE(engine.channelPlay(output, false));
 
     // Freeing the device frees what played on it.
     EXPECT_TRUE(engine.freeDevice());
-    EXPECT_FALSE(engine.channelGetInfo(output));
-    EXPECT_EQ(engine.errorCode(), AudioError::Handle);
+    EXPECT_EQ(failureKind(engine.channelGetInfo(output)), AudioError::Handle);
     EXPECT_FALSE(engine.streamFree(output));
     EXPECT_EQ(engine.channelIsActive(StreamHandle{999}), ActiveState::Stopped);
     EXPECT_EQ(engine.channelGetLevel(StreamHandle{999}), audio::kLevelError);

@@ -49,8 +49,7 @@ protected:
     AudioError open(const std::string& url) {
         AudioEngine engine;
         engine.init(audio::kNoSoundDevice, audio::kOutputFrequency);
-        const StreamHandle stream = engine.streamCreateUrl(url, 0, audio::kStreamDecode, nullptr);
-        return stream ? AudioError::Ok : engine.errorCode();
+        return failureKind(engine.streamCreateUrl(url, 0, audio::kStreamDecode, nullptr));
     }
 
     std::string localhost() const { return "https://localhost:" + std::to_string(server_->port()) + "/tone.mp3"; }

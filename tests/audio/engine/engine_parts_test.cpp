@@ -147,17 +147,17 @@ TEST(IcyMetadataSplitter, TakesTheLargestBlockAndAbsurdIntervalsMeanNone) {
 }
 
 TEST(DecodingStream, PlacesACompressedByteWithinTheDecodingStepThatTookIt) {
-    using Progress = DecodingStream::DecodeProgress;
+    using Progress = TitlePlacement::DecodeProgress;
     // One step took 418 compressed bytes and gave 4608 bytes of samples.
     const Progress before{1000, 20000};
     const Progress after{1418, 24608};
-    EXPECT_EQ(DecodingStream::placeInStep(1000, before, after, 4), 20000u);
-    EXPECT_EQ(DecodingStream::placeInStep(1209, before, after, 4), 22304u);
-    EXPECT_EQ(DecodingStream::placeInStep(1418, before, after, 4), 24608u);
+    EXPECT_EQ(TitlePlacement::placeInStep(1000, before, after, 4), 20000u);
+    EXPECT_EQ(TitlePlacement::placeInStep(1209, before, after, 4), 22304u);
+    EXPECT_EQ(TitlePlacement::placeInStep(1418, before, after, 4), 24608u);
     // A byte the step before took, or a step that took nothing: its start.
-    EXPECT_EQ(DecodingStream::placeInStep(10, before, after, 4), 20000u);
-    EXPECT_EQ(DecodingStream::placeInStep(1200, before, before, 4), 20000u);
-    EXPECT_EQ(DecodingStream::placeInStep(1001, before, after, 4) % 4, 0u);
+    EXPECT_EQ(TitlePlacement::placeInStep(10, before, after, 4), 20000u);
+    EXPECT_EQ(TitlePlacement::placeInStep(1200, before, before, 4), 20000u);
+    EXPECT_EQ(TitlePlacement::placeInStep(1001, before, after, 4) % 4, 0u);
 }
 
 TEST(StreamCallbacks, MetadataBeforeItsSyncIsGivenToTheFirstOneSetInOrder) {

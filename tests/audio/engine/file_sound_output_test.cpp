@@ -64,7 +64,7 @@ TEST(FileSoundOutput, WritesSamplesAfterVolumeAndMeasuresEachChannelBeforeIt) {
     TapFile out;
     AudioEngine tap(AudioEngine::Libraries{}, out.file);
     ASSERT_TRUE(tap.init(audio::kFileDevice, 44100));
-    const StreamHandle stereo = tap.streamCreate(44100, 2, 0, constantFrames(2, 1000, -3000));
+    const StreamHandle stereo = tap.streamCreate(44100, 2, 0, constantFrames(2, 1000, -3000)).value_or(StreamHandle{});
     ASSERT_TRUE(static_cast<bool>(stereo));
     ASSERT_TRUE(tap.channelSetAttributes(stereo, audio::kFrequencyUnchanged, 50, audio::kPanUnchanged));
     EXPECT_EQ(playUntil(tap, out, stereo, 8820), 1000u | (3000u << 16));
@@ -79,7 +79,7 @@ TEST(FileSoundOutput, MonoLevelIsTheSameOnBothSidesAndFullVolumeLeavesSamplesAlo
     TapFile out;
     AudioEngine tap(AudioEngine::Libraries{}, out.file);
     ASSERT_TRUE(tap.init(audio::kFileDevice, 44100));
-    const StreamHandle mono = tap.streamCreate(44100, 1, 0, constantFrames(1, -32768, 0));
+    const StreamHandle mono = tap.streamCreate(44100, 1, 0, constantFrames(1, -32768, 0)).value_or(StreamHandle{});
     ASSERT_TRUE(static_cast<bool>(mono));
     EXPECT_EQ(playUntil(tap, out, mono, 3528), 32768u | (32768u << 16));
     const std::vector<std::int16_t> written = out.samples();
@@ -98,7 +98,7 @@ TEST(FileSoundOutput, AStreamJustBegunPlaysWhatItHasWithoutAGapAndKeepsTheCardsP
     std::atomic<int> calls{0};
     const StreamHandle stream = tap.streamCreate(44100, 2, 0, [&](std::span<std::uint8_t> buffer) {
         return full(calls++ == 0 ? buffer.first(std::min<std::size_t>(buffer.size(), 441 * 4)) : buffer);
-    });
+    }).value_or(StreamHandle{});
     ASSERT_TRUE(static_cast<bool>(stream));
     const auto start = std::chrono::steady_clock::now();
     playUntil(tap, out, stream, 44100 * 4 / 2);
@@ -137,7 +137,7 @@ TEST(FileSoundOutput, WritesExactlyWhatSdlsDiskDriverReceivesForTheSameStream) {
         AudioEngine sdl;
         ASSERT_TRUE(sdl.init(audio::kDefaultDevice, 44100));
         EXPECT_EQ(sdl.outputName(), "SDL: disk");
-        const StreamHandle stream = sdl.streamCreate(44100, 2, 0, countingFrames());
+        const StreamHandle stream = sdl.streamCreate(44100, 2, 0, countingFrames()).value_or(StreamHandle{});
         ASSERT_TRUE(static_cast<bool>(stream));
         ASSERT_TRUE(sdl.channelSetAttributes(stream, audio::kFrequencyUnchanged, 60, audio::kPanUnchanged));
         ASSERT_TRUE(sdl.channelPlay(stream, true));
@@ -147,7 +147,7 @@ TEST(FileSoundOutput, WritesExactlyWhatSdlsDiskDriverReceivesForTheSameStream) {
     TapFile out;
     AudioEngine file(AudioEngine::Libraries{}, out.file);
     ASSERT_TRUE(file.init(audio::kFileDevice, 44100));
-    const StreamHandle stream = file.streamCreate(44100, 2, 0, countingFrames());
+    const StreamHandle stream = file.streamCreate(44100, 2, 0, countingFrames()).value_or(StreamHandle{});
     ASSERT_TRUE(static_cast<bool>(stream));
     ASSERT_TRUE(file.channelSetAttributes(stream, audio::kFrequencyUnchanged, 60, audio::kPanUnchanged));
     playUntil(file, out, stream, 44100);

@@ -60,12 +60,13 @@ protected:
 
     // An output stream playing `source` on a device of the engine.
     StreamHandle play(AudioEngine& engine, int device, ToneSource& source, int volume = 100) {
-        if (!engine.init(device, 44100)) {
-            EXPECT_EQ(engine.errorCode(), AudioError::Already);
+        if (const AudioResult<void> started = engine.init(device, 44100); !started) {
+            EXPECT_EQ(started.error().kind, AudioError::Already);
         }
         EXPECT_TRUE(engine.setDevice(device));
-        const StreamHandle stream = engine.streamCreate(44100, 2, 0, source.callback());
-        EXPECT_TRUE(static_cast<bool>(stream)) << engine.errorDetail();
+        const AudioResult<StreamHandle> made = engine.streamCreate(44100, 2, 0, source.callback());
+        EXPECT_TRUE(made) << (made ? std::string() : made.error().detail);
+        const StreamHandle stream = made.value_or(StreamHandle{});
         engine.channelSetAttributes(stream, audio::kFrequencyUnchanged, volume, audio::kPanUnchanged);
         EXPECT_TRUE(engine.channelPlay(stream, false));
         return stream;
@@ -216,7 +217,7 @@ TEST_P(PulseOutputTest, TwoSinksPlayAtOnceAndAStreamWhoseSinkGoesMovesToTheDefau
     const std::vector<std::int16_t> mixed = one.leftSince(moved + 300ms);
     EXPECT_GT(test::peakLevel(mixed), kAmplitude * 3 / 2) << "both tones now play on the sink that is left";
     EXPECT_EQ(engine.channelIsActive(onTwo), ActiveState::Playing);
-    EXPECT_EQ(engine.deviceDescription(3), std::nullopt) << "the device list follows the server";
+    EXPECT_FALSE(engine.deviceDescription(3)) << "the device list follows the server";
     EXPECT_TRUE(engine.streamFree(onOne));
     EXPECT_TRUE(engine.streamFree(onTwo));
 }
@@ -270,8 +271,9 @@ TEST_P(PulseOutputTest, AThousandStationSwitchesLeaveNoStreamBehind) {
     ASSERT_TRUE(engine.init(audio::kDefaultDevice, 44100));
     ToneSource tone;
     for (int i = 0; i < 1000; ++i) {
-        const StreamHandle stream = engine.streamCreate(44100, 2, 0, tone.callback());
-        ASSERT_TRUE(static_cast<bool>(stream)) << "switch " << i << ": " << engine.errorDetail();
+        const AudioResult<StreamHandle> made = engine.streamCreate(44100, 2, 0, tone.callback());
+        ASSERT_TRUE(made) << "switch " << i << ": " << made.error().detail;
+        const StreamHandle stream = *made;
         ASSERT_TRUE(engine.channelPlay(stream, false));
         ASSERT_TRUE(engine.streamFree(stream));
     }
@@ -299,9 +301,8 @@ TEST(PulseOutputChoice, WithoutAServerSdlPlaysAndAForcedServerSaysWhyItCannot) {
     test::ScopedEnv forced("KORVANEL_AUDIO", "pulse");
     test::ScopedEnv sdl("SDL_AUDIODRIVER", "dummy");
     AudioEngine engine;
-    EXPECT_FALSE(engine.init(audio::kDefaultDevice, 44100));
-    EXPECT_EQ(engine.errorCode(), AudioError::Driver);
-    EXPECT_EQ(engine.deviceDescription(audio::kDefaultDevice), std::nullopt);
+    EXPECT_EQ(failureKind(engine.init(audio::kDefaultDevice, 44100)), AudioError::Driver);
+    EXPECT_FALSE(engine.deviceDescription(audio::kDefaultDevice));
     EXPECT_EQ(engine.outputName().rfind("Sound server: ", 0), 0u);
 }
 
