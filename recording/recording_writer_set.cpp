@@ -24,6 +24,16 @@ bool isMpegKind(StreamKind kind) {
     }
 }
 
+// The writer in slot, made with args and the memory limit when there is none.
+template <class Made, class Slot, class... Args>
+Slot& madeOnce(std::unique_ptr<Slot>& slot, std::size_t maxBuffer, const Args&... args) {
+    if (!slot) {
+        slot = std::make_unique<Made>(args...);
+        slot->setMaxBuffer(maxBuffer);
+    }
+    return *slot;
+}
+
 }  // namespace
 
 RecordingWriterSet::RecordingWriterSet(std::string encoderLibrary) : encoderLibrary_(std::move(encoderLibrary)) {}
@@ -90,35 +100,14 @@ bool RecordingWriterSet::isEncoder(const StreamWriter* writer) const {
     return writer != nullptr && writer == encoderWriter_.get();
 }
 
-StreamWriter& RecordingWriterSet::mp3Writer() {
-    if (!mp3Writer_) {
-        mp3Writer_ = std::make_unique<Mp3StreamWriter>();
-        mp3Writer_->setMaxBuffer(settings_.maxBuffer);
-    }
-    return *mp3Writer_;
-}
+StreamWriter& RecordingWriterSet::mp3Writer() { return madeOnce<Mp3StreamWriter>(mp3Writer_, settings_.maxBuffer); }
 
-StreamWriter& RecordingWriterSet::aacWriter() {
-    if (!aacWriter_) {
-        aacWriter_ = std::make_unique<AacStreamWriter>();
-        aacWriter_->setMaxBuffer(settings_.maxBuffer);
-    }
-    return *aacWriter_;
-}
+StreamWriter& RecordingWriterSet::aacWriter() { return madeOnce<AacStreamWriter>(aacWriter_, settings_.maxBuffer); }
 
-StreamWriter& RecordingWriterSet::oggWriter() {
-    if (!oggWriter_) {
-        oggWriter_ = std::make_unique<OggStreamWriter>();
-        oggWriter_->setMaxBuffer(settings_.maxBuffer);
-    }
-    return *oggWriter_;
-}
+StreamWriter& RecordingWriterSet::oggWriter() { return madeOnce<OggStreamWriter>(oggWriter_, settings_.maxBuffer); }
 
 StreamWriter& RecordingWriterSet::encoderWriter() {
-    if (!encoderWriter_) {
-        encoderWriter_ = std::make_unique<EncoderWriter>(encoderLibrary_);
-        encoderWriter_->setMaxBuffer(settings_.maxBuffer);
-    }
+    madeOnce<EncoderWriter>(encoderWriter_, settings_.maxBuffer, encoderLibrary_);
     encoderWriter_->setContinuous(settings_.continuous);
     encoderWriter_->setBitrate(settings_.bitrate);
     return *encoderWriter_;
