@@ -5,13 +5,15 @@
 namespace korvanel {
 
 ConsoleWindow::ConsoleWindow(Application& application, std::FILE* out)
-    : JobPool(1, 1), out_(out), events_(std::make_unique<WindowEvents>(application, *this)) {}
+    : out_(out),
+      handler_(std::make_unique<WindowEvents>(application, *this)),
+      events_([this](Job& event) { handle(event); }) {}
 
-ConsoleWindow::~ConsoleWindow() { stopWorkers(); }
+ConsoleWindow::~ConsoleWindow() { events_.stop(SerialQueue<Job>::Pending::Drop); }
 
 void ConsoleWindow::applySettings(SettingsStore&) {}
 
-void ConsoleWindow::collectSettings(SettingsStore& store) { events_->saveHistory(store); }
+void ConsoleWindow::collectSettings(SettingsStore& store) { handler_->saveHistory(store); }
 
 void ConsoleWindow::run() {
     std::unique_lock<std::mutex> lock(quitLock_);
@@ -35,8 +37,8 @@ void ConsoleWindow::setEventObserver(std::function<void(const Job&)> observer) {
     observer_ = std::move(observer);
 }
 
-void ConsoleWindow::runJob(Job& job) {
-    events_->handle(job);
+void ConsoleWindow::handle(Job& job) {
+    handler_->handle(job);
     std::lock_guard<std::mutex> guard(observerLock_);
     if (observer_) {
         observer_(job);

@@ -1,13 +1,15 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
 
 #include "app/app_window.h"
-#include "base/job_pool.h"
+#include "base/job.h"
+#include "base/serial_queue.h"
 #include "frontend/window_events.h"
 #include "frontend/window_view.h"
 
@@ -18,7 +20,11 @@ class Application;
 // The console in place of the desktop window: it handles the same events on
 // its own worker and prints the same log lines, time stamp first, to
 // standard error. run() waits until quit() is called.
-class ConsoleWindow final : public AppWindow, public JobPool, public WindowView {
+//
+// Threads: post() and quit() from any thread; run() on the main thread;
+// the events are handled, and the view calls made, on the event worker.
+// The destructor drops events not handled yet.
+class ConsoleWindow final : public AppWindow, public WindowView {
 public:
     ConsoleWindow(Application& application, std::FILE* out);
     ~ConsoleWindow() override;
@@ -27,16 +33,18 @@ public:
     void applySettings(SettingsStore& store) override;
     void collectSettings(SettingsStore& store) override;
     void run() override;
-    void post(Job event) override { JobPool::post(std::move(event)); }
+    void post(Job event) override { events_.post(std::move(event)); }
 
     // Ends run(); callable from any thread.
     void quit();
+    // Events queued and not taken by the worker yet; any thread.
+    std::size_t pendingCount() const { return events_.pendingCount(); }
 
     // Told of every event after it was handled, on the event worker.
     void setEventObserver(std::function<void(const Job&)> observer);
 
     // Only the event worker may use these.
-    WindowEvents& events() { return *events_; }
+    WindowEvents& events() { return *handler_; }
 
     // WindowView
     void addLogLine(LogKind kind, const std::string& text) override;
@@ -45,17 +53,18 @@ public:
     // The log line of every message is written already.
     void showMessage(MessageIcon, const std::string&, const std::string&) override {}
 
-protected:
-    void runJob(Job& job) override;
-
 private:
+    void handle(Job& event);
+
     std::FILE* out_;
-    std::unique_ptr<WindowEvents> events_;
+    std::unique_ptr<WindowEvents> handler_;
     std::mutex observerLock_;
     std::function<void(const Job&)> observer_;
     std::mutex quitLock_;
     std::condition_variable quitChanged_;
     bool quitRequested_ = false;
+    // Last: the worker starts when everything it uses exists.
+    SerialQueue<Job> events_;
 };
 
 }  // namespace korvanel

@@ -36,7 +36,7 @@ private:
     bool gaveUp(const std::string& message) const;
 
     Application& application_;
-    std::mutex lock_;
+    std::mutex lock_;  // guards the four below, which onEvent() writes and wait() reads
     std::condition_variable changed_;
     std::optional<std::chrono::steady_clock::time_point> firstSound_;
     bool finiteEnded_ = false;

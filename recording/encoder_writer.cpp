@@ -10,13 +10,11 @@ EncoderWriter::EncoderWriter(const std::string& libraryName)
     : library_(LameLibrary::load(libraryName)), encoder_(library_.get()), ring_(&mpegFrameBoundaryAtOrAfter) {}
 
 EncoderWriter::~EncoderWriter() {
-    std::lock_guard guard(lock_);
-    closeFileLocked();
+    closeFile();
     encoder_.closeStream();
 }
 
 void EncoderWriter::clear() {
-    std::lock_guard guard(lock_);
     ring_.clear();
 }
 
@@ -25,32 +23,26 @@ void EncoderWriter::dropBuffered() {
 }
 
 void EncoderWriter::setMaxBuffer(std::size_t bytes) {
-    std::lock_guard guard(lock_);
     ring_.setLimit(bytes);
 }
 
 void EncoderWriter::setBitrate(int kbps) {
-    std::lock_guard guard(lock_);
     bitrate_ = snapToLayer3Bitrate(kbps);
 }
 
 void EncoderWriter::setContinuous(bool on) {
-    std::lock_guard guard(lock_);
     continuous_ = on;
 }
 
 int EncoderWriter::bitrate() const {
-    std::lock_guard guard(lock_);
     return bitrate_;
 }
 
 EncoderInitResult EncoderWriter::initResult() const {
-    std::lock_guard guard(lock_);
     return initResult_;
 }
 
 void EncoderWriter::start(int frequency, int channels) {
-    std::lock_guard guard(lock_);
     if (!library_) {
         return;
     }
@@ -70,12 +62,10 @@ void EncoderWriter::start(int frequency, int channels) {
 }
 
 bool EncoderWriter::isReady() const {
-    std::lock_guard guard(lock_);
     return library_ != nullptr && initResult_ == EncoderInitResult::Ok;
 }
 
 WriteResult EncoderWriter::encodePcm(const void* data, std::size_t length) {
-    std::lock_guard guard(lock_);
     if (!encoder_.isStreamOpen() || (!file_.isOpen() && !continuous_)) {
         return WriteResult::Ok;
     }
@@ -123,8 +113,7 @@ WriteResult EncoderWriter::writeRaw(const void* /*data*/, std::size_t /*length*/
 }
 
 WriteResult EncoderWriter::open(const std::string& path) {
-    std::lock_guard guard(lock_);
-    WriteResult result = closeFileLocked();
+    WriteResult result = closeFile();
     if (library_ == nullptr || initResult_ != EncoderInitResult::Ok) {
         return result == WriteResult::Ok ? WriteResult::NotCreated : result;
     }
@@ -141,16 +130,14 @@ WriteResult EncoderWriter::open(const std::string& path) {
 }
 
 bool EncoderWriter::isOpen() const {
-    std::lock_guard guard(lock_);
     return file_.isOpen();
 }
 
 WriteResult EncoderWriter::close() {
-    std::lock_guard guard(lock_);
-    return closeFileLocked();
+    return closeFile();
 }
 
-WriteResult EncoderWriter::closeFileLocked() {
+WriteResult EncoderWriter::closeFile() {
     if (!file_.isOpen()) {
         return WriteResult::Ok;
     }
@@ -165,7 +152,6 @@ WriteResult EncoderWriter::closeFileLocked() {
 }
 
 WriteResult EncoderWriter::finish() {
-    std::lock_guard guard(lock_);
     if (!encoder_.isStreamOpen()) {
         return WriteResult::Ok;
     }
@@ -196,7 +182,6 @@ StreamKind EncoderWriter::probeFormat(const void* /*data*/, std::size_t /*length
 }
 
 std::size_t EncoderWriter::bufferedBytes() const {
-    std::lock_guard guard(lock_);
     return ring_.size();
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "recording/lame_library.h"
@@ -20,8 +19,9 @@ namespace korvanel {
 // new file continues the sound without a gap. Without `continuous`, PCM is
 // encoded only while a file is open; with it, encoding runs all the time
 // and recent MP3 is kept in memory for the next file. Each file begins with
-// an info frame filled in when the file closes. Every operation takes the
-// writer's lock; encodePcm runs on the decoding thread.
+// an info frame filled in when the file closes. Called from one thread at a
+// time (see StreamWriter): in the program, the recorder's worker, which
+// takes the decoded samples off the sound card's thread through a PcmQueue.
 class EncoderWriter final : public StreamWriter {
 public:
     explicit EncoderWriter(const std::string& libraryName = LameLibrary::kDefaultName);
@@ -57,9 +57,8 @@ private:
     // Encodes the whole chunks waiting in pcm_ (all of it with `rest`).
     WriteResult encodeWaiting(bool rest);
     void takeOutput(std::size_t bytes, WriteResult& result);
-    WriteResult closeFileLocked();
+    WriteResult closeFile();
 
-    mutable std::mutex lock_;
     std::unique_ptr<LameLibrary> library_;
     Mp3Encoder encoder_;
     EncoderInitResult initResult_ = EncoderInitResult::Ok;

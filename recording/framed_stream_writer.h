@@ -1,6 +1,5 @@
 #pragma once
 
-#include <mutex>
 #include <string>
 
 #include "recording/frame_splitter.h"
@@ -13,7 +12,7 @@ namespace korvanel {
 // Saves a stream of audio frames as it arrives. Only whole frames reach the
 // file and the in-memory ring, so every file begins at a frame header and
 // ends after a whole frame. A failed write closes the file; the frames go
-// to the ring instead. Every operation takes the writer's lock.
+// to the ring instead. Called from one thread at a time (see StreamWriter).
 //
 // Format is a frame splitter's format with, besides:
 // boundaryAtOrAfter(frames, from), probeBitrate(data, length) and
@@ -23,24 +22,20 @@ class FramedStreamWriter final : public StreamWriter {
 public:
     FramedStreamWriter() : ring_(&Format::boundaryAtOrAfter) {}
     ~FramedStreamWriter() override {
-        std::lock_guard guard(lock_);
-        closeLocked();
+        closeFile();
     }
     FramedStreamWriter(const FramedStreamWriter&) = delete;
     FramedStreamWriter& operator=(const FramedStreamWriter&) = delete;
 
     void clear() override {
-        std::lock_guard guard(lock_);
         ring_.clear();
         splitter_.reset();
     }
     void setMaxBuffer(std::size_t bytes) override {
-        std::lock_guard guard(lock_);
         ring_.setLimit(bytes);
     }
     WriteResult encodePcm(const void* /*data*/, std::size_t /*length*/) override { return WriteResult::Ok; }
     WriteResult writeRaw(const void* data, std::size_t length) override {
-        std::lock_guard guard(lock_);
         WriteResult result = WriteResult::Ok;
         splitter_.push(data, length, [&](const typename FrameSplitter<Format>::Frames& frames) {
             if (file_.isOpen()) {
@@ -55,14 +50,12 @@ public:
         return result;
     }
     void dropBuffered() override {
-        std::lock_guard guard(lock_);
         ring_.clear();
     }
     void start(int /*frequency*/, int /*channels*/) override { clear(); }
     bool isReady() const override { return true; }
     WriteResult open(const std::string& path) override {
-        std::lock_guard guard(lock_);
-        const WriteResult closed = closeLocked();
+        const WriteResult closed = closeFile();
         if (!file_.create(path)) {
             return closed == WriteResult::Ok ? WriteResult::NotCreated : closed;
         }
@@ -74,16 +67,13 @@ public:
         return closed;
     }
     bool isOpen() const override {
-        std::lock_guard guard(lock_);
         return file_.isOpen();
     }
     WriteResult close() override {
-        std::lock_guard guard(lock_);
-        return closeLocked();
+        return closeFile();
     }
     WriteResult finish() override {
-        std::lock_guard guard(lock_);
-        const WriteResult result = closeLocked();
+        const WriteResult result = closeFile();
         ring_.clear();
         splitter_.reset();
         return result;
@@ -97,12 +87,11 @@ public:
 
     // Bytes kept in memory (for tests and benchmarks).
     std::size_t bufferedBytes() const {
-        std::lock_guard guard(lock_);
         return ring_.size() + splitter_.heldBytes();
     }
 
 private:
-    WriteResult closeLocked() {
+    WriteResult closeFile() {
         if (!file_.isOpen()) {
             return WriteResult::Ok;
         }
@@ -114,7 +103,6 @@ private:
         return written ? WriteResult::Ok : WriteResult::WriteFailed;
     }
 
-    mutable std::mutex lock_;
     FrameSplitter<Format> splitter_;
     RecentDataRing ring_;
     OutputFile file_;

@@ -41,7 +41,7 @@ enum class EncoderInitResult {
 
 // One MP3 encoder stream over the loaded library, in four calls: start a
 // stream, encode a chunk of PCM, flush the end of the stream, close it.
-// Not thread-safe; the encoder writer serialises the calls.
+// Not thread-safe: one encoder writer owns it.
 class Mp3Encoder {
 public:
     explicit Mp3Encoder(const LameLibrary* library) : library_(library) {}

@@ -13,17 +13,9 @@ constexpr int kDefaultHeaderUnits = 2;
 
 OggStreamWriter::OggStreamWriter() : pages_(&oggUnitBoundaryAtOrAfter) {}
 
-OggStreamWriter::~OggStreamWriter() {
-    std::lock_guard guard(lock_);
-    closeLocked();
-}
+OggStreamWriter::~OggStreamWriter() { closeFile(); }
 
 void OggStreamWriter::clear() {
-    std::lock_guard guard(lock_);
-    clearLocked();
-}
-
-void OggStreamWriter::clearLocked() {
     parser_.reset();
     headers_.clear();
     pages_.clear();
@@ -33,7 +25,6 @@ void OggStreamWriter::clearLocked() {
 }
 
 void OggStreamWriter::setMaxBuffer(std::size_t bytes) {
-    std::lock_guard guard(lock_);
     pages_.setLimit(bytes);
 }
 
@@ -42,7 +33,6 @@ WriteResult OggStreamWriter::encodePcm(const void* /*data*/, std::size_t /*lengt
 }
 
 WriteResult OggStreamWriter::writeRaw(const void* data, std::size_t length) {
-    std::lock_guard guard(lock_);
     WriteResult result = WriteResult::Ok;
     parser_.push(data, length, [&](const OggUnitParser::Unit& unit) { takeUnit(unit, result); });
     return result;
@@ -61,7 +51,7 @@ void OggStreamWriter::takeUnit(const OggUnitParser::Unit& unit, WriteResult& res
         // The previous logical stream is over: its file ends here. A file
         // that holds no more than its headers starts over with this stream.
         if (file_.isOpen() && fileHasAudio_) {
-            if (closeLocked() != WriteResult::Ok) {
+            if (closeFile() != WriteResult::Ok) {
                 result = WriteResult::WriteFailed;
             }
         } else if (file_.isOpen() && file_.size() > 0) {
@@ -88,7 +78,7 @@ void OggStreamWriter::takeUnit(const OggUnitParser::Unit& unit, WriteResult& res
     if (unit.lastOfStream) {
         // Nothing of this logical stream may follow; the next file starts
         // with the next stream's first page.
-        if (file_.isOpen() && closeLocked() != WriteResult::Ok) {
+        if (file_.isOpen() && closeFile() != WriteResult::Ok) {
             result = WriteResult::WriteFailed;
         }
         pages_.clear();
@@ -121,8 +111,7 @@ bool OggStreamWriter::isReady() const {
 }
 
 WriteResult OggStreamWriter::open(const std::string& path) {
-    std::lock_guard guard(lock_);
-    const WriteResult closed = closeLocked();
+    const WriteResult closed = closeFile();
     if (!file_.create(path)) {
         return closed == WriteResult::Ok ? WriteResult::NotCreated : closed;
     }
@@ -142,16 +131,14 @@ WriteResult OggStreamWriter::open(const std::string& path) {
 }
 
 bool OggStreamWriter::isOpen() const {
-    std::lock_guard guard(lock_);
     return file_.isOpen();
 }
 
 WriteResult OggStreamWriter::close() {
-    std::lock_guard guard(lock_);
-    return closeLocked();
+    return closeFile();
 }
 
-WriteResult OggStreamWriter::closeLocked() {
+WriteResult OggStreamWriter::closeFile() {
     if (!file_.isOpen()) {
         return WriteResult::Ok;
     }
@@ -165,9 +152,8 @@ WriteResult OggStreamWriter::closeLocked() {
 }
 
 WriteResult OggStreamWriter::finish() {
-    std::lock_guard guard(lock_);
-    const WriteResult result = closeLocked();
-    clearLocked();
+    const WriteResult result = closeFile();
+    clear();
     return result;
 }
 
@@ -180,7 +166,6 @@ StreamKind OggStreamWriter::probeFormat(const void* /*data*/, std::size_t /*leng
 }
 
 std::size_t OggStreamWriter::bufferedBytes() const {
-    std::lock_guard guard(lock_);
     return headers_.size() + pages_.size() + parser_.heldBytes();
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <mutex>
 
 #include "recording/ogg_unit_parser.h"
 #include "recording/ogg_file_output.h"
@@ -14,9 +13,9 @@ namespace korvanel {
 // It keeps the header pages of the current logical stream, so every file
 // it starts begins with them and is a complete stream of its own. The end
 // of a logical stream (its last page, or the first page of the next one)
-// ends the open file; the writer then buffers until the next open(). Every
-// operation takes the writer's lock. Files are renumbered and end with an
-// end-of-stream page (see OggFileOutput).
+// ends the open file; the writer then buffers until the next open(). Files
+// are renumbered and end with an end-of-stream page (see OggFileOutput).
+// Called from one thread at a time (see StreamWriter).
 class OggStreamWriter final : public StreamWriter {
 public:
     OggStreamWriter();
@@ -52,10 +51,8 @@ private:
     void takeHeaderUnit(const OggUnitParser::Unit& unit, WriteResult& result);
     // Writes to the open file; on failure closes it and reports false.
     bool writeToFile(std::string_view bytes, WriteResult& result);
-    WriteResult closeLocked();
-    void clearLocked();
+    WriteResult closeFile();
 
-    mutable std::mutex lock_;
     OggUnitParser parser_;
     HeaderState headerState_ = HeaderState::None;
     int headerPacketsLeft_ = 0;  // 0: count header units instead (codec not known)

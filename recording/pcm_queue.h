@@ -13,6 +13,10 @@ namespace korvanel {
 // Hands decoded samples from a sound card's thread to the recorder's
 // worker: a fixed block allocated once, so pushing never allocates and the
 // lock is held only for a copy. What does not fit is dropped.
+//
+// Threads: push() from the sound card's thread, takeAll() and clear() from
+// the recorder's worker, size() from either; lock_ guards the block and the
+// two positions.
 class PcmQueue {
 public:
     explicit PcmQueue(std::size_t capacityBytes);

@@ -17,11 +17,11 @@ enum class WriteResult {
 
 // The recorder's writers: they take stream data (compressed bytes or decoded
 // 16-bit PCM), keep the most recent part in memory while no file is open, and
-// write to the file while one is. Data calls (writeRaw, encodePcm) come from
-// the audio threads, the others from the window thread or the player's
-// worker; every writer guards its own state with a lock of its own.
+// write to the file while one is.
 //
-// The operations are declared in their slot order.
+// Threads: a writer has no lock. Its owner calls it from one thread at a
+// time; in the program that is the recorder's worker, which alone holds
+// the writers (the audio threads hand their data over through its queue).
 class StreamWriter {
 public:
     // Memory limits are whole multiples of this; anything smaller means no

@@ -56,7 +56,7 @@ int PresetUpdater::parseVersion(std::string_view body) {
 }
 
 void PresetUpdater::check() {
-    httpClient_.post(HttpClient::fetchToMemoryJob(serverBase() + "/update.php?check=presets"));
+    httpClient_.post(HttpRequest::fetchToMemory(serverBase() + "/update.php?check=presets"));
 }
 
 PresetUpdater::Result PresetUpdater::onVersion(std::string_view body) {
@@ -71,7 +71,7 @@ PresetUpdater::Result PresetUpdater::onVersion(std::string_view body) {
     // the server's version grows.
     settings_.setInt(kLastUpdateKey, serverVersion);
     httpClient_.post(
-        HttpClient::downloadToFileJob(serverBase() + "/update.php?fetch=presets", downloadPath_));
+        HttpRequest::downloadToFile(serverBase() + "/update.php?fetch=presets", downloadPath_));
     return Result::Downloading;
 }
 

@@ -315,7 +315,7 @@ void StationDirectory::reportClick(const std::string& uuid) {
         server = lastServer_;
     }
     if (!server.empty()) {
-        http_.post(HttpClient::fetchQuietlyJob(server + "/json/url/" + percentEncoded(uuid)));
+        http_.post(HttpRequest::fetchQuietly(server + "/json/url/" + percentEncoded(uuid)));
     }
 }
 

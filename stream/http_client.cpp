@@ -23,7 +23,7 @@ constexpr std::size_t kReceiveChunk = 10000;
 
 }  // namespace
 
-HttpClient::HttpClient(const SettingsStore& settings, EventSink& events) : JobPool(0, 2), events_(events) {
+HttpClient::HttpClient(const SettingsStore& settings, EventSink& events) : events_(events) {
     readProxy(settings);
 }
 
@@ -31,7 +31,7 @@ HttpClient::~HttpClient() { shutdown(); }
 
 void HttpClient::shutdown() {
     cancel_.raise();
-    stopWorkers();
+    workers_.stop();
 }
 
 void HttpClient::applySettings(SettingsStore& store) { readProxy(store); }
@@ -242,43 +242,41 @@ NetStatus HttpClient::openTunnel(NetworkConnection& connection, const HttpAddres
     return status;
 }
 
-Job HttpClient::downloadToFileJob(std::string url, std::string filePath) {
-    auto request = std::make_unique<HttpRequest>();
-    request->url = std::move(url);
-    request->filePath = std::move(filePath);
+HttpRequest HttpRequest::downloadToFile(std::string url, std::string filePath) {
+    return HttpRequest{Kind::DownloadToFile, std::move(url), std::move(filePath)};
+}
+
+HttpRequest HttpRequest::fetchToMemory(std::string url) { return HttpRequest{Kind::FetchToMemory, std::move(url), {}}; }
+
+HttpRequest HttpRequest::fetchQuietly(std::string url) { return HttpRequest{Kind::FetchQuietly, std::move(url), {}}; }
+
+void HttpClient::post(HttpRequest request) {
+    auto queued = std::make_unique<QueuedRequest>();
+    queued->request = std::move(request);
     Job job;
-    job.code = kDownloadToFile;
-    job.payload = std::move(request);
-    return job;
+    job.payload = std::move(queued);
+    workers_.post(std::move(job));
 }
 
-Job HttpClient::fetchToMemoryJob(std::string url) {
-    auto request = std::make_unique<HttpRequest>();
-    request->url = std::move(url);
-    Job job;
-    job.code = kFetchToMemory;
-    job.payload = std::move(request);
-    return job;
-}
-
-Job HttpClient::fetchQuietlyJob(std::string url) {
-    Job job = fetchToMemoryJob(std::move(url));
-    job.code = kFetchQuietly;
-    return job;
-}
-
-void HttpClient::runJob(Job& job) {
-    const HttpRequest* request = job.payloadAs<HttpRequest>();
-    if (request == nullptr) {
-        return;
+void HttpClient::Workers::runJob(Job& job) {
+    if (const QueuedRequest* queued = job.payloadAs<QueuedRequest>()) {
+        client_.run(queued->request);
     }
-    if (job.code == kDownloadToFile) {
-        downloadToFile(*request);
-    } else if (job.code == kFetchToMemory) {
-        fetchToMemory(*request);
-    } else if (job.code == kFetchQuietly) {
-        ByteBuffer ignored;
-        fetch(request->url, ignored);
+}
+
+void HttpClient::run(const HttpRequest& request) {
+    switch (request.kind) {
+        case HttpRequest::Kind::DownloadToFile:
+            downloadToFile(request);
+            break;
+        case HttpRequest::Kind::FetchToMemory:
+            fetchToMemory(request);
+            break;
+        case HttpRequest::Kind::FetchQuietly: {
+            ByteBuffer ignored;
+            fetch(request.url, ignored);
+            break;
+        }
     }
 }
 

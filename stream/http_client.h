@@ -24,11 +24,22 @@ struct HttpLimits {
     std::size_t maxBodyBytes = 16 * 1024 * 1024;
 };
 
-// What a queued download job asks for; it travels as the job's payload.
-struct HttpRequest : JobPayload {
+// A fetch queued to the HTTP client's workers, and what becomes of its body.
+struct HttpRequest {
+    enum class Kind {
+        DownloadToFile,  // written over filePath; the window hears whether it was
+        FetchToMemory,   // handed to the window
+        FetchQuietly,    // dropped (a report to a server)
+    };
+    Kind kind = Kind::FetchQuietly;
     std::string url;
     std::string filePath;  // only for DownloadToFile
-    std::uint32_t options = 0;
+
+    // The body goes over filePath; a file beside it is renamed over it only
+    // when all arrived.
+    static HttpRequest downloadToFile(std::string url, std::string filePath);
+    static HttpRequest fetchToMemory(std::string url);
+    static HttpRequest fetchQuietly(std::string url);
 };
 
 // A minimal HTTP/1.0 GET over TCP or TLS (http:// and https://), directly or
@@ -36,32 +47,31 @@ struct HttpRequest : JobPayload {
 // tunnels https with CONNECT). Follows up to kMaxRedirects redirects, each
 // hop under the same bounds, and undoes chunked bodies. A secure connection
 // that fails its checks is reported to the window (event::kSecureFailed)
-// before the fetch fails. Offered as a blocking fetch
-// and as two queued jobs that run on up to two workers of its own and report
-// to the main window's queue through the event sink.
+// before the fetch fails. Offered as a blocking fetch and as queued requests
+// that run on up to two workers of its own and report to the main window's
+// queue through the event sink.
 //
-// Threads: fetch() may run on any thread, several at once. applySettings()
-// runs on the window thread; the proxy fields it writes are locked. shutdown()
-// (also run by the destructor) cancels fetches in progress and joins the
-// workers; afterwards every fetch fails at once.
-class HttpClient : public JobPool, public SettingsListener {
+// Threads: fetch(), checkCertificate() and post() may run on any thread,
+// several at once; queued requests run on the workers. applySettings() runs
+// on the window thread; lock_ guards the proxy and the limits it writes.
+// shutdown() (also run by the destructor) cancels fetches in progress and
+// joins the workers; afterwards every fetch fails at once and posted
+// requests are dropped.
+class HttpClient : public SettingsListener {
 public:
-    static constexpr std::uint32_t kDownloadToFile = 0x1E42D;
+    // Events to the window about the queued requests.
     static constexpr std::uint32_t kEventPresetsUpdated = 0x1E42E;
     static constexpr std::uint32_t kEventPresetsUpdateFailed = 0x1E42F;
-    static constexpr std::uint32_t kFetchToMemory = 0x1E430;
     // Carries the body in Job::text.
     static constexpr std::uint32_t kEventPresetsVersion = 0x1E431;
     static constexpr std::uint32_t kEventPresetsCheckFailed = 0x1E432;
-    // Fetches and forgets the answer (a report to a server).
-    static constexpr std::uint32_t kFetchQuietly = 0x1E433;
 
     static constexpr const char* kUserAgent = "Korvanel Radio v0.3.6";
     static constexpr const char* kProxyHostKey = "General/Proxy";
     static constexpr const char* kProxyPortKey = "General/ProxyPort";
     static constexpr int kMaxRedirects = 5;
 
-    // Reads the proxy from settings; reports the queued jobs' results to events.
+    // Reads the proxy from settings; reports the queued requests' results to events.
     HttpClient(const SettingsStore& settings, EventSink& events);
     ~HttpClient() override;
 
@@ -83,12 +93,8 @@ public:
     // not https:// or a server that cannot be reached). Nothing is posted.
     TlsFailure checkCertificate(const std::string& url, int stopFd = -1);
 
-    // Jobs for post(): fetch url and write the body over filePath (a file
-    // beside it is renamed over it only when all arrived), or fetch url and
-    // hand the body to the main window.
-    static Job downloadToFileJob(std::string url, std::string filePath);
-    static Job fetchToMemoryJob(std::string url);
-    static Job fetchQuietlyJob(std::string url);
+    // Queues the request for the workers; never waits.
+    void post(HttpRequest request);
 
     void setLimits(const HttpLimits& limits);
     HttpLimits limits() const;
@@ -98,10 +104,24 @@ public:
     void applySettings(SettingsStore& store) override;
     void collectSettings(SettingsStore& store) override;
 
-protected:
-    void runJob(Job& job) override;
-
 private:
+    // Up to two fetches at once, so a report to a server never waits behind
+    // a slow download.
+    class Workers final : public JobPool {
+    public:
+        explicit Workers(HttpClient& client) : JobPool(0, 2), client_(client) {}
+        ~Workers() override { stopWorkers(); }
+        void stop() { stopWorkers(); }
+
+    private:
+        void runJob(Job& job) override;
+        HttpClient& client_;
+    };
+    struct QueuedRequest : JobPayload {
+        HttpRequest request;
+    };
+
+    void run(const HttpRequest& request);
     struct Route {
         std::string proxyHost;  // empty: connect to the address's own host
         int proxyPort = 0;
@@ -133,6 +153,7 @@ private:
     std::string proxyHost_;
     int proxyPort_ = 0;
     HttpLimits limits_;
+    Workers workers_{*this};  // last: stopped before the rest goes
 };
 
 }  // namespace korvanel

@@ -13,7 +13,8 @@ namespace korvanel {
 // milliseconds, which each connection (a playlist, then its stream, then
 // every reconnect) would pay again.
 //
-// Threads: get() from any thread.
+// Threads: get() from any thread, several at once; lock_ guards both
+// members, and a context handed out stays valid while the caller holds it.
 class TlsClientContext {
 public:
     // The context for the store SSL_CERT_FILE and SSL_CERT_DIR name now (the

@@ -1,38 +1,35 @@
 #pragma once
 
-#include <condition_variable>
-#include <deque>
 #include <functional>
-#include <mutex>
-#include <thread>
+#include <utility>
+
+#include "base/serial_queue.h"
 
 namespace korvanel {
 
 // The engine's notification thread: runs posted tasks one at a time, in
 // order. Sound card callbacks post here instead of calling anybody, and
 // streams freed from inside a callback are destroyed here.
+//
+// Threads: post() and drain() from any thread, the dispatcher's own
+// included; the tasks run on the dispatcher's thread only.
 class SyncDispatcher {
 public:
-    SyncDispatcher();
+    SyncDispatcher() = default;
     // Runs what is still queued, then ends the thread.
-    ~SyncDispatcher();
+    ~SyncDispatcher() { tasks_.stop(Tasks::Pending::Run); }
     SyncDispatcher(const SyncDispatcher&) = delete;
     SyncDispatcher& operator=(const SyncDispatcher&) = delete;
 
-    void post(std::function<void()> task);
-    bool onDispatcherThread() const { return std::this_thread::get_id() == thread_.get_id(); }
-    // Waits until every task posted before the call has run (tests, shutdown).
-    void drain();
+    void post(std::function<void()> task) { tasks_.post(std::move(task)); }
+    bool onDispatcherThread() const { return tasks_.onWorkerThread(); }
+    // Waits until every task posted before the call has run (tests,
+    // shutdown); on the dispatcher's thread it returns at once.
+    void drain() { tasks_.waitUntilIdle(); }
 
 private:
-    void run();
-
-    std::mutex lock_;
-    std::condition_variable changed_;
-    std::deque<std::function<void()>> tasks_;
-    bool running_ = false;  // a task is being run
-    bool stopping_ = false;
-    std::thread thread_;
+    using Tasks = SerialQueue<std::function<void()>>;
+    Tasks tasks_{[](std::function<void()>& task) { task(); }};
 };
 
 }  // namespace korvanel

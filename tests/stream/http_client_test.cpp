@@ -223,18 +223,18 @@ TEST(HttpClientJobs, DownloadReplacesTheFileOnlyWhenAllArrived) {
     test::writeFile(target, "old presets");
 
     HttpTestServer missing(HttpTestServer::reply(HttpTestServer::okResponse("gone", "HTTP/1.1 404 Not Found")));
-    client.post(HttpClient::downloadToFileJob(missing.url("/update.php?fetch=presets"), target));
+    client.post(HttpRequest::downloadToFile(missing.url("/update.php?fetch=presets"), target));
     EXPECT_EQ(application.window().waitForEvents(1),
               std::vector<std::uint32_t>{HttpClient::kEventPresetsUpdateFailed});
     EXPECT_EQ(test::readFile(target), "old presets");
 
     HttpTestServer found(HttpTestServer::reply(HttpTestServer::okResponse("<Presets/>")));
-    client.post(HttpClient::downloadToFileJob(found.url("/update.php?fetch=presets"), target));
+    client.post(HttpRequest::downloadToFile(found.url("/update.php?fetch=presets"), target));
     EXPECT_EQ(application.window().waitForEvents(2).at(1), HttpClient::kEventPresetsUpdated);
     EXPECT_EQ(test::readFile(target), "<Presets/>");
 
     // A folder that does not exist cannot be written: the fetch alone is not success.
-    client.post(HttpClient::downloadToFileJob(found.url("/"), application.folder().file("no/such/presets.xml")));
+    client.post(HttpRequest::downloadToFile(found.url("/"), application.folder().file("no/such/presets.xml")));
     EXPECT_EQ(application.window().waitForEvents(3).at(2), HttpClient::kEventPresetsUpdateFailed);
 }
 
@@ -244,15 +244,9 @@ TEST(HttpClientJobs, FetchToMemoryHandsTheBodyToTheWindow) {
     HttpTestServer server(HttpTestServer::reply(HttpTestServer::okResponse("20240105")));
     HttpTestServer broken(HttpTestServer::reply("ICY 200 OK\r\n\r\n"));
 
-    client.post(HttpClient::fetchToMemoryJob(server.url("/update.php?check=presets")));
+    client.post(HttpRequest::fetchToMemory(server.url("/update.php?check=presets")));
     application.window().waitForEvents(1);
-    client.post(HttpClient::fetchToMemoryJob(broken.url("/update.php?check=presets")));
-    Job unknown;
-    unknown.code = 0x1E999;
-    client.post(std::move(unknown));
-    Job withoutRequest;
-    withoutRequest.code = HttpClient::kFetchToMemory;
-    client.post(std::move(withoutRequest));
+    client.post(HttpRequest::fetchToMemory(broken.url("/update.php?check=presets")));
 
     const auto events = application.window().waitForEvents(2);
     ASSERT_EQ(events.size(), 2u);
@@ -268,8 +262,8 @@ TEST(HttpClientJobs, WithoutAWindowTheDownloadStillWritesAndTheCheckDoesNothing)
     HttpTestServer server(HttpTestServer::reply(HttpTestServer::okResponse("body")));
     const std::string target = application.folder().file("presets.xml");
 
-    client.post(HttpClient::fetchToMemoryJob(server.url("/check")));
-    client.post(HttpClient::downloadToFileJob(server.url("/fetch"), target));
+    client.post(HttpRequest::fetchToMemory(server.url("/check")));
+    client.post(HttpRequest::downloadToFile(server.url("/fetch"), target));
     const auto deadline = Clock::now() + 10s;
     while (test::readFile(target).empty() && Clock::now() < deadline) {
         std::this_thread::sleep_for(10ms);
@@ -287,7 +281,7 @@ TEST(HttpClientJobs, ShutdownCutsRunningFetchesShort) {
     const auto start = Clock::now();
     {
         TestApplication application;  // default bounds: 15 s of silence allowed
-        application.app().httpClient().post(HttpClient::fetchToMemoryJob(silent.url("/check")));
+        application.app().httpClient().post(HttpRequest::fetchToMemory(silent.url("/check")));
         const auto deadline = Clock::now() + 5s;
         while (silent.connectionCount() == 0 && Clock::now() < deadline) {
             std::this_thread::sleep_for(5ms);
