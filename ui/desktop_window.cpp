@@ -13,6 +13,7 @@
 #include "stream/http_client.h"
 #include "audio/output_channel.h"
 #include "frontend/preference_rules.h"
+#include "settings/language_texts.h"
 #include "ui/dialogs/about_dialog.h"
 #include "ui/dialogs/find_station_dialog.h"
 #include "ui/dialogs/open_url_dialog.h"
@@ -283,7 +284,9 @@ void DesktopWindow::showPreferences() {
 void DesktopWindow::applyChangedSettings() {
     application_.settings().notifyChanged();
     if (!application_.saveSettings()) {
-        addLogLine(LogKind::Error, "Could not save " + resolveProgramPath(Application::kSettingsFileName));
+        const std::string path = resolveProgramPath(Application::kSettingsFileName);
+        addLogLine(LogKind::Error,
+                   formatText(application_.language().getString("Log/Message/SettingsNotSaved"), {path}));
     }
 }
 

@@ -54,7 +54,7 @@ MainWindow::MainWindow(Application& application, WindowCommands& commands, Conne
     layout->addWidget(content_);
     layout->addWidget(&statusBar_.widget());
     // Until the menus are built the bar holds one grey item.
-    QAction* loading = menuBar_->addAction(QStringLiteral("Loading.."));
+    QAction* loading = menuBar_->addAction(text("Main/Text/Loading"));
     loading->setEnabled(false);
 
     menuLine_->setFrameShape(QFrame::HLine);
@@ -136,7 +136,7 @@ void MainWindow::runAfterMenu(int id) {
 
 void MainWindow::refreshMenuBar() {
     if (!menuSource_) {
-        return;  // the grey "Loading.." item stays
+        return;  // the grey item that says the menus are loading stays
     }
     fillMenuBar(*menuBar_, menuSource_(), [this](int id) { runAfterMenu(id); });
 }
