@@ -12,6 +12,14 @@ enum class LogKind { Normal = 0, Error = 1, TrackTitle = 2, PlaybackStart = 3 };
 // tray icon, the menus, or whether the meter and the status timer run.
 enum class DisplayPart { All, Buttons, Texts, StatusBar, Tray, MenuBar, Timers };
 
+// The status bar's parts, left to right, as setStatusText numbers them.
+namespace status_part {
+inline constexpr int kState = 0;
+inline constexpr int kAddress = 1;
+inline constexpr int kTimes = 2;
+inline constexpr int kCount = 3;
+}  // namespace status_part
+
 enum class MessageIcon { Information, Warning, Error };
 
 // What a front end (the desktop window or the console) does for the event

@@ -57,7 +57,7 @@ public:
     void setTexts(const Texts& texts);
 
     // The kind of the lines added after this by addLine(message); a value
-    // outside 0-3 leaves it unchanged.
+    // that is no LogKind leaves it unchanged.
     void setLineKind(int kind);
     // Appends "HH:mm:ss :: message", stamped now, in the current kind.
     void addLine(const QString& message);
@@ -106,7 +106,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    // A kind outside 0-3 means the current kind.
+    // A value that is no LogKind means the current kind.
     void queue(int kind, const QString& message);
     void scrollToNewest();
     void showContextMenu(const QPoint& globalPosition);

@@ -30,26 +30,26 @@ StatusBar::StatusBar(QWidget& window, const DialogUnits& units) : bar_(makeChild
     // takes the rest, and a long text never widens any of them.
     const double scale = std::max(1.0, units.rect(0, 0, 400, 0).width() / 600.0);
     const auto scaled = [scale](int pixels) { return static_cast<int>(pixels * scale + 0.5); };
-    parts_[kState]->setFixedWidth(scaled(80) - 2);
-    parts_[kAddress]->setFixedWidth(scaled(280) - scaled(80) - 2);
-    parts_[kTimes]->setMinimumWidth(0);
-    parts_[kTimes]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    layout->setStretch(kTimes, 1);
+    parts_[status_part::kState]->setFixedWidth(scaled(80) - 2);
+    parts_[status_part::kAddress]->setFixedWidth(scaled(280) - scaled(80) - 2);
+    parts_[status_part::kTimes]->setMinimumWidth(0);
+    parts_[status_part::kTimes]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    layout->setStretch(status_part::kTimes, 1);
 
-    parts_[kState]->setAccessibleDescription(QStringLiteral("Player state"));
-    parts_[kAddress]->setAccessibleDescription(QStringLiteral("Current address"));
-    parts_[kTimes]->setAccessibleDescription(QStringLiteral("Track time and play time"));
+    parts_[status_part::kState]->setAccessibleDescription(QStringLiteral("Player state"));
+    parts_[status_part::kAddress]->setAccessibleDescription(QStringLiteral("Current address"));
+    parts_[status_part::kTimes]->setAccessibleDescription(QStringLiteral("Track time and play time"));
 }
 
 void StatusBar::show(const DisplayState& state) {
-    setPlainLabel(*parts_[kState], fromUtf8(state.statusState));
+    setPlainLabel(*parts_[status_part::kState], fromUtf8(state.statusState));
     if (state.statusTimes) {
-        setPlainLabel(*parts_[kTimes], fromUtf8(*state.statusTimes));
+        setPlainLabel(*parts_[status_part::kTimes], fromUtf8(*state.statusTimes));
     }
 }
 
 void StatusBar::setText(int part, const QString& text) {
-    if (part >= 0 && part < kPartCount) {
+    if (part >= 0 && part < status_part::kCount) {
         setPlainLabel(*parts_[static_cast<std::size_t>(part)], text);
     }
 }

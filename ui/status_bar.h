@@ -4,6 +4,8 @@
 
 #include <array>
 
+#include "frontend/window_view.h"
+
 class QLabel;
 class QWidget;
 
@@ -17,14 +19,12 @@ struct DisplayState;
 // window.
 class StatusBar {
 public:
-    // The parts as WindowView::setStatusText numbers them.
-    enum Part { kState = 0, kAddress = 1, kTimes = 2, kPartCount = 3 };
-
     StatusBar(QWidget& window, const DialogUnits& units);
 
     // The state and, while something plays, the times.
     void show(const DisplayState& state);
-    // A part's text as it is; a part that is not there is ignored.
+    // A part's text (status_part::...) as it is; a part that is not there is
+    // ignored.
     void setText(int part, const QString& text);
 
     QWidget& widget() { return *bar_; }
@@ -32,7 +32,7 @@ public:
 
 private:
     QWidget* bar_;
-    std::array<QLabel*, kPartCount> parts_{};
+    std::array<QLabel*, status_part::kCount> parts_{};
 };
 
 }  // namespace korvanel
