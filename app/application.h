@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -31,7 +30,9 @@ using AudioLibraryFactory = std::function<std::unique_ptr<AudioLibrary>()>;
 // The root object: builds the settings and language stores, creates every
 // component in a fixed order and registers them as settings listeners;
 // tears down in reverse order and saves the settings file last.
-// Startup, run() and shutdown happen on the thread that owns it.
+// Threads: made, run and destroyed on one thread, which alone calls the
+// window getter; components' threads reach the window only through events(),
+// the relay that is cut off before the window goes.
 class Application final : public SettingsListener {
 public:
     static constexpr const char* kSettingsFileName = "korvanel.xml";
@@ -72,7 +73,7 @@ public:
     PlaylistResolver& playlistResolver() { return *playlistResolver_; }
     Player& player() { return *player_; }
     // Null before the window exists and once it is going.
-    AppWindow* mainWindow() { return windowView_.load(); }
+    AppWindow* mainWindow() { return windowView_; }
     // What the components post their events to: the window while it exists.
     EventSink& events() { return events_; }
 
@@ -89,7 +90,7 @@ private:
     std::unique_ptr<PlaylistResolver> playlistResolver_;
     std::unique_ptr<Player> player_;
     std::unique_ptr<AppWindow> mainWindow_;
-    std::atomic<AppWindow*> windowView_{nullptr};
+    AppWindow* windowView_ = nullptr;
     SaveFailed saveFailed_;
 };
 

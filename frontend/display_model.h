@@ -33,8 +33,8 @@ struct DisplayState {
     // when they keep what they showed.
     std::optional<std::string> windowTitle;
 
-    std::string statusState;                 // status bar part 0
-    std::optional<std::string> statusTimes;  // part 2, only while playing
+    std::string statusState;                 // the status bar's state
+    std::optional<std::string> statusTimes;  // its play times, only while playing
 };
 
 // Reads the display from the player, the resolver, the recorder, the stream

@@ -1,5 +1,7 @@
 #include "frontend/window_commands.h"
 
+#include <algorithm>
+
 #include "app/application.h"
 #include "base/event_codes.h"
 #include "base/program_path.h"
@@ -31,6 +33,12 @@ void WindowCommands::next() { application_.player().next(); }
 void WindowCommands::toggleMute() {
     Player& player = application_.player();
     player.isMuted() ? player.unmute() : player.mute();
+}
+
+void WindowCommands::setVolumeSteps(int steps) {
+    steps = std::clamp(steps, 0, 20);
+    application_.player().setVolume(steps * 0.05);
+    application_.settings().setInt("Session/Volume", steps * 5);
 }
 
 void WindowCommands::toggleRecording() {

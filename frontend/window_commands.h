@@ -26,6 +26,9 @@ public:
     void next();
     void toggleMute();
     void toggleRecording();
+    // The volume in twentieths (0..20, clamped), for the player and for the
+    // session ("Session/Volume" in percent).
+    void setVolumeSteps(int steps);
 
     // A text from outside (a drop, the clipboard, an entered address) as the
     // one source, played as it is: an empty text plays the empty source and

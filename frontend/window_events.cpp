@@ -88,7 +88,7 @@ std::string WindowEvents::programTitle() {
 
 void WindowEvents::handle(const Job& event) {
     const SettingsStore& language = application_.language();
-    const auto idleStatus = [&] { view_.setStatusText(0, " " + language.getString("Main/Status/Idling")); };
+    const auto idleStatus = [&] { view_.setStatusText(status_part::kState, " " + language.getString("Main/Status/Idling")); };
 
     switch (event.code) {
         case event::kStarted:
@@ -97,13 +97,13 @@ void WindowEvents::handle(const Job& event) {
         case event::kConnecting:
             if (!event.text.empty()) {
                 logFormatted(LogKind::Normal, "Log/Message/Connecting", event.text);
-                view_.setStatusText(1, event.text);
+                view_.setStatusText(status_part::kAddress, event.text);
             }
             view_.refresh(DisplayPart::All);
             break;
         case event::kError:
             log(LogKind::Error, event.text);
-            view_.setStatusText(1, "");
+            view_.setStatusText(status_part::kAddress, "");
             break;
         case event::kMessage:
             view_.refresh(DisplayPart::All);
@@ -141,7 +141,7 @@ void WindowEvents::handle(const Job& event) {
         case event::kStopped:
             lastTrack_.clear();
             logText(LogKind::Error, "Log/Message/Stopped");
-            view_.setStatusText(1, "");
+            view_.setStatusText(status_part::kAddress, "");
             view_.refresh(DisplayPart::All);
             break;
         case event::kReconnecting:
@@ -169,8 +169,8 @@ void WindowEvents::handle(const Job& event) {
         case event::kResolving:
             setPlaylistAddress(event.text);
             logFormatted(LogKind::Normal, "Log/Message/DlPlaylist", event.text);
-            view_.setStatusText(0, " " + language.getString("Main/Status/Downloading"));
-            view_.setStatusText(1, event.text);
+            view_.setStatusText(status_part::kState, " " + language.getString("Main/Status/Downloading"));
+            view_.setStatusText(status_part::kAddress, event.text);
             break;
         case event::kResolved:
             // The playlist address stays, so the history records the playlist.
@@ -261,9 +261,19 @@ void WindowEvents::onPresetResult(PresetUpdater::Result result) {
     if (key != nullptr) {
         reportPresetResult(result, key);
     }
-    if (presetObserver_) {
-        presetObserver_(result);
+    std::function<void(PresetUpdater::Result)> observer;
+    {
+        std::lock_guard<std::mutex> guard(observerLock_);
+        observer = presetObserver_;
     }
+    if (observer) {
+        observer(result);
+    }
+}
+
+void WindowEvents::setPresetObserver(std::function<void(PresetUpdater::Result)> observer) {
+    std::lock_guard<std::mutex> guard(observerLock_);
+    presetObserver_ = std::move(observer);
 }
 
 void WindowEvents::reportPresetResult(PresetUpdater::Result result, const char* key) {

@@ -7,8 +7,18 @@ namespace korvanel {
 // Kinds of log lines; each has its own colours in the log.
 enum class LogKind { Normal = 0, Error = 1, TrackTitle = 2, PlaybackStart = 3 };
 
-// Parts of the display that an event asks to redraw.
-enum class DisplayPart { All = 0, Texts = 2, StatusBar = 3, MenuBar = 5 };
+// What a refresh of the window reads again: everything, the buttons (and the
+// boxes' captions), the station's texts and the title, the status bar, the
+// tray icon, the menus, or whether the meter and the status timer run.
+enum class DisplayPart { All, Buttons, Texts, StatusBar, Tray, MenuBar, Timers };
+
+// The status bar's parts, left to right, as setStatusText numbers them.
+namespace status_part {
+inline constexpr int kState = 0;
+inline constexpr int kAddress = 1;
+inline constexpr int kTimes = 2;
+inline constexpr int kCount = 3;
+}  // namespace status_part
 
 enum class MessageIcon { Information, Warning, Error };
 

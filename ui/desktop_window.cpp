@@ -13,6 +13,7 @@
 #include "stream/http_client.h"
 #include "audio/output_channel.h"
 #include "frontend/preference_rules.h"
+#include "settings/language_texts.h"
 #include "ui/dialogs/about_dialog.h"
 #include "ui/dialogs/find_station_dialog.h"
 #include "ui/dialogs/open_url_dialog.h"
@@ -36,7 +37,7 @@ DesktopWindow::DesktopWindow(Application& application)
                      [this] { act(visibility_.onMinimised(visibilityRules())); });
     QObject::connect(&main_, &MainWindow::restored, &main_, [this] {
         if (visibility_.onRestored()) {
-            main_.refreshDisplay(0);  // the meter runs again; a passing tray icon goes
+            main_.refreshDisplay(DisplayPart::All);  // the meter runs again; a passing tray icon goes
         }
     });
     QObject::connect(&main_, &MainWindow::trayRefreshRequested, &main_, [this] { refreshTray(); });
@@ -49,7 +50,7 @@ DesktopWindow::DesktopWindow(Application& application)
                   });
     QObject::connect(&main_, &MainWindow::textDropped, &main_,
                      [this](const QString& text) { commands_.playSource(text.toStdString()); });
-    QObject::connect(&log_, &LogWindow::visibilityChanged, &main_, [this](bool) { main_.refreshDisplay(5); });
+    QObject::connect(&log_, &LogWindow::visibilityChanged, &main_, [this](bool) { main_.refreshDisplay(DisplayPart::MenuBar); });
     QObject::connect(&main_, &MainWindow::windowCommand, &main_, [this](int id) { runWindowCommand(id); });
     main_.setMenuSource([this] { return buildMenuBar(application_, *events_, menuState()); });
     // The window's keys work in the log window too.
@@ -171,7 +172,7 @@ void DesktopWindow::hideToTray() {
     visibility_.hiddenToTray(DisplayModel::steadyNowMs());
     main_.hide();
     refreshTray();
-    main_.refreshDisplay(6);  // no meter or status timer while hidden
+    main_.refreshDisplay(DisplayPart::Timers);  // no meter or status timer while hidden
 }
 
 void DesktopWindow::showWindow() {
@@ -180,7 +181,7 @@ void DesktopWindow::showWindow() {
     main_.raise();
     main_.activateWindow();
     refreshTray();
-    main_.refreshDisplay(0);
+    main_.refreshDisplay(DisplayPart::All);
 }
 
 void DesktopWindow::toggleWindow() { act(visibility_.toggle(visibilityRules(), DisplayModel::steadyNowMs())); }
@@ -277,13 +278,15 @@ void DesktopWindow::showPreferences() {
                              channel != nullptr ? channel->outputDevices() : std::vector<OutputDevice>{}, &main_);
     QObject::connect(&dialog, &PreferencesDialog::settingsApplied, &main_, [this] { applyChangedSettings(); });
     dialog.exec();
-    main_.refreshDisplay(0);
+    main_.refreshDisplay(DisplayPart::All);
 }
 
 void DesktopWindow::applyChangedSettings() {
     application_.settings().notifyChanged();
     if (!application_.saveSettings()) {
-        addLogLine(LogKind::Error, "Could not save " + resolveProgramPath(Application::kSettingsFileName));
+        const std::string path = resolveProgramPath(Application::kSettingsFileName);
+        addLogLine(LogKind::Error,
+                   formatText(application_.language().getString("Log/Message/SettingsNotSaved"), {path}));
     }
 }
 

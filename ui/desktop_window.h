@@ -27,8 +27,13 @@ class Application;
 // reach the widgets only as queued calls onto the GUI thread (this class is
 // that one bridge). It owns the main window and the log window.
 //
-// Threads: made, run and destroyed on the GUI thread; post() from any
-// thread; the WindowView calls on the event worker only.
+// Threads: made, run and destroyed on the GUI thread, which owns every
+// widget. post() comes from any thread; runJob() and the WindowView calls
+// come from the event worker, and the GUI thread logs through addLogLine()
+// too (the log window queues lines from any thread). The worker's calls
+// reach the widgets only as queued calls.
+// Locks: messageLock_ guards closing_ and the answer of a waiting message
+// box; observerLock_ the event observer, called on the worker with it held.
 class DesktopWindow final : public AppWindow, public JobPool, public WindowView {
 public:
     explicit DesktopWindow(Application& application);
@@ -41,7 +46,7 @@ public:
     void run() override;
     void post(Job event) override { JobPool::post(std::move(event)); }
 
-    // WindowView, on the event worker.
+    // WindowView, on the event worker (addLogLine from any thread).
     void addLogLine(LogKind kind, const std::string& text) override;
     void setStatusText(int part, const std::string& text) override;
     void refresh(DisplayPart part) override;
@@ -62,8 +67,7 @@ public:
     static void exitProgram();
     LogWindow& logWindow() { return log_; }
     WindowCommands& commands() { return commands_; }
-    // Only the event worker may use it, and the GUI thread for the
-    // thread-safe history and playlist address.
+    // Shared by the event worker and the GUI thread as its header says.
     WindowEvents& events() { return *events_; }
 
     // Told of every event after it was handled, on the event worker (tests).
@@ -98,7 +102,7 @@ private:
     StationDirectory directory_;
 
     std::mutex observerLock_;
-    std::function<void(const Job&)> observer_;
+    std::function<void(const Job&)> observer_;  // guarded by observerLock_
 
     std::mutex messageLock_;
     std::condition_variable messageClosed_;

@@ -17,6 +17,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "ui/qt_ownership.h"
+
 namespace korvanel {
 
 namespace {
@@ -81,54 +83,56 @@ QString boundedMessage(const QString& message) {
 
 LogWindow::LogWindow(QWidget* owner)
     : QWidget(owner, Qt::Window),
-      model_(kMaxLines),
-      delegate_(std::make_unique<LogLineDelegate>()),
-      list_(this),
-      menu_(this),
-      onTopAction_(texts_.alwaysOnTop),
-      clearAction_(texts_.clear),
-      saveAction_(texts_.save),
-      closeAction_(texts_.close) {
+      list_(makeChild<QListView>(*this)),
+      // The list's model and painter end with the list, after it let go of them.
+      model_(makeChild<LogLineModel>(*list_, kMaxLines)),
+      delegate_(makeChild<LogLineDelegate>(*list_)),
+      menu_(makeChild<QMenu>(*this)),
+      onTopAction_(makeChild<QAction>(*this, texts_.alwaysOnTop)),
+      clearAction_(makeChild<QAction>(*this, texts_.clear)),
+      saveAction_(makeChild<QAction>(*this, texts_.save)),
+      closeAction_(makeChild<QAction>(*this, texts_.close)),
+      flushTimer_(makeChild<QTimer>(*this)) {
     setWindowTitle(texts_.caption);
     resize(kDefaultSize);
 
-    list_.setModel(&model_);
-    list_.setItemDelegate(delegate_.get());
-    list_.setUniformItemSizes(true);
-    list_.setFocusPolicy(Qt::NoFocus);
-    list_.setSelectionMode(QAbstractItemView::NoSelection);
-    list_.setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list_.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    list_.viewport()->installEventFilter(this);
+    list_->setModel(model_);
+    list_->setItemDelegate(delegate_);
+    list_->setUniformItemSizes(true);
+    list_->setFocusPolicy(Qt::NoFocus);
+    list_->setSelectionMode(QAbstractItemView::NoSelection);
+    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list_->viewport()->installEventFilter(this);
 
-    onTopAction_.setCheckable(true);
-    connect(&onTopAction_, &QAction::triggered, this, &LogWindow::setOnTop);
-    connect(&clearAction_, &QAction::triggered, this, &LogWindow::clear);
-    connect(&saveAction_, &QAction::triggered, this, &LogWindow::saveWithDialog);
-    connect(&closeAction_, &QAction::triggered, this, &LogWindow::hideLog);
-    menu_.addAction(&onTopAction_);
-    menu_.addAction(&clearAction_);
-    menu_.addAction(&saveAction_);
-    menu_.addSeparator();
-    menu_.addAction(&closeAction_);
+    onTopAction_->setCheckable(true);
+    connect(onTopAction_, &QAction::triggered, this, &LogWindow::setOnTop);
+    connect(clearAction_, &QAction::triggered, this, &LogWindow::clear);
+    connect(saveAction_, &QAction::triggered, this, &LogWindow::saveWithDialog);
+    connect(closeAction_, &QAction::triggered, this, &LogWindow::hideLog);
+    menu_->addAction(onTopAction_);
+    menu_->addAction(clearAction_);
+    menu_->addAction(saveAction_);
+    menu_->addSeparator();
+    menu_->addAction(closeAction_);
 
-    flushTimer_.setSingleShot(true);
-    flushTimer_.setInterval(kFlushDelayMs);
-    connect(&flushTimer_, &QTimer::timeout, this, &LogWindow::flushPendingLines);
+    flushTimer_->setSingleShot(true);
+    flushTimer_->setInterval(kFlushDelayMs);
+    connect(flushTimer_, &QTimer::timeout, this, &LogWindow::flushPendingLines);
 }
 
 void LogWindow::setTexts(const Texts& texts) {
     texts_ = texts;
     setWindowTitle(texts_.caption);
-    onTopAction_.setText(texts_.alwaysOnTop);
-    clearAction_.setText(texts_.clear);
-    saveAction_.setText(texts_.save);
-    closeAction_.setText(texts_.close);
+    onTopAction_->setText(texts_.alwaysOnTop);
+    clearAction_->setText(texts_.clear);
+    saveAction_->setText(texts_.save);
+    closeAction_->setText(texts_.close);
 }
 
 LogWindow::~LogWindow() {
     // The list sends its viewport events while it is torn down.
-    list_.viewport()->removeEventFilter(this);
+    list_->viewport()->removeEventFilter(this);
 }
 
 void LogWindow::setLineKind(int kind) {
@@ -162,8 +166,8 @@ void LogWindow::queue(int kind, const QString& message) {
         QMetaObject::invokeMethod(
             this,
             [this] {
-                if (!flushTimer_.isActive()) {
-                    flushTimer_.start();
+                if (!flushTimer_->isActive()) {
+                    flushTimer_->start();
                 }
             },
             Qt::QueuedConnection);
@@ -180,7 +184,7 @@ void LogWindow::flushPendingLines() {
     if (batch.empty()) {
         return;
     }
-    model_.append(std::move(batch));
+    model_->append(std::move(batch));
     if (visible_) {
         scrollToNewest();
     }
@@ -188,8 +192,8 @@ void LogWindow::flushPendingLines() {
 
 QStringList LogWindow::lines() const {
     QStringList texts;
-    texts.reserve(static_cast<qsizetype>(model_.lines().size()));
-    for (const LogLine& line : model_.lines()) {
+    texts.reserve(static_cast<qsizetype>(model_->lines().size()));
+    for (const LogLine& line : model_->lines()) {
         texts.push_back(line.text);
     }
     return texts;
@@ -225,14 +229,14 @@ void LogWindow::clear() {
         std::lock_guard lock(pendingMutex_);
         pending_.clear();
     }
-    model_.clear();
+    model_->clear();
 }
 
-void LogWindow::scrollToNewest() { list_.scrollToBottom(); }
+void LogWindow::scrollToNewest() { list_->scrollToBottom(); }
 
 void LogWindow::setOnTop(bool onTop) {
     onTop_ = onTop;
-    onTopAction_.setChecked(onTop);
+    onTopAction_->setChecked(onTop);
     if (onTop == windowFlags().testFlag(Qt::WindowStaysOnTopHint)) {
         return;
     }
@@ -296,7 +300,7 @@ void LogWindow::moveEvent(QMoveEvent* event) {
 
 void LogWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    list_.setGeometry(rect());
+    list_->setGeometry(rect());
     if (isNormalState()) {
         recordedSize_ = size();
     }
@@ -320,8 +324,8 @@ void LogWindow::keyPressEvent(QKeyEvent* event) {
 void LogWindow::contextMenuEvent(QContextMenuEvent* event) { showContextMenu(event->globalPos()); }
 
 void LogWindow::showContextMenu(const QPoint& globalPosition) {
-    onTopAction_.setChecked(onTop_);
-    menu_.popup(globalPosition);
+    onTopAction_->setChecked(onTop_);
+    menu_->popup(globalPosition);
 }
 
 bool LogWindow::saveTo(const QString& path) {
@@ -330,7 +334,7 @@ bool LogWindow::saveTo(const QString& path) {
     if (!file.open(QIODevice::WriteOnly)) {
         return false;
     }
-    for (const LogLine& line : model_.lines()) {
+    for (const LogLine& line : model_->lines()) {
         QByteArray bytes = line.text.toUtf8();
         bytes.append('\n');
         if (file.write(bytes) != bytes.size()) {
@@ -356,7 +360,7 @@ void LogWindow::saveWithDialog() {
 }
 
 bool LogWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == list_.viewport()) {
+    if (watched == list_->viewport()) {
         switch (event->type()) {
             case QEvent::MouseButtonPress:
                 return dragPress(*static_cast<QMouseEvent*>(event));

@@ -57,7 +57,7 @@ public:
     void setTexts(const Texts& texts);
 
     // The kind of the lines added after this by addLine(message); a value
-    // outside 0-3 leaves it unchanged.
+    // that is no LogKind leaves it unchanged.
     void setLineKind(int kind);
     // Appends "HH:mm:ss :: message", stamped now, in the current kind.
     void addLine(const QString& message);
@@ -69,7 +69,7 @@ public:
 
     // The lines in the list, each as saved: time stamp and message.
     QStringList lines() const;
-    const LogLineModel& model() const { return model_; }
+    const LogLineModel& model() const { return *model_; }
 
     // Restores, raises and activates the window and shows the newest line.
     void showLog();
@@ -106,7 +106,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    // A kind outside 0-3 means the current kind.
+    // A value that is no LogKind means the current kind.
     void queue(int kind, const QString& message);
     void scrollToNewest();
     void showContextMenu(const QPoint& globalPosition);
@@ -117,16 +117,16 @@ private:
     bool dragRelease(const QMouseEvent& event);
     void toggleMaximised();
 
-    LogLineModel model_;
-    std::unique_ptr<QAbstractItemDelegate> delegate_;
-    QListView list_;
-    QMenu menu_;
     Texts texts_;  // before the actions, which start with its words
-    QAction onTopAction_;
-    QAction clearAction_;
-    QAction saveAction_;
-    QAction closeAction_;
-    QTimer flushTimer_;
+    QListView* list_;
+    LogLineModel* model_;
+    QAbstractItemDelegate* delegate_;
+    QMenu* menu_;
+    QAction* onTopAction_;
+    QAction* clearAction_;
+    QAction* saveAction_;
+    QAction* closeAction_;
+    QTimer* flushTimer_;
 
     std::mutex pendingMutex_;
     // Guarded by pendingMutex_.

@@ -2,18 +2,14 @@
 
 #include <QAction>
 #include <QFrame>
-#include <QGroupBox>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPoint>
 #include <QPushButton>
 #include <QSlider>
-#include <QHBoxLayout>
-#include <QVBoxLayout>
 #include <QString>
 #include <QWidget>
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -21,9 +17,17 @@
 #include "frontend/display_model.h"
 #include "frontend/menu_tree.h"
 #include "frontend/window_view.h"
+#include "ui/dialog_units.h"
+#include "ui/drop_handler.h"
 #include "ui/hyperlink_label.h"
-#include "ui/peak_meter.h"
+#include "ui/meter_panel.h"
+#include "ui/station_display.h"
+#include "ui/status_bar.h"
 #include "ui/timer_registry.h"
+#include "ui/transport_buttons.h"
+#include "ui/volume_control.h"
+#include "ui/window_placement.h"
+#include "ui/window_shortcuts.h"
 
 namespace korvanel {
 
@@ -31,26 +35,26 @@ class Application;
 class SettingsStore;
 class WindowCommands;
 
-// The player's window: station and track display, transport buttons, Rec
-// and Mute, the volume slider, the peak meter and a three-part status bar.
-// It only shows what the core holds (through DisplayModel) and hands the
-// user's commands to WindowCommands.
+// The player's window, put together from its panels: the meter, the
+// station display, the volume, the transport buttons and the status bar
+// under the menu bar. It reads what the core holds (through DisplayModel),
+// hands each panel its part of it, and hands the user's commands to
+// WindowCommands.
 //
 // Threads: the GUI thread only. Workers reach it through DesktopWindow's
 // queued calls.
+//
+// Everything inside the window belongs to its Qt parent and is made with
+// makeChild (ui/qt_ownership.h); the panels are members that only point at
+// their widgets.
 class MainWindow final : public QWidget {
     Q_OBJECT
 
 public:
-    // Timer messages of the window, as the registry knows them.
-    static constexpr int kMeterTick = 2031;
-    static constexpr int kStatusTick = 2032;
+    // The registry's name for the timer that moves the status bar's play
+    // times on.
+    static constexpr int kStatusTick = 1;
     static constexpr int kStatusTickMs = 500;
-    // A stored coordinate that means "never placed": centre instead.
-    static constexpr int kNoPosition = -32000;
-    // The dialog the layout is drawn in, in dialog units.
-    static constexpr int kDialogWidthDu = 247;
-    static constexpr int kContentHeightDu = 93;
 
     // What the window reads besides the core: when the current stream
     // started playing (steady milliseconds).
@@ -61,7 +65,6 @@ public:
 
     // Redraws one part of the display, or all of it.
     void refreshDisplay(DisplayPart part);
-    void refreshDisplay(int part);
     void setStatusText(int part, const QString& text);
 
     // Colours, always on top and the stored position (the window is not
@@ -72,8 +75,8 @@ public:
 
     // Moves to the stored position, or centres when it is unknown or on no
     // screen.
-    void placeAtStoredPosition();
-    QPoint storedPosition() const { return position_; }
+    void placeAtStoredPosition() { placement_.placeAtStoredPosition(); }
+    QPoint storedPosition() const { return placement_.storedPosition(); }
 
     // The menu bar's contents, read anew on each refresh of the menus.
     using MenuSource = std::function<MenuEntry()>;
@@ -84,32 +87,27 @@ public:
     // Shows a message for the user and waits for it to be closed.
     void showMessage(MessageIcon icon, const QString& caption, const QString& text);
     // As if the user moved the volume slider there (0..1, in its steps).
-    void setVolume(double volume);
+    void setVolume(double volume) { volume_.setVolume(volume); }
 
     // For tests and the accessibility tree: the widgets by role.
-    PeakMeter& meter() { return meter_; }
-    QSlider& volumeSlider() { return volume_; }
-    QPushButton& playButton() { return play_; }
-    QPushButton& stopButton() { return stop_; }
-    QPushButton& previousButton() { return previous_; }
-    QPushButton& nextButton() { return next_; }
-    QPushButton& recordButton() { return record_; }
-    QPushButton& muteButton() { return mute_; }
-    QLabel& stationNameLabel() { return stationName_; }
-    HyperlinkLabel& stationUrlLabel() { return stationUrl_; }
-    QLabel& stateLabel() { return state_; }
-    QLabel& descriptionLabel() { return description_; }
-    QLabel& statusPart(int part) { return statusParts_.at(static_cast<std::size_t>(part)); }
-    TimerRegistry& timers() { return timers_; }
-    QMenuBar& menus() { return menuBar_; }
+    PeakMeter& meter() { return meterPanel_.meter(); }
+    QSlider& volumeSlider() { return volume_.slider(); }
+    QPushButton& playButton() { return transport_.play(); }
+    QPushButton& stopButton() { return transport_.stop(); }
+    QPushButton& previousButton() { return transport_.previous(); }
+    QPushButton& nextButton() { return transport_.next(); }
+    QPushButton& recordButton() { return transport_.record(); }
+    QPushButton& muteButton() { return transport_.mute(); }
+    QLabel& stationNameLabel() { return station_.stationName(); }
+    HyperlinkLabel& stationUrlLabel() { return station_.stationUrl(); }
+    QLabel& stateLabel() { return station_.state(); }
+    QLabel& descriptionLabel() { return station_.description(); }
+    QLabel& statusPart(int part) { return statusBar_.part(part); }
+    TimerRegistry& timers() { return *timers_; }
+    QMenuBar& menus() { return *menuBar_; }
 
-    // The keys of the window (Ctrl+Q, Ctrl+V, Ctrl+L, Space), for other
-    // windows of the player to take as well: one action in several windows
-    // is one shortcut, where an action of each would make the key ambiguous.
-    std::vector<QAction*> windowShortcuts();
-
-    // Pixels of a rectangle given in dialog units, by the font's metrics.
-    QRect dialogRect(int x, int y, int width, int height) const;
+    // The keys of the window, for the player's other windows to take too.
+    std::vector<QAction*> windowShortcuts() { return shortcuts_.actions(); }
 
 Q_SIGNALS:
     // The user closed the window (its close box, or Escape).
@@ -142,17 +140,15 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void buildLayout();
-    void describeForScreenReaders();
-    void connectControls();
-    void addShortcuts();
-    void onVolumeMoved(int position);
-    void refreshStatusBar(const DisplayState& state);
-    void refreshButtons(const DisplayState& state);
-    void refreshTexts(const DisplayState& state);
-    void refreshMeterTimers();
-    bool isHiddenOrMinimised() const;
+    // The content's size in dialog units, drawn as one dialog.
+    static constexpr int kDialogWidthDu = 247;
+    static constexpr int kContentHeightDu = 93;
+
+    // A command of a menu runs once the menu has closed: it may rebuild it.
+    void runAfterMenu(int id);
+    void orderForKeyboard();
     void refreshMenuBar();
+    void refreshMeterTimers();
     QString text(const char* key) const;
 
     Application& application_;
@@ -160,43 +156,22 @@ private:
     ConnectStart connectStart_;
     MenuSource menuSource_;
     DisplayModel display_;
-    TimerRegistry timers_;
-    QPoint position_{kNoPosition, kNoPosition};
-    bool meterEnabled_ = true;
-    // A drag by hand where the window system cannot move the window itself.
-    bool dragging_ = false;
-    QPoint dragOffset_;
+    DialogUnits units_;
+    WindowPlacement placement_;
+    DropHandler drops_;
 
-    // Parents are declared before their children, so each child is gone
-    // before its parent deletes what is left.
-    QVBoxLayout layout_;
-    QMenuBar menuBar_;
-    QWidget content_;
-    QFrame menuLine_;
-    QFrame meterFrame_;
-    PeakMeter meter_;
-    QGroupBox info_;
-    QLabel stationName_;
-    HyperlinkLabel stationUrl_;
-    QLabel state_;
-    QLabel description_;
-    QSlider volume_;
-    QGroupBox playback_;
-    QPushButton previous_;
-    QPushButton play_;
-    QPushButton stop_;
-    QPushButton next_;
-    QFrame emptyFrame_;
-    QPushButton record_;
-    QPushButton mute_;
-    // Keys of the whole window: Ctrl+Q exits, Ctrl+V plays the clipboard,
-    // Ctrl+L shows or hides the log.
-    std::array<QAction, 3> shortcuts_;
-    QAction playOrStop_;  // Space, whichever widget has the focus
-    // The status bar: state, address, play times.
-    QWidget statusBar_;
-    QHBoxLayout statusLayout_;
-    std::array<QLabel, 3> statusParts_;
+    // Made in this order, which is also the order the widgets stack in and
+    // screen readers walk them.
+    QMenuBar* menuBar_;
+    QWidget* content_;
+    QFrame* menuLine_;
+    MeterPanel meterPanel_;
+    StationDisplay station_;
+    VolumeControl volume_;
+    TransportButtons transport_;
+    StatusBar statusBar_;
+    WindowShortcuts shortcuts_;
+    TimerRegistry* timers_;
 };
 
 }  // namespace korvanel

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "ui/qt_ownership.h"
+
 namespace korvanel {
 
 namespace {
@@ -23,12 +25,12 @@ double channelLevel(std::uint32_t packed, int shift) {
 }  // namespace
 
 PeakMeter::PeakMeter(QWidget* parent)
-    : QWidget(parent), picture_(kWidthPx, kHeightPx, QImage::Format_RGB32) {
+    : QWidget(parent), picture_(kWidthPx, kHeightPx, QImage::Format_RGB32), timer_(makeChild<QTimer>(*this)) {
     setFixedSize(kWidthPx, kHeightPx);
     // Every pixel comes from picture_, so nothing needs erasing first.
     setAttribute(Qt::WA_OpaquePaintEvent);
-    timer_.setInterval(kTickMs);
-    connect(&timer_, &QTimer::timeout, this,
+    timer_->setInterval(kTickMs);
+    connect(timer_, &QTimer::timeout, this,
             [this] { advance(static_cast<double>(sinceTick_.restart()) / kTickMs); });
     rebuildRowColours();
     redraw(true);
@@ -88,12 +90,12 @@ void PeakMeter::advance(double ticks) {
 
 void PeakMeter::updateTimer() {
     if (active_ && shown_) {
-        if (!timer_.isActive()) {
+        if (!timer_->isActive()) {
             sinceTick_.start();
-            timer_.start();
+            timer_->start();
         }
     } else {
-        timer_.stop();
+        timer_->stop();
     }
 }
 

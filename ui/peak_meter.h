@@ -46,7 +46,7 @@ public:
     void setActive(bool active);
     bool isActive() const { return active_; }
     // Whether the poll timer runs: only while active and shown.
-    bool isTicking() const { return timer_.isActive(); }
+    bool isTicking() const { return timer_->isActive(); }
 
     // One poll of kTickMs; does nothing while inactive.
     void tick();
@@ -83,7 +83,7 @@ private:
     // Rows each bar shows in picture_.
     std::array<int, 2> barRows_{};
     QImage picture_;
-    QTimer timer_;
+    QTimer* timer_;
     QElapsedTimer sinceTick_;
 };
 

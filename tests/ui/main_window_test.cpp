@@ -33,7 +33,7 @@ namespace {
 using MainWindowTest = DesktopTest;
 
 TEST_F(MainWindowTest, DisplayFollowsThePlayerFromIdleToPlayingAndBack) {
-    window().refreshDisplay(0);
+    window().refreshDisplay(DisplayPart::All);
     EXPECT_TRUE(window().playButton().isEnabled());
     EXPECT_FALSE(window().stopButton().isEnabled());
     EXPECT_EQ(window().stateLabel().text(), QStringLiteral("Not Playing"));
@@ -91,7 +91,7 @@ TEST_F(MainWindowTest, ConnectingShowsItselfAndAStopUnderWayKeepsTheWindowTitle)
     library_->holdOpens();
     desktop_->commands().playSource("http://radio/live");
     ASSERT_TRUE(library_->waitForHeldOpen(5s));
-    window().refreshDisplay(0);
+    window().refreshDisplay(DisplayPart::All);
     EXPECT_EQ(window().stateLabel().text(), QStringLiteral("Connecting"));
     EXPECT_EQ(window().statusPart(0).text(), QStringLiteral(" Connecting.."));
     EXPECT_EQ(window().windowTitle(), QStringLiteral("Korvanel Radio v0.3.6"));
@@ -100,7 +100,7 @@ TEST_F(MainWindowTest, ConnectingShowsItselfAndAStopUnderWayKeepsTheWindowTitle)
     window().setWindowTitle(QStringLiteral("What it showed"));
     player().stop();
     ASSERT_EQ(player().state(), Player::State::StopRequested);
-    window().refreshDisplay(0);
+    window().refreshDisplay(DisplayPart::All);
     EXPECT_EQ(window().stateLabel().text(), QStringLiteral("Aborting Connect"));
     EXPECT_EQ(window().statusPart(0).text(), QStringLiteral(" Aborting.."));
     EXPECT_FALSE(window().playButton().isEnabled());
@@ -155,7 +155,7 @@ TEST_F(MainWindowTest, HostileTextsNeitherCrashNorResizeTheWindow) {
     app_->streamInfo()->setStationUrl("https://example.org/" + std::string(5000, 'u'));
     // Control characters, a right-to-left override and Arabic text.
     app_->streamInfo()->setTitle("\x01\x07\x1b[31m \xe2\x80\xae \xd9\x85\xd8\xb1\xd8\xad\xd8\xa8\xd8\xa7 <b>bold</b>");
-    window().refreshDisplay(0);
+    window().refreshDisplay(DisplayPart::All);
     settle();
     EXPECT_EQ(window().size(), size);
     EXPECT_EQ(window().stationNameLabel().text().size(), 10000);

@@ -37,13 +37,13 @@ public:
     void stopSearch();
     bool searching() const { return searching_; }
 
-    QLineEdit& searchBox() { return text_; }
-    QLineEdit& tagBox() { return tag_; }
-    QLineEdit& countryBox() { return country_; }
-    QTableWidget& results() { return table_; }
-    QPushButton& playButton() { return play_; }
-    QPushButton& addButton() { return add_; }
-    QLabel& status() { return status_; }
+    QLineEdit& searchBox() { return *text_; }
+    QLineEdit& tagBox() { return *tag_; }
+    QLineEdit& countryBox() { return *country_; }
+    QTableWidget& results() { return *table_; }
+    QPushButton& playButton() { return *play_; }
+    QPushButton& addButton() { return *add_; }
+    QLabel& status() { return *status_; }
 
 Q_SIGNALS:
     // A search ended (results shown, or its error).
@@ -60,16 +60,16 @@ private:
     StationDirectory& directory_;
     WindowCommands& commands_;
     const SettingsStore& language_;
-    QLineEdit text_;
-    QLineEdit tag_;
-    QLineEdit country_;
-    QPushButton find_;
-    QPushButton stop_;
-    QTableWidget table_;
-    QPushButton play_;
-    QPushButton add_;
-    QPushButton close_;
-    QLabel status_;
+    QLineEdit* text_;
+    QLineEdit* tag_;
+    QLineEdit* country_;
+    QPushButton* find_;
+    QPushButton* stop_;
+    QTableWidget* table_;
+    QPushButton* play_;
+    QPushButton* add_;
+    QPushButton* close_;
+    QLabel* status_;
     std::vector<DirectoryStation> stations_;  // in the order they came
     std::unique_ptr<CancelSignal> cancel_;
     std::thread worker_;

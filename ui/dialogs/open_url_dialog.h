@@ -18,11 +18,11 @@ public:
     // The box starts with prefill (already checked by the caller).
     OpenUrlDialog(const SettingsStore& language, const QString& prefill, QWidget* parent = nullptr);
 
-    QString address() const { return edit_.text(); }
-    QLineEdit& edit() { return edit_; }
+    QString address() const { return edit_->text(); }
+    QLineEdit& edit() { return *edit_; }
 
 private:
-    QLineEdit edit_;
+    QLineEdit* edit_;
 };
 
 }  // namespace korvanel

@@ -44,16 +44,19 @@ QString languageName(const QString& path, const QString& fileName) {
 
 PreferencesDialog::PreferencesDialog(SettingsStore& settings, const SettingsStore& language,
                                      std::vector<OutputDevice> devices, QWidget* parent)
-    : QDialog(parent), settings_(settings), language_(language), devices_(std::move(devices)) {
+    : QDialog(parent),
+      settings_(settings),
+      language_(language),
+      devices_(std::move(devices)),
+      pages_(makeChild<QTabWidget>(*this)) {
     edited_ = settings_;
     setWindowTitle(text("Dialogs/Preferences/Caption"));
-    pages_.setParent(this);
-    pages_.addTab(generalPage(), text("Dialogs/Preferences/General"));
-    pages_.addTab(general2Page(), text("Dialogs/Preferences/General2"));
-    pages_.addTab(recordingPage(), text("Dialogs/Preferences/Recording"));
-    pages_.addTab(recording2Page(), text("Dialogs/Preferences/Recording2"));
-    pages_.addTab(devicesPage(), text("Dialogs/Preferences/Devices"));
-    pages_.setCurrentIndex(0);
+    pages_->addTab(generalPage(), text("Dialogs/Preferences/General"));
+    pages_->addTab(general2Page(), text("Dialogs/Preferences/General2"));
+    pages_->addTab(recordingPage(), text("Dialogs/Preferences/Recording"));
+    pages_->addTab(recording2Page(), text("Dialogs/Preferences/Recording2"));
+    pages_->addTab(devicesPage(), text("Dialogs/Preferences/Devices"));
+    pages_->setCurrentIndex(0);
 
     auto* buttons = makeChild<QDialogButtonBox>(*this);
     QPushButton* ok = buttons->addButton(text("Dialogs/Buttons/OK"), QDialogButtonBox::AcceptRole);
@@ -69,7 +72,7 @@ PreferencesDialog::PreferencesDialog(SettingsStore& settings, const SettingsStor
     connect(apply_, &QPushButton::clicked, this, &PreferencesDialog::apply);
 
     auto* layout = makeLayout<QVBoxLayout>(*this);
-    layout->addWidget(&pages_);
+    layout->addWidget(pages_);
     layout->addWidget(buttons);
     // Loading the controls wrote nothing that the user changed.
     changed_ = false;

@@ -35,7 +35,7 @@ public:
                       QWidget* parent = nullptr);
 
     const SettingsStore& edited() const { return edited_; }
-    QTabWidget& pages() { return pages_; }
+    QTabWidget& pages() { return *pages_; }
     QPushButton& applyButton() { return *apply_; }
 
     // The shipped language files in the program folder, each by its
@@ -82,7 +82,7 @@ private:
     SettingsStore edited_;
     std::vector<OutputDevice> devices_;
     bool changed_ = false;
-    QTabWidget pages_;
+    QTabWidget* pages_;
     QPushButton* apply_ = nullptr;
 };
 
