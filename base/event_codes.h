@@ -34,5 +34,8 @@ inline constexpr std::uint32_t kLevelled = 0x1E43A;  // text: the settled gain i
 inline constexpr std::uint32_t kUpdatePresets = 0x1E440;
 // arg1: how many elements of a station directory's answer were left out.
 inline constexpr std::uint32_t kDirectorySkipped = 0x1E441;
+// The recorder stopped writing a file; text: the file's path.
+inline constexpr std::uint32_t kRecordingNotCreated = 0x1E442;
+inline constexpr std::uint32_t kRecordingNotWritten = 0x1E443;
 
 }  // namespace korvanel::event

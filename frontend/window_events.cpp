@@ -122,6 +122,14 @@ void WindowEvents::handle(const Job& event) {
         case event::kLevelled:
             logFormatted(LogKind::Normal, "Log/Message/Levelled", event.text);
             break;
+        case event::kRecordingNotCreated:
+            logFormatted(LogKind::Error, "Log/Message/RecordingNotCreated", event.text);
+            view_.setStatusText(1, "");
+            break;
+        case event::kRecordingNotWritten:
+            logFormatted(LogKind::Error, "Log/Message/RecordingNotWritten", event.text);
+            view_.setStatusText(1, "");
+            break;
         case event::kLoudnessMemoryIgnored:
             logFormatted(LogKind::Error, "Log/Message/LoudnessMemoryIgnored", event.text);
             break;

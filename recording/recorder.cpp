@@ -336,8 +336,9 @@ void Recorder::check(WriteResult result) {
     }
     reportedPath_ = openPath_;
     if (report_) {
-        const char* what = result == WriteResult::NotCreated ? "could not be created" : "could not be written";
-        report_(makeJob(event::kError, "Recording stopped: the file " + openPath_ + " " + what + "."));
+        // The window words it in the user's language.
+        report_(makeJob(result == WriteResult::NotCreated ? event::kRecordingNotCreated : event::kRecordingNotWritten,
+                        openPath_));
     }
 }
 

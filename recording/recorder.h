@@ -43,7 +43,7 @@ namespace korvanel {
 // guards the folder and the file-opened callback.
 //
 // Failures: a file that cannot be created or written is reported once to
-// the main window (an error event naming the file); the writer goes on
+// the main window (an event naming the file); the writer goes on
 // buffering. A stream kind without a writer, or an encoder that is not
 // ready, leaves isCapturing() false.
 class Recorder final : public SettingsListener, public RecordingSink {

@@ -92,6 +92,8 @@ constexpr std::array kDefaultTexts = {
     DefaultText{"Log/Message/EOS", "Reached end of stream.."},
     DefaultText{"Log/Message/Levelled", "Levelled at %s dB"},
     DefaultText{"Log/Message/LoudnessMemoryIgnored", "The station loudness file is damaged and was ignored: %s"},
+    DefaultText{"Log/Message/RecordingNotCreated", "Recording stopped: the file %s could not be created."},
+    DefaultText{"Log/Message/RecordingNotWritten", "Recording stopped: the file %s could not be written."},
     DefaultText{"Log/Message/Stopped", "Stopped.."},
     DefaultText{"Log/Message/Started", "%s Started"},
     DefaultText{"Log/Message/SecureFailed", "Secure connection refused: %s"},

@@ -76,7 +76,7 @@ protected:
         std::lock_guard guard(eventsLock_);
         std::vector<Job> found;
         for (Job& job : events_) {
-            if (job.code == event::kError) {
+            if (job.code == event::kRecordingNotCreated || job.code == event::kRecordingNotWritten) {
                 found.push_back(std::move(job));
             }
         }
