@@ -114,7 +114,7 @@ template <std::size_t Channels>
 void TruePeakLimiter::delayOnly(float* samples, std::size_t frames) {
     for (std::size_t i = 0; i < frames; ++i) {
         float* frame = samples + i * Channels;
-        store<Channels>(frame);
+        store<Channels>(frame, Channels);
         const float* delayed = history_.data() + outPos_ * Channels;
         for (std::size_t c = 0; c < Channels; ++c) {
             frame[c] = delayed[c];
@@ -175,12 +175,8 @@ template <std::size_t Channels>
 void TruePeakLimiter::release(float* samples, std::size_t frames) {
     for (std::size_t i = 0; i < frames; ++i) {
         float* frame = samples + i * Channels;
-        store<Channels>(frame);
-        released_ = std::min(1.0f, released_ + (1.0f - released_) * release_);
-        smoothingSum_ += released_ - smoothing_[smoothingPos_];
-        smoothing_[smoothingPos_] = released_;
-        smoothingPos_ = smoothingPos_ + 1 == lookAhead_ ? 0 : smoothingPos_ + 1;
-        const float gain = std::min(static_cast<float>(smoothingSum_ * smoothingScale_), 1.0f);
+        store<Channels>(frame, Channels);
+        const float gain = smoothedGain(1.0f);
         if (released_ >= kRecovered && gain >= kRecovered) {
             becomeIdle();
             const float* delayed = history_.data() + outPos_ * Channels;
@@ -203,18 +199,31 @@ void TruePeakLimiter::release(float* samples, std::size_t frames) {
 }
 
 template <std::size_t Channels>
-void TruePeakLimiter::store(const float* frame) {
+void TruePeakLimiter::store(const float* frame, std::size_t channels) {
+    if constexpr (Channels != 0) {
+        channels = Channels;
+    }
     historyPos_ = historyPos_ + 1 == historyFrames_ ? 0 : historyPos_ + 1;
     outPos_ = outPos_ + 1 == historyFrames_ ? 0 : outPos_ + 1;
-    float* stored = history_.data() + historyPos_ * Channels;
-    for (std::size_t c = 0; c < Channels; ++c) {
+    float* stored = history_.data() + historyPos_ * channels;
+    for (std::size_t c = 0; c < channels; ++c) {
         stored[c] = frame[c];
     }
     if (historyPos_ < kTaps - 1) {
-        for (std::size_t c = 0; c < Channels; ++c) {
-            stored[historyFrames_ * Channels + c] = frame[c];
+        for (std::size_t c = 0; c < channels; ++c) {
+            stored[historyFrames_ * channels + c] = frame[c];
         }
     }
+}
+
+float TruePeakLimiter::smoothedGain(float least) {
+    released_ = std::min(least, released_ + (1.0f - released_) * release_);
+    smoothingSum_ += released_ - smoothing_[smoothingPos_];
+    smoothing_[smoothingPos_] = released_;
+    smoothingPos_ = smoothingPos_ + 1 == lookAhead_ ? 0 : smoothingPos_ + 1;
+    // The average never exceeds what the delayed frame needs; min() only
+    // guards against rounding in the running sum.
+    return std::min(static_cast<float>(smoothingSum_ * smoothingScale_), least);
 }
 
 void TruePeakLimiter::becomeIdle() {
@@ -234,18 +243,8 @@ void TruePeakLimiter::limit(float* samples, std::size_t frames, bool nearCeiling
     const std::size_t capacity = window_.size();
 
     for (std::size_t i = 0; i < frames; ++i) {
-        historyPos_ = historyPos_ + 1 == historyFrames_ ? 0 : historyPos_ + 1;
-        outPos_ = outPos_ + 1 == historyFrames_ ? 0 : outPos_ + 1;
         float* frame = samples + i * channels;
-        float* stored = history_.data() + historyPos_ * channels;
-        for (std::size_t c = 0; c < channels; ++c) {
-            stored[c] = frame[c];
-        }
-        if (historyPos_ < kTaps - 1) {
-            for (std::size_t c = 0; c < channels; ++c) {
-                stored[historyFrames_ * channels + c] = frame[c];
-            }
-        }
+        store<Channels>(frame, channels);
 
         float gain = 1.0f;
         if (nearCeiling || !idle_) {
@@ -262,13 +261,7 @@ void TruePeakLimiter::limit(float* samples, std::size_t frames, bool nearCeiling
             }
             const float least = window_[windowHead_].gain;
 
-            released_ = std::min(least, released_ + (1.0f - released_) * release_);
-            smoothingSum_ += released_ - smoothing_[smoothingPos_];
-            smoothing_[smoothingPos_] = released_;
-            smoothingPos_ = smoothingPos_ + 1 == lookAhead_ ? 0 : smoothingPos_ + 1;
-            // The average never exceeds what the delayed frame needs; min() only
-            // guards against rounding in the running sum.
-            gain = std::min(static_cast<float>(smoothingSum_ * smoothingScale_), least);
+            gain = smoothedGain(least);
             // Fully recovered, with nothing pending: the plain delay from here on.
             if (!nearCeiling && least == 1.0f && released_ >= kRecovered && gain >= kRecovered) {
                 becomeIdle();

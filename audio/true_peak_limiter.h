@@ -47,9 +47,12 @@ private:
     // The gain on its way back to 1, nothing new to limit.
     template <std::size_t Channels>
     void release(float* samples, std::size_t frames);
-    // Takes the next frame into the history, and moves the output on.
+    // Takes the next frame into the history, and moves the output on;
+    // Channels 0: any count, given at run time.
     template <std::size_t Channels>
-    void store(const float* frame);
+    void store(const float* frame, std::size_t channels);
+    // Releases towards `least` and averages over the look-ahead.
+    float smoothedGain(float least);
     void becomeIdle();
     // Channels 0: any count, given at run time.
     template <std::size_t Channels>
