@@ -105,8 +105,13 @@ void MainWindow::refreshDisplay(DisplayPart part) {
         }
     }
     if (all || part == DisplayPart::Buttons) {
+        const SettingsStore& language = application_.language();
         station_.setCaption(text("Main/Text/InfoBox"));
-        transport_.show(state, application_.language());
+        station_.showTexts(language);
+        transport_.show(state, language);
+        meterPanel_.showTexts(language);
+        volume_.showTexts(language);
+        statusBar_.showTexts(language);
     }
     if (all || part == DisplayPart::Texts) {
         station_.show(state);

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "settings/settings_store.h"
+#include "ui/accessible_text.h"
 #include "ui/dialog_units.h"
 #include "ui/qt_ownership.h"
 #include "ui/window_helpers.h"
@@ -20,8 +21,11 @@ MeterPanel::MeterPanel(QWidget& parent, const DialogUnits& units)
     const QRect frame = frame_->geometry();
     meter_->move(frame.x() + (frame.width() - PeakMeter::kWidthPx) / 2,
                  frame.y() + std::max(2, (frame.height() - PeakMeter::kHeightPx) / 2));
-    meter_->setAccessibleName(QStringLiteral("Peak meter"));
-    meter_->setAccessibleDescription(QStringLiteral("Left and right sound levels"));
+}
+
+void MeterPanel::showTexts(const SettingsStore& language) {
+    updateAccessibleName(*meter_, languageText(language, "Main/Accessible/PeakMeter"));
+    updateAccessibleDescription(*meter_, languageText(language, "Main/Accessible/PeakMeterInfo"));
 }
 
 void MeterPanel::setSources(PeakMeter::LevelSource level, PeakMeter::VolumeSource volume) {

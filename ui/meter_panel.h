@@ -20,6 +20,8 @@ public:
     void setSources(PeakMeter::LevelSource level, PeakMeter::VolumeSource volume);
     // The colours, "PeakMeter/Enabled" and whether the bars follow the volume.
     void applySettings(const SettingsStore& store);
+    // What a screen reader says of the meter, in the language.
+    void showTexts(const SettingsStore& language);
     // Runs while something plays in a shown window, if the settings let it.
     void setRunning(bool running);
 

@@ -4,6 +4,7 @@
 #include <QLabel>
 
 #include "frontend/display_model.h"
+#include "ui/accessible_text.h"
 #include "ui/dialog_units.h"
 #include "ui/hyperlink_label.h"
 #include "ui/plain_label.h"
@@ -35,13 +36,15 @@ StationDisplay::StationDisplay(QWidget& parent, const DialogUnits& units)
     state_->setText(QStringLiteral("Not playing"));
     description_->setText(QStringLiteral("N/A"));
     stationUrl_->setText(QString::fromLatin1(DisplayModel::kHomePage));
+}
 
+void StationDisplay::showTexts(const SettingsStore& language) {
     // Labels that show a value keep it as their accessible name; the
     // description says what the value is.
-    stationName_->setAccessibleDescription(QStringLiteral("Station"));
-    stationUrl_->setAccessibleDescription(QStringLiteral("Station web address"));
-    state_->setAccessibleDescription(QStringLiteral("Track or player state"));
-    description_->setAccessibleDescription(QStringLiteral("Stream type"));
+    updateAccessibleDescription(*stationName_, languageText(language, "Main/Accessible/Station"));
+    updateAccessibleDescription(*stationUrl_, languageText(language, "Main/Accessible/StationAddress"));
+    updateAccessibleDescription(*state_, languageText(language, "Main/Accessible/TrackOrState"));
+    updateAccessibleDescription(*description_, languageText(language, "Main/Accessible/StreamType"));
 }
 
 void StationDisplay::show(const DisplayState& state) {

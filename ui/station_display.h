@@ -10,6 +10,7 @@ namespace korvanel {
 
 class DialogUnits;
 class HyperlinkLabel;
+class SettingsStore;
 struct DisplayState;
 
 // The "Information" box: the station's name and web address, the track or
@@ -20,6 +21,8 @@ public:
     StationDisplay(QWidget& parent, const DialogUnits& units);
 
     void show(const DisplayState& state);
+    // What a screen reader says each label shows, in the language.
+    void showTexts(const SettingsStore& language);
     void setCaption(const QString& caption);
 
     QLabel& stationName() { return *stationName_; }

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "frontend/display_model.h"
+#include "ui/accessible_text.h"
 #include "ui/dialog_units.h"
 #include "ui/plain_label.h"
 #include "ui/qt_ownership.h"
@@ -35,10 +36,13 @@ StatusBar::StatusBar(QWidget& window, const DialogUnits& units) : bar_(makeChild
     parts_[status_part::kTimes]->setMinimumWidth(0);
     parts_[status_part::kTimes]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     layout->setStretch(status_part::kTimes, 1);
+}
 
-    parts_[status_part::kState]->setAccessibleDescription(QStringLiteral("Player state"));
-    parts_[status_part::kAddress]->setAccessibleDescription(QStringLiteral("Current address"));
-    parts_[status_part::kTimes]->setAccessibleDescription(QStringLiteral("Track time and play time"));
+void StatusBar::showTexts(const SettingsStore& language) {
+    updateAccessibleDescription(*parts_[status_part::kState], languageText(language, "Main/Accessible/PlayerState"));
+    updateAccessibleDescription(*parts_[status_part::kAddress],
+                                languageText(language, "Main/Accessible/CurrentAddress"));
+    updateAccessibleDescription(*parts_[status_part::kTimes], languageText(language, "Main/Accessible/Times"));
 }
 
 void StatusBar::show(const DisplayState& state) {

@@ -12,6 +12,7 @@ class QWidget;
 namespace korvanel {
 
 class DialogUnits;
+class SettingsStore;
 struct DisplayState;
 
 // The strip under the window: the player's state, the address in use, and
@@ -23,6 +24,8 @@ public:
 
     // The state and, while something plays, the times.
     void show(const DisplayState& state);
+    // What a screen reader says each part shows, in the language.
+    void showTexts(const SettingsStore& language);
     // A part's text (status_part::...) as it is; a part that is not there is
     // ignored.
     void setText(int part, const QString& text);

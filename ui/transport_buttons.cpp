@@ -9,6 +9,7 @@
 #include "frontend/display_model.h"
 #include "frontend/menu_tree.h"
 #include "settings/settings_store.h"
+#include "ui/accessible_text.h"
 #include "ui/dialog_units.h"
 #include "ui/qt_ownership.h"
 #include "ui/window_helpers.h"
@@ -18,7 +19,7 @@ namespace korvanel {
 namespace {
 
 // A screen reader reads the caption without its mnemonic marker.
-void nameAfterCaption(QPushButton& button) { button.setAccessibleName(button.text().remove(QLatin1Char('&'))); }
+void nameAfterCaption(QPushButton& button) { updateAccessibleName(button, button.text().remove(QLatin1Char('&'))); }
 
 }  // namespace
 
@@ -48,21 +49,6 @@ TransportButtons::TransportButtons(QWidget& parent, const DialogUnits& units, Co
         button->setAutoDefault(false);
     }
 
-    const std::pair<QPushButton*, const char*> descriptions[] = {
-        {previous_, "Previous address of the station"},
-        {next_, "Next address of the station"},
-        {play_, "Play the current station"},
-        {stop_, "Stop playing"},
-        {record_, "Record the stream to files"},
-        {mute_, "Silence the sound"},
-    };
-    for (const auto& [button, description] : descriptions) {
-        button->setAccessibleDescription(QString::fromLatin1(description));
-    }
-    // The arrows show no words of their own.
-    previous_->setAccessibleName(QStringLiteral("Previous"));
-    next_->setAccessibleName(QStringLiteral("Next"));
-
     const std::pair<QPushButton*, int> commands[] = {
         {play_, command::kPlay}, {stop_, command::kStop}, {previous_, command::kPrevious},
         {next_, command::kNext}, {mute_, command::kMute}, {record_, command::kRecord},
@@ -88,7 +74,7 @@ void TransportButtons::show(const DisplayState& state, const SettingsStore& lang
     previous_->setEnabled(state.previousEnabled);
     next_->setEnabled(state.nextEnabled);
     record_->setEnabled(state.recordEnabled);
-    const auto text = [&language](const char* key) { return fromUtf8(language.getString(key)); };
+    const auto text = [&language](const char* key) { return languageText(language, key); };
     box_->setTitle(text("Main/Text/PlayBox"));
     previous_->setText(text("Main/Buttons/Prev"));
     play_->setText(text("Main/Buttons/Play"));
@@ -98,6 +84,17 @@ void TransportButtons::show(const DisplayState& state, const SettingsStore& lang
     mute_->setText(fromUtf8(state.muteCaption));
     for (QPushButton* button : {record_, mute_, play_, stop_}) {
         nameAfterCaption(*button);
+    }
+    // The arrows show no words of their own.
+    updateAccessibleName(*previous_, text("Main/Accessible/Previous"));
+    updateAccessibleName(*next_, text("Main/Accessible/Next"));
+    const std::pair<QPushButton*, const char*> descriptions[] = {
+        {previous_, "Main/Accessible/PreviousInfo"}, {next_, "Main/Accessible/NextInfo"},
+        {play_, "Main/Accessible/PlayInfo"},         {stop_, "Main/Accessible/StopInfo"},
+        {record_, "Main/Accessible/RecordInfo"},     {mute_, "Main/Accessible/MuteInfo"},
+    };
+    for (const auto& [button, key] : descriptions) {
+        updateAccessibleDescription(*button, text(key));
     }
 }
 

@@ -6,8 +6,10 @@
 #include <cmath>
 
 #include "frontend/window_commands.h"
+#include "ui/accessible_text.h"
 #include "ui/dialog_units.h"
 #include "ui/qt_ownership.h"
+#include "ui/window_helpers.h"
 
 namespace korvanel {
 
@@ -27,8 +29,6 @@ VolumeControl::VolumeControl(QWidget& parent, const DialogUnits& units, WindowCo
     slider_->setPageStep(2);
     const int percent = std::clamp(storedPercent, 0, 100);
     slider_->setValue(kSteps - static_cast<int>(percent * 0.2));
-    slider_->setAccessibleName(QStringLiteral("Volume"));
-    slider_->setAccessibleDescription(QStringLiteral("Top is full volume"));
 
     // Only what the user does moves the volume; setValue from the settings
     // does not.
@@ -37,6 +37,11 @@ VolumeControl::VolumeControl(QWidget& parent, const DialogUnits& units, WindowCo
         QMetaObject::invokeMethod(slider_, [this] { moved(slider_->value()); }, Qt::QueuedConnection);
     });
     QObject::connect(slider_, &QSlider::sliderMoved, slider_, [this](int position) { moved(position); });
+}
+
+void VolumeControl::showTexts(const SettingsStore& language) {
+    updateAccessibleName(*slider_, languageText(language, "Main/Accessible/Volume"));
+    updateAccessibleDescription(*slider_, languageText(language, "Main/Accessible/VolumeInfo"));
 }
 
 void VolumeControl::setVolume(double volume) {

@@ -8,6 +8,7 @@ class QWidget;
 namespace korvanel {
 
 class DialogUnits;
+class SettingsStore;
 class WindowCommands;
 
 // The vertical volume slider in twenty steps, full volume at the top. What
@@ -22,6 +23,8 @@ public:
 
     // As if the user moved the slider there (0..1, in its steps).
     void setVolume(double volume);
+    // What a screen reader says of the slider, in the language.
+    void showTexts(const SettingsStore& language);
     QSlider& slider() { return *slider_; }
 
 private:

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "settings/settings_store.h"
+
 class QWidget;
 
 namespace korvanel {
@@ -15,6 +17,11 @@ namespace korvanel {
 // The core's UTF-8 texts as Qt's, embedded NULs and all.
 inline QString fromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// A text of the language, by its key.
+inline QString languageText(const SettingsStore& language, const char* key) {
+    return fromUtf8(language.getString(key));
 }
 
 // A stored colour (red in the low byte, then green, then blue) as Qt's, and back.

@@ -29,6 +29,7 @@
 #include "ui/dialogs/folder_picker.h"
 #include "ui/dialogs/open_url_dialog.h"
 #include "ui/dialogs/preferences_dialog.h"
+#include "ui/status_bar.h"
 #include "ui/window_helpers.h"
 
 namespace korvanel {
@@ -285,6 +286,16 @@ TEST_F(DialogsTest, AnotherLanguageSpeaksAtOnce) {
     EXPECT_EQ(settings().getString("General/LanguageFile"), "languages/lang.de.xml");
     EXPECT_EQ(window().playButton().text().toStdString(), german.getString("Main/Buttons/Play"));
     EXPECT_EQ(desktop_->logWindow().windowTitle().toStdString(), german.getString("Log/Window/Caption"));
+    // What a screen reader hears changes with the captions.
+    ASSERT_NE(german.getString("Main/Accessible/Volume"), "Volume");
+    EXPECT_EQ(window().volumeSlider().accessibleName().toStdString(), german.getString("Main/Accessible/Volume"));
+    EXPECT_EQ(window().meter().accessibleName().toStdString(), german.getString("Main/Accessible/PeakMeter"));
+    EXPECT_EQ(window().nextButton().accessibleName().toStdString(), german.getString("Main/Accessible/Next"));
+    EXPECT_EQ(window().stopButton().accessibleDescription().toStdString(), german.getString("Main/Accessible/StopInfo"));
+    EXPECT_EQ(window().statusPart(status_part::kTimes).accessibleDescription().toStdString(),
+              german.getString("Main/Accessible/Times"));
+    EXPECT_EQ(window().descriptionLabel().accessibleDescription().toStdString(),
+              german.getString("Main/Accessible/StreamType"));
     inPreferences([&](PreferencesDialog& dialog) {
         EXPECT_EQ(dialog.windowTitle().toStdString(), german.getString("Dialogs/Preferences/Caption"));
         press(dialog, QString::fromStdString(german.getString("Dialogs/Buttons/Cancel")));
