@@ -13,6 +13,8 @@
 #include "stream/hls_playlist.h"
 #include "stream/http_client.h"
 #include "stream/link_scraper.h"
+#include "stream/playlist_entries.h"
+#include "stream/playlist_sniffer.h"
 #include "stream/playlist_text.h"
 #include "stream/source_classification.h"
 
@@ -31,7 +33,8 @@ void PlaylistResolver::clear() {
     std::lock_guard<std::mutex> guard(lock_);
     givenList_.clear();
     working_.clear();
-    hlsStreams_.clear();
+    streams_.clear();
+    playlists_.clear();
     current_ = 0;
     ++generation_;
 }
@@ -40,7 +43,8 @@ void PlaylistResolver::setSources(const std::vector<std::string>& sources) {
     std::lock_guard<std::mutex> guard(lock_);
     givenList_ = sources;
     working_ = sources;
-    hlsStreams_.clear();
+    streams_.clear();
+    playlists_.clear();
     current_ = 0;
     ++generation_;
 }
@@ -59,8 +63,18 @@ bool PlaylistResolver::isEmpty() const {
 
 bool PlaylistResolver::needsResolving() const {
     std::lock_guard<std::mutex> guard(lock_);
-    return current_ < working_.size() && korvanel::needsResolving(working_[current_]) &&
-           hlsStreams_.count(working_[current_]) == 0;
+    if (current_ >= working_.size()) {
+        return false;
+    }
+    const std::string& entry = working_[current_];
+    return (korvanel::needsResolving(entry) || playlists_.count(entry) != 0) && streams_.count(entry) == 0;
+}
+
+void PlaylistResolver::markCurrentAsPlaylist() {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (current_ < working_.size()) {
+        playlists_.insert(working_[current_]);
+    }
 }
 
 bool PlaylistResolver::resolveCurrent() {
@@ -76,16 +90,23 @@ bool PlaylistResolver::resolveCurrent() {
     }
 
     std::string address(trimmedAscii(entry));
-    const std::string text = readText(address);
+    const std::string bytes = readBytes(address);
+    const std::string text = PlaylistText::decode(bytes);
+    const PlaylistSniffer::Result sniffed = PlaylistSniffer::sniff({}, bytes, true);
     std::vector<std::string> links;
-    std::string hls;
-    if (HlsPlaylist::recognise(text)) {
-        hls = hlsStream(text, address);
-        if (!hls.empty()) {
-            links.push_back(hls);
+    std::string stream;
+    if (PlaylistSniffer::isAsfFile(bytes) && isWebAddress(address)) {
+        // Audio under a playlist's name (an ASF file called .asx): played,
+        // not scraped.
+        stream = entry;
+        links.push_back(entry);
+    } else if (HlsPlaylist::recognise(text)) {
+        stream = hlsStream(text, address);
+        if (!stream.empty()) {
+            links.push_back(stream);
         }
     } else {
-        links = scrapeLinks(text);
+        links = scrapeLinks(playlistLinkText(text, sniffed.form, address));
     }
     if (links.empty()) {
         return false;
@@ -98,8 +119,8 @@ bool PlaylistResolver::resolveCurrent() {
     const auto position = working_.begin() + static_cast<std::ptrdiff_t>(current_);
     working_.insert(std::next(position), std::make_move_iterator(links.begin()), std::make_move_iterator(links.end()));
     working_.erase(working_.begin() + static_cast<std::ptrdiff_t>(current_));
-    if (!hls.empty()) {
-        hlsStreams_.insert(hls);
+    if (!stream.empty()) {
+        streams_.insert(stream);
     }
     ++generation_;
     return true;
@@ -183,13 +204,13 @@ TlsFailure PlaylistResolver::checkCertificate(const std::string& address) {
     return failure;
 }
 
-std::string PlaylistResolver::readText(std::string& address) {
+std::string PlaylistResolver::readBytes(std::string& address) {
     if (isWebAddress(address)) {
         ByteBuffer body;
         if (!download(address, body)) {
             return "";
         }
-        return PlaylistText::decode(body.view());
+        return std::string(body.view());
     }
     // A local file, bounded like a download; only a regular file is read,
     // so a device or a pipe cannot block the player.
@@ -197,8 +218,7 @@ std::string PlaylistResolver::readText(std::string& address) {
     if (!std::filesystem::is_regular_file(address, error)) {
         return "";
     }
-    const std::optional<std::string> bytes = readWholeFile(address, client_.limits().maxBodyBytes);
-    return bytes ? PlaylistText::decode(*bytes) : std::string();
+    return readWholeFile(address, client_.limits().maxBodyBytes).value_or(std::string());
 }
 
 void PlaylistResolver::rewind() {

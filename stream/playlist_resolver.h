@@ -41,10 +41,17 @@ public:
     virtual void setSource(const std::string& address);
     virtual bool isEmpty() const;
     // The playlist test on the current entry; false for an empty list and
-    // for an entry found to be an HLS stream.
+    // for an entry found to be a stream itself (HLS, or audio under a
+    // playlist's name); true for one the decoder found to be a playlist.
     virtual bool needsResolving() const;
+    // The decoder found the current entry to be a playlist whatever its
+    // address says: it is resolved next.
+    virtual void markCurrentAsPlaylist();
     // Downloads ("http://", "https://") or reads (anything else: a local file) the current
     // entry and puts the links found in its place, the first of them current.
+    // What it is comes from its bytes: the playlist's form (relative M3U and
+    // XSPF entries resolve against its address after redirects), or, for
+    // an ASF file under a playlist's name, audio, which stays to be opened.
     // False, with the lists unchanged, when nothing could be fetched or read
     // or no link was found.
     virtual bool resolveCurrent();
@@ -77,8 +84,9 @@ public:
     static constexpr const char* kHlsBandwidthKey = "Sound/HlsBandwidth";
 
 private:
-    // address becomes the one that answered, after redirects.
-    std::string readText(std::string& address);
+    // The bytes as read; address becomes the one that answered, after
+    // redirects. Empty when nothing could be fetched or read.
+    std::string readBytes(std::string& address);
     bool download(std::string& address, ByteBuffer& body);
     // The stream an HLS playlist text stands for; empty when it names none.
     std::string hlsStream(const std::string& text, const std::string& address) const;
@@ -89,7 +97,8 @@ private:
     std::vector<std::string> working_;
     std::size_t current_ = 0;      // working_.size() when empty
     std::uint64_t generation_ = 0;  // counts refills, to spot one during a download
-    std::set<std::string> hlsStreams_;  // entries known to be HLS streams
+    std::set<std::string> streams_;     // entries known to be streams themselves
+    std::set<std::string> playlists_;   // entries the decoder found to be playlists
     std::uint64_t hlsBandwidth_ = 0;    // bits per second; 0: the highest
 
     // The running download's stop while one runs, or a null one once they

@@ -1,5 +1,7 @@
 #include "stream/source_classification.h"
 
+#include "base/ascii_text.h"
+
 namespace korvanel {
 
 namespace {
@@ -11,6 +13,9 @@ constexpr std::string_view kRtspScheme = "rtsp://";
 
 constexpr std::string_view kPlaylistMarks[] = {".pls", ".m3u", ".asx", ".php", ".asp"};
 constexpr std::string_view kWindowsMediaMarks[] = {".asf", ".wma"};
+// Newer playlist names, taken only as the path's own extension: found
+// anywhere, ".wax" would catch a host name.
+constexpr std::string_view kPlaylistExtensions[] = {".wax", ".xspf"};
 
 bool isWindowsMediaScheme(std::string_view address) {
     return startsWith(address, kMmsScheme) || startsWith(address, kRtspScheme);
@@ -40,6 +45,20 @@ bool needsResolving(std::string_view address) {
     }
     for (std::string_view mark : kPlaylistMarks) {
         if (contains(address, mark)) {
+            return true;
+        }
+    }
+    const std::size_t scheme = address.find("://");
+    const std::size_t pathStart =
+        scheme == std::string_view::npos ? 0 : address.find('/', scheme + 3);
+    if (pathStart == std::string_view::npos) {
+        return false;
+    }
+    std::string_view path = address.substr(pathStart);
+    path = path.substr(0, path.find_first_of("?#"));
+    for (std::string_view extension : kPlaylistExtensions) {
+        if (path.size() >= extension.size() &&
+            lowerAscii(path.substr(path.size() - extension.size())) == extension) {
             return true;
         }
     }

@@ -42,8 +42,9 @@ bool contains(std::string_view text, std::string_view part);
 bool endsWith(std::string_view text, std::string_view suffix);
 
 // The playlist test: true for an address that must be downloaded and
-// expanded first (".pls", ".m3u", ".asx", ".php", ".asp" anywhere), false
-// for mms:// and rtsp:// addresses and for the empty address.
+// expanded first (".pls", ".m3u", ".asx", ".php", ".asp" anywhere, or a
+// path ending in ".wax" or ".xspf" in any case), false for mms:// and
+// rtsp:// addresses and for the empty address.
 bool needsResolving(std::string_view address);
 
 // "http://" or "https://", exactly so.
