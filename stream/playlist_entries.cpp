@@ -141,30 +141,29 @@ std::string playlistLinkText(std::string_view text, std::optional<PlaylistForm> 
         return std::string(text);
     }
     const std::optional<StreamUrl> base = isWebAddress(address) ? StreamUrl::parse(address) : std::nullopt;
-    std::string entries;
+    // An XSPF's sources are its locations only; an M3U keeps every line, so
+    // a relative entry made absolute keeps its place in the list.
+    const std::string locations = form == PlaylistForm::Xspf ? xspfLocations(text) : std::string();
+    std::string_view rest = form == PlaylistForm::Xspf ? std::string_view(locations) : text;
     std::string out;
-    if (form == PlaylistForm::Xspf) {
-        entries = xspfLocations(text);
-    } else {
-        out = std::string(text);
-        entries = std::string(text);
-    }
+    out.reserve(rest.size());
     std::size_t count = 0;
-    std::string_view rest = entries;
-    while (!rest.empty() && count < kMaxScrapedLinks) {
+    while (!rest.empty()) {
         const std::size_t end = rest.find('\n');
-        const std::string_view line = trimmedAscii(rest.substr(0, end));
+        const std::string_view raw = rest.substr(0, end);
         rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-        if (line.empty() || line.front() == '#') {
-            continue;
+        const std::string_view line = trimmedAscii(raw);
+        std::optional<std::string> absolute;
+        if (!line.empty() && line.front() != '#' && count < kMaxScrapedLinks) {
+            absolute = absoluteEntry(line, base);
         }
-        if (form == PlaylistForm::Xspf && hasScheme(line)) {
-            out.append(line).append("\n");
+        if (absolute) {
+            out.append(*absolute);
             ++count;
-        } else if (const std::optional<std::string> absolute = absoluteEntry(line, base)) {
-            out.append("\n").append(*absolute).append("\n");
-            ++count;
+        } else {
+            out.append(raw);
         }
+        out += '\n';
     }
     return out;
 }

@@ -9,8 +9,8 @@
 namespace korvanel {
 
 // The text links are scraped from, for a playlist of a known form read from
-// address (after redirects). An M3U keeps its text, followed by its
-// relative entries made absolute against the address; an XSPF gives its
+// address (after redirects). An M3U keeps its text, its relative entries
+// made absolute against the address in their places; an XSPF gives its
 // <location> elements only, entities undone and relative ones made
 // absolute; every other form is its own text. Relative entries of a local
 // file name no stream and are left out.

@@ -59,53 +59,88 @@ bool mayBecome(std::string_view text, std::string_view prefix) {
     return text.size() < prefix.size() && startsWithFolded(prefix, lowerAscii(text));
 }
 
+// A whole address on a line of its own: no blanks or control characters.
 bool isAddress(std::string_view line) {
     return std::any_of(kAddressSchemes.begin(), kAddressSchemes.end(),
-                       [line](std::string_view scheme) { return startsWithFolded(line, scheme); });
+                       [line](std::string_view scheme) { return startsWithFolded(line, scheme); }) &&
+           std::none_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) <= 0x20; });
 }
 
-// An M3U without its header: comment lines and addresses only, at least
-// one address among the whole lines seen.
+// An M3U without its header: comment lines, then an address. The first
+// line that is neither decides, so more bytes never change the answer.
 Verdict addressList(std::string_view text, bool complete) {
-    bool sawAddress = false;
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
         if (end == std::string_view::npos && !complete) {
             // The last line may be cut; it can still say no.
             const std::string_view partial = trimmedAscii(text);
-            if (!partial.empty() && partial.front() != '#' && !isAddress(partial) &&
-                std::none_of(kAddressSchemes.begin(), kAddressSchemes.end(),
-                             [partial](std::string_view scheme) { return mayBecome(partial, scheme); })) {
-                return Verdict::NotPlaylist;
-            }
-            return sawAddress ? Verdict::Playlist : Verdict::NeedMore;
+            const bool mayBeAddress = isAddress(partial) || std::any_of(
+                kAddressSchemes.begin(), kAddressSchemes.end(),
+                [partial](std::string_view scheme) { return mayBecome(partial, scheme); });
+            return partial.empty() || partial.front() == '#' || mayBeAddress ? Verdict::NeedMore
+                                                                             : Verdict::NotPlaylist;
         }
         const std::string_view line = trimmedAscii(text.substr(0, end));
         text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
         if (line.empty() || line.front() == '#') {
             continue;
         }
-        if (!isAddress(line)) {
-            return Verdict::NotPlaylist;
-        }
-        sawAddress = true;
+        return isAddress(line) ? Verdict::Playlist : Verdict::NotPlaylist;
     }
-    return sawAddress ? Verdict::Playlist : (complete ? Verdict::NotPlaylist : Verdict::NeedMore);
+    return complete ? Verdict::NotPlaylist : Verdict::NeedMore;
 }
 
-// An XML document: XSPF or ASX by its root element.
+// Where the markup that opens an XML document ends, past at, or npos when
+// it does not end within text.
+std::size_t markupEnd(std::string_view text, std::size_t at) {
+    if (text.substr(at).starts_with("<?")) {
+        const std::size_t end = text.find("?>", at + 2);
+        return end == std::string_view::npos ? end : end + 2;
+    }
+    if (text.substr(at).starts_with("<!--")) {
+        const std::size_t end = text.find("-->", at + 4);
+        return end == std::string_view::npos ? end : end + 3;
+    }
+    const std::size_t end = text.find('>', at);
+    return end == std::string_view::npos ? end : end + 1;
+}
+
+// An XML document: XSPF or ASX by its root element, the first after the
+// prologue's declarations and comments.
 Result xmlDocument(std::string_view text, bool complete) {
-    const std::string folded = lowerAscii(text);
-    if (folded.find("<asx") != std::string::npos) {
-        return playlist(PlaylistForm::Asx);
+    const Result undecided = complete ? notPlaylist() : Result{Verdict::NeedMore, std::nullopt};
+    std::size_t at = 0;
+    while (true) {
+        at = text.find_first_not_of(" \t\r\n", at);
+        if (at == std::string_view::npos) {
+            return undecided;
+        }
+        if (text[at] != '<') {
+            return notPlaylist();
+        }
+        const std::size_t end = markupEnd(text, at);
+        if (end == std::string_view::npos) {
+            // The root may still come after a long comment.
+            return undecided;
+        }
+        const std::string_view markup = text.substr(at, end - at);
+        if (markup.size() < 2 || markup[1] == '?' || markup[1] == '!') {
+            at = end;
+            continue;
+        }
+        const std::string root = lowerAscii(markup);
+        const auto named = [&root](std::string_view name) {
+            return root.size() > name.size() && root.starts_with(name) &&
+                   std::string_view(" \t\r\n/>").find(root[name.size()]) != std::string_view::npos;
+        };
+        if (named("<asx")) {
+            return playlist(PlaylistForm::Asx);
+        }
+        if (named("<playlist") && root.find("xspf.org/ns/0") != std::string::npos) {
+            return playlist(PlaylistForm::Xspf);
+        }
+        return notPlaylist();
     }
-    const std::size_t root = folded.find("<playlist");
-    if (root != std::string::npos && folded.find("xspf.org/ns/0", root) != std::string::npos) {
-        return playlist(PlaylistForm::Xspf);
-    }
-    // The root may still come after a long prologue of comments.
-    const bool rootComplete = root != std::string::npos && folded.find('>', root) != std::string::npos;
-    return complete || rootComplete ? notPlaylist() : Result{Verdict::NeedMore, std::nullopt};
 }
 
 Result sniffText(std::string_view text, bool complete) {
@@ -115,10 +150,8 @@ Result sniffText(std::string_view text, bool complete) {
     if (startsWithFolded(text, "#extm3u")) {
         return playlist(PlaylistForm::M3u);
     }
-    if (startsWithFolded(text, "<asx")) {
-        return playlist(PlaylistForm::Asx);
-    }
-    if (startsWithFolded(text, "<?xml") || startsWithFolded(text, "<playlist") || startsWithFolded(text, "<!--")) {
+    if (startsWithFolded(text, "<asx") || startsWithFolded(text, "<?xml") || startsWithFolded(text, "<playlist") ||
+        startsWithFolded(text, "<!--")) {
         return xmlDocument(text, complete);
     }
     for (std::string_view prefix : {"[playlist]", "#extm3u", "<asx", "<?xml", "<playlist", "<!--"}) {
@@ -126,14 +159,10 @@ Result sniffText(std::string_view text, bool complete) {
             return {Verdict::NeedMore, std::nullopt};
         }
     }
-    if (text.front() == '#' || isAddress(text) ||
-        std::any_of(kAddressSchemes.begin(), kAddressSchemes.end(),
-                    [text](std::string_view scheme) { return mayBecome(text, scheme); })) {
-        switch (addressList(text, complete)) {
-            case Verdict::Playlist: return playlist(PlaylistForm::M3u);
-            case Verdict::NeedMore: return {Verdict::NeedMore, std::nullopt};
-            case Verdict::NotPlaylist: break;
-        }
+    switch (addressList(text, complete)) {
+        case Verdict::Playlist: return playlist(PlaylistForm::M3u);
+        case Verdict::NeedMore: return {Verdict::NeedMore, std::nullopt};
+        case Verdict::NotPlaylist: break;
     }
     return notPlaylist();
 }
@@ -199,13 +228,13 @@ PlaylistSniffer::Result PlaylistSniffer::sniff(std::string_view mediaType, std::
     if (text.empty()) {
         return complete ? notPlaylist() : Result{Verdict::NeedMore, std::nullopt};
     }
-    // Binary is audio (or a picture), whatever the server calls it.
-    if (isBinary(text)) {
-        return notPlaylist();
-    }
     const Result byContent = sniffText(text, complete);
     if (byContent.verdict != Verdict::NotPlaylist) {
         return byContent;
+    }
+    // Binary is audio (or a picture), whatever the server calls it.
+    if (isBinary(text)) {
+        return notPlaylist();
     }
     // A text of a playlist type that names no form: an ASX type holds an
     // ASX document, so only the others are taken on the type's word.

@@ -1,8 +1,10 @@
-// Playlist bytes to links: the 16-bit text detection and conversion, then
-// the link scraper. Checked: converted text is valid UTF-8 without zero
-// characters, unconverted text is the bytes up to the first zero, and the
-// scraper finds exactly what a plain scan of the text finds, within its
-// bounds.
+// Playlist bytes to links: the 16-bit text detection and conversion, the
+// sniffing of a download's form, the entries of its form, then the link
+// scraper. Checked: converted text is valid UTF-8 without zero characters,
+// unconverted text is the bytes up to the first zero; sniffing ends within
+// its bound and a first read's decision holds for the whole; entries stay
+// bounded; the scraper finds exactly what a plain scan of the text finds,
+// within its bounds.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +14,8 @@
 
 #include "settings/text_encoding.h"
 #include "stream/link_scraper.h"
+#include "stream/playlist_entries.h"
+#include "stream/playlist_sniffer.h"
 #include "stream/playlist_text.h"
 #include "tests/fuzz/fuzz_check.h"
 
@@ -81,6 +85,37 @@ void checkLinks(std::string_view text) {
     FUZZ_CHECK(links == expected);
 }
 
+void checkSniffing(std::string_view bytes) {
+    using korvanel::PlaylistSniffer;
+    using Verdict = PlaylistSniffer::Verdict;
+    const PlaylistSniffer::Result whole = PlaylistSniffer::sniff("", bytes, true);
+    FUZZ_CHECK(whole.verdict != Verdict::NeedMore);
+    FUZZ_CHECK(whole.form.has_value() == (whole.verdict == Verdict::Playlist));
+    // The engine decides on the first bytes, the resolver on all of them:
+    // once a first read has decided, the rest cannot change the answer.
+    for (const std::size_t length : {std::size_t{1}, std::size_t{16}, std::size_t{200}, bytes.size() / 2}) {
+        if (length >= bytes.size()) {
+            continue;
+        }
+        const PlaylistSniffer::Result first = PlaylistSniffer::sniff("", bytes.substr(0, length), false);
+        if (first.verdict != Verdict::NeedMore) {
+            FUZZ_CHECK(first.verdict == whole.verdict);
+            FUZZ_CHECK(first.form == whole.form);
+        }
+    }
+    if (bytes.size() >= PlaylistSniffer::kDecisiveBytes) {
+        FUZZ_CHECK(PlaylistSniffer::sniff("", bytes, false).verdict != Verdict::NeedMore);
+    }
+
+    const std::string text = PlaylistText::decode(bytes);
+    for (const auto form : {korvanel::PlaylistForm::M3u, korvanel::PlaylistForm::Xspf}) {
+        const std::string links = korvanel::playlistLinkText(text, form, "http://h.example/a/b/list");
+        // Each entry grows by at most the base address it is made absolute with.
+        FUZZ_CHECK(links.size() <= text.size() + 1 + korvanel::kMaxScrapedLinks * (korvanel::kMaxScrapedLinkBytes + 64));
+        checkLinks(links);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -88,5 +123,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkDecode(bytes);
     checkLinks(PlaylistText::decode(bytes));
     checkLinks(bytes);
+    checkSniffing(bytes);
     return 0;
 }

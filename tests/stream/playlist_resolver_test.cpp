@@ -216,5 +216,62 @@ TEST_F(PlaylistResolverTest, HlsPlaylistsBecomeTheStreamTheyNameWhileOrdinaryM3u
     EXPECT_EQ(resolved(server.url("/plain.m3u8")), "http://a/stream.mp3");
 }
 
+// What a download is comes from its bytes: a playlist under a plain address
+// (once the decoder has said so), the forms known by their extension only
+// here, relative entries against the address that answered, and audio that
+// merely carries a playlist's name.
+TEST_F(PlaylistResolverTest, PlaylistsAreKnownByTheirBytesWhateverTheirAddress) {
+    const std::string asf("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C\x10\x00\x00", 19);
+    HttpTestServer server([&](HttpTestServer::Connection& connection, const std::string& request) {
+        const auto reply = [&](const std::string& body) { connection.send(HttpTestServer::okResponse(body)); };
+        if (request.starts_with("GET /moved ")) {
+            connection.send("HTTP/1.0 302 Found\r\nLocation: /lists/now/listen\r\n\r\n");
+        } else if (request.starts_with("GET /lists/now/listen ")) {
+            reply("#EXTM3U\n#EXTINF:-1,Relative\nlive/high.mp3\n#EXTINF:-1,Absolute\nhttp://abs.example/low\n");
+        } else if (request.starts_with("GET /station.WAX ")) {
+            reply("<asx version=\"3.0\"><entry><ref href=\"mms://wm.example/live\"/>"
+                  "<ref href=\"http://wm.example/live\"/></entry></asx>");
+        } else if (request.starts_with("GET /tracks.xspf")) {
+            reply("<?xml version=\"1.0\"?><playlist version=\"1\" xmlns=\"http://xspf.org/ns/0/\"><trackList>"
+                  "<track><location>one.ogg</location><info>http://info.example/</info></track>"
+                  "<track><location>http://x.example/two?a=1&amp;b=2</location></track></trackList></playlist>");
+        } else if (request.starts_with("GET /audio.asx ")) {
+            reply(asf + std::string(4096, '\x01'));
+        } else {
+            reply("not found");
+        }
+    });
+
+    const std::string plain = server.url("/moved");
+    resolver().setSources({plain, "http://after/"});
+    EXPECT_FALSE(resolver().needsResolving()) << "nothing says so before the decoder looks";
+    resolver().markCurrentAsPlaylist();
+    EXPECT_TRUE(resolver().needsResolving());
+    ASSERT_TRUE(resolver().resolveCurrent());
+    EXPECT_EQ(resolver().workingList(),
+              (Links{server.url("/lists/now/live/high.mp3"), "http://abs.example/low", "http://after/"}));
+    EXPECT_FALSE(resolver().needsResolving());
+    resolver().rewind();
+    EXPECT_TRUE(resolver().needsResolving()) << "a retry does not open the playlist as audio again";
+    resolver().setSources({plain});
+    EXPECT_FALSE(resolver().needsResolving()) << "a new list forgets what the decoder said";
+
+    for (const auto& [path, links] : std::vector<std::pair<std::string, Links>>{
+             {"/station.WAX", {"http://wm.example/live", "mms://wm.example/live"}},
+             {"/tracks.xspf?session=1", {server.url("/one.ogg"), "http://x.example/two?a=1&b=2"}}}) {
+        resolver().setSource(server.url(path));
+        EXPECT_TRUE(resolver().needsResolving()) << path;
+        ASSERT_TRUE(resolver().resolveCurrent()) << path;
+        EXPECT_EQ(resolver().workingList(), links) << path;
+    }
+
+    const std::string audio = server.url("/audio.asx");
+    resolver().setSource(audio);
+    EXPECT_TRUE(resolver().needsResolving());
+    ASSERT_TRUE(resolver().resolveCurrent());
+    EXPECT_EQ(resolver().workingList(), Links{audio});
+    EXPECT_FALSE(resolver().needsResolving()) << "audio under a playlist's name is opened, not scraped again";
+}
+
 }  // namespace
 }  // namespace korvanel

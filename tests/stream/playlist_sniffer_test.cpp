@@ -97,7 +97,11 @@ TEST(PlaylistSniffer, TheTypeDecidesOnlyATextThatNamesNoFormAndAnAsxTypeNever) {
     EXPECT_EQ(form("application/xspf+xml", "<x/>"), PlaylistForm::Xspf);
     EXPECT_EQ(form("video/x-ms-asf", "hello"), std::nullopt);
     EXPECT_EQ(form("text/html", "<html><a href=\"http://a/1\">"), std::nullopt);
-    EXPECT_EQ(form("", "http://a/1\nnot an address\n"), std::nullopt);
+    EXPECT_EQ(form("", "not an address\nhttp://a/1\n"), std::nullopt);
+    EXPECT_EQ(form("", "http://a/ is down\n"), std::nullopt);
+    EXPECT_EQ(form("", "<?xml version=\"1.0\"?><!-- <asx> --><rss><playlist xmlns=\"http://xspf.org/ns/0/\"/></rss>"),
+              std::nullopt)
+        << "only the root element names the form";
     EXPECT_EQ(form("", "   \r\n"), std::nullopt);
     EXPECT_EQ(PlaylistSniffer::formOfMediaType("audio/mpeg"), std::nullopt);
     EXPECT_EQ(PlaylistSniffer::formOfMediaType(" audio/x-ms-wax "), PlaylistForm::Asx);
@@ -112,7 +116,9 @@ TEST(PlaylistSniffer, WaitsNoLongerThanItsBoundAndOnlyForWhatCanStillDecide) {
     EXPECT_EQ(PlaylistSniffer::sniff("", "http://a/1", false).verdict, Verdict::NeedMore);
     EXPECT_EQ(PlaylistSniffer::sniff("", "http://a/1", true).verdict, Verdict::Playlist);
     EXPECT_EQ(PlaylistSniffer::sniff("", "http://a/1\nhttp", false).verdict, Verdict::Playlist);
-    EXPECT_EQ(PlaylistSniffer::sniff("", "http://a/1\nhello", false).verdict, Verdict::NotPlaylist);
+    EXPECT_EQ(PlaylistSniffer::sniff("", "http://a/1\nhello", false).verdict, Verdict::Playlist)
+        << "the first whole line decides, so the rest cannot undo what a first read said";
+    EXPECT_EQ(PlaylistSniffer::sniff("", "hello\nhttp://a/1\n", false).verdict, Verdict::NotPlaylist);
     EXPECT_EQ(PlaylistSniffer::sniff("", "<html>", false).verdict, Verdict::NotPlaylist);
 }
 
@@ -120,8 +126,8 @@ TEST(PlaylistEntries, RelativeM3uAndXspfEntriesResolveAgainstThePlaylistsAddress
     const std::string m3u = "#EXTM3U\n#EXTINF:-1,One\nhttp://abs/1\nlive/2.mp3\n/root/3\n../up/4\n"
                             "C:\\music\\5.mp3\nfile:///6\nwith space\n";
     EXPECT_EQ(playlistLinkText(m3u, PlaylistForm::M3u, "https://host:8443/lists/now/list"),
-              m3u + "\nhttps://host:8443/lists/now/live/2.mp3\n\nhttps://host:8443/root/3\n\n"
-                    "https://host:8443/lists/up/4\n");
+              "#EXTM3U\n#EXTINF:-1,One\nhttp://abs/1\nhttps://host:8443/lists/now/live/2.mp3\n"
+              "https://host:8443/root/3\nhttps://host:8443/lists/up/4\nC:\\music\\5.mp3\nfile:///6\nwith space\n");
     // A local playlist's relative entries name no stream.
     EXPECT_EQ(playlistLinkText(m3u, PlaylistForm::M3u, "/home/me/list.m3u"), m3u);
 
@@ -133,7 +139,7 @@ TEST(PlaylistEntries, RelativeM3uAndXspfEntriesResolveAgainstThePlaylistsAddress
         "</trackList></playlist>";
     EXPECT_EQ(xspfLocations(xspf), "http://a/s?x=1&y=2\nrel/AB\nhttp://b/\n");
     EXPECT_EQ(playlistLinkText(xspf, PlaylistForm::Xspf, "http://h/dir/list.xspf"),
-              "http://a/s?x=1&y=2\n\nhttp://h/dir/rel/AB\nhttp://b/\n");
+              "http://a/s?x=1&y=2\nhttp://h/dir/rel/AB\nhttp://b/\n");
     // Other forms are scraped as they are.
     EXPECT_EQ(playlistLinkText("[playlist]\nFile1=x\n", PlaylistForm::Pls, "http://h/"), "[playlist]\nFile1=x\n");
 }
