@@ -36,6 +36,7 @@ void PlaylistResolver::clear() {
     streams_.clear();
     playlists_.clear();
     current_ = 0;
+    resolutions_ = 0;
     ++generation_;
 }
 
@@ -46,6 +47,7 @@ void PlaylistResolver::setSources(const std::vector<std::string>& sources) {
     streams_.clear();
     playlists_.clear();
     current_ = 0;
+    resolutions_ = 0;
     ++generation_;
 }
 
@@ -85,6 +87,9 @@ bool PlaylistResolver::resolveCurrent() {
         if (current_ >= working_.size()) {
             return false;
         }
+        if (resolutions_ >= kMaxResolutions) {
+            return false;
+        }
         entry = working_[current_];
         generation = generation_;
     }
@@ -107,6 +112,8 @@ bool PlaylistResolver::resolveCurrent() {
         }
     } else {
         links = scrapeLinks(playlistLinkText(text, sniffed.form, address));
+        // A playlist that names itself would be resolved for ever.
+        std::erase_if(links, [&](const std::string& link) { return link == entry || link == address; });
     }
     if (links.empty()) {
         return false;
@@ -122,6 +129,7 @@ bool PlaylistResolver::resolveCurrent() {
     if (!stream.empty()) {
         streams_.insert(stream);
     }
+    ++resolutions_;
     ++generation_;
     return true;
 }
@@ -225,6 +233,7 @@ void PlaylistResolver::rewind() {
     std::lock_guard<std::mutex> guard(lock_);
     working_ = givenList_;
     current_ = 0;
+    resolutions_ = 0;
     ++generation_;
 }
 

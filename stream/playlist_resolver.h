@@ -52,8 +52,9 @@ public:
     // What it is comes from its bytes: the playlist's form (relative M3U and
     // XSPF entries resolve against its address after redirects), or, for
     // an ASF file under a playlist's name, audio, which stays to be opened.
-    // False, with the lists unchanged, when nothing could be fetched or read
-    // or no link was found.
+    // A link to the entry itself is dropped. False, with the lists
+    // unchanged, when nothing could be fetched or read, no link was found,
+    // or the list has had kMaxResolutions already.
     virtual bool resolveCurrent();
     virtual void rewind();
     virtual bool hasNext() const;
@@ -82,6 +83,10 @@ public:
     virtual TlsFailure checkCertificate(const std::string& address);
 
     static constexpr const char* kHlsBandwidthKey = "Sound/HlsBandwidth";
+    // Playlists resolved for one list (until it is set or rewound again):
+    // nested ones resolve in turn, but a server that answers every
+    // playlist with another cannot keep the player resolving.
+    static constexpr int kMaxResolutions = 16;
 
 private:
     // The bytes as read; address becomes the one that answered, after
@@ -97,6 +102,7 @@ private:
     std::vector<std::string> working_;
     std::size_t current_ = 0;      // working_.size() when empty
     std::uint64_t generation_ = 0;  // counts refills, to spot one during a download
+    int resolutions_ = 0;           // since the list was set or rewound
     std::set<std::string> streams_;     // entries known to be streams themselves
     std::set<std::string> playlists_;   // entries the decoder found to be playlists
     std::uint64_t hlsBandwidth_ = 0;    // bits per second; 0: the highest

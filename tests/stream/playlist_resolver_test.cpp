@@ -273,5 +273,34 @@ TEST_F(PlaylistResolverTest, PlaylistsAreKnownByTheirBytesWhateverTheirAddress) 
     EXPECT_FALSE(resolver().needsResolving()) << "audio under a playlist's name is opened, not scraped again";
 }
 
+// A hostile server cannot keep the player resolving: a playlist naming
+// itself gives no link, and an endless chain of playlists ends.
+TEST_F(PlaylistResolverTest, PlaylistsThatNameThemselvesOrEachOtherForEverEnd) {
+    HttpTestServer server([](HttpTestServer::Connection& connection, const std::string& request) {
+        const std::size_t start = request.find(' ') + 1;
+        const std::string path = request.substr(start, request.find(' ', start) - start);
+        if (path == "/self.m3u") {
+            connection.send(HttpTestServer::okResponse("#EXTM3U\nself.m3u\n"));
+        } else {
+            // /chain/N.m3u names /chain/N+1.m3u.
+            const int n = std::stoi(path.substr(7));
+            connection.send(HttpTestServer::okResponse("#EXTM3U\n" + std::to_string(n + 1) + ".m3u\n"));
+        }
+    });
+    resolver().setSource(server.url("/self.m3u"));
+    EXPECT_FALSE(resolver().resolveCurrent());
+    EXPECT_EQ(resolver().workingList(), Links{server.url("/self.m3u")});
+
+    resolver().setSource(server.url("/chain/0.m3u"));
+    int resolved = 0;
+    while (resolver().needsResolving() && resolver().resolveCurrent()) {
+        ASSERT_LE(++resolved, PlaylistResolver::kMaxResolutions);
+    }
+    EXPECT_EQ(resolved, PlaylistResolver::kMaxResolutions);
+    EXPECT_EQ(resolver().currentAddress(), server.url("/chain/16.m3u"));
+    resolver().rewind();
+    EXPECT_TRUE(resolver().resolveCurrent()) << "a rewound list may resolve again";
+}
+
 }  // namespace
 }  // namespace korvanel
