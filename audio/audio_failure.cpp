@@ -20,6 +20,7 @@ const char* audioErrorText(AudioError code) {
         case AudioError::Decode: return "The channel is a \"decoding channel\"";
         case AudioError::Timeout: return "Connection timeout";
         case AudioError::FileFormat: return "Unsupported file format";
+        case AudioError::Playlist: return "The address holds a playlist";
         case AudioError::Unknown: return "Some other mystery error";
         case AudioError::Ok: break;
     }

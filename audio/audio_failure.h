@@ -28,6 +28,7 @@ enum class AudioError : std::int32_t {
     Decode = 38,
     Timeout = 40,
     FileFormat = 41,
+    Playlist = 42,  // the address gave a playlist to resolve, not audio
     Unknown = -1,
 };
 

@@ -396,6 +396,7 @@ OpenResult OutputChannel::classify(AudioError code) {
         case AudioError::FileOpen:
         case AudioError::Frequency:
         case AudioError::FileFormat: return OpenResult::Unsupported;
+        case AudioError::Playlist: return OpenResult::Playlist;
         case AudioError::Memory:
         case AudioError::Driver:
         case AudioError::Handle:

@@ -31,6 +31,7 @@ enum class OpenResult {
     Timeout = 2,      // worth another attempt on the same address
     Failed = 3,       // move on to the next address
     Unsupported = 4,  // move on to the next address
+    Playlist = 5,     // the address holds a playlist: resolve it, then open its entries
 };
 
 // Why the library is unusable or the last open failed.

@@ -255,6 +255,11 @@ bool Player::connectRun(int perSource, int restarts) {
                     case OpenResult::Opened: outcome = Outcome::Ok; break;
                     case OpenResult::Fatal: outcome = Outcome::Fatal; break;
                     case OpenResult::Timeout: outcome = Outcome::Retryable; break;
+                    case OpenResult::Playlist:
+                        // Known by its bytes, not its name: resolved next time round.
+                        uses_.resolver.markCurrentAsPlaylist();
+                        outcome = Outcome::Resolved;
+                        break;
                     case OpenResult::Failed:
                     case OpenResult::Unsupported:
                         outcome = Outcome::Skip;

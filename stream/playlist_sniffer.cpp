@@ -240,7 +240,8 @@ PlaylistSniffer::Result PlaylistSniffer::sniff(std::string_view mediaType, std::
     // ASX document, so only the others are taken on the type's word.
     const std::optional<PlaylistForm> byType = formOfMediaType(mediaType);
     if (byType && *byType != PlaylistForm::Asx && isUtf8(text)) {
-        return playlist(*byType);
+        // Audio under a playlist's type shows a byte no text has soon enough.
+        return complete ? playlist(*byType) : Result{Verdict::NeedMore, std::nullopt};
     }
     return notPlaylist();
 }

@@ -11,7 +11,9 @@
 #include "audio/engine/hls_stream_reader.h"
 #include "audio/engine/icy_metadata_splitter.h"
 #include "audio/engine/icy_stream_reader.h"
+#include "audio/engine/playlist_body_check.h"
 #include "stream/hls_playlist.h"
+#include "stream/playlist_sniffer.h"
 
 namespace korvanel {
 namespace {
@@ -132,6 +134,14 @@ AudioResult<void> DecodingStream::openUrl(const std::string& url, DownloadCallba
     if (wantMetadata) {
         interval = IcyMetadataSplitter::intervalFromHeader(head.header("icy-metaint"));
     }
+    // A server that interleaves titles sends audio; any other body may be
+    // a playlist under an address that does not say so.
+    if (interval == 0) {
+        const AudioResult<BodyKind> body = bodyKind(*reader_, head.header("Content-Type").value_or(""));
+        if (!body || *body == BodyKind::Playlist) {
+            return fail(body ? AudioFailure{AudioError::Playlist, {}} : body.error());
+        }
+    }
     formatName = FfmpegDecoder::formatForContentType(head.header("Content-Type").value_or(""));
     std::optional<std::int64_t> totalBytes;
     if (contentLength_ && *contentLength_ <= static_cast<std::uint64_t>(INT64_MAX) && interval == 0) {
@@ -151,7 +161,10 @@ AudioResult<void> DecodingStream::openHls() {
         return fail(AudioFailure{error, {}});
     }
     if (!HlsPlaylist::recognise(text)) {
-        return fail(AudioFailure{AudioError::FileFormat, {}});
+        // An M3U of addresses, or another playlist, under HLS's type or name.
+        const bool playlist = PlaylistSniffer::sniff(reader_->head().header("Content-Type").value_or(""), text, true)
+                                  .verdict == PlaylistSniffer::Verdict::Playlist;
+        return fail(AudioFailure{playlist ? AudioError::Playlist : AudioError::FileFormat, {}});
     }
     hls_ = std::make_unique<HlsStreamReader>(cancel_, &tls_, HlsStreamReader::Options{bufferMs_, hlsBandwidth_});
     if (AudioResult<void> opened = hls_->open(text, reader_->url()); !opened) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <utility>
 
 #include "base/product.h"
 
@@ -137,8 +138,22 @@ std::optional<std::uint64_t> IcyStreamReader::contentLength() const {
     return length;
 }
 
+void IcyStreamReader::unread(std::string bytes) {
+    putBack_ = std::move(bytes);
+    putBackOffset_ = 0;
+}
+
 NetworkConnection::ReadResult IcyStreamReader::read(std::span<std::uint8_t> buffer,
                                                     std::chrono::milliseconds timeout) {
+    if (putBackOffset_ < putBack_.size()) {
+        const std::size_t count = std::min(buffer.size(), putBack_.size() - putBackOffset_);
+        std::copy_n(putBack_.begin() + static_cast<std::ptrdiff_t>(putBackOffset_), count, buffer.begin());
+        putBackOffset_ += count;
+        if (putBackOffset_ == putBack_.size()) {
+            unread({});
+        }
+        return {NetStatus::Ok, count};
+    }
     if (!chunked_) {
         return readRaw(buffer, timeout);
     }

@@ -42,9 +42,14 @@ public:
     const StreamUrl& url() const { return url_; }
     std::optional<std::uint64_t> contentLength() const;
 
-    // Body bytes: first those that came with the head, then the socket's.
+    // Body bytes: first those put back, then those that came with the
+    // head, then the socket's.
     NetworkConnection::ReadResult read(std::span<std::uint8_t> buffer,
                                        std::chrono::milliseconds timeout);
+    // Puts bytes read from the body back in front of it: a look at the first
+    // bytes costs the decoder none of them. Replaces what was put back before
+    // and not yet read again.
+    void unread(std::string bytes);
     // The body as sent, chunk lines and all.
     NetworkConnection::ReadResult readRaw(std::span<std::uint8_t> buffer,
                                           std::chrono::milliseconds timeout);
@@ -62,6 +67,8 @@ private:
     std::optional<ChunkedDecoder> chunked_;  // when the body is chunked
     std::string decoded_;                    // undone, not yet read
     std::size_t decodedOffset_ = 0;
+    std::string putBack_;  // body bytes to be read again
+    std::size_t putBackOffset_ = 0;
 };
 
 }  // namespace korvanel

@@ -168,6 +168,7 @@ TEST_F(OutputChannelTest, EveryLibraryErrorMapsToItsOpenResult) {
         {AudioError::FileOpen, OpenResult::Unsupported},
         {AudioError::Frequency, OpenResult::Unsupported},
         {AudioError::FileFormat, OpenResult::Unsupported},
+        {AudioError::Playlist, OpenResult::Playlist},
         {AudioError::Memory, OpenResult::Fatal},
         {AudioError::Driver, OpenResult::Fatal},
         {AudioError::Handle, OpenResult::Fatal},

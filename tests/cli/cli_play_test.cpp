@@ -1,5 +1,9 @@
 // korvanel-cli play against a real icecast2 fed by ffmpeg, as a user would run it.
+#include <map>
+#include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -70,6 +74,56 @@ TEST_F(CliPlayTest, PlaylistWithADeadAddressFallsThroughToTheMount) {
     EXPECT_NE(result.err.find("Retrieving playlist, " + pages.url("/station.pls")), std::string::npos);
     EXPECT_NE(result.err.find("Connect error: "), std::string::npos) << result.err;
     EXPECT_NEAR(toneIn(test::readFile(out)), 440.0, 440.0 * 0.02);
+}
+
+// Playlists served under addresses that do not say so, in each form and
+// under the types real servers use, are resolved by their bytes and play.
+TEST_F(CliPlayTest, PlaylistsUnderPlainAddressesAreKnownByTheirBytes) {
+    const std::string tone = icecast_.url("/tone.mp3");
+    const auto answer = [](const std::string& type, const std::string& body) {
+        return "HTTP/1.1 200 OK\r\nContent-Type: " + type + "\r\nContent-Length: " + std::to_string(body.size()) +
+               "\r\n\r\n" + body;
+    };
+    const std::map<std::string, std::string> routes = {
+        {"/listen", answer("application/octet-stream", "[playlist]\r\nNumberOfEntries=1\r\nFile1=" + tone + "\r\n")},
+        {"/hls-typed", answer("audio/x-mpegurl", tone + "\n")},
+        {"/station.wax", answer("video/x-ms-asf", "<asx version=\"3.0\"><entry><ref href=\"" + tone +
+                                                      "\"/></entry></asx>")},
+        {"/tracks", answer("application/xspf+xml",
+                           "<?xml version=\"1.0\"?>\n<playlist version=\"1\" xmlns=\"http://xspf.org/ns/0/\">"
+                           "<trackList><track><location>" + tone + "</location></track></trackList></playlist>")},
+    };
+    test::HttpTestServer pages([&routes](test::HttpTestServer::Connection& connection, const std::string& request) {
+        const std::size_t start = request.find(' ') + 1;
+        const auto route = routes.find(request.substr(start, request.find(' ', start) - start));
+        connection.send(route != routes.end() ? route->second : "HTTP/1.1 404 Not Found\r\n\r\n");
+    });
+    std::vector<std::pair<std::string, test::ProcessResult>> runs;
+    for (const auto& [path, response] : routes) {
+        runs.emplace_back(path, test::ProcessResult{});
+    }
+    std::vector<std::thread> players;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        players.emplace_back([&, i] {
+            runs[i].second = test::runProcess(
+                test::cliPath(), {"play", "--seconds", "2", "--pcm-out", home_.file("out" + std::to_string(i)),
+                                  pages.url(runs[i].first)},
+                {"KORVANEL_HOME=" + home_.file("home" + std::to_string(i)), "KORVANEL_UPDATE_SERVER=http://127.0.0.1:1"},
+                30s);
+        });
+    }
+    for (std::thread& player : players) {
+        player.join();
+    }
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        const auto& [path, result] = runs[i];
+        SCOPED_TRACE(path);
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_NE(result.err.find("Retrieving playlist, " + pages.url(path)), std::string::npos) << result.err;
+        EXPECT_EQ(result.err.find("Connect error: "), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find(" :: Connecting to " + tone), std::string::npos) << result.err;
+        EXPECT_NEAR(toneIn(test::readFile(home_.file("out" + std::to_string(i)))), 440.0, 440.0 * 0.02);
+    }
 }
 
 TEST_F(CliPlayTest, TheDirectorysFirstStationPlaysAndThePlayIsReported) {

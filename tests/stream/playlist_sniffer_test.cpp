@@ -103,6 +103,11 @@ TEST(PlaylistSniffer, TheTypeDecidesOnlyATextThatNamesNoFormAndAnAsxTypeNever) {
               std::nullopt)
         << "only the root element names the form";
     EXPECT_EQ(form("", "   \r\n"), std::nullopt);
+    // A first read under such a type waits for the end, or for a byte
+    // that makes it audio.
+    EXPECT_EQ(PlaylistSniffer::sniff("audio/x-scpls", "ID", false).verdict, Verdict::NeedMore);
+    EXPECT_EQ(PlaylistSniffer::sniff("audio/x-scpls", std::string("ID3\x04\x00", 5), false).verdict,
+              Verdict::NotPlaylist);
     EXPECT_EQ(PlaylistSniffer::formOfMediaType("audio/mpeg"), std::nullopt);
     EXPECT_EQ(PlaylistSniffer::formOfMediaType(" audio/x-ms-wax "), PlaylistForm::Asx);
 }

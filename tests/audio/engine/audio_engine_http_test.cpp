@@ -13,6 +13,7 @@
 #include <chrono>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 #include "audio/engine/audio_engine.h"
 #include "audio/engine/icy_stream_reader.h"
@@ -119,6 +120,42 @@ std::string icyAnswer(const std::string& body, const std::string& metaint) {
         head += "icy-metaint:" + metaint + "\r\n";
     }
     return head + "\r\n" + body;
+}
+
+// A body is judged by its first bytes, however they are cut across reads:
+// a playlist fails the open as one, so the player resolves it, and audio of
+// any type loses none of the bytes that were looked at.
+TEST(AudioEngineHttp, PlaylistsAreToldFromAudioByTheirFirstBytesAndAudioLosesNone) {
+    const auto answer = [](const std::string& type, const std::string& body) {
+        return "HTTP/1.0 200 OK\r\nContent-Type: " + type + "\r\n\r\n" + body;
+    };
+    const std::string head = answer("application/octet-stream", "");
+    for (const auto& [what, response, splitAt] : std::vector<std::tuple<std::string, std::string, std::size_t>>{
+             {"pls cut in its first word", answer("application/octet-stream", "[playlist]\nFile1=http://a/\n"),
+              head.size() + 4},
+             {"addresses under an HLS type", answer("audio/x-mpegurl", "http://a/1\nhttp://a/2\n"), head.size()},
+             {"xspf under no type", answer("", "<?xml version=\"1.0\"?>\n<playlist version=\"1\" "
+                                               "xmlns=\"http://xspf.org/ns/0/\"><trackList/></playlist>"),
+              head.size() + 30}}) {
+        HttpTestServer server(inTwoParts(response, splitAt));
+        Listener listener;
+        EXPECT_EQ(listener.open(server.url("/listen")), AudioError::Playlist) << what;
+    }
+
+    Listener reference;
+    HttpTestServer plain(HttpTestServer::reply(answer("audio/mpeg", toneMp3())));
+    ASSERT_EQ(reference.open(plain.url("/tone")), AudioError::Ok);
+    const std::size_t expected = reference.readAll().size();
+    ASSERT_GT(expected, 0u);
+    for (const std::size_t bodyBytes : {std::size_t{1}, std::size_t{3}}) {
+        const std::string response = answer("audio/x-scpls", toneMp3());
+        HttpTestServer server(inTwoParts(response, response.size() - toneMp3().size() + bodyBytes));
+        Listener listener;
+        ASSERT_EQ(listener.open(server.url("/listen")), AudioError::Ok) << bodyBytes;
+        EXPECT_EQ(listener.readAll().size(), expected) << bodyBytes;
+        std::lock_guard<std::mutex> guard(listener.lock);
+        EXPECT_EQ(listener.downloaded, toneMp3()) << bodyBytes;
+    }
 }
 
 TEST(AudioEngineHttp, IcyAnswerIsStrippedOfItsMetadataWhichArrivesInStreamOrder) {
