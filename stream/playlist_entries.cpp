@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/ascii_text.h"
+#include "settings/text_encoding.h"
 #include "stream/link_scraper.h"
 #include "stream/source_classification.h"
 #include "stream/stream_url.h"
@@ -29,25 +30,12 @@ std::optional<std::string> absoluteEntry(std::string_view entry, const std::opti
     return resolved ? std::optional<std::string>(resolved->toString()) : std::nullopt;
 }
 
-void appendUtf8(std::string& out, std::uint32_t code) {
+// A character reference's character; none for what names no character.
+void appendCharacter(std::string& out, std::uint32_t code) {
     if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
         return;  // no character, so no part of an address
     }
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
+    appendUtf8(out, static_cast<char32_t>(code));
 }
 
 // XML's five named entities and character references; anything else stays
@@ -88,7 +76,7 @@ std::string withoutEntities(std::string_view text) {
                 code = code * (hex ? 16 : 10) + static_cast<std::uint32_t>(digit);
             }
             if (valid) {
-                appendUtf8(out, code);
+                appendCharacter(out, code);
                 done = true;
             }
         }
