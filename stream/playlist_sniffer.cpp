@@ -209,8 +209,14 @@ PlaylistSniffer::Result PlaylistSniffer::sniff(std::string_view mediaType, std::
     if (!complete && bytes.size() == 1 && (bytes[0] == '\xFF' || bytes[0] == '\xFE')) {
         return {Verdict::NeedMore, std::nullopt};
     }
-    const bool wide = PlaylistText::hasByteOrderMark(bytes) || PlaylistText::hasReversedByteOrderMark(bytes) ||
-                      PlaylistText::looksLikeAscii16(bytes);
+    const bool marked = PlaylistText::hasByteOrderMark(bytes) || PlaylistText::hasReversedByteOrderMark(bytes);
+    const bool ascii16 = PlaylistText::looksLikeAscii16(bytes);
+    // A later non-ASCII character would make the same bytes 8-bit text, so
+    // a first read of unmarked 16-bit text decides once that is known.
+    if (!complete && !marked && ascii16 && !PlaylistText::ascii16IsSettled(bytes)) {
+        return {Verdict::NeedMore, std::nullopt};
+    }
+    const bool wide = marked || ascii16;
     std::string decoded;
     std::string_view text = bytes;
     if (wide) {

@@ -58,6 +58,17 @@ bool PlaylistText::looksLikeAscii16(std::string_view bytes) {
     return ascii > 0;
 }
 
+bool PlaylistText::ascii16IsSettled(std::string_view bytes) {
+    const std::size_t units = probedUnits(bytes);
+    for (std::size_t i = 0; i < units; ++i) {
+        const char16_t unit = unitAt(bytes, i, ByteOrder::LittleEndian);
+        if (unit == 0 || unit >= 0x80) {
+            return true;
+        }
+    }
+    return units == kProbeUnits;
+}
+
 bool PlaylistText::hasByteOrderMark(std::string_view bytes) {
     return bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
            static_cast<unsigned char>(bytes[1]) == 0xFE;

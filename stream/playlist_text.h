@@ -20,6 +20,9 @@ public:
     // Every character before the first zero character is ASCII widened to
     // 16 bits (zero high byte), and there is at least one.
     static bool looksLikeAscii16(std::string_view bytes);
+    // Whether more bytes could no longer change looksLikeAscii16: a zero
+    // or non-ASCII character came, or all the probed characters did.
+    static bool ascii16IsSettled(std::string_view bytes);
     // Starts with FF FE.
     static bool hasByteOrderMark(std::string_view bytes);
     // Starts with FE FF: big-endian text.

@@ -125,6 +125,16 @@ TEST(PlaylistSniffer, WaitsNoLongerThanItsBoundAndOnlyForWhatCanStillDecide) {
         << "the first whole line decides, so the rest cannot undo what a first read said";
     EXPECT_EQ(PlaylistSniffer::sniff("", "hello\nhttp://a/1\n", false).verdict, Verdict::NotPlaylist);
     EXPECT_EQ(PlaylistSniffer::sniff("", "<html>", false).verdict, Verdict::NotPlaylist);
+
+    // Unmarked 16-bit text stays 16-bit only while no non-ASCII character
+    // comes within the probe, so a first read waits until that is known.
+    std::string wide = utf16le("[playlist]\r\nFile1=http://a/1\r\n").substr(2);
+    const std::string unmarked = wide + std::string("\x00\x01", 2) + std::string(600, 'x');
+    EXPECT_EQ(PlaylistSniffer::sniff("", unmarked.substr(0, 40), false).verdict, Verdict::NeedMore);
+    EXPECT_EQ(PlaylistSniffer::sniff("", unmarked, true).verdict, Verdict::NotPlaylist);
+    EXPECT_EQ(PlaylistSniffer::sniff("", unmarked.substr(0, 512), false).verdict, Verdict::NotPlaylist);
+    wide += std::string(2, '\0');
+    EXPECT_EQ(PlaylistSniffer::sniff("", wide, false).form, PlaylistForm::Pls) << "its end is known at a zero character";
 }
 
 TEST(PlaylistEntries, RelativeM3uAndXspfEntriesResolveAgainstThePlaylistsAddress) {
