@@ -19,6 +19,8 @@
 #include "frontend/signal_watcher.h"
 #include "player/player.h"
 #include "stations/favorites_editor.h"
+#include "stations/favorites_transfer.h"
+#include "stations/station_import.h"
 #include "stations/station_directory.h"
 #include "stations/station_list.h"
 #include "stream/playlist_resolver.h"
@@ -107,8 +109,64 @@ int addToFavorites(const CliOptions& options) {
         case FavoriteAddResult::WriteFailed:
             std::fprintf(stderr, "korvanel-cli: could not write %s (it is as it was)\n", path.c_str());
             return kExitFailed;
+        case FavoriteAddResult::TooLarge:
+            std::fprintf(stderr, "korvanel-cli: %s would grow too large to read; it is as it was\n", path.c_str());
+            return kExitFailed;
     }
     return kExitFailed;
+}
+
+int importFavorites(const CliOptions& options) {
+    const std::string path = resolveProgramPath("favorites.xml");
+    const std::string& file = options.sources.front();
+    const FavoritesImportReport report = importIntoFavorites(path, file, options.group.value_or(""));
+    if (!report.listError.empty()) {
+        std::fprintf(stderr, "korvanel-cli: %s %s\n", file.c_str(), report.listError.c_str());
+        return kExitFailed;
+    }
+    switch (report.result) {
+        case FavoriteAddResult::Added:
+            std::printf("imported %zu stations into group '%s' of %s\n", report.added, report.group.c_str(),
+                        path.c_str());
+            break;
+        case FavoriteAddResult::AlreadyThere:
+            std::printf("every station of %s is in %s already\n", file.c_str(), path.c_str());
+            break;
+        case FavoriteAddResult::NoSuchGroup:
+        case FavoriteAddResult::NotAList:
+            std::fprintf(stderr, "korvanel-cli: %s is missing or not a station list\n", path.c_str());
+            return kExitFailed;
+        case FavoriteAddResult::WriteFailed:
+            std::fprintf(stderr, "korvanel-cli: could not write %s (it is as it was)\n", path.c_str());
+            return kExitFailed;
+        case FavoriteAddResult::TooLarge:
+            std::fprintf(stderr, "korvanel-cli: %s would grow too large to read; it is as it was\n", path.c_str());
+            return kExitFailed;
+    }
+    if (report.alreadyThere > 0) {
+        std::printf("%zu stations were in the favourites already\n", report.alreadyThere);
+    }
+    if (report.skipped > 0) {
+        std::printf("%zu entries were skipped: not a network address or a local file\n", report.skipped);
+    }
+    if (report.leftOut > 0) {
+        std::printf("%zu stations were left out: one import takes at most %zu\n", report.leftOut,
+                    kMaxImportStations);
+    }
+    return kExitOk;
+}
+
+int exportFavoritesTo(const CliOptions& options) {
+    const std::string path = resolveProgramPath("favorites.xml");
+    const std::string& file = options.sources.front();
+    const FavoritesExportReport report =
+        exportFavorites(path, file, *exportFormatNamed(*options.format), options.group.value_or(""));
+    if (!report.error.empty()) {
+        std::fprintf(stderr, "korvanel-cli: %s\n", report.error.c_str());
+        return kExitFailed;
+    }
+    std::printf("wrote %zu stations to %s\n", report.written, file.c_str());
+    return kExitOk;
 }
 
 int updatePresets(ConsoleWindow& console) {
@@ -327,7 +385,9 @@ int runCliCommand(Application& application, ConsoleWindow& console, const CliOpt
         return searchDirectory(application, options);
     }
     if (options.command == "favorites") {
-        return addToFavorites(options);
+        return options.action == "import" ? importFavorites(options)
+               : options.action == "export" ? exportFavoritesTo(options)
+                                            : addToFavorites(options);
     }
     if (options.command == "update-presets") {
         return updatePresets(console);

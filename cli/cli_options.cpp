@@ -36,7 +36,7 @@ bool commandTakes(const std::string& command, const std::string& option) {
                option == "--volume" || option == "--favorite" || option == "--preset" || option == "--search";
     }
     if (command == "favorites") {
-        return option == "--group" || option == "--title";
+        return option == "--group" || option == "--title" || option == "--format";
     }
     if (command == "search") {
         return option == "--tag" || option == "--country" || option == "--codec" || option == "--limit";
@@ -132,6 +132,9 @@ CliParseResult parseCliArguments(const std::vector<std::string>& arguments) {
                 options.group = *text;
             } else if (argument == "--title") {
                 options.title = *text;
+            } else if (argument == "--format") {
+                options.format = *text;
+                ok = *text == "m3u" || *text == "pls" || *text == "xspf";
             }
             if (!ok || text->empty()) {
                 return fail("bad value '" + *text + "' for " + argument);
@@ -173,9 +176,18 @@ CliParseResult parseCliArguments(const std::vector<std::string>& arguments) {
         options.sources.clear();
     }
     if (command == "favorites") {
-        if (options.sources.size() != 2 || options.sources[0] != "add") {
-            return fail("favorites needs 'add' and one source");
+        const std::string action = options.sources.empty() ? "" : options.sources[0];
+        if (options.sources.size() != 2 || (action != "add" && action != "import" && action != "export")) {
+            return fail("favorites needs 'add' and one source, 'import' and one file, or 'export' and one file");
         }
+        if (options.title && action != "add") {
+            return fail("only favorites add takes --title");
+        }
+        if (options.format.has_value() != (action == "export")) {
+            return fail(action == "export" ? "favorites export needs --format m3u, pls or xspf"
+                                           : "only favorites export takes --format");
+        }
+        options.action = action;
         options.sources.erase(options.sources.begin());
     }
     if (command == "update-presets" && !options.sources.empty()) {
@@ -214,6 +226,12 @@ Commands:
   favorites add [--group G] [--title T] SOURCE
                                keep a station in favorites.xml (at the end,
                                or at the end of group G; T defaults to SOURCE)
+  favorites import [--group G] FILE
+                               add the stations of an M3U, PLS, XSPF, ASX or
+                               station-list file as group G (default: the
+                               file's name), leaving out those already kept
+  favorites export --format m3u|pls|xspf [--group G] FILE
+                               write the favourites (or group G) to FILE
   update-presets               check the update server for new presets
 
 Options for every command:

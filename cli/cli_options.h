@@ -23,6 +23,8 @@ struct CliOptions {
     std::optional<int> preset;
     std::optional<std::string> group;  // favorites add
     std::optional<std::string> title;  // favorites add
+    std::string action;                 // favorites: add, import or export
+    std::optional<std::string> format;  // favorites export: m3u, pls or xspf
     // search, and play --search
     std::optional<std::string> tag;
     std::optional<std::string> country;

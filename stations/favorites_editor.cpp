@@ -3,9 +3,13 @@
 #include <expat.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <string_view>
+#include <unordered_set>
 
+#include "base/ascii_text.h"
 #include "base/file_util.h"
 #include "settings/text_encoding.h"
 #include "stations/station_list.h"
@@ -18,7 +22,18 @@ struct ExpatDeleter {
     void operator()(XML_ParserStruct* parser) const { XML_ParserFree(parser); }
 };
 
-// Where the new station goes, found in one pass over the file.
+// An element stations can go into: its start tag and where its end tag
+// begins (an empty element has no end tag: endAt is its start).
+struct Target {
+    long startAt = -1;
+    int startBytes = 0;
+    long endAt = -1;
+    bool empty = false;
+    int depth = 0;
+};
+
+// Where the new stations go and which sources the file has, found in one
+// pass over the file.
 struct Scan {
     XML_Parser parser = nullptr;
     std::string group;
@@ -26,45 +41,28 @@ struct Scan {
     int depth = 0;
     bool inSource = false;
     std::string sourceText;
-    std::vector<std::string> sources;
-    int groupDepth = -1;  // depth of the chosen group while inside it
-    bool groupFound = false;
-    // The element the station goes into: its start tag and where its end
-    // tag begins (an empty element has no end tag: endAt is its start).
-    long startAt = -1;
-    int startBytes = 0;
-    long endAt = -1;
-    bool empty = false;
-    int targetDepth = 0;
+    std::unordered_set<std::string> sources;
+    Target root;
+    Target chosenGroup;
 };
 
-std::string trimmed(const std::string& text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    const auto first = std::find_if_not(text.begin(), text.end(), blank);
-    const auto last = std::find_if_not(text.rbegin(), text.rend(), blank).base();
-    return first < last ? std::string(first, last) : std::string();
+void mark(Target& target, const Scan& scan) {
+    target.startAt = XML_GetCurrentByteIndex(scan.parser);
+    target.startBytes = XML_GetCurrentByteCount(scan.parser);
+    target.depth = scan.depth;
 }
 
 void XMLCALL onStart(void* data, const XML_Char* name, const XML_Char** attributes) {
     Scan& scan = *static_cast<Scan*>(data);
     ++scan.depth;
-    const std::string element = name;
-    const bool isRoot = scan.depth == 1;
-    bool isGroup = false;
-    if (!scan.group.empty() && !scan.groupFound && element == "Group") {
+    const std::string_view element = name;
+    if (scan.depth == 1) {
+        mark(scan.root, scan);
+    } else if (!scan.group.empty() && scan.chosenGroup.startAt < 0 && element == "Group") {
         for (int i = 0; attributes[i] != nullptr; i += 2) {
-            if (std::string(attributes[i]) == "title" && attributes[i + 1] == scan.group) {
-                isGroup = true;
+            if (std::string_view(attributes[i]) == "title" && attributes[i + 1] == scan.group) {
+                mark(scan.chosenGroup, scan);
             }
-        }
-    }
-    if ((isRoot && scan.group.empty()) || isGroup) {
-        scan.startAt = XML_GetCurrentByteIndex(scan.parser);
-        scan.startBytes = XML_GetCurrentByteCount(scan.parser);
-        scan.targetDepth = scan.depth;
-        if (isGroup) {
-            scan.groupDepth = scan.depth;
-            scan.groupFound = true;
         }
     }
     if (element == "Source") {
@@ -73,17 +71,22 @@ void XMLCALL onStart(void* data, const XML_Char* name, const XML_Char** attribut
     }
 }
 
+void closeAt(Target& target, const Scan& scan) {
+    if (target.depth == scan.depth && target.startAt >= 0 && target.endAt < 0) {
+        target.endAt = XML_GetCurrentByteIndex(scan.parser);
+        // An empty element's end comes with no bytes of its own.
+        target.empty = XML_GetCurrentByteCount(scan.parser) == 0;
+    }
+}
+
 void XMLCALL onEnd(void* data, const XML_Char* name) {
     Scan& scan = *static_cast<Scan*>(data);
-    if (scan.inSource && std::string(name) == "Source") {
-        scan.sources.push_back(trimmed(scan.sourceText));
+    if (scan.inSource && std::string_view(name) == "Source") {
+        scan.sources.emplace(trimmedAscii(scan.sourceText));
         scan.inSource = false;
     }
-    if (scan.depth == scan.targetDepth && scan.startAt >= 0 && scan.endAt < 0) {
-        scan.endAt = XML_GetCurrentByteIndex(scan.parser);
-        // An empty element's end comes with no bytes of its own.
-        scan.empty = XML_GetCurrentByteCount(scan.parser) == 0;
-    }
+    closeAt(scan.root, scan);
+    closeAt(scan.chosenGroup, scan);
     --scan.depth;
 }
 
@@ -122,15 +125,20 @@ std::string upper(std::string text) {
     return text;
 }
 
-}  // namespace
+// The file as read and scanned, in the encoding new text is written in.
+struct ListFile {
+    std::string text;
+    Scan scan;
+    bool latin1 = false;
+};
 
-FavoriteAddResult addFavorite(const std::string& path, const FavoriteStation& station, const std::string& group) {
-    const std::optional<std::string> read = readWholeFile(path, StationList::kMaxFileBytes);
-    if (!read || station.sources.empty()) {
+FavoriteAddResult readListFile(const std::string& path, const std::string& group, ListFile& list) {
+    std::optional<std::string> read = readWholeFile(path, StationList::kMaxFileBytes);
+    if (!read) {
         return FavoriteAddResult::NotAList;
     }
-    const std::string& file = *read;
-    Scan scan;
+    list.text = std::move(*read);
+    Scan& scan = list.scan;
     scan.group = group;
     const std::unique_ptr<XML_ParserStruct, ExpatDeleter> parser(XML_ParserCreate(nullptr));
     if (!parser) {
@@ -141,52 +149,45 @@ FavoriteAddResult addFavorite(const std::string& path, const FavoriteStation& st
     XML_SetElementHandler(parser.get(), onStart, onEnd);
     XML_SetCharacterDataHandler(parser.get(), onText);
     XML_SetXmlDeclHandler(parser.get(), onDeclaration);
-    if (XML_Parse(parser.get(), file.data(), static_cast<int>(file.size()), XML_TRUE) != XML_STATUS_OK) {
+    const bool parsed =
+        XML_Parse(parser.get(), list.text.data(), static_cast<int>(list.text.size()), XML_TRUE) == XML_STATUS_OK;
+    scan.parser = nullptr;
+    if (!parsed) {
         return FavoriteAddResult::NotAList;
     }
     const std::string encoding = upper(scan.encoding);
-    const bool latin1 = encoding == "ISO-8859-1" || encoding == "LATIN1" || encoding == "US-ASCII";
-    if (!latin1 && !encoding.empty() && encoding != "UTF-8") {
+    list.latin1 = encoding == "ISO-8859-1" || encoding == "LATIN1" || encoding == "US-ASCII";
+    if (!list.latin1 && !encoding.empty() && encoding != "UTF-8") {
         return FavoriteAddResult::NotAList;  // a file in UTF-16 or the like is left alone
     }
-    for (const std::string& source : station.sources) {
-        if (std::find(scan.sources.begin(), scan.sources.end(), trimmed(source)) != scan.sources.end()) {
-            return FavoriteAddResult::AlreadyThere;
-        }
-    }
-    if (!group.empty() && !scan.groupFound) {
-        return FavoriteAddResult::NoSuchGroup;
-    }
-    if (scan.startAt < 0 || scan.endAt < 0) {
+    if (scan.root.startAt < 0 || scan.root.endAt < 0) {
         return FavoriteAddResult::NotAList;
     }
+    return FavoriteAddResult::Added;
+}
 
-    const std::string newline = file.find("\r\n") != std::string::npos ? "\r\n" : "\n";
-    const std::string inner(static_cast<std::size_t>(scan.targetDepth) * 3, ' ');
-    const std::string outer(inner.size() - 3, ' ');
-    const auto encode = [&](const std::string& text) {
-        return latin1 ? utf8ToLatin1WithReferences(escaped(text)) : escaped(text);
-    };
-    std::string entry = inner + "<Station title=\"" + encode(station.title) + "\" url=\"" + encode(station.url) + "\">" +
-                        newline;
-    for (const std::string& source : station.sources) {
-        entry += inner + "   <Source>" + encode(trimmed(source)) + "</Source>" + newline;
-    }
-    entry += inner + "</Station>" + newline;
+using EntryText = std::function<void(std::string& out)>;
 
-    std::string changed;
-    const auto endAt = static_cast<std::size_t>(scan.endAt);
-    if (scan.empty) {
+// Puts the lines entry appends (indented for inside target) at the end of
+// target; reserve is about how many bytes they take.
+FavoriteAddResult insertAtEnd(const ListFile& list, const Target& target, const EntryText& entry,
+                              std::size_t reserve, const std::string& newline, std::string& changed) {
+    const std::string& file = list.text;
+    const std::string outer(static_cast<std::size_t>(target.depth - 1) * 3, ' ');
+    const auto endAt = static_cast<std::size_t>(target.endAt);
+    changed.reserve(file.size() + reserve + 2 * newline.size() + 2 * outer.size() + 64);
+    if (target.empty) {
         // "<Favorites/>" becomes "<Favorites>", the station, "</Favorites>".
-        const auto startAt = static_cast<std::size_t>(scan.startAt);
-        const std::string tag = file.substr(startAt, static_cast<std::size_t>(scan.startBytes));
+        const auto startAt = static_cast<std::size_t>(target.startAt);
+        const std::string tag = file.substr(startAt, static_cast<std::size_t>(target.startBytes));
         const std::size_t slash = tag.rfind("/>");
         const std::size_t nameEnd = tag.find_first_of(" \t\r\n/>", 1);
         if (slash == std::string::npos || nameEnd == std::string::npos) {
             return FavoriteAddResult::NotAList;
         }
-        changed = file.substr(0, startAt) + tag.substr(0, slash) + ">" + newline + entry + outer + "</" +
-                  tag.substr(1, nameEnd - 1) + ">" + file.substr(startAt + tag.size());
+        changed.append(file, 0, startAt).append(tag, 0, slash).append(">").append(newline);
+        entry(changed);
+        changed.append(outer).append("</").append(tag, 1, nameEnd - 1).append(">").append(file, startAt + tag.size());
     } else {
         // Before the end tag's line when it stands alone on it, else right
         // before the tag on a line of its own.
@@ -195,12 +196,144 @@ FavoriteAddResult addFavorite(const std::string& path, const FavoriteStation& st
             --lineStart;
         }
         if (lineStart > 0 && file[lineStart - 1] == '\n') {
-            changed = file.substr(0, lineStart) + entry + file.substr(lineStart);
+            changed.append(file, 0, lineStart);
+            entry(changed);
+            changed.append(file, lineStart);
         } else {
-            changed = file.substr(0, endAt) + newline + entry + outer + file.substr(endAt);
+            changed.append(file, 0, endAt).append(newline);
+            entry(changed);
+            changed.append(outer).append(file, endAt);
         }
     }
+    // A list the program could no longer read would lose every station.
+    return changed.size() > StationList::kMaxFileBytes ? FavoriteAddResult::TooLarge : FavoriteAddResult::Added;
+}
+
+class EntryWriter {
+public:
+    EntryWriter(const ListFile& list, std::string newline) : latin1_(list.latin1), newline_(std::move(newline)) {}
+
+    const std::string& newline() const { return newline_; }
+
+    void station(std::string& out, const FavoriteStation& station, int depth) const {
+        const std::string inner(static_cast<std::size_t>(depth) * 3, ' ');
+        out.append(inner).append("<Station title=\"").append(encode(station.title)).append("\" url=\"");
+        out.append(encode(station.url)).append("\">").append(newline_);
+        for (const std::string& source : station.sources) {
+            out.append(inner).append("   <Source>").append(encode(std::string(trimmedAscii(source)))).append("</Source>");
+            out.append(newline_);
+        }
+        out.append(inner).append("</Station>").append(newline_);
+    }
+
+    std::string encode(const std::string& text) const {
+        return latin1_ ? utf8ToLatin1WithReferences(escaped(text)) : escaped(text);
+    }
+
+private:
+    bool latin1_;
+    std::string newline_;
+};
+
+std::string newlineOf(const std::string& file) { return file.find("\r\n") != std::string::npos ? "\r\n" : "\n"; }
+
+}  // namespace
+
+FavoriteAddResult addFavorite(const std::string& path, const FavoriteStation& station, const std::string& group) {
+    ListFile list;
+    const FavoriteAddResult read = readListFile(path, group, list);
+    if (read != FavoriteAddResult::Added || station.sources.empty()) {
+        return FavoriteAddResult::NotAList;
+    }
+    for (const std::string& source : station.sources) {
+        if (list.scan.sources.count(std::string(trimmedAscii(source))) > 0) {
+            return FavoriteAddResult::AlreadyThere;
+        }
+    }
+    const Target& target = group.empty() ? list.scan.root : list.scan.chosenGroup;
+    if (!group.empty() && target.startAt < 0) {
+        return FavoriteAddResult::NoSuchGroup;
+    }
+    if (target.endAt < 0) {
+        return FavoriteAddResult::NotAList;
+    }
+    const EntryWriter writer(list, newlineOf(list.text));
+    std::string changed;
+    const FavoriteAddResult inserted = insertAtEnd(
+        list, target, [&](std::string& out) { writer.station(out, station, target.depth); }, 256, writer.newline(),
+        changed);
+    if (inserted != FavoriteAddResult::Added) {
+        return inserted;
+    }
     return writeFileAtomically(path, changed) ? FavoriteAddResult::Added : FavoriteAddResult::WriteFailed;
+}
+
+FavoritesImport addFavorites(const std::string& path, const std::vector<FavoriteStation>& stations,
+                             const std::string& group) {
+    FavoritesImport outcome;
+    ListFile list;
+    outcome.result = readListFile(path, group, list);
+    if (outcome.result != FavoriteAddResult::Added) {
+        return outcome;
+    }
+    std::unordered_set<std::string>& known = list.scan.sources;
+    const Target& chosen = list.scan.chosenGroup;
+    const bool newGroup = !group.empty() && chosen.startAt < 0;
+    const Target& target = group.empty() || newGroup ? list.scan.root : chosen;
+    if (target.endAt < 0) {
+        outcome.result = FavoriteAddResult::NotAList;
+        return outcome;
+    }
+    // The new ones, in order, each with none of its sources known before.
+    std::vector<const FavoriteStation*> fresh;
+    std::unordered_set<std::string_view> added;
+    std::size_t bytes = 0;
+    const auto isKnown = [&](const std::string& source) {
+        const std::string_view trimmedSource = trimmedAscii(source);
+        return known.count(std::string(trimmedSource)) > 0 || added.count(trimmedSource) > 0;
+    };
+    for (const FavoriteStation& station : stations) {
+        if (station.sources.empty() || std::any_of(station.sources.begin(), station.sources.end(), isKnown)) {
+            ++outcome.alreadyThere;
+            continue;
+        }
+        for (const std::string& source : station.sources) {
+            added.insert(trimmedAscii(source));
+            bytes += source.size() + 32;
+        }
+        bytes += station.title.size() + station.url.size() + 64;
+        fresh.push_back(&station);
+    }
+    outcome.added = fresh.size();
+    if (fresh.empty()) {
+        outcome.result = FavoriteAddResult::AlreadyThere;
+        return outcome;
+    }
+    const EntryWriter writer(list, newlineOf(list.text));
+    const int depth = target.depth + (newGroup ? 1 : 0);
+    bytes += fresh.size() * static_cast<std::size_t>(depth) * 9;
+    const auto entries = [&](std::string& out) {
+        const std::string inner(static_cast<std::size_t>(target.depth) * 3, ' ');
+        if (newGroup) {
+            out.append(inner).append("<Group title=\"").append(writer.encode(group)).append("\">");
+            out.append(writer.newline());
+        }
+        for (const FavoriteStation* station : fresh) {
+            writer.station(out, *station, depth);
+        }
+        if (newGroup) {
+            out.append(inner).append("</Group>").append(writer.newline());
+        }
+    };
+    std::string changed;
+    outcome.result = insertAtEnd(list, target, entries, bytes, writer.newline(), changed);
+    if (outcome.result == FavoriteAddResult::Added && !writeFileAtomically(path, changed)) {
+        outcome.result = FavoriteAddResult::WriteFailed;
+    }
+    if (outcome.result != FavoriteAddResult::Added) {
+        outcome.added = 0;
+    }
+    return outcome;
 }
 
 }  // namespace korvanel

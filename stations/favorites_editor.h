@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@ enum class FavoriteAddResult {
     NoSuchGroup,
     NotAList,      // missing, unreadable, too large, not well-formed, or UTF-16
     WriteFailed,
+    TooLarge,      // the list would grow past what the program reads
 };
 
 // Adds a station to the end of the favourites file, or to the end of the
@@ -28,5 +30,20 @@ enum class FavoriteAddResult {
 // written. Texts are UTF-8 and are escaped for XML here.
 FavoriteAddResult addFavorite(const std::string& path, const FavoriteStation& station,
                               const std::string& group = {});
+
+// What adding many stations did: Added when some went in (added of them),
+// AlreadyThere when every one was in the file.
+struct FavoritesImport {
+    FavoriteAddResult result = FavoriteAddResult::NotAList;
+    std::size_t added = 0;
+    std::size_t alreadyThere = 0;  // a source in the file or earlier in the list
+};
+
+// Adds stations, in order, to the end of the favourites file in one write,
+// leaving out each whose source the file (or an earlier one of them)
+// already has. A group that is not there yet is made at the end of the
+// file; nothing is written when no station is new.
+FavoritesImport addFavorites(const std::string& path, const std::vector<FavoriteStation>& stations,
+                             const std::string& group = {});
 
 }  // namespace korvanel
