@@ -127,6 +127,10 @@ MenuEntry fileMenu(Application& application, WindowEvents& events, const WindowM
     file.children.push_back(MenuEntry::separator());
     file.children.push_back(MenuEntry::item(command::kEditConfig, text("Main/FileMenu/EditConfig")));
     file.children.push_back(MenuEntry::item(command::kEditFavorites, text("Main/FileMenu/EditFavorites")));
+    file.children.push_back(MenuEntry::item(command::kImportStations, text("Main/FileMenu/ImportStations"), false,
+                                            state.dialogsAvailable));
+    file.children.push_back(MenuEntry::item(command::kExportFavorites, text("Main/FileMenu/ExportFavorites"), false,
+                                            state.dialogsAvailable));
     file.children.push_back(MenuEntry::item(command::kUpdatePresets, text("Main/FileMenu/UpdatePresets")));
     file.children.push_back(MenuEntry::separator());
     file.children.push_back(MenuEntry::item(command::kReloadConfig, text("Main/FileMenu/ReloadConfig")));

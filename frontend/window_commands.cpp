@@ -10,6 +10,7 @@
 #include "frontend/play_history.h"
 #include "frontend/window_events.h"
 #include "stations/favorites_editor.h"
+#include "stations/favorites_transfer.h"
 
 namespace korvanel {
 
@@ -125,6 +126,8 @@ WindowCommands::Outcome WindowCommands::run(int id) {
         case command::kUpdatePresets:
         case command::kEditConfig:
         case command::kEditFavorites:
+        case command::kImportStations:
+        case command::kExportFavorites:
         case command::kExit:
         case command::kPreferences:
         case command::kOpenRecordingFolder:
@@ -183,6 +186,19 @@ WindowCommands::Outcome WindowCommands::chooseStation(int id) {
     application_.playlistResolver().setSources(station->sources);
     application_.player().play();
     return Outcome::Handled;
+}
+
+std::vector<TransferLine> WindowCommands::importStations(const std::string& file) {
+    const FavoritesImportReport report = importIntoFavorites(resolveProgramPath("favorites.xml"), file);
+    if (report.result == FavoriteAddResult::Added) {
+        events_.reloadStations(StationListKind::Favorites);
+    }
+    return importLines(report, file, application_.language());
+}
+
+TransferLine WindowCommands::exportFavorites(const std::string& file, ExportFormat format) {
+    const FavoritesExportReport report = korvanel::exportFavorites(resolveProgramPath("favorites.xml"), file, format);
+    return exportLine(report, file, application_.language());
 }
 
 void WindowCommands::addCurrentToFavorites() {

@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "frontend/station_transfer_text.h"
+#include "stations/station_export.h"
 
 namespace korvanel {
 
@@ -48,6 +52,12 @@ public:
     // station that is not there.
     enum class Outcome { Handled, NoSources, ForWindow, Ignored };
     Outcome run(int id);
+
+    // A list file's stations into the favourites, as a group named after the
+    // file, and the favourites out to a list file; the lines say how it went
+    // in the user's language, the outcome first.
+    std::vector<TransferLine> importStations(const std::string& file);
+    TransferLine exportFavorites(const std::string& file, ExportFormat format);
 
     // What a copy command puts on the clipboard; nothing for other ids.
     std::optional<std::string> clipboardText(int id, std::int64_t connectStartMs, std::int64_t nowMs) const;

@@ -21,6 +21,8 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   icecast2 ffmpeg vorbis-tools mp3val tinyproxy xvfb xauth python3 openssl
+  # a second player that must open the station lists we export
+  mpv
   # a private sound server with a null sink, heard back through its monitor,
   # as PulseAudio and as PipeWire's PulseAudio server
   pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber

@@ -3,7 +3,6 @@
 #include <filesystem>
 
 #include "base/file_util.h"
-#include "stations/station_import.h"
 
 namespace korvanel {
 
@@ -13,10 +12,13 @@ FavoritesImportReport importIntoFavorites(const std::string& favorites, const st
     report.skipped = imported.skipped;
     report.leftOut = imported.leftOut;
     if (!imported.error.empty()) {
+        report.problem = imported.problem;
+        report.problemLine = imported.problemLine;
         report.listError = imported.error;
         return report;
     }
     if (imported.stations.empty()) {
+        report.problem = ImportProblem::NoStations;
         report.listError = "holds no station address";
         return report;
     }
@@ -39,10 +41,13 @@ FavoritesExportReport exportFavorites(const std::string& favorites, const std::s
     FavoritesExportReport report;
     const StationImport stations = readStationList(favorites, group);
     if (!stations.error.empty()) {
+        report.problem = stations.problem == ImportProblem::NoSuchGroup ? ExportProblem::NoSuchGroup
+                                                                        : ExportProblem::FavoritesUnreadable;
         report.error = favorites + " " + stations.error;
         return report;
     }
     if (!writeFileAtomically(file, exportText(stations.stations, format))) {
+        report.problem = ExportProblem::NotWritten;
         report.error = "could not write " + file;
         return report;
     }

@@ -5,6 +5,7 @@
 
 #include "stations/favorites_editor.h"
 #include "stations/station_export.h"
+#include "stations/station_import.h"
 
 namespace korvanel {
 
@@ -16,8 +17,10 @@ struct FavoritesImportReport {
     std::size_t alreadyThere = 0;
     std::size_t skipped = 0;  // entries that name no station
     std::size_t leftOut = 0;  // past the most one import takes
-    // Set when the list could not be read: what failed with it, as a phrase
-    // that follows the file's name.
+    // Set when the list could not be read: what failed with it, and the
+    // same as an English phrase that follows the file's name.
+    ImportProblem problem = ImportProblem::None;
+    std::size_t problemLine = 0;
     std::string listError;
 };
 
@@ -26,9 +29,12 @@ struct FavoritesImportReport {
 FavoritesImportReport importIntoFavorites(const std::string& favorites, const std::string& file,
                                           std::string group = {});
 
+enum class ExportProblem { None, FavoritesUnreadable, NoSuchGroup, NotWritten };
+
 struct FavoritesExportReport {
     std::size_t written = 0;
-    // Set on failure: what failed, as a phrase.
+    ExportProblem problem = ExportProblem::None;
+    // Set on failure: what failed, as an English phrase.
     std::string error;
 };
 

@@ -73,7 +73,7 @@ std::string xspf(const std::vector<FavoriteStation>& stations) {
         out += "    <track>\n      <location>";
         appendEscaped(out, source.starts_with('/') ? fileUriOfPath(source) : source);
         out += "</location>\n      <title>";
-        appendEscaped(out, station.title);
+        appendEscaped(out, oneLine(station.title));
         out += "</title>\n    </track>\n";
     }
     out += "  </trackList>\n</playlist>\n";

@@ -290,9 +290,10 @@ public:
         const auto [at, added] = index_.try_emplace(number, entries_.size());
         if (added) {
             if (entries_.size() > kMaxImportStations) {
-                // Past every station that can be kept: counted, not held.
+                // Past every station that can be kept: counted by its FileN
+                // alone (its TitleN is no second station), not held.
                 index_.erase(at);
-                ++beyond_;
+                beyond_ += file ? 1 : 0;
                 return;
             }
             entries_.emplace_back();
@@ -331,8 +332,11 @@ class XmlReader {
 public:
     XmlReader(Collector& collector, std::string group) : collector_(collector), group_(std::move(group)) {}
 
-    // False with error set when the file is no well-formed XML.
-    bool read(const std::string& path, std::string& error) {
+    // False with the problem set when the file cannot be read or is no
+    // well-formed XML.
+    bool read(const std::string& path, StationImport& into) {
+        std::string& error = into.error;
+        into.problem = ImportProblem::Unreadable;
         const std::unique_ptr<XML_ParserStruct, ExpatDeleter> parser(XML_ParserCreate(nullptr));
         if (!parser) {
             error = "could not be read (out of memory)";
@@ -351,10 +355,13 @@ public:
             return false;
         }
         if (failed || XML_Parse(parser_, "", 0, XML_TRUE) != XML_STATUS_OK) {
+            into.problem = ImportProblem::Malformed;
+            into.problemLine = static_cast<std::size_t>(XML_GetCurrentLineNumber(parser_));
             error = std::string("is not well-formed XML (") + XML_ErrorString(XML_GetErrorCode(parser_)) +
-                    " at line " + std::to_string(XML_GetCurrentLineNumber(parser_)) + ")";
+                    " at line " + std::to_string(into.problemLine) + ")";
             return false;
         }
+        into.problem = ImportProblem::None;
         return true;
     }
 
@@ -494,8 +501,10 @@ bool readLines(const std::string& path, Collector& collector, const TextLines::L
 
 std::optional<std::string> importedAddress(std::string_view entry, const std::string& folder) {
     entry = trimmedAscii(entry);
-    if (entry.empty() || entry.size() > kMaxLineBytes ||
-        std::any_of(entry.begin(), entry.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
+    const auto hasControl = [](std::string_view text) {
+        return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+    };
+    if (entry.empty() || entry.size() > kMaxLineBytes || hasControl(entry)) {
         return std::nullopt;
     }
     // A scheme: letters, digits, '+', '-' and '.' up to a colon before any '/'.
@@ -504,7 +513,9 @@ std::optional<std::string> importedAddress(std::string_view entry, const std::st
                                                                                 std::string_view::npos;
     if (hasScheme) {
         if (lowerAscii(entry.substr(0, colon)) == "file") {
-            return pathOfFileUri(entry);
+            // An escaped control character is one all the same.
+            std::optional<std::string> path = pathOfFileUri(entry);
+            return path && hasControl(*path) ? std::nullopt : path;
         }
         std::string address = lowerAscii(entry.substr(0, colon)) + std::string(entry.substr(colon));
         if (openRoute(address) == OpenRoute::NotNetwork || address.find(' ') != std::string::npos ||
@@ -532,6 +543,7 @@ StationImport importStations(const std::string& path) {
             head.append(bytes.substr(0, PlaylistSniffer::kDecisiveBytes - head.size()));
             return head.size() < PlaylistSniffer::kDecisiveBytes;
         }, imported.error)) {
+        imported.problem = ImportProblem::Unreadable;
         return imported;
     }
     const bool whole = head.size() < PlaylistSniffer::kDecisiveBytes;
@@ -548,7 +560,7 @@ StationImport importStations(const std::string& path) {
                      (!named && !xml && (extension == ".m3u" || extension == ".m3u8"));
     if (xml) {
         XmlReader reader(collector, {});
-        if (!reader.read(path, imported.error)) {
+        if (!reader.read(path, imported)) {
             imported.stations.clear();
         }
     } else if (named && form == PlaylistForm::Pls) {
@@ -559,7 +571,11 @@ StationImport importStations(const std::string& path) {
         M3uReader reader(collector);
         readLines(path, collector, [&reader](std::string_view line) { reader.line(line); }, imported.error);
     } else {
+        imported.problem = ImportProblem::UnknownForm;
         imported.error = "is not a station list (M3U, PLS, XSPF, ASX or a favourites file)";
+    }
+    if (!imported.error.empty() && imported.problem == ImportProblem::None) {
+        imported.problem = ImportProblem::Unreadable;
     }
     if (!imported.error.empty()) {
         imported.stations.clear();
@@ -571,9 +587,10 @@ StationImport readStationList(const std::string& path, const std::string& group)
     StationImport read;
     Collector collector(read, folderOf(path));
     XmlReader reader(collector, group);
-    if (!reader.read(path, read.error)) {
+    if (!reader.read(path, read)) {
         read.stations.clear();
     } else if (!group.empty() && !reader.groupFound()) {
+        read.problem = ImportProblem::NoSuchGroup;
         read.error = "has no group '" + group + "'";
     }
     return read;

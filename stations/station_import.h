@@ -10,6 +10,15 @@
 
 namespace korvanel {
 
+enum class ImportProblem {
+    None,
+    Unreadable,   // missing, or failed while being read
+    Malformed,    // XML that is not well-formed, at problemLine
+    UnknownForm,  // none of the forms below
+    NoStations,   // read, but naming no station (set by the importer's callers)
+    NoSuchGroup,  // readStationList was asked for a group the file lacks
+};
+
 // The stations a list file holds, read without trusting it: an M3U (with
 // #EXTINF titles), a PLS (with TitleN), an XSPF, an ASX or a station-list
 // file of ours (groups flattened). The file is read in blocks, so memory
@@ -21,7 +30,10 @@ struct StationImport {
     std::size_t skipped = 0;
     // Stations past kMaxImportStations.
     std::size_t leftOut = 0;
-    // Empty when the file was read: else what failed, as a phrase.
+    // What failed, if anything, with the line for Malformed; error says it
+    // as an English phrase that follows the file's name.
+    ImportProblem problem = ImportProblem::None;
+    std::size_t problemLine = 0;
     std::string error;
 };
 

@@ -18,6 +18,7 @@
 #include "ui/dialogs/find_station_dialog.h"
 #include "ui/dialogs/open_url_dialog.h"
 #include "ui/dialogs/preferences_dialog.h"
+#include "ui/dialogs/station_list_file_dialog.h"
 #include "ui/window_helpers.h"
 
 namespace korvanel {
@@ -219,6 +220,12 @@ void DesktopWindow::runWindowCommand(int id) {
         case command::kEditFavorites:
             openInEditor(resolveProgramPath("favorites.xml"));
             break;
+        case command::kImportStations:
+            importStations();
+            break;
+        case command::kExportFavorites:
+            exportFavorites();
+            break;
         case command::kCopySource:
         case command::kCopyStationUrl:
         case command::kCopyStationName:
@@ -288,6 +295,40 @@ void DesktopWindow::applyChangedSettings() {
         addLogLine(LogKind::Error,
                    formatText(application_.language().getString("Log/Message/SettingsNotSaved"), {path}));
     }
+}
+
+void DesktopWindow::importStations() {
+    StationListFileDialog files(application_.language(), main_);
+    const std::optional<QString> file = files.chooseListToImport();
+    if (!file) {
+        return;
+    }
+    const std::vector<TransferLine> lines = commands_.importStations(file->toStdString());
+    main_.refreshDisplay(DisplayPart::MenuBar);
+    tellTransfer("Dialogs/Transfer/ImportCaption", lines);
+}
+
+void DesktopWindow::exportFavorites() {
+    StationListFileDialog files(application_.language(), main_);
+    const std::optional<StationListFileDialog::ExportChoice> choice = files.chooseExportFile();
+    if (!choice) {
+        return;
+    }
+    tellTransfer("Dialogs/Transfer/ExportCaption", {commands_.exportFavorites(choice->file.toStdString(), choice->format)});
+}
+
+void DesktopWindow::tellTransfer(const char* captionKey, const std::vector<TransferLine>& lines) {
+    std::string text;
+    for (const TransferLine& line : lines) {
+        addLogLine(line.kind, line.text);
+        text += (text.empty() ? "" : "\n") + line.text;
+    }
+    if (lines.empty() || application_.settings().getBool("General/DisablePopups")) {
+        return;
+    }
+    const MessageIcon icon = lines.front().kind == LogKind::Error ? MessageIcon::Error : MessageIcon::Information;
+    main_.showMessage(icon, QString::fromStdString(application_.language().getString(captionKey)),
+                      QString::fromStdString(text));
 }
 
 void DesktopWindow::openInEditor(const std::string& path) {

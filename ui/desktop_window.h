@@ -6,6 +6,7 @@
 #include <mutex>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "app/app_window.h"
 #include "base/job_pool.h"
@@ -82,6 +83,11 @@ private:
     // Exit, the log window, opening files and folders.
     void runWindowCommand(int id);
     void openInEditor(const std::string& path);
+    // File > Import Stations and Export Favorites: the file dialog, then
+    // the outcome in the log and, unless popups are off, a message.
+    void importStations();
+    void exportFavorites();
+    void tellTransfer(const char* captionKey, const std::vector<TransferLine>& lines);
     // Modal; what the user applies reaches every component and the file.
     void showPreferences();
     void applyChangedSettings();

@@ -56,6 +56,65 @@ TEST_F(CliProgramTest, AddsAFavouriteThatTheListThenNumbers) {
     EXPECT_EQ(runProcess(cliPath(), {"favorites", "remove", "x"}, env()).exitCode, 2);
 }
 
+TEST_F(CliProgramTest, StationListsMoveInAndOutAndOtherPlayersOpenWhatGoesOut) {
+    test::writeFile(home_.file("favorites.xml"),
+                    "<Favorites>\n   <Station title=\"Kept\" url=\"\"><Source>http://127.0.0.1:1/kept</Source></Station>\n"
+                    "</Favorites>\n");
+    test::writeFile(home_.file("list.pls"),
+                    "[playlist]\nFile1=http://127.0.0.1:1/kept\nTitle1=Twice\nFile2=http://127.0.0.1:1/caf%C3%A9\n"
+                    "Title2=Caf\xE9 & Co\nFile3=ftp://127.0.0.1/old\nFile4=nested/more.m3u\nTitle4=More\n"
+                    "NumberOfEntries=4\n");
+    const auto imported = runProcess(cliPath(), {"favorites", "import", "--group", "Mine", home_.file("list.pls")}, env());
+    ASSERT_EQ(imported.exitCode, 0) << imported.err;
+    EXPECT_NE(imported.out.find("imported 2 stations into group 'Mine'"), std::string::npos) << imported.out;
+    EXPECT_NE(imported.out.find("1 stations were in the favourites already"), std::string::npos) << imported.out;
+    EXPECT_NE(imported.out.find("1 entries were skipped"), std::string::npos) << imported.out;
+    const std::string listed = "   1  Kept\n[Mine]\n     2  Caf\xC3\xA9 & Co\n     3  More\n";
+    EXPECT_EQ(runProcess(cliPath(), {"list", "favorites"}, env()).out, listed);
+
+    // Each form opens in another player with the same entries, and comes
+    // back in as the same stations.
+    const std::string local = home_.file("nested/more.m3u");
+    for (const std::string format : {"m3u", "pls", "xspf"}) {
+        SCOPED_TRACE(format);
+        const std::string file = home_.file("out." + format);
+        const auto exported =
+            runProcess(cliPath(), {"favorites", "export", "--format", format, "--group", "Mine", file}, env());
+        ASSERT_EQ(exported.exitCode, 0) << exported.err;
+        EXPECT_EQ(exported.out, "wrote 2 stations to " + file + "\n");
+        if (format == "xspf") {
+            const auto read = runProcess("/usr/bin/python3",
+                                         {"-c",
+                                          "import sys, xml.etree.ElementTree as E\n"
+                                          "n = {'x': 'http://xspf.org/ns/0/'}\n"
+                                          "for t in E.parse(sys.argv[1]).getroot().iterfind('x:trackList/x:track', n):\n"
+                                          "    print(t.findtext('x:location', namespaces=n), t.findtext('x:title', namespaces=n))\n",
+                                          file});
+            EXPECT_EQ(read.out, "http://127.0.0.1:1/caf%C3%A9 Caf\xC3\xA9 & Co\nfile://" + local + " More\n") << read.err;
+        } else {
+            const auto mpv = runProcess("/usr/bin/mpv", {"--no-config", "--ao=null", "--vo=null", "--frames=0",
+                                                        "--playlist=" + file},
+                                        {}, std::chrono::seconds(20));
+            EXPECT_NE(mpv.out.find("Playing: http://127.0.0.1:1/caf%C3%A9\n"), std::string::npos) << mpv.out << mpv.err;
+            EXPECT_NE(mpv.out.find("Playing: " + local + "\n"), std::string::npos) << mpv.out << mpv.err;
+        }
+        test::writeFile(home_.file("favorites.xml"), "<Favorites/>");
+        ASSERT_EQ(runProcess(cliPath(), {"favorites", "import", "--group", "Mine", file}, env()).exitCode, 0);
+        EXPECT_EQ(runProcess(cliPath(), {"list", "favorites"}, env()).out,
+                  "[Mine]\n     1  Caf\xC3\xA9 & Co\n     2  More\n");
+        test::writeFile(home_.file("favorites.xml"),
+                        "<Favorites><Group title=\"Mine\"><Station title=\"Caf\xC3\xA9 &amp; Co\"><Source>"
+                        "http://127.0.0.1:1/caf%C3%A9</Source></Station><Station title=\"More\"><Source>" + local +
+                        "</Source></Station></Group></Favorites>");
+    }
+
+    const auto missing = runProcess(cliPath(), {"favorites", "import", home_.file("none.m3u")}, env());
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("none.m3u cannot be read"), std::string::npos) << missing.err;
+    EXPECT_EQ(runProcess(cliPath(), {"favorites", "export", home_.file("x.m3u")}, env()).exitCode, 2);
+    EXPECT_EQ(runProcess(cliPath(), {"favorites", "export", "--format", "asx", home_.file("x")}, env()).exitCode, 2);
+}
+
 TEST_F(CliProgramTest, BadUsageExitsTwoWithOneLine) {
     for (const std::vector<std::string>& arguments :
          {std::vector<std::string>{"play"}, std::vector<std::string>{"bogus"},

@@ -14,8 +14,8 @@ namespace {
 TEST(LanguageTexts, DefaultsAreCompleteAndDistinct) {
     SettingsStore language;
     registerDefaultTexts(language);
-    EXPECT_EQ(defaultTexts().size(), 213u);
-    EXPECT_EQ(language.entries().size(), 213u);
+    EXPECT_EQ(defaultTexts().size(), 237u);
+    EXPECT_EQ(language.entries().size(), 237u);
     EXPECT_EQ(language.getString("Main/Message/NoSources"),
               "No sources available.\r\nPlease select a radio station from Presets or Favorites to play.");
     EXPECT_EQ(language.getString("Player/Message/WaitRetry"), "Retrying in %d seconds..");

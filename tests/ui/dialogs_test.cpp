@@ -8,6 +8,9 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 
@@ -417,6 +420,67 @@ TEST_F(DialogsTest, FindStationSearchesWithoutWaitingSortsPlaysAndKeepsAStation)
     ASSERT_TRUE(waitUntil([&] { return server.requests().size() >= 2; }));
     EXPECT_NE(server.requests()[0].find("name=jazz"), std::string::npos);
     EXPECT_EQ(server.requests()[1].rfind("GET /json/url/u-live ", 0), 0u);
+}
+
+TEST_F(DialogsTest, StationListsComeInThroughTheFileMenuAndGoOutAsTheChosenForm) {
+    test::writeFile(home_.file("favorites.xml"), "<Favorites>\n</Favorites>\n");
+    const std::string list = home_.file("Late Jazz.m3u");
+    test::writeFile(list, "#EXTM3U\n#EXTINF:-1,Live & Late\nhttp://radio/live\nftp://radio/old\n");
+    // Each file dialog, then the message that says how it went.
+    const auto throughDialog = [&](const char* caption, int filter, const std::string& typed, QString& told) {
+        whenOpen<QFileDialog>([=](QFileDialog& dialog) {
+            EXPECT_EQ(dialog.windowTitle().toStdString(), caption);
+            if (filter >= 0) {
+                auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+                ASSERT_NE(types, nullptr);
+                // Down the list from the keyboard, as a user picks one.
+                for (int i = 0; i < filter; ++i) {
+                    QTest::keyClick(types, Qt::Key_Down);
+                }
+            }
+            typeAndAccept(dialog, typed);
+        });
+        whenOpen<QMessageBox>([&told](QMessageBox& box) {
+            told = box.text();
+            box.accept();
+        });
+    };
+
+    QString told;
+    throughDialog("Import Stations", -1, list, told);
+    window().runCommand(command::kImportStations);
+    EXPECT_NE(told.indexOf(QStringLiteral("Imported 1 stations")), -1) << told.toStdString();
+    EXPECT_NE(told.indexOf(QStringLiteral("1 entries name no network address")), -1) << told.toStdString();
+    QAction* station = nullptr;
+    for (QAction* top : window().menus().actions()) {
+        for (QAction* group : top->menu() != nullptr ? top->menu()->actions() : QList<QAction*>()) {
+            if (group->text() == QStringLiteral("Late Jazz") && group->menu() != nullptr &&
+                !group->menu()->actions().isEmpty()) {
+                station = group->menu()->actions().constFirst();
+            }
+        }
+    }
+    ASSERT_NE(station, nullptr) << "the group is in the Favorites menu at once";
+    EXPECT_EQ(station->text(), QStringLiteral("Live && Late"));
+    station->trigger();
+    EXPECT_TRUE(waitForState(Player::State::Playing));
+
+    // The same list again adds nothing.
+    throughDialog("Import Stations", -1, list, told);
+    window().runCommand(command::kImportStations);
+    EXPECT_NE(told.indexOf(QStringLiteral("in Favorites already")), -1) << told.toStdString();
+
+    // The chosen filter names the form and the extension of a bare name.
+    throughDialog("Export Favorites", 2, home_.file("mine"), told);
+    window().runCommand(command::kExportFavorites);
+    const std::string xspf = test::readFile(home_.file("mine.xspf"));
+    EXPECT_NE(xspf.find("<location>http://radio/live</location>"), std::string::npos) << xspf;
+    EXPECT_NE(xspf.find("<title>Live &amp; Late</title>"), std::string::npos) << xspf;
+    EXPECT_NE(told.indexOf(QStringLiteral("Exported 1 stations")), -1) << told.toStdString();
+
+    throughDialog("Export Favorites", -1, home_.file("none/such/folder/x.pls"), told);
+    window().runCommand(command::kExportFavorites);
+    EXPECT_NE(told.indexOf(QStringLiteral("Could not write")), -1) << told.toStdString();
 }
 
 TEST_F(DialogsTest, FindStationStopsASlowDirectoryAtOnce) {
