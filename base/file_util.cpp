@@ -1,6 +1,7 @@
 #include "base/file_util.h"
 
 #include <cerrno>
+#include <utility>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -25,24 +26,47 @@ bool writeAll(int fd, std::string_view bytes) {
 
 }  // namespace
 
-bool writeFileAtomically(const std::string& path, std::string_view bytes) {
-    std::string tempPath = path + ".tmp-XXXXXX";
-    const int fd = ::mkstemp(tempPath.data());
-    if (fd < 0) {
-        return false;
+AtomicFileWriter::AtomicFileWriter(std::string path) : path_(std::move(path)), tempPath_(path_ + ".tmp-XXXXXX") {
+    fd_ = ::mkstemp(tempPath_.data());
+    if (fd_ < 0) {
+        failed_ = true;
+        return;
     }
     // mkstemp creates the file 0600; a settings file is as readable as any other.
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
+    ::fchmod(fd_, 0666 & ~mask);
+}
 
-    const bool written = writeAll(fd, bytes) && ::fsync(fd) == 0;
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed || ::rename(tempPath.c_str(), path.c_str()) != 0) {
-        ::unlink(tempPath.c_str());
+AtomicFileWriter::~AtomicFileWriter() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        ::unlink(tempPath_.c_str());
+    }
+}
+
+bool AtomicFileWriter::append(std::string_view bytes) {
+    failed_ = failed_ || !writeAll(fd_, bytes);
+    return !failed_;
+}
+
+bool AtomicFileWriter::commit() {
+    if (fd_ < 0) {
+        return false;
+    }
+    const bool written = !failed_ && ::fsync(fd_) == 0;
+    const bool closed = ::close(fd_) == 0;
+    fd_ = -1;
+    if (!written || !closed || ::rename(tempPath_.c_str(), path_.c_str()) != 0) {
+        ::unlink(tempPath_.c_str());
         return false;
     }
     return true;
+}
+
+bool writeFileAtomically(const std::string& path, std::string_view bytes) {
+    AtomicFileWriter file(path);
+    return file.append(bytes) && file.commit();
 }
 
 std::optional<std::string> readWholeFile(const std::string& path, std::size_t maxBytes) {

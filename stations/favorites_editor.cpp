@@ -166,16 +166,59 @@ FavoriteAddResult readListFile(const std::string& path, const std::string& group
     return FavoriteAddResult::Added;
 }
 
-using EntryText = std::function<void(std::string& out)>;
+// The changed file, written in pieces as they are made, so a large import
+// never holds the whole file in memory; it replaces the list only when it
+// stays within what the program reads.
+class ChangedFile {
+public:
+    explicit ChangedFile(const std::string& path) : file_(path) {}
 
-// Puts the lines entry appends (indented for inside target) at the end of
-// target; reserve is about how many bytes they take.
+    std::string& text() { return pending_; }
+    // Passes on what text() holds once there is enough of it.
+    void spill() {
+        if (pending_.size() >= kSpillBytes) {
+            pass();
+        }
+    }
+    FavoriteAddResult commit() {
+        pass();
+        if (total_ > StationList::kMaxFileBytes) {
+            // A list the program could no longer read would lose every station.
+            return FavoriteAddResult::TooLarge;
+        }
+        return file_.commit() ? FavoriteAddResult::Added : FavoriteAddResult::WriteFailed;
+    }
+
+private:
+    static constexpr std::size_t kSpillBytes = 256 * 1024;
+
+    void pass() {
+        total_ += pending_.size();
+        if (total_ <= StationList::kMaxFileBytes) {
+            file_.append(pending_);
+        }
+        pending_.clear();
+    }
+
+    AtomicFileWriter file_;
+    std::string pending_;
+    std::size_t total_ = 0;
+};
+
+using EntryText = std::function<void(ChangedFile& out)>;
+
+// Writes the file with the lines entry gives (indented for inside target)
+// at the end of target.
 FavoriteAddResult insertAtEnd(const ListFile& list, const Target& target, const EntryText& entry,
-                              std::size_t reserve, const std::string& newline, std::string& changed) {
+                              const std::string& newline, ChangedFile& changed) {
     const std::string& file = list.text;
     const std::string outer(static_cast<std::size_t>(target.depth - 1) * 3, ' ');
     const auto endAt = static_cast<std::size_t>(target.endAt);
-    changed.reserve(file.size() + reserve + 2 * newline.size() + 2 * outer.size() + 64);
+    std::string& out = changed.text();
+    const auto rest = [&](std::size_t from) {
+        changed.spill();
+        out.append(std::string_view(file).substr(from));
+    };
     if (target.empty) {
         // "<Favorites/>" becomes "<Favorites>", the station, "</Favorites>".
         const auto startAt = static_cast<std::size_t>(target.startAt);
@@ -185,9 +228,10 @@ FavoriteAddResult insertAtEnd(const ListFile& list, const Target& target, const 
         if (slash == std::string::npos || nameEnd == std::string::npos) {
             return FavoriteAddResult::NotAList;
         }
-        changed.append(file, 0, startAt).append(tag, 0, slash).append(">").append(newline);
+        out.append(file, 0, startAt).append(tag, 0, slash).append(">").append(newline);
         entry(changed);
-        changed.append(outer).append("</").append(tag, 1, nameEnd - 1).append(">").append(file, startAt + tag.size());
+        out.append(outer).append("</").append(tag, 1, nameEnd - 1).append(">");
+        rest(startAt + tag.size());
     } else {
         // Before the end tag's line when it stands alone on it, else right
         // before the tag on a line of its own.
@@ -196,17 +240,17 @@ FavoriteAddResult insertAtEnd(const ListFile& list, const Target& target, const 
             --lineStart;
         }
         if (lineStart > 0 && file[lineStart - 1] == '\n') {
-            changed.append(file, 0, lineStart);
+            out.append(file, 0, lineStart);
             entry(changed);
-            changed.append(file, lineStart);
+            rest(lineStart);
         } else {
-            changed.append(file, 0, endAt).append(newline);
+            out.append(file, 0, endAt).append(newline);
             entry(changed);
-            changed.append(outer).append(file, endAt);
+            out.append(outer);
+            rest(endAt);
         }
     }
-    // A list the program could no longer read would lose every station.
-    return changed.size() > StationList::kMaxFileBytes ? FavoriteAddResult::TooLarge : FavoriteAddResult::Added;
+    return changed.commit();
 }
 
 class EntryWriter {
@@ -258,14 +302,10 @@ FavoriteAddResult addFavorite(const std::string& path, const FavoriteStation& st
         return FavoriteAddResult::NotAList;
     }
     const EntryWriter writer(list, newlineOf(list.text));
-    std::string changed;
-    const FavoriteAddResult inserted = insertAtEnd(
-        list, target, [&](std::string& out) { writer.station(out, station, target.depth); }, 256, writer.newline(),
+    ChangedFile changed(path);
+    return insertAtEnd(
+        list, target, [&](ChangedFile& out) { writer.station(out.text(), station, target.depth); }, writer.newline(),
         changed);
-    if (inserted != FavoriteAddResult::Added) {
-        return inserted;
-    }
-    return writeFileAtomically(path, changed) ? FavoriteAddResult::Added : FavoriteAddResult::WriteFailed;
 }
 
 FavoritesImport addFavorites(const std::string& path, const std::vector<FavoriteStation>& stations,
@@ -287,7 +327,6 @@ FavoritesImport addFavorites(const std::string& path, const std::vector<Favorite
     // The new ones, in order, each with none of its sources known before.
     std::vector<const FavoriteStation*> fresh;
     std::unordered_set<std::string_view> added;
-    std::size_t bytes = 0;
     const auto isKnown = [&](const std::string& source) {
         const std::string_view trimmedSource = trimmedAscii(source);
         return known.count(std::string(trimmedSource)) > 0 || added.count(trimmedSource) > 0;
@@ -299,9 +338,7 @@ FavoritesImport addFavorites(const std::string& path, const std::vector<Favorite
         }
         for (const std::string& source : station.sources) {
             added.insert(trimmedAscii(source));
-            bytes += source.size() + 32;
         }
-        bytes += station.title.size() + station.url.size() + 64;
         fresh.push_back(&station);
     }
     outcome.added = fresh.size();
@@ -311,8 +348,8 @@ FavoritesImport addFavorites(const std::string& path, const std::vector<Favorite
     }
     const EntryWriter writer(list, newlineOf(list.text));
     const int depth = target.depth + (newGroup ? 1 : 0);
-    bytes += fresh.size() * static_cast<std::size_t>(depth) * 9;
-    const auto entries = [&](std::string& out) {
+    const auto entries = [&](ChangedFile& changed) {
+        std::string& out = changed.text();
         const std::string inner(static_cast<std::size_t>(target.depth) * 3, ' ');
         if (newGroup) {
             out.append(inner).append("<Group title=\"").append(writer.encode(group)).append("\">");
@@ -320,16 +357,14 @@ FavoritesImport addFavorites(const std::string& path, const std::vector<Favorite
         }
         for (const FavoriteStation* station : fresh) {
             writer.station(out, *station, depth);
+            changed.spill();
         }
         if (newGroup) {
             out.append(inner).append("</Group>").append(writer.newline());
         }
     };
-    std::string changed;
-    outcome.result = insertAtEnd(list, target, entries, bytes, writer.newline(), changed);
-    if (outcome.result == FavoriteAddResult::Added && !writeFileAtomically(path, changed)) {
-        outcome.result = FavoriteAddResult::WriteFailed;
-    }
+    ChangedFile changed(path);
+    outcome.result = insertAtEnd(list, target, entries, writer.newline(), changed);
     if (outcome.result != FavoriteAddResult::Added) {
         outcome.added = 0;
     }
