@@ -52,6 +52,8 @@ inline constexpr std::uint32_t kSampleEnd = 0x80000000;
 
 // Channel types (channelGetInfo); the values live with the stream kinds.
 inline constexpr std::uint32_t kChannelTypeOgg = channel_type::kOggVorbisStream;
+inline constexpr std::uint32_t kChannelTypeOggOpus = channel_type::kOggOpusStream;
+inline constexpr std::uint32_t kChannelTypeOggFlac = channel_type::kOggFlacStream;
 inline constexpr std::uint32_t kChannelTypeMp3 = channel_type::kMp3Stream;
 inline constexpr std::uint32_t kChannelTypeAac = channel_type::kAacStream;
 inline constexpr std::uint32_t kChannelTypeWindowsMedia = channel_type::kWindowsMediaStream;

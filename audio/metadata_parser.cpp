@@ -129,7 +129,9 @@ MetadataParser::Reading MetadataParser::read(std::span<const std::string> texts)
     }
     switch (info_.kind()) {
         case StreamKind::Other: return {};
-        case StreamKind::OggVorbis: return readOggComments(texts);
+        case StreamKind::OggVorbis:
+        case StreamKind::OggOpus:
+        case StreamKind::OggFlac: return readOggComments(texts);
         case StreamKind::WindowsMedia: return readWindowsMediaTags(texts);
         case StreamKind::Mp3:
         case StreamKind::MpegLayer1:

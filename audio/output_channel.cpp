@@ -222,7 +222,9 @@ void OutputChannel::readStreamInformation(StreamHandle decoding, const ChannelIn
         case StreamKind::Mp3:
         case StreamKind::Aac: tagType = audio::kTagMeta; break;
         case StreamKind::WindowsMedia: tagType = audio::kTagMeta; break;
-        case StreamKind::OggVorbis: tagType = audio::kTagOgg; break;
+        case StreamKind::OggVorbis:
+        case StreamKind::OggOpus:
+        case StreamKind::OggFlac: tagType = audio::kTagOgg; break;
         default: return;
     }
     // The server's icy-name and icy-url name the station of every kind of

@@ -140,6 +140,8 @@ std::string StreamInfo::describe(StreamKind kind, int bitrate) {
     switch (kind) {
         case StreamKind::Mp3: name = "Streaming MP3 Audio"; break;
         case StreamKind::OggVorbis: name = "Streaming Ogg Vorbis Audio"; break;
+        case StreamKind::OggOpus: name = "Streaming Ogg Opus Audio"; break;
+        case StreamKind::OggFlac: name = "Streaming Ogg FLAC Audio"; break;
         case StreamKind::WindowsMedia: name = "Streaming Windows Media Audio"; break;
         case StreamKind::MpegLayer1: name = "Streaming MPEG Layer 1"; break;
         case StreamKind::MpegLayer2: name = "Streaming MPEG Layer 2"; break;

@@ -74,17 +74,44 @@ std::size_t oggUnitBoundaryAtOrAfter(std::string_view data, std::size_t from) {
     return data.size();
 }
 
-int oggHeaderPacketCount(std::string_view firstPage) {
+namespace {
+
+std::string_view firstPacketOf(std::string_view firstPage) {
     OggPage page;
     if (parseOggPage(firstPage, 0, page) != OggPageStatus::Page) {
-        return 0;
+        return {};
     }
-    const std::string_view packet = firstPage.substr(page.headerBytes, page.pageBytes - page.headerBytes);
+    return firstPage.substr(page.headerBytes, page.pageBytes - page.headerBytes);
+}
+
+bool isFlacMapping(std::string_view packet) {
+    return packet.size() >= 13 && packet.substr(0, 5) == "\x7F" "FLAC" && packet.substr(9, 4) == "fLaC";
+}
+
+}  // namespace
+
+OggCodec oggCodecOfFirstPage(std::string_view firstPage) {
+    const std::string_view packet = firstPacketOf(firstPage);
     if (packet.substr(0, 7) == std::string_view("\x01vorbis", 7)) {
-        return 3;  // identification, comment, setup
+        return OggCodec::Vorbis;
     }
     if (packet.substr(0, 8) == "OpusHead") {
-        return 2;  // identification, tags
+        return OggCodec::Opus;
+    }
+    return isFlacMapping(packet) ? OggCodec::Flac : OggCodec::Unknown;
+}
+
+int oggHeaderPacketCount(std::string_view firstPage) {
+    switch (oggCodecOfFirstPage(firstPage)) {
+        case OggCodec::Vorbis: return 3;  // identification, comment, setup
+        case OggCodec::Opus: return 2;    // identification, tags
+        case OggCodec::Flac: {
+            // The mapping's own packet, then as many metadata packets as it names.
+            const std::string_view packet = firstPacketOf(firstPage);
+            const int count = (static_cast<unsigned char>(packet[7]) << 8) | static_cast<unsigned char>(packet[8]);
+            return count > 0 ? 1 + count : 0;
+        }
+        case OggCodec::Unknown: break;
     }
     return 0;
 }

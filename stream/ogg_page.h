@@ -42,8 +42,15 @@ std::size_t findOggCapturePattern(std::string_view data, std::size_t from);
 // of the data when there is none.
 std::size_t oggUnitBoundaryAtOrAfter(std::string_view data, std::size_t from);
 
+enum class OggCodec { Unknown, Vorbis, Opus, Flac };
+
+// The codec of the logical stream whose first page (its identification
+// packet) begins the data.
+OggCodec oggCodecOfFirstPage(std::string_view firstPage);
+
 // How many header packets the codec whose first page this is needs before
-// audio data (Vorbis 3, Opus 2), or 0 when the codec is not known.
+// audio data (Vorbis 3, Opus 2, FLAC 1 and its metadata packets), or 0 when
+// the codec (or, for FLAC, the count) is not known.
 int oggHeaderPacketCount(std::string_view firstPage);
 
 // The nominal bit rate in kbit/s of the Vorbis stream whose first page is

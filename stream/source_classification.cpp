@@ -89,6 +89,10 @@ StreamKind kindOfChannel(std::uint32_t channelType) {
             return StreamKind::Mp3;
         case channel_type::kOggVorbisStream:
             return StreamKind::OggVorbis;
+        case channel_type::kOggOpusStream:
+            return StreamKind::OggOpus;
+        case channel_type::kOggFlacStream:
+            return StreamKind::OggFlac;
         case channel_type::kWindowsMediaStream:
             return StreamKind::WindowsMedia;
         case channel_type::kAacStream:

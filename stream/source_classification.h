@@ -18,6 +18,8 @@ enum class StreamKind : unsigned {
     Mpeg2Layer2 = 7,
     Mpeg2Layer3 = 8,
     Aac = 9,  // ADTS AAC and HE-AAC
+    OggOpus = 10,
+    OggFlac = 11,
 };
 
 // Which decoder, if any, may open a source.
@@ -32,6 +34,8 @@ namespace channel_type {
 inline constexpr std::uint32_t kOggVorbisStream = 0x10002;
 inline constexpr std::uint32_t kMp3Stream = 0x10005;
 inline constexpr std::uint32_t kAacStream = 0x10006;
+inline constexpr std::uint32_t kOggOpusStream = 0x10007;
+inline constexpr std::uint32_t kOggFlacStream = 0x10008;
 inline constexpr std::uint32_t kWindowsMediaStream = 0x10300;
 }  // namespace channel_type
 

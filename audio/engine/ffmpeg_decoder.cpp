@@ -214,6 +214,11 @@ FfmpegDecoder::Step FfmpegDecoder::decodeNext(const PcmSink& pcm, const Metadata
     return decodeDemuxed(pcm, metadata);
 }
 
+bool FfmpegDecoder::inOgg() const {
+    return ogg_ != nullptr ||
+           (format_ && format_->iformat != nullptr && std::string_view(format_->iformat->name) == "ogg");
+}
+
 std::uint32_t FfmpegDecoder::channelType() const {
     AVCodecID codecId = AV_CODEC_ID_NONE;
     if ((parser_ || ogg_) && codec_) {
@@ -228,6 +233,9 @@ std::uint32_t FfmpegDecoder::channelType() const {
         case AV_CODEC_ID_MP2: return audio::kChannelTypeMp2;
         case AV_CODEC_ID_MP1: return audio::kChannelTypeMp1;
         case AV_CODEC_ID_VORBIS: return audio::kChannelTypeOgg;
+        // Recorded as Ogg only when they came in Ogg.
+        case AV_CODEC_ID_OPUS: return inOgg() ? audio::kChannelTypeOggOpus : audio::kChannelTypeStream;
+        case AV_CODEC_ID_FLAC: return inOgg() ? audio::kChannelTypeOggFlac : audio::kChannelTypeStream;
         case AV_CODEC_ID_AAC: return audio::kChannelTypeAac;
         case AV_CODEC_ID_WMAV1:
         case AV_CODEC_ID_WMAV2:

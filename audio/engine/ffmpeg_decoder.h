@@ -109,6 +109,8 @@ public:
     std::vector<std::string> windowsMediaTags() const;
 
 private:
+    // Whether the stream comes in Ogg pages, by our reader or libavformat's.
+    bool inOgg() const;
     struct IoDeleter {
         const FfmpegCodecFunctions* codecs = nullptr;
         const FfmpegFormatFunctions* formats = nullptr;

@@ -26,6 +26,15 @@ std::optional<OggCodec> oggCodecOf(std::string_view identification) {
     if (identification.size() >= 19 && identification.substr(0, 8) == "OpusHead") {
         return OggCodec{AV_CODEC_ID_OPUS, 2};
     }
+    // FLAC's mapping names how many metadata packets follow; an unknown
+    // count (0) is left to libavformat.
+    if (identification.size() >= 51 && identification.substr(0, 5) == "\x7F" "FLAC" &&
+        identification.substr(9, 4) == "fLaC") {
+        const int count = (static_cast<unsigned char>(identification[7]) << 8) | static_cast<unsigned char>(identification[8]);
+        if (count > 0) {
+            return OggCodec{AV_CODEC_ID_FLAC, 1 + count};
+        }
+    }
     return std::nullopt;
 }
 
@@ -167,6 +176,16 @@ AudioError FfmpegDecoder::startOggStream(OggPacketReader::Packet identification)
         const std::int32_t nominal = static_cast<std::int32_t>(littleEndian(headers[0], 20, 4));
         oggBitRate_ = nominal > 0 ? nominal : 0;
         oggComments_ = vorbisComments(std::string_view(headers[1]).substr(std::min<std::size_t>(7, headers[1].size())));
+    } else if (codec->id == AV_CODEC_ID_FLAC) {
+        // STREAMINFO, past the mapping's header and its own block header.
+        extradata = headers[0].substr(17, 34);
+        oggBitRate_ = 0;
+        oggComments_.clear();
+        for (std::size_t i = 1; i < headers.size(); ++i) {
+            if (!headers[i].empty() && (static_cast<unsigned char>(headers[i][0]) & 0x7F) == 4) {
+                oggComments_ = vorbisComments(std::string_view(headers[i]).substr(4));
+            }
+        }
     } else {
         extradata = headers[0];  // libavcodec drops the pre-skip it names
         oggBitRate_ = 0;

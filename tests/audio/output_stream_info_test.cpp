@@ -77,7 +77,9 @@ TEST(StreamInfo, DescribeNamesTheKindWithTheBitrateWhenKnown) {
     // An unknown kind says nothing at all, not even the bitrate.
     EXPECT_EQ(StreamInfo::describe(StreamKind::Other, 128), "");
     EXPECT_EQ(StreamInfo::describe(StreamKind::Aac, 64), "64 kbps, Streaming AAC Audio");
-    EXPECT_EQ(StreamInfo::describe(static_cast<StreamKind>(10), 128), "");
+    EXPECT_EQ(StreamInfo::describe(StreamKind::OggOpus, 96), "96 kbps, Streaming Ogg Opus Audio");
+    EXPECT_EQ(StreamInfo::describe(StreamKind::OggFlac, 0), "Streaming Ogg FLAC Audio");
+    EXPECT_EQ(StreamInfo::describe(static_cast<StreamKind>(12), 128), "");
 }
 
 TEST(StreamInfo, ReadersOnOtherThreadsNeverSeeATornTitle) {
