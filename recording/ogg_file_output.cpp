@@ -8,6 +8,7 @@
 namespace korvanel {
 namespace {
 
+constexpr std::size_t kGranuleOffset = 6;
 constexpr std::size_t kSequenceOffset = 18;
 constexpr std::size_t kChecksumOffset = 22;
 constexpr std::size_t kHeaderTypeOffset = 5;
@@ -32,6 +33,23 @@ void putLittleEndian32(char* at, std::uint32_t value) {
     }
 }
 
+// Moves a page's granule position back by shift; a page that ends no
+// packet (granule -1) keeps its mark.
+void shiftGranule(char* page, std::int64_t shift) {
+    std::uint64_t granule = 0;
+    for (int i = 7; i >= 0; --i) {
+        granule = (granule << 8) | static_cast<unsigned char>(page[kGranuleOffset + static_cast<std::size_t>(i)]);
+    }
+    const auto value = static_cast<std::int64_t>(granule);
+    if (shift <= 0 || value < 0) {
+        return;
+    }
+    const auto moved = static_cast<std::uint64_t>(value > shift ? value - shift : 0);
+    for (int i = 0; i < 8; ++i) {
+        page[kGranuleOffset + static_cast<std::size_t>(i)] = static_cast<char>((moved >> (8 * i)) & 0xFF);
+    }
+}
+
 void resealPage(char* page, std::size_t length) {
     putLittleEndian32(page + kChecksumOffset, 0);
     putLittleEndian32(page + kChecksumOffset, oggPageChecksum(std::string_view(page, length)));
@@ -52,6 +70,7 @@ std::uint32_t oggPageChecksum(std::string_view page) {
 bool OggFileOutput::create(const std::string& path) {
     close();
     nextSequence_ = 0;
+    granuleShift_ = 0;
     lastPage_.clear();
     lastPageOffset_ = 0;
     return file_.create(path);
@@ -94,6 +113,7 @@ bool OggFileOutput::writePages(std::string_view pages) {
         }
         char* copy = scratch_.data() + lastInBatch;
         putLittleEndian32(copy + kSequenceOffset, nextSequence_++);
+        shiftGranule(copy, granuleShift_);
         resealPage(copy, page.pageBytes);
         offset += page.pageBytes;
     }

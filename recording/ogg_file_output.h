@@ -25,6 +25,10 @@ public:
     bool writePages(std::string_view pages);
     // Marks the last page as the end of the stream and closes the file.
     bool close();
+    // Pages written from now on count their granule positions this much
+    // lower (never below 0): a file cut from the middle of a stream starts
+    // at its own beginning. create() sets it back to 0.
+    void setGranuleShift(std::int64_t shift) { granuleShift_ = shift; }
 
     bool isOpen() const { return file_.isOpen(); }
     const std::string& path() const { return file_.path(); }
@@ -36,6 +40,7 @@ private:
     ByteBuffer scratch_;
     ByteBuffer lastPage_;  // as written, to set its flag at close
     std::uint64_t lastPageOffset_ = 0;
+    std::int64_t granuleShift_ = 0;
 };
 
 }  // namespace korvanel

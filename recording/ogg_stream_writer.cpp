@@ -22,6 +22,7 @@ void OggStreamWriter::clear() {
     headerState_ = HeaderState::None;
     headerPacketsLeft_ = 0;
     headerUnitsSeen_ = 0;
+    codec_ = OggCodec::Unknown;
 }
 
 void OggStreamWriter::setMaxBuffer(std::size_t bytes) {
@@ -64,15 +65,16 @@ void OggStreamWriter::takeUnit(const OggUnitParser::Unit& unit, WriteResult& res
         headers_.clear();
         headerState_ = HeaderState::Collecting;
         headerPacketsLeft_ = oggHeaderPacketCount(unit.bytes);
+        codec_ = oggCodecOfFirstPage(unit.bytes);
         headerUnitsSeen_ = 0;
         takeHeaderUnit(unit, result);
     } else if (headerState_ == HeaderState::Collecting) {
         takeHeaderUnit(unit, result);
     } else if (headerState_ == HeaderState::Complete) {
-        if (!file_.isOpen() || !writeToFile(unit.bytes, result)) {
+        const bool written = file_.isOpen() && (fileHasAudio_ ? writeToFile(unit.bytes, result)
+                                                              : writeFirstAudio(unit.bytes, result));
+        if (!written) {
             pages_.append(unit.bytes);
-        } else {
-            fileHasAudio_ = true;
         }
     }
     if (unit.lastOfStream) {
@@ -89,15 +91,32 @@ void OggStreamWriter::takeUnit(const OggUnitParser::Unit& unit, WriteResult& res
 
 void OggStreamWriter::takeHeaderUnit(const OggUnitParser::Unit& unit, WriteResult& result) {
     headers_.append(unit.bytes);
-    if (file_.isOpen()) {
-        writeToFile(unit.bytes, result);
-    }
     ++headerUnitsSeen_;
     const bool complete = headerPacketsLeft_ > 0 ? (headerPacketsLeft_ -= unit.packetsEnded) <= 0
                                                  : headerUnitsSeen_ >= kDefaultHeaderUnits;
     if (complete) {
         headerState_ = HeaderState::Complete;
+        // An open file gets them whole, with its tags in them.
+        if (file_.isOpen()) {
+            writeHeaders(result);
+        }
     }
+}
+
+bool OggStreamWriter::writeHeaders(WriteResult& result) {
+    const bool tagged = !tags_.title.empty() || !tags_.artist.empty() || !tags_.organization.empty();
+    const std::optional<std::string> retagged =
+        tagged ? oggHeadersWithTags(headers_.view(), codec_, tags_) : std::nullopt;
+    return writeToFile(retagged ? std::string_view(*retagged) : headers_.view(), result);
+}
+
+bool OggStreamWriter::writeFirstAudio(std::string_view pages, WriteResult& result) {
+    file_.setGranuleShift(oggGranuleShift(pages, codec_, headers_.view()));
+    if (!writeToFile(pages, result)) {
+        return false;
+    }
+    fileHasAudio_ = true;
+    return true;
 }
 
 void OggStreamWriter::dropBuffered() {}
@@ -117,14 +136,14 @@ WriteResult OggStreamWriter::open(const std::string& path) {
     }
     fileHasAudio_ = false;
     WriteResult result = closed;
-    if (!writeToFile(headers_.view(), result)) {
+    // Headers still arriving go to the file once they are all there.
+    if (headerState_ != HeaderState::Complete || !writeHeaders(result)) {
         return result;
     }
     if (pages_.size() > 0) {
-        if (!writeToFile(pages_.view(), result)) {
+        if (!writeFirstAudio(pages_.view(), result)) {
             return result;
         }
-        fileHasAudio_ = true;
         pages_.clear();
     }
     return result;
@@ -161,8 +180,16 @@ int OggStreamWriter::probeBitrate(const void* data, std::size_t length) const {
     return probeVorbisBitrateKbps(std::string_view(static_cast<const char*>(data), length));
 }
 
-StreamKind OggStreamWriter::probeFormat(const void* /*data*/, std::size_t /*length*/) const {
-    return StreamKind::OggVorbis;
+StreamKind OggStreamWriter::probeFormat(const void* data, std::size_t length) const {
+    const std::string_view bytes(static_cast<const char*>(data), length);
+    const std::size_t start = findOggCapturePattern(bytes, 0);
+    switch (start == std::string_view::npos ? OggCodec::Unknown : oggCodecOfFirstPage(bytes.substr(start))) {
+        case OggCodec::Vorbis: return StreamKind::OggVorbis;
+        case OggCodec::Opus: return StreamKind::OggOpus;
+        case OggCodec::Flac: return StreamKind::OggFlac;
+        case OggCodec::Unknown: break;
+    }
+    return StreamKind::Other;  // no first page yet: the engine's word stands
 }
 
 std::size_t OggStreamWriter::bufferedBytes() const {

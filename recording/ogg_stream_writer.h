@@ -1,6 +1,7 @@
 #pragma once
 
 
+#include "recording/ogg_file_start.h"
 #include "recording/ogg_unit_parser.h"
 #include "recording/ogg_file_output.h"
 #include "recording/recent_data_ring.h"
@@ -35,6 +36,7 @@ public:
     WriteResult close() override;
     WriteResult finish() override;
     int probeBitrate(const void* data, std::size_t length) const override;
+    void setFileTags(const FileTags& tags) override { tags_ = tags; }
     StreamKind probeFormat(const void* data, std::size_t length) const override;
 
     // Bytes kept in memory: headers, buffered pages, an incomplete unit.
@@ -51,6 +53,10 @@ private:
     void takeHeaderUnit(const OggUnitParser::Unit& unit, WriteResult& result);
     // Writes to the open file; on failure closes it and reports false.
     bool writeToFile(std::string_view bytes, WriteResult& result);
+    // The header pages, carrying the file's tags where the codec is known.
+    bool writeHeaders(WriteResult& result);
+    // The first audio of a file: its granule positions count from there.
+    bool writeFirstAudio(std::string_view pages, WriteResult& result);
     WriteResult closeFile();
 
     OggUnitParser parser_;
@@ -61,6 +67,8 @@ private:
     RecentDataRing pages_;
     OggFileOutput file_;
     bool fileHasAudio_ = false;  // the open file holds pages after the headers
+    OggCodec codec_ = OggCodec::Unknown;
+    FileTags tags_;
 };
 
 }  // namespace korvanel

@@ -316,6 +316,7 @@ void Recorder::applyPending() {
     createFolders(parentFolder(path));
     openPath_ = path;
     reportedPath_.clear();
+    writer_->setFileTags(fileTagsFor(current_.title, current_.stationName));
     const WriteResult result = writer_->open(path);
     check(result);
     if (result == WriteResult::Ok) {

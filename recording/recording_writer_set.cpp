@@ -24,6 +24,15 @@ bool isMpegKind(StreamKind kind) {
     }
 }
 
+bool isOggKind(StreamKind kind) {
+    return kind == StreamKind::OggVorbis || kind == StreamKind::OggOpus || kind == StreamKind::OggFlac;
+}
+
+// A listener's players know Opus by .opus and Ogg FLAC by .oga.
+const char* oggExtension(StreamKind kind) {
+    return kind == StreamKind::OggOpus ? ".opus" : kind == StreamKind::OggFlac ? ".oga" : ".ogg";
+}
+
 // The writer in slot, made with args and the memory limit when there is none.
 template <class Made, class Slot, class... Args>
 Slot& madeOnce(std::unique_ptr<Slot>& slot, std::size_t maxBuffer, const Args&... args) {
@@ -49,7 +58,7 @@ RecordingWriterSet::Route RecordingWriterSet::routeFor(StreamKind kind, bool enc
     if (isMpegKind(kind) || kind == StreamKind::Aac) {
         return Route::Raw;
     }
-    if (kind == StreamKind::OggVorbis) {
+    if (isOggKind(kind)) {
         return encodeOgg ? Route::Encoder : Route::Raw;
     }
     return kind == StreamKind::WindowsMedia ? Route::Encoder : Route::None;
@@ -74,7 +83,7 @@ RecordingWriterSet::Choice RecordingWriterSet::choose(StreamKind kind) {
         choice.writer = &mp3Writer();
         choice.prober = choice.writer;
         choice.extension = ".mp3";
-    } else if (kind == StreamKind::OggVorbis) {
+    } else if (isOggKind(kind)) {
         // The Ogg writer reads the stream's bytes even while the encoder
         // records it.
         choice.prober = &oggWriter();
@@ -83,7 +92,7 @@ RecordingWriterSet::Choice RecordingWriterSet::choose(StreamKind kind) {
             choice.extension = ".mp3";
         } else {
             choice.writer = choice.prober;
-            choice.extension = ".ogg";
+            choice.extension = oggExtension(kind);
         }
     } else if (kind == StreamKind::Aac) {
         choice.writer = &aacWriter();

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 
+#include "recording/file_tags.h"
 #include "stream/source_classification.h"
 
 namespace korvanel {
@@ -58,6 +59,9 @@ public:
 
     // Encoder settings; the raw writers have nothing to set.
     virtual void setBitrate(int /*kbps*/) {}
+    // What the next file's own tags say, where its format carries them;
+    // set before open().
+    virtual void setFileTags(const FileTags& /*tags*/) {}
     virtual void setContinuous(bool /*on*/) {}
 };
 

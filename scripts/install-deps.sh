@@ -23,6 +23,8 @@ packages=(
   icecast2 ffmpeg vorbis-tools mp3val tinyproxy xvfb xauth python3 openssl
   # a second player that must open the station lists we export
   mpv
+  # what checks the Opus and FLAC files we record
+  opus-tools flac
   # a private sound server with a null sink, heard back through its monitor,
   # as PulseAudio and as PipeWire's PulseAudio server
   pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber

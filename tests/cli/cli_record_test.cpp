@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <cstring>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -107,6 +109,7 @@ std::optional<Mp3Frame> mpeg1Layer3FrameAt(const std::string& data, std::size_t 
 // The Ogg pages of a file, read independently of the recorder's parser.
 struct OggPageInfo {
     unsigned char flags = 0;
+    std::int64_t granule = 0;
     std::uint32_t serial = 0;
     std::uint32_t sequence = 0;
     std::string body;
@@ -141,6 +144,10 @@ std::vector<OggPageInfo> oggPagesOf(const std::string& data, std::string& proble
             page.serial = page.serial << 8 | static_cast<unsigned char>(data[at + 14 + static_cast<std::size_t>(i)]);
             page.sequence =
                 page.sequence << 8 | static_cast<unsigned char>(data[at + 18 + static_cast<std::size_t>(i)]);
+        }
+        for (int i = 7; i >= 0; --i) {
+            page.granule = static_cast<std::int64_t>(static_cast<std::uint64_t>(page.granule) << 8 |
+                                                     static_cast<unsigned char>(data[at + 6 + static_cast<std::size_t>(i)]));
         }
         page.body = data.substr(bodyAt, bodyBytes);
         pages.push_back(std::move(page));
@@ -292,6 +299,132 @@ TEST_F(CliRecord, OggMountGivesOneCompleteVorbisFilePerTitle) {
         << recording.result.err;
     for (const auto& file : files) {
         expectCompleteVorbisStream(file);
+    }
+}
+
+// A station that sends one logical stream per title: three 3-second
+// chains of the codec, looped by a source client of the test's own.
+struct ChainedStation {
+    const char* codec;  // ffmpeg's encoder
+    const char* extension;
+    int rate;
+    std::vector<std::string> ffmpegOptions;
+};
+
+bool makeChains(const ChainedStation& station, const test::TempFolder& folder, const std::string& path) {
+    const std::vector<std::pair<std::string, std::string>> titles = {
+        {"", "First Song"}, {"Artist B", "Second"}, {"", "Third"}};
+    std::string chained;
+    for (std::size_t i = 0; i < titles.size(); ++i) {
+        const std::string part = folder.file("part" + std::to_string(i) + station.extension);
+        std::vector<std::string> arguments = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi",
+                                              "-i", "sine=frequency=" + std::to_string(440 + 110 * i) +
+                                                        ":sample_rate=" + std::to_string(station.rate) + ":duration=3",
+                                              "-ac", "2", "-c:a", station.codec};
+        arguments.insert(arguments.end(), station.ffmpegOptions.begin(), station.ffmpegOptions.end());
+        arguments.insert(arguments.end(), {"-metadata", "title=" + titles[i].second, "-serial_offset",
+                                           std::to_string(1000 * (i + 1)), "-f", "ogg", part});
+        if (!titles[i].first.empty()) {
+            arguments.insert(arguments.end() - 1, {"-metadata", "artist=" + titles[i].first});
+        }
+        if (test::runTool(arguments).exitCode != 0) {
+            return false;
+        }
+        chained += test::readFile(part);
+    }
+    test::writeFile(path, chained);
+    return true;
+}
+
+// The "KEY=value" comments of the file's comment header, keys in capitals.
+std::map<std::string, std::string> fileComments(const std::vector<OggPageInfo>& pages) {
+    std::map<std::string, std::string> comments;
+    for (const OggPageInfo& page : pages) {
+        for (const char* key : {"TITLE=", "ARTIST=", "ORGANIZATION="}) {
+            const std::size_t at = page.body.find(key);
+            if (at != std::string::npos && at >= 4) {
+                const std::uint32_t length = static_cast<unsigned char>(page.body[at - 4]) |
+                                             static_cast<unsigned char>(page.body[at - 3]) << 8;
+                const std::size_t keyBytes = std::strlen(key);
+                comments[std::string(key, keyBytes - 1)] = page.body.substr(at + keyBytes, length - keyBytes);
+            }
+        }
+        if (page.granule > 0) {
+            break;  // past the headers
+        }
+    }
+    return comments;
+}
+
+TEST_F(CliRecord, OpusAndFlacStationsGiveOneValidTaggedFilePerTitle) {
+    const std::vector<ChainedStation> stations = {
+        {"libopus", ".opus", 48000, {"-b:a", "64k"}},
+        {"flac", ".oga", 44100, {}},
+    };
+    for (const ChainedStation& station : stations) {
+        SCOPED_TRACE(station.codec);
+        const std::string chains = home_.file(std::string("chains") + station.extension);
+        ASSERT_TRUE(makeChains(station, home_, chains));
+        const std::string mount = std::string("/chains") + station.extension;
+        ASSERT_TRUE(icecast_.startChainedSource(mount, chains, station.rate)) << icecast_.errorLog();
+        const std::string folder = home_.file(std::string("recordings") + station.extension);
+        Recording recording = record(icecast_, mount, home_, folder, "%track%", 9, {});
+        icecast_.stopSource(mount);
+        ASSERT_EQ(recording.result.exitCode, 0) << recording.result.err;
+
+        // Joined somewhere in a chain, then a file for each title that follows.
+        const std::vector<std::string> order = {"First Song", "Artist B - Second", "Third"};
+        auto& files = recording.files;
+        ASSERT_GE(files.size(), 3u) << recording.result.out << recording.result.err;
+        std::size_t next = order.size();
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            SCOPED_TRACE(files[i]);
+            const std::string name = fileNameOf(files[i]);
+            ASSERT_TRUE(name.ends_with(station.extension));
+            // A title heard again gets a numbered name of its own.
+            std::string stem = name.substr(0, name.size() - std::strlen(station.extension));
+            if (stem.ends_with("]") && stem.rfind('[') != std::string::npos) {
+                stem.erase(stem.rfind('['));
+            }
+            const auto known = std::find(order.begin(), order.end(), stem);
+            ASSERT_NE(known, order.end());
+            const auto index = static_cast<std::size_t>(known - order.begin());
+            if (next != order.size()) {
+                EXPECT_EQ(index, next) << "the titles in the stream's order";
+            }
+            next = (index + 1) % order.size();
+
+            const std::string data = test::readFile(files[i]);
+            std::string problem;
+            const std::vector<OggPageInfo> pages = oggPagesOf(data, problem);
+            ASSERT_EQ(problem, "");
+            ASSERT_GE(pages.size(), 3u);
+            EXPECT_EQ(pages.front().flags & 0x02, 0x02) << "the file begins its stream";
+            const std::map<std::string, std::string> comments = fileComments(pages);
+            const std::string title = *known;
+            EXPECT_EQ(comments.count("TITLE") ? comments.at("TITLE") : "", index == 1 ? "Second" : title);
+            EXPECT_EQ(comments.count("ARTIST") ? comments.at("ARTIST") : "", index == 1 ? "Artist B" : "");
+            EXPECT_EQ(comments.count("ORGANIZATION") ? comments.at("ORGANIZATION") : "", "Korvanel Test Chains");
+
+            // Its own time from 0: the last granule is the audio it holds.
+            const double seconds = test::decodedSeconds(files[i]);
+            const bool last = i + 1 == files.size();
+            EXPECT_GE(seconds, last ? 0.0 : 0.3);
+            if (!last) {
+                const std::int64_t preSkip = station.rate == 48000 ? 312 : 0;
+                EXPECT_NEAR(static_cast<double>(pages.back().granule - preSkip) / station.rate, seconds, 0.1);
+            }
+            const test::ToolResult checked = station.rate == 48000 ? test::runTool({"opusinfo", files[i]})
+                                                                   : test::runTool({"flac", "-t", "-s", files[i]});
+            EXPECT_EQ(checked.exitCode, 0) << checked.output;
+            // A live encoder leaves the whole stream's MD5 unset; every other warning counts.
+            std::string warnings = checked.output;
+            const std::string unsetMd5 = "WARNING, cannot check MD5 signature since it was unset";
+            for (std::size_t at; (at = warnings.find(unsetMd5)) != std::string::npos;) {
+                warnings.erase(at, unsetMd5.size());
+            }
+            EXPECT_EQ(warnings.find("WARNING"), std::string::npos) << checked.output;
+        }
     }
 }
 

@@ -279,7 +279,11 @@ bool IcecastServer::startSource(const Source& source, std::chrono::milliseconds 
 bool IcecastServer::launchSource(const Source& source, std::chrono::milliseconds bound) {
     const bool mp3 = source.codec == Codec::Mp3;
     const bool aac = source.codec == Codec::Aac;
-    const char* codec = mp3 ? "libmp3lame" : aac ? "aac" : "libvorbis";
+    const char* codec = mp3                                ? "libmp3lame"
+                        : aac                              ? "aac"
+                        : source.codec == Codec::OggOpus ? "libopus"
+                        : source.codec == Codec::OggFlac ? "flac"
+                                                           : "libvorbis";
     const char* contentType = mp3 ? "audio/mpeg" : aac ? "audio/aac" : "application/ogg";
     const char* container = mp3 ? "mp3" : aac ? "adts" : "ogg";
     std::vector<std::string> arguments = {
@@ -302,6 +306,28 @@ bool IcecastServer::launchSource(const Source& source, std::chrono::milliseconds
             return false;
         }
         if (mountAnswers(source.mount)) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+bool IcecastServer::startChainedSource(const std::string& mount, const std::string& path, int rate,
+                                       std::chrono::milliseconds bound) {
+    const std::vector<std::string> arguments = {
+        "/usr/bin/python3", std::string(KORVANEL_SOURCE_DIR) + "/tests/support/ogg_chain_source.py",
+        std::to_string(port_), mount, sourcePassword_, path, std::to_string(rate), "Korvanel Test Chains"};
+    sources_.erase(mount);
+    auto child = std::make_unique<Child>(arguments, folder_.file(sourceLogName(mount)));
+    Child* started = child.get();
+    sources_[mount] = std::move(child);
+    const auto deadline = Clock::now() + bound;
+    while (Clock::now() < deadline) {
+        if (!started->running()) {
+            return false;
+        }
+        if (mountAnswers(mount)) {
             return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -23,7 +23,7 @@ namespace korvanel::test {
 //     play(icecast.url("/tone.mp3"));
 class IcecastServer {
 public:
-    enum class Codec { Mp3, OggVorbis, Aac };  // AAC as ADTS frames
+    enum class Codec { Mp3, OggVorbis, Aac, OggOpus, OggFlac };  // AAC as ADTS frames
 
     struct Source {
         std::string mount;  // "/name.mp3"
@@ -56,6 +56,11 @@ public:
     // Starts an ffmpeg source on the mount and waits until listeners can
     // connect to it.
     bool startSource(const Source& source, std::chrono::milliseconds bound = std::chrono::seconds(10));
+    // A source client that sends the chained Ogg file at `path` (one logical
+    // stream per title) to the mount in real time, over and over; rate is
+    // the granule positions' sample rate.
+    bool startChainedSource(const std::string& mount, const std::string& path, int rate,
+                            std::chrono::milliseconds bound = std::chrono::seconds(10));
     // Ends the mount's source client (the listeners' streams end).
     void stopSource(const std::string& mount);
     // Sets the mount's title through icecast's admin metadata call.
