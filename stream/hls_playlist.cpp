@@ -15,6 +15,7 @@ constexpr std::string_view kMediaSequence = "#EXT-X-MEDIA-SEQUENCE:";
 constexpr std::string_view kStreamInf = "#EXT-X-STREAM-INF:";
 constexpr std::string_view kExtInf = "#EXTINF:";
 constexpr std::string_view kKey = "#EXT-X-KEY:";
+constexpr std::string_view kMap = "#EXT-X-MAP:";
 constexpr std::string_view kDiscontinuity = "#EXT-X-DISCONTINUITY";
 constexpr std::string_view kEndList = "#EXT-X-ENDLIST";
 
@@ -215,6 +216,25 @@ std::optional<HlsPlaylist> HlsPlaylist::parse(std::string_view text, const Strea
                 key.iv = ivOf(found->second);
             }
             next.key = std::move(key);
+        } else if (line.starts_with(kMap)) {
+            const auto attributes = attributesOf(line.substr(kMap.size()));
+            Map map;
+            map.key = next.key;
+            if (const auto found = attributes.find("URI"); found != attributes.end()) {
+                map.address = addressOf(found->second, base);
+            }
+            // BYTERANGE="<length>[@<offset>]"
+            if (const auto found = attributes.find("BYTERANGE"); found != attributes.end()) {
+                const std::string_view range = found->second;
+                const std::size_t at = range.find('@');
+                map.length = unsignedOf(range.substr(0, at));
+                map.offset = at == std::string_view::npos ? 0 : unsignedOf(range.substr(at + 1));
+            }
+            if (map.address.empty()) {
+                next.map.reset();
+            } else {
+                next.map = std::move(map);
+            }
         } else if (line == kEndList) {
             playlist.ended = true;
         }

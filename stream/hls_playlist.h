@@ -40,6 +40,18 @@ struct HlsPlaylist {
         std::optional<std::array<std::uint8_t, 16>> iv;
     };
 
+    // The initialisation section fragmented MP4 segments need first
+    // (#EXT-X-MAP), and the key that applied where it was named.
+    struct Map {
+        std::string address;
+        std::uint64_t length = 0;  // a BYTERANGE's; 0: the whole resource
+        std::uint64_t offset = 0;
+        Key key;
+        bool operator==(const Map& other) const {
+            return address == other.address && length == other.length && offset == other.offset;
+        }
+    };
+
     struct Segment {
         std::uint64_t sequence = 0;
         double seconds = 0;
@@ -49,6 +61,7 @@ struct HlsPlaylist {
         std::string title;
         bool discontinuity = false;  // a new encoding starts here
         Key key;
+        std::optional<Map> map;
     };
 
     enum class Kind { Master, Media };

@@ -90,6 +90,30 @@ TEST(HlsPlaylist, MediaSegmentsCarryNumbersTitlesBreaksAndKeys) {
     EXPECT_EQ(renumbered->segments[1].sequence, 121u);
 }
 
+TEST(HlsPlaylist, InitialisationSectionsHoldForTheSegmentsAfterThemWithTheKeyOfTheirPlace) {
+    const std::optional<StreamUrl> base = StreamUrl::parse("http://host/radio/live.m3u8");
+    ASSERT_TRUE(base);
+    const std::optional<HlsPlaylist> playlist = HlsPlaylist::parse(
+        "#EXTM3U\n#EXT-X-VERSION:7\n#EXT-X-TARGETDURATION:2\n"
+        "#EXT-X-MAP:URI=\"init.mp4\"\n#EXTINF:2,\na.m4s\n#EXTINF:2,\nb.m4s\n"
+        "#EXT-X-KEY:METHOD=AES-128,URI=\"k\",IV=0x0F0E0D0C0B0A09080706050403020100\n"
+        "#EXT-X-MAP:URI=\"/all.mp4\",BYTERANGE=\"720@1024\"\n#EXTINF:2,\nc.m4s\n"
+        "#EXT-X-MAP:URI=\"ftp://elsewhere/x\"\n#EXTINF:2,\nd.m4s\n",
+        *base);
+    ASSERT_TRUE(playlist);
+    ASSERT_EQ(playlist->segments.size(), 4u);
+    const auto& segments = playlist->segments;
+    ASSERT_TRUE(segments[0].map && segments[1].map && segments[2].map);
+    EXPECT_EQ(segments[0].map->address, "http://host/radio/init.mp4");
+    EXPECT_TRUE(*segments[0].map == *segments[1].map) << "one section for the segments after it";
+    EXPECT_EQ(segments[0].map->key.method, "NONE");
+    EXPECT_EQ(segments[2].map->address, "http://host/all.mp4");
+    EXPECT_EQ(segments[2].map->length, 720u);
+    EXPECT_EQ(segments[2].map->offset, 1024u);
+    EXPECT_EQ(segments[2].map->key.method, "AES-128") << "a section named after a key is encrypted with it";
+    EXPECT_FALSE(segments[3].map.has_value()) << "an address we cannot fetch names no section";
+}
+
 TEST(HlsPlaylist, HostilePlaylistsParseInBoundedMemory) {
     std::string huge = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:5\n";
     for (int i = 0; i < 100000; ++i) {
