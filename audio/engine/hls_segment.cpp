@@ -35,16 +35,23 @@ bool HlsSegment::take(std::span<const std::uint8_t> bytes, const AudioSink& sink
         if (head_.size() < 3) {
             return true;
         }
-        container_ = MpegTsDemuxer::looksLikeTransportStream(head_) ? Container::TransportStream
-                                                                    : Container::Packed;
+        // A box's type comes after its size: eight bytes tell an MP4 fragment.
+        const bool framesOrTags = head_[0] == 0xFF || (head_[0] == 'I' && head_[1] == 'D' && head_[2] == '3');
+        if (!framesOrTags && !MpegTsDemuxer::looksLikeTransportStream(head_) && head_.size() < 8) {
+            return true;
+        }
+        decide();
         std::vector<std::uint8_t> held = std::move(head_);
         head_.clear();
-        return take(held, sink, onTag);
+        return unsupported || take(held, sink, onTag);
     }
     const auto audio = [&](std::span<const std::uint8_t> frames) {
         audioBytes += frames.size();
         return sink(frames);
     };
+    if (container_ == Container::Fragmented) {
+        return fragments_->feed(bytes, audio, onTag);
+    }
     if (container_ == Container::TransportStream) {
         const bool more = demuxer_.feed(bytes, audio, [&](std::span<const std::uint8_t> tag) {
             onTag(tag);
@@ -80,7 +87,38 @@ bool HlsSegment::take(std::span<const std::uint8_t> bytes, const AudioSink& sink
     return more;
 }
 
+void HlsSegment::decide() {
+    if (MpegTsDemuxer::looksLikeTransportStream(head_)) {
+        container_ = Container::TransportStream;
+    } else if (Fmp4Demuxer::looksLikeFragment(head_)) {
+        container_ = Container::Fragmented;
+        if (!track) {
+            unsupported = true;  // fragments without the section that says what they hold
+            return;
+        }
+        fragments_ = std::make_unique<Fmp4Demuxer>(*track);
+        format = track->codec == Fmp4Track::Codec::Aac ? "aac" : "mp3";
+    } else {
+        container_ = Container::Packed;
+    }
+}
+
 bool HlsSegment::finish(const AudioSink& sink, const TagSink& onTag) {
+    if (container_ == Container::Fragmented) {
+        const auto audio = [&](std::span<const std::uint8_t> frames) {
+            audioBytes += frames.size();
+            return sink(frames);
+        };
+        return !fragments_ || fragments_->finish(audio, onTag);
+    }
+    if (container_ == Container::Undecided && !head_.empty()) {
+        decide();
+        if (container_ != Container::Packed) {
+            std::vector<std::uint8_t> held = std::move(head_);
+            head_.clear();
+            return unsupported || (take(held, sink, onTag) && finish(sink, onTag));
+        }
+    }
     if (container_ == Container::TransportStream) {
         demuxer_.flush([&](std::span<const std::uint8_t> tag) {
             onTag(tag);
@@ -88,9 +126,7 @@ bool HlsSegment::finish(const AudioSink& sink, const TagSink& onTag) {
         });
         return true;
     }
-    if (container_ == Container::Undecided) {
-        container_ = Container::Packed;
-    }
+    container_ = Container::Packed;
     inTags_ = false;
     std::vector<std::uint8_t> rest = std::move(head_);
     head_.clear();

@@ -3,11 +3,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "audio/engine/aes_cbc_decryptor.h"
+#include "audio/engine/fmp4_demuxer.h"
 #include "audio/engine/icy_stream_reader.h"
 #include "audio/engine/mpeg_ts_demuxer.h"
 
@@ -40,19 +42,24 @@ public:
     IcyStreamReader reader;
     const std::uint64_t sequence;
     std::unique_ptr<AesCbcDecryptor> cipher;
+    // The initialisation section's track, for fragmented MP4 segments.
+    std::optional<Fmp4Track> track;
     std::string format;        // "aac" or "mp3" once seen
     bool unsupported = false;  // audio we cannot decode
     std::uint64_t audioBytes = 0;
     std::uint64_t bodyBytes = 0;
 
 private:
-    enum class Container { Undecided, TransportStream, Packed };
+    enum class Container { Undecided, TransportStream, Packed, Fragmented };
 
+    // Which container head_ begins: fragments need the track.
+    void decide();
     // Packed audio starts with ID3 tags; true once head_ holds audio only.
     bool skipTags(const TagSink& onTag);
 
     Container container_ = Container::Undecided;
     MpegTsDemuxer demuxer_;
+    std::unique_ptr<Fmp4Demuxer> fragments_;
     std::vector<std::uint8_t> head_;
     bool inTags_ = true;
     std::size_t skip_ = 0;

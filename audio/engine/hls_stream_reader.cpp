@@ -19,6 +19,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kMaxKeys = 16;
 constexpr std::size_t kKeyBytes = 16;
+constexpr std::size_t kMaxInitBytes = 1024 * 1024;
 // open() reads the first segment this far at most to learn its format.
 constexpr std::size_t kMaxEarlyBytes = 1024 * 1024;
 
@@ -171,50 +172,115 @@ bool HlsStreamReader::reload() {
     return true;
 }
 
+AudioResult<std::unique_ptr<AesCbcDecryptor>> HlsStreamReader::cipherFor(const HlsPlaylist::Key& key,
+                                                                         std::uint64_t sequence) {
+    if (key.method == "NONE") {
+        return std::unique_ptr<AesCbcDecryptor>();
+    }
+    if (key.method != "AES-128") {
+        // SAMPLE-AES and the like: not ours to undo. The method is the
+        // server's text: bounded and kept printable for the log line.
+        std::string method = key.method.substr(0, 32);
+        std::replace_if(method.begin(), method.end(), [](char c) { return c < 0x20 || c > 0x7E; }, '?');
+        return audioFailure(AudioError::FileFormat, "HLS encryption " + method + " is not supported");
+    }
+    auto found = keys_.find(key.address);
+    if (found == keys_.end()) {
+        const std::optional<StreamUrl> keyUrl = StreamUrl::parse(key.address);
+        std::string bytes;
+        StreamUrl answered;
+        if (!keyUrl) {
+            return audioFailure(AudioError::FileOpen);
+        }
+        if (const AudioError error = fetch(*keyUrl, kKeyBytes, bytes, answered); error != AudioError::Ok) {
+            return audioFailure(error);
+        }
+        if (bytes.size() != kKeyBytes) {
+            return audioFailure(AudioError::FileFormat, "the HLS key is not 16 bytes long");
+        }
+        if (keys_.size() >= kMaxKeys) {
+            keys_.clear();
+        }
+        AesCbcDecryptor::Block block{};
+        std::copy(bytes.begin(), bytes.end(), block.begin());
+        found = keys_.emplace(key.address, block).first;
+    }
+    AesCbcDecryptor::Block iv{};
+    if (key.iv) {
+        iv = *key.iv;
+    } else {
+        for (int i = 0; i < 8; ++i) {  // the sequence number, big-endian
+            iv[static_cast<std::size_t>(15 - i)] = static_cast<std::uint8_t>(sequence >> (8 * i));
+        }
+    }
+    return std::make_unique<AesCbcDecryptor>(found->second, iv);
+}
+
+AudioResult<void> HlsStreamReader::loadInit(const HlsPlaylist::Map& map, std::uint64_t sequence) {
+    if (init_ && initMap_ == map) {
+        return {};
+    }
+    const std::optional<StreamUrl> url = StreamUrl::parse(map.address);
+    if (!url) {
+        return audioFailure(AudioError::FileOpen);
+    }
+    std::string body;
+    StreamUrl answered;
+    // A range is cut from the whole resource, which must stay within the bound.
+    if (const AudioError error = fetch(*url, kMaxInitBytes, body, answered); error != AudioError::Ok) {
+        return audioFailure(error);
+    }
+    if (map.length > 0) {
+        if (map.offset > body.size() || map.length > body.size() - map.offset) {
+            return audioFailure(AudioError::FileFormat, "the HLS initialisation section is shorter than its range");
+        }
+        body = body.substr(static_cast<std::size_t>(map.offset), static_cast<std::size_t>(map.length));
+    }
+    AudioResult<std::unique_ptr<AesCbcDecryptor>> cipher = cipherFor(map.key, sequence);
+    if (!cipher) {
+        return Failed<AudioFailure>{cipher.error()};
+    }
+    std::vector<std::uint8_t> clear;
+    if (*cipher) {
+        const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(body.data()), body.size());
+        std::vector<std::uint8_t> last;
+        if (!(*cipher)->update(bytes, clear) || !(*cipher)->finish(last)) {
+            return audioFailure(AudioError::FileFormat, "the HLS initialisation section does not decrypt");
+        }
+        clear.insert(clear.end(), last.begin(), last.end());
+    } else {
+        clear.assign(body.begin(), body.end());
+    }
+    std::string unsupported;
+    std::optional<Fmp4Track> track = Fmp4Track::parse(clear, unsupported);
+    if (!track) {
+        return audioFailure(AudioError::FileFormat,
+                            unsupported.empty() ? "the HLS initialisation section names no audio track"
+                                                : "the HLS stream's audio (" + unsupported.substr(0, 48) +
+                                                      ") is neither AAC nor MP3");
+    }
+    init_ = *track;
+    initMap_ = map;
+    return {};
+}
+
 AudioResult<void> HlsStreamReader::begin(const HlsPlaylist::Segment& segment) {
     const std::optional<StreamUrl> url = StreamUrl::parse(segment.address);
     if (!url) {
         return audioFailure(AudioError::FileOpen);
     }
     auto next = std::make_unique<HlsSegment>(cancel_, tls_, segment.sequence);
-    if (segment.key.method == "AES-128") {
-        auto key = keys_.find(segment.key.address);
-        if (key == keys_.end()) {
-            const std::optional<StreamUrl> keyUrl = StreamUrl::parse(segment.key.address);
-            std::string bytes;
-            StreamUrl answered;
-            if (!keyUrl) {
-                return audioFailure(AudioError::FileOpen);
-            }
-            if (const AudioError error = fetch(*keyUrl, kKeyBytes, bytes, answered); error != AudioError::Ok) {
-                return audioFailure(error);
-            }
-            if (bytes.size() != kKeyBytes) {
-                return audioFailure(AudioError::FileFormat, "the HLS key is not 16 bytes long");
-            }
-            if (keys_.size() >= kMaxKeys) {
-                keys_.clear();
-            }
-            AesCbcDecryptor::Block block{};
-            std::copy(bytes.begin(), bytes.end(), block.begin());
-            key = keys_.emplace(segment.key.address, block).first;
+    if (segment.map) {
+        if (AudioResult<void> loaded = loadInit(*segment.map, segment.sequence); !loaded) {
+            return loaded;
         }
-        AesCbcDecryptor::Block iv{};
-        if (segment.key.iv) {
-            iv = *segment.key.iv;
-        } else {
-            for (int i = 0; i < 8; ++i) {  // the sequence number, big-endian
-                iv[static_cast<std::size_t>(15 - i)] = static_cast<std::uint8_t>(segment.sequence >> (8 * i));
-            }
-        }
-        next->cipher = std::make_unique<AesCbcDecryptor>(key->second, iv);
-    } else if (segment.key.method != "NONE") {
-        // SAMPLE-AES and the like: not ours to undo. The method is the
-        // server's text: bounded and kept printable for the log line.
-        std::string method = segment.key.method.substr(0, 32);
-        std::replace_if(method.begin(), method.end(), [](char c) { return c < 0x20 || c > 0x7E; }, '?');
-        return audioFailure(AudioError::FileFormat, "HLS encryption " + method + " is not supported");
+        next->track = init_;
     }
+    AudioResult<std::unique_ptr<AesCbcDecryptor>> cipher = cipherFor(segment.key, segment.sequence);
+    if (!cipher) {
+        return Failed<AudioFailure>{cipher.error()};
+    }
+    next->cipher = std::move(*cipher);
     if (const AudioError error = next->reader.open(url->toString(), false, kTimeout); error != AudioError::Ok) {
         return audioFailure(error);
     }

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "audio/audio_library.h"
+#include "audio/engine/aes_cbc_decryptor.h"
+#include "audio/engine/fmp4_demuxer.h"
 #include "stream/cancel_signal.h"
 #include "stream/hls_playlist.h"
 #include "stream/stream_url.h"
@@ -86,6 +88,10 @@ private:
     bool reload();
     std::size_t startIndex() const;
     AudioResult<void> begin(const HlsPlaylist::Segment& segment);
+    // The decryptor a key asks for (none for NONE), its key fetched once.
+    AudioResult<std::unique_ptr<AesCbcDecryptor>> cipherFor(const HlsPlaylist::Key& key, std::uint64_t sequence);
+    // The fMP4 initialisation section, fetched when it is another than the last.
+    AudioResult<void> loadInit(const HlsPlaylist::Map& map, std::uint64_t sequence);
     Pumped pump(const Sinks& sinks, bool untilFormatKnown);
     void titleFromPlaylist(const HlsPlaylist::Segment& segment, const Sinks& sinks);
     bool wait(std::chrono::steady_clock::duration time) const;
@@ -101,6 +107,8 @@ private:
     std::string lastTitle_;
     std::string lastStation_;
     std::map<std::string, std::array<std::uint8_t, 16>> keys_;  // by address
+    std::optional<Fmp4Track> init_;
+    HlsPlaylist::Map initMap_;  // where init_ came from
     // What open() read of the first segment, for run() to hand on first.
     std::vector<std::uint8_t> early_;
     struct EarlyNames {

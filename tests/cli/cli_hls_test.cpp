@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "tests/support/audio_file_tools.h"
 #include "tests/support/audio_test_tones.h"
 #include "tests/support/child_process.h"
 #include "tests/support/hls_test_server.h"
@@ -93,6 +94,89 @@ TEST(CliHls, TitledSegmentsRecordOneFilePerTitle) {
     EXPECT_EQ(names, (std::vector<std::string>{"Band - One.aac", "Band - Three.aac", "Band - Two.aac"})) << recorded.err;
     for (const std::string& title : titles) {
         EXPECT_EQ(test::countOf(recorded.err, "Band - " + title + "\n"), 1u) << recorded.err;
+    }
+}
+
+// A station packaged as fragmented MP4 (CMAF) behind its initialisation
+// section plays across reloads as its MPEG-TS form does, and records as
+// whole ADTS frames.
+TEST(CliHls, LiveFragmentedMp4StationPlaysAcrossReloadsAndRecordsAdts) {
+    HlsTestServer server;
+    ASSERT_TRUE(server.startLiveTone(660, HlsTestServer::Codec::Aac, HlsTestServer::Segments::Fragmented));
+    ASSERT_NE(test::readFile(server.file("live.m3u8")).find("#EXT-X-MAP:URI=\"init.mp4\""), std::string::npos);
+    server.put("master.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=140000,CODECS=\"mp4a.40.2\"\nlive.m3u8\n");
+    test::TempFolder home;
+    const std::vector<std::string> environment = {"KORVANEL_HOME=" + home.path(), "SDL_AUDIODRIVER=disk",
+                                                  "SDL_DISKAUDIOFILE=" + home.file("card.raw")};
+    const test::ProcessResult played =
+        test::runProcess(test::cliPath(), {"play", "--seconds", "6", server.url("master.m3u8")}, environment, 40s);
+    EXPECT_EQ(played.exitCode, 0) << played.err;
+    const std::vector<std::int16_t> left = test::channelSamples(test::readFile(home.file("card.raw")), 2, 0);
+    EXPECT_GT(static_cast<double>(left.size()) / 44100, 5.0) << played.err;
+    EXPECT_LT(test::longestGap(left, 44100), 0.05) << "the tone runs on across segments and reloads";
+    EXPECT_NEAR(test::toneFrequency(left, 44100), 660, 5);
+    const std::vector<std::string> requests = server.requestLines();
+    // The section is fetched once per connection, not once per segment.
+    const auto segments = std::count_if(requests.begin(), requests.end(),
+                                        [](const std::string& line) { return line.find(".m4s ") != std::string::npos; });
+    EXPECT_GE(segments, 5);
+    EXPECT_LE(std::count(requests.begin(), requests.end(), "GET /init.mp4 HTTP/1.0"), 2);
+
+    const std::string folder = home.file("recorded");
+    const test::ProcessResult recorded = test::runProcess(
+        test::cliPath(), {"record", "--seconds", "3", "--folder", folder, server.url("master.m3u8")}, environment, 30s);
+    EXPECT_EQ(recorded.exitCode, 0) << recorded.err;
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) {
+            files.push_back(entry.path().string());
+        }
+    }
+    ASSERT_EQ(files.size(), 1u) << recorded.err;
+    EXPECT_TRUE(files[0].ends_with(".aac")) << files[0];
+    const std::string bytes = test::readFile(files[0]);
+    ASSERT_GT(bytes.size(), 2u);
+    EXPECT_EQ(static_cast<std::uint8_t>(bytes[0]), 0xFF);
+    EXPECT_EQ(static_cast<std::uint8_t>(bytes[1]) & 0xF6, 0xF0) << "whole ADTS frames from the first byte";
+    EXPECT_GT(test::decodedSeconds(files[0]), 2.5);
+}
+
+// A timed-metadata box (emsg) with an ID3 title before each fragment: each
+// title begins its file where its fragment does.
+std::string emsgWithTitle(const std::string& title) {
+    const auto bigEndian = [](std::uint32_t value) {
+        return std::string{static_cast<char>(value >> 24), static_cast<char>(value >> 16 & 0xFF),
+                           static_cast<char>(value >> 8 & 0xFF), static_cast<char>(value & 0xFF)};
+    };
+    const std::string frame = std::string(1, '\x03') + title;  // UTF-8 text
+    const std::string tit2 = "TIT2" + bigEndian(static_cast<std::uint32_t>(frame.size())) + std::string(2, '\0') + frame;
+    const std::string id3 = std::string("ID3\x04\x00\x00", 6) + std::string{0, 0, 0, static_cast<char>(tit2.size())} + tit2;
+    const std::string body = std::string(4, '\0') + "https://aomedia.org/emsg/ID3" + '\0' + '\0' +
+                             bigEndian(1000) + bigEndian(0) + bigEndian(0xFFFFFFFF) + bigEndian(1) + id3;
+    return bigEndian(static_cast<std::uint32_t>(8 + body.size())) + "emsg" + body;
+}
+
+TEST(CliHls, TimedId3InFragmentsSplitsTheRecordingWhereEachFragmentBegins) {
+    HlsTestServer server;
+    ASSERT_TRUE(server.makeSegments(440, 3, 2.0, HlsTestServer::Codec::Aac, HlsTestServer::Segments::Fragmented));
+    std::string playlist = "#EXTM3U\n#EXT-X-VERSION:7\n#EXT-X-TARGETDURATION:2\n#EXT-X-MAP:URI=\"init.mp4\"\n";
+    const std::vector<std::string> titles = {"One", "Two", "Three"};
+    for (std::size_t i = 0; i < titles.size(); ++i) {
+        const std::string name = "part" + std::to_string(i) + ".m4s";
+        server.put("t" + name, emsgWithTitle("Band - " + titles[i]) + test::readFile(server.file(name)));
+        playlist += "#EXTINF:2.0,\nt" + name + "\n";
+    }
+    server.put("timed.m3u8", playlist + "#EXT-X-ENDLIST\n");
+    test::TempFolder home;
+    const std::string folder = home.file("recorded");
+    const test::ProcessResult recorded = test::runProcess(
+        test::cliPath(), {"record", "--seconds", "8", "--folder", folder, "--pattern", "%track%", server.url("timed.m3u8")},
+        {"KORVANEL_HOME=" + home.path()}, 30s);
+    EXPECT_EQ(recorded.exitCode, 0) << recorded.err;
+    for (const std::string& title : titles) {
+        const std::string file = folder + "/Band - " + title + ".aac";
+        ASSERT_TRUE(std::filesystem::exists(file)) << recorded.err;
+        EXPECT_NEAR(test::decodedSeconds(file), 2.0, 0.1) << title;
     }
 }
 

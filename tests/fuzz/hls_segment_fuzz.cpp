@@ -1,12 +1,17 @@
-// HLS segment bytes on any input: the transport stream demuxer fed in
-// pieces of varying size, and ID3 tags read from what it hands on and from
-// the input itself. Checked: it never gives more audio than it was fed, a
+// HLS segment bytes on any input: the transport stream and fragmented MP4
+// demuxers fed in pieces of varying size, the MP4 initialisation section
+// reader, and ID3 tags read from what they hand on and from the input
+// itself. Checked: the transport stream never gives more audio than it was
+// fed, fragments give whole ADTS frames and the same whatever the cuts, a
 // tag stays within its bound, and every title is valid UTF-8.
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
+#include <vector>
 
+#include "audio/engine/fmp4_demuxer.h"
 #include "audio/engine/id3_tag.h"
 #include "audio/engine/mpeg_ts_demuxer.h"
 #include "settings/text_encoding.h"
@@ -18,6 +23,48 @@ void checkTitle(std::span<const std::uint8_t> tag) {
     if (const auto names = korvanel::id3::names(tag)) {
         FUZZ_CHECK(!(names->track.empty() && names->station.empty()));
         FUZZ_CHECK(korvanel::isValidUtf8(names->track) && korvanel::isValidUtf8(names->station));
+    }
+}
+
+// What fragments give, fed whole or in pieces cut where the input says.
+std::vector<std::uint8_t> fragmentAudio(const korvanel::Fmp4Track& track, std::span<const std::uint8_t> input,
+                                        bool cut) {
+    korvanel::Fmp4Demuxer demuxer(track);
+    std::vector<std::uint8_t> audio;
+    const auto onAudio = [&](std::span<const std::uint8_t> bytes) {
+        audio.insert(audio.end(), bytes.begin(), bytes.end());
+        return true;
+    };
+    const auto onTag = [](std::span<const std::uint8_t> tag) { checkTitle(tag); };
+    for (std::size_t at = 0; at < input.size();) {
+        const std::size_t piece = cut ? std::min<std::size_t>(input.size() - at, 1 + input[at] % 97) : input.size();
+        demuxer.feed(input.subspan(at, piece), onAudio, onTag);
+        at += piece;
+    }
+    demuxer.finish(onAudio, onTag);
+    return audio;
+}
+
+void checkFragments(std::span<const std::uint8_t> input) {
+    std::string unsupported;
+    const std::optional<korvanel::Fmp4Track> parsed = korvanel::Fmp4Track::parse(input, unsupported);
+    FUZZ_CHECK(!parsed || unsupported.empty());
+    for (const bool aac : {true, false}) {
+        korvanel::Fmp4Track track = parsed.value_or(korvanel::Fmp4Track{});
+        track.codec = aac ? korvanel::Fmp4Track::Codec::Aac : korvanel::Fmp4Track::Codec::Mp3;
+        const std::vector<std::uint8_t> whole = fragmentAudio(track, input, false);
+        FUZZ_CHECK(fragmentAudio(track, input, true) == whole);
+        if (aac) {
+            // Whole ADTS frames, one after another.
+            for (std::size_t at = 0; at < whole.size();) {
+                FUZZ_CHECK(whole.size() - at >= 7 && whole[at] == 0xFF && (whole[at + 1] & 0xF6) == 0xF0);
+                const std::size_t length = (whole[at + 3] & 3u) << 11 | whole[at + 4] << 3 | whole[at + 5] >> 5;
+                FUZZ_CHECK(length >= 7 && length <= whole.size() - at);
+                at += length;
+            }
+        } else {
+            FUZZ_CHECK(whole.size() <= input.size());
+        }
     }
 }
 
@@ -45,5 +92,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     demuxer.flush(onTag);
     FUZZ_CHECK(audio <= size);
+    checkFragments(input);
     return 0;
 }

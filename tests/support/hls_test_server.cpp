@@ -25,6 +25,13 @@ std::vector<std::string> codecArguments(HlsTestServer::Codec codec) {
     return {"-c:a", "aac", "-b:a", "128k"};
 }
 
+std::vector<std::string> segmentArguments(HlsTestServer::Segments segments) {
+    if (segments == HlsTestServer::Segments::TransportStream) {
+        return {};
+    }
+    return {"-hls_segment_type", "fmp4", "-hls_fmp4_init_filename", "init.mp4"};
+}
+
 }  // namespace
 
 struct HlsTestServer::Packager {
@@ -63,7 +70,7 @@ void HlsTestServer::answer(HttpTestServer::Connection& connection, const std::st
                     "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
 }
 
-bool HlsTestServer::startLiveTone(int frequencyHz, Codec codec) {
+bool HlsTestServer::startLiveTone(int frequencyHz, Codec codec, Segments segments) {
     stopLiveTone();
     const std::string before = readFile(folder_.file("live.m3u8"));  // a stopped packager's, if any
     std::vector<std::string> arguments = {"-hide_banner", "-nostdin", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
@@ -76,6 +83,9 @@ bool HlsTestServer::startLiveTone(int frequencyHz, Codec codec) {
     for (const char* argument : {"-f", "hls", "-hls_time", "1", "-hls_list_size", "5", "-hls_flags",
                                  "delete_segments+temp_file"}) {
         arguments.emplace_back(argument);
+    }
+    for (const std::string& argument : segmentArguments(segments)) {
+        arguments.push_back(argument);
     }
     arguments.push_back(folder_.file("live.m3u8"));
     packager_->ffmpeg = std::make_unique<ChildProcess>("/usr/bin/ffmpeg", arguments);
@@ -111,7 +121,7 @@ std::vector<std::string> HlsTestServer::requestLines() const {
     return lines;
 }
 
-bool HlsTestServer::makeSegments(int frequencyHz, int count, double seconds, Codec codec) {
+bool HlsTestServer::makeSegments(int frequencyHz, int count, double seconds, Codec codec, Segments segments) {
     std::vector<std::string> arguments = {"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi",
                                           "-i", "sine=frequency=" + std::to_string(frequencyHz) + ":sample_rate=44100",
                                           "-t", std::to_string(seconds * count), "-ac", "2"};
@@ -119,10 +129,16 @@ bool HlsTestServer::makeSegments(int frequencyHz, int count, double seconds, Cod
         arguments.push_back(argument);
     }
     arguments.insert(arguments.end(), {"-f", "hls", "-hls_time", std::to_string(seconds), "-hls_list_size", "0",
-                                       "-hls_playlist_type", "vod", "-hls_segment_filename"});
-    arguments.push_back(folder_.file("part%d.ts"));
+                                       "-hls_playlist_type", "vod"});
+    for (const std::string& argument : segmentArguments(segments)) {
+        arguments.push_back(argument);
+    }
+    const std::string extension = segments == Segments::Fragmented ? ".m4s" : ".ts";
+    arguments.push_back("-hls_segment_filename");
+    arguments.push_back(folder_.file("part%d" + extension));
     arguments.push_back(folder_.file("vod.m3u8"));
-    return runTool(arguments).exitCode == 0 && !readFile(folder_.file("part" + std::to_string(count - 1) + ".ts")).empty();
+    return runTool(arguments).exitCode == 0 &&
+           !readFile(folder_.file("part" + std::to_string(count - 1) + extension)).empty();
 }
 
 std::vector<std::string> adtsParts(const std::string& adts, double seconds) {

@@ -18,6 +18,8 @@ namespace korvanel::test {
 class HlsTestServer {
 public:
     enum class Codec { Aac, Mp3 };
+    // MPEG-TS, or fragmented MP4 behind init.mp4 (#EXT-X-MAP).
+    enum class Segments { TransportStream, Fragmented };
 
     HlsTestServer();
     ~HlsTestServer();
@@ -27,7 +29,7 @@ public:
     // ffmpeg writing live.m3u8 and its segments in real time; waits until
     // the playlist lists three segments. Started again, it numbers its
     // segments from 0 again, as a packager that restarts does.
-    bool startLiveTone(int frequencyHz = 440, Codec codec = Codec::Aac);
+    bool startLiveTone(int frequencyHz = 440, Codec codec = Codec::Aac, Segments segments = Segments::TransportStream);
     // The packager ends: the playlist stays as it was and stops moving.
     void stopLiveTone();
 
@@ -42,9 +44,10 @@ public:
     std::vector<std::string> requestLines() const;
 
     // Tone segments of an ended (VOD) stream made by ffmpeg's HLS muxer:
-    // count segments of `seconds` each as part0.ts, part1.ts... in the
-    // folder; false when ffmpeg failed.
-    bool makeSegments(int frequencyHz, int count, double seconds, Codec codec = Codec::Aac);
+    // count segments of `seconds` each as part0.ts, part1.ts... (or
+    // part0.m4s... after init.mp4) in the folder; false when ffmpeg failed.
+    bool makeSegments(int frequencyHz, int count, double seconds, Codec codec = Codec::Aac,
+                      Segments segments = Segments::TransportStream);
 
 private:
     void answer(HttpTestServer::Connection& connection, const std::string& request);

@@ -262,6 +262,56 @@ TEST(AudioEngineHls, Aes128SegmentsAreDecryptedAndKeysOrMethodsWeCannotUseFailTh
     }
 }
 
+TEST(AudioEngineHls, FragmentedMp4SegmentsPlayClearOrEncryptedBehindTheirInitialisationSection) {
+    HlsTestServer server;
+    ASSERT_TRUE(server.makeSegments(550, 3, 2.0, HlsTestServer::Codec::Aac, HlsTestServer::Segments::Fragmented));
+    const std::string key = "0123456789abcdef";
+    const std::string iv = "fedcba9876543210";
+    const std::string ivHex = "0x66656463626139383736353433323130";
+    server.put("key.bin", key);
+    server.put("init.enc", encrypted(test::readFile(server.file("init.mp4")), key, iv));
+    // The section once in a file of its own, once as a range of a larger one.
+    const std::string init = test::readFile(server.file("init.mp4"));
+    server.put("ranged.bin", std::string(100, 'x') + init + std::string(50, 'y'));
+    std::vector<std::string> clear = {"#EXT-X-MAP:URI=\"ranged.bin\",BYTERANGE=\"" + std::to_string(init.size()) + "@100\""};
+    std::vector<std::string> secret = {"#EXT-X-KEY:METHOD=AES-128,URI=\"key.bin\",IV=" + ivHex, "#EXT-X-MAP:URI=\"init.enc\""};
+    for (int i = 0; i < 3; ++i) {
+        const std::string name = "part" + std::to_string(i) + ".m4s";
+        server.put("e" + name, encrypted(test::readFile(server.file(name)), key, iv));
+        clear.insert(clear.end(), {"#EXTINF:2.0,", name});
+        secret.insert(secret.end(), {"#EXTINF:2.0,", "e" + name});
+    }
+    clear.push_back("#EXT-X-ENDLIST");
+    secret.push_back("#EXT-X-ENDLIST");
+    server.put("clear.m3u8", endedPlaylist(clear));
+    server.put("secret.m3u8", endedPlaylist(secret));
+    for (const char* name : {"clear.m3u8", "secret.m3u8"}) {
+        SCOPED_TRACE(name);
+        HlsListener listener;
+        ASSERT_EQ(listener.open(server.url(name)), AudioError::Ok) << listener.failure.detail;
+        const Continuity sound = continuity(listener.readAll().pcm);
+        EXPECT_NEAR(sound.seconds, 6.0, 0.25);
+        EXPECT_LT(sound.longestSilence, 0.01) << "no gap at the fragment joins";
+        EXPECT_NEAR(sound.frequency, 550, 5);
+        const auto info = listener.engine.channelGetInfo(listener.stream);
+        ASSERT_TRUE(info);
+        EXPECT_EQ(info->channelType, channel_type::kAacStream) << "recorded as ADTS, as a transport stream's AAC";
+    }
+
+    // Fragments without their section, or with one naming audio we cannot play.
+    server.put("bare.m3u8", endedPlaylist({"#EXTINF:2.0,", "part0.m4s", "#EXT-X-ENDLIST"}));
+    HlsListener bare;
+    EXPECT_EQ(bare.open(server.url("bare.m3u8")), AudioError::FileFormat);
+    server.put("noinit.m3u8", endedPlaylist({"#EXT-X-MAP:URI=\"missing.mp4\"", "#EXTINF:2.0,", "part0.m4s", "#EXT-X-ENDLIST"}));
+    HlsListener missing;
+    EXPECT_NE(missing.open(server.url("noinit.m3u8")), AudioError::Ok);
+    server.put("junk.mp4", std::string(300, 'j'));
+    server.put("junk.m3u8", endedPlaylist({"#EXT-X-MAP:URI=\"junk.mp4\"", "#EXTINF:2.0,", "part0.m4s", "#EXT-X-ENDLIST"}));
+    HlsListener junk;
+    EXPECT_EQ(junk.open(server.url("junk.m3u8")), AudioError::FileFormat);
+    EXPECT_EQ(junk.failure.detail, "the HLS initialisation section names no audio track");
+}
+
 TEST(AudioEngineHls, ALivePlaylistThatStallsOrLosesASegmentEndsAsADroppedStream) {
     HlsTestServer server;
     ASSERT_TRUE(server.makeSegments(440, 3, 1.0));
