@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """korvanel-cli beside ffmpeg and mpv on a local live HLS station.
 
-ffmpeg's HLS muxer writes a live AAC tone (MPEG-TS, 2 s segments, 5 in the
-list, old ones deleted) into a temporary folder; a threaded HTTP server on
+ffmpeg's HLS muxer writes a live AAC tone (MPEG-TS, or fragmented MP4 with
+--segments fmp4; 2 s segments, 5 in the list, old ones deleted) into a temporary folder; a threaded HTTP server on
 127.0.0.1 serves it, with a master playlist naming the media playlist by a
 relative address, as broadcasters publish it.
 
@@ -15,7 +15,7 @@ Figures:
      the recorder's ring of recent stream data is full) to the end.
 
 Run from the repository root after `make build`:
-    python3 bench/scripts/hls_compare.py [--runs 7] [--seconds 60] [--soak-minutes 10]
+    python3 bench/scripts/hls_compare.py [--runs 7] [--seconds 60] [--soak-minutes 10] [--segments fmp4]
 mpv is optional; without it its column is left out.
 """
 import argparse
@@ -34,7 +34,8 @@ from player_compare import first_sound_ms, player_commands, usage_for
 
 
 class QuietHandler(http.server.SimpleHTTPRequestHandler):
-    extensions_map = {".m3u8": "application/vnd.apple.mpegurl", ".ts": "video/mp2t", "": "application/octet-stream"}
+    extensions_map = {".m3u8": "application/vnd.apple.mpegurl", ".ts": "video/mp2t", ".m4s": "video/iso.segment",
+                      ".mp4": "video/mp4", "": "application/octet-stream"}
 
     def log_message(self, *arguments):
         pass
@@ -47,12 +48,13 @@ def serve(folder):
     return server
 
 
-def start_packager(folder):
+def start_packager(folder, segments):
+    fragmented = ["-hls_segment_type", "fmp4", "-hls_fmp4_init_filename", "init.mp4"] if segments == "fmp4" else []
     packager = subprocess.Popen(
         ["ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
          "sine=frequency=440:sample_rate=44100", "-ac", "2", "-c:a", "aac", "-b:a", "128k", "-f", "hls",
-         "-hls_time", "2", "-hls_list_size", "5", "-hls_flags", "delete_segments+temp_file",
-         os.path.join(folder, "live.m3u8")])
+         "-hls_time", "2", "-hls_list_size", "5", "-hls_flags", "delete_segments+temp_file"] + fragmented +
+        [os.path.join(folder, "live.m3u8")])
     with open(os.path.join(folder, "master.m3u8"), "w") as master:
         master.write("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=140000,CODECS=\"mp4a.40.2\"\nlive.m3u8\n")
     deadline = time.monotonic() + 20
@@ -101,11 +103,12 @@ def main():
     parser.add_argument("--cpu-runs", type=int, default=1)
     parser.add_argument("--soak-minutes", type=float, default=0)
     parser.add_argument("--cli", default=os.path.join("build", "korvanel-cli"))
+    parser.add_argument("--segments", choices=["ts", "fmp4"], default="ts")
     args = parser.parse_args()
     folder = tempfile.mkdtemp(prefix="hls-bench-")
     home = tempfile.mkdtemp(prefix="hls-bench-home-")
     os.environ["KORVANEL_HOME"] = home
-    packager = start_packager(folder)
+    packager = start_packager(folder, args.segments)
     server = serve(folder)
     url = "http://127.0.0.1:%d/master.m3u8" % server.server_address[1]
     have_mpv = shutil.which("mpv") is not None
@@ -114,7 +117,8 @@ def main():
         return player_commands(args.cli, url, seconds, mpv=have_mpv)
 
     try:
-        print("Time to first sound on live HLS behind a master playlist (ms, median of %d runs)" % args.runs)
+        print("Time to first sound on live HLS (%s) behind a master playlist (ms, median of %d runs)" %
+              (args.segments, args.runs))
         medians = {}
         for name, command in players().items():
             times = [t for t in (first_sound_ms(command) for _ in range(args.runs)) if t is not None]
