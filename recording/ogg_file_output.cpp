@@ -13,20 +13,6 @@ constexpr std::size_t kSequenceOffset = 18;
 constexpr std::size_t kChecksumOffset = 22;
 constexpr std::size_t kHeaderTypeOffset = 5;
 
-constexpr std::array<std::uint32_t, 256> makeChecksumTable() {
-    std::array<std::uint32_t, 256> table{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-        std::uint32_t value = i << 24;
-        for (int bit = 0; bit < 8; ++bit) {
-            value = (value & 0x80000000u) != 0 ? (value << 1) ^ 0x04C11DB7u : value << 1;
-        }
-        table[i] = value;
-    }
-    return table;
-}
-
-constexpr std::array<std::uint32_t, 256> kChecksumTable = makeChecksumTable();
-
 void putLittleEndian32(char* at, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) {
         at[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
@@ -56,16 +42,6 @@ void resealPage(char* page, std::size_t length) {
 }
 
 }  // namespace
-
-std::uint32_t oggPageChecksum(std::string_view page) {
-    std::uint32_t checksum = 0;
-    for (std::size_t i = 0; i < page.size(); ++i) {
-        const bool inField = i >= kChecksumOffset && i < kChecksumOffset + 4;
-        const auto byte = inField ? 0u : static_cast<unsigned char>(page[i]);
-        checksum = (checksum << 8) ^ kChecksumTable[((checksum >> 24) & 0xFF) ^ byte];
-    }
-    return checksum;
-}
 
 bool OggFileOutput::create(const std::string& path) {
     close();

@@ -6,12 +6,9 @@
 
 #include "recording/output_file.h"
 #include "stream/byte_buffer.h"
+#include "stream/ogg_page.h"
 
 namespace korvanel {
-
-// The page checksum of Ogg (CRC-32, polynomial 0x04C11DB7, over the whole
-// page with its checksum field taken as zero).
-std::uint32_t oggPageChecksum(std::string_view page);
 
 // An Ogg file being written from pages cut out of a longer stream. Page
 // sequence numbers are renumbered from 0 and the last page gets the

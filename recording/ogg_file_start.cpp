@@ -84,38 +84,6 @@ std::vector<std::string> packetsOf(std::string_view pages, std::uint32_t& serial
     return packets;
 }
 
-// A packet on pages of its own: 255 lacing values at most per page, the
-// first page of the stream marked as such, header pages at granule 0.
-void appendPages(std::string& out, std::string_view packet, std::uint32_t serial, bool firstOfStream) {
-    std::vector<unsigned char> lacing(packet.size() / 255, 255);
-    lacing.push_back(static_cast<unsigned char>(packet.size() % 255));
-    std::size_t body = 0;
-    for (std::size_t from = 0; from < lacing.size(); from += 255) {
-        const std::size_t count = std::min<std::size_t>(255, lacing.size() - from);
-        const bool endsPacket = from + count == lacing.size();
-        std::string page = "OggS";
-        page += '\0';
-        page += static_cast<char>((from > 0 ? OggPage::kContinued : 0) | (firstOfStream && from == 0 ? OggPage::kFirstPage : 0));
-        putLittleEndian(page, endsPacket ? 0 : static_cast<std::uint64_t>(kNoGranule), 8);
-        putLittleEndian(page, serial, 4);
-        putLittleEndian(page, 0, 4);  // the file renumbers its pages
-        putLittleEndian(page, 0, 4);
-        page += static_cast<char>(count);
-        std::size_t bytes = 0;
-        for (std::size_t i = from; i < from + count; ++i) {
-            page += static_cast<char>(lacing[i]);
-            bytes += lacing[i];
-        }
-        page.append(packet.substr(body, bytes));
-        body += bytes;
-        const std::uint32_t checksum = oggPageChecksum(page);
-        for (int i = 0; i < 4; ++i) {
-            page[kChecksumOffset + static_cast<std::size_t>(i)] = static_cast<char>((checksum >> (8 * i)) & 0xFF);
-        }
-        out += page;
-    }
-}
-
 // A Vorbis comment block (vendor, then "KEY=value" entries) with the tags
 // in place of the stream's own; nothing when the block is cut short.
 std::optional<std::string> retagged(std::string_view block, const FileTags& tags) {
@@ -231,64 +199,13 @@ std::optional<std::string> oggHeadersWithTags(std::string_view headerPages, OggC
         return std::nullopt;
     }
     packets[*comments] = std::move(*replaced);
+    // Each header packet on pages of its own, at granule position 0.
     std::string out;
+    OggPageWriter writer(serial);
     for (std::size_t i = 0; i < packets.size(); ++i) {
-        appendPages(out, packets[i], serial, i == 0);
+        writer.write(out, {{packets[i], 0}}, i == 0);
     }
     return out;
-}
-
-int opusPacketSamples(std::string_view packet) {
-    if (packet.empty()) {
-        return 0;
-    }
-    static constexpr std::array<int, 4> kSilk = {480, 960, 1920, 2880};
-    static constexpr std::array<int, 2> kHybrid = {480, 960};
-    static constexpr std::array<int, 4> kCelt = {120, 240, 480, 960};
-    const auto toc = static_cast<unsigned char>(packet[0]);
-    const unsigned config = toc >> 3;
-    const int frame = config < 12 ? kSilk[config % 4] : config < 16 ? kHybrid[config % 2] : kCelt[config % 4];
-    const unsigned code = toc & 3;
-    const int frames = code == 0 ? 1 : code < 3 ? 2 : packet.size() >= 2 ? static_cast<unsigned char>(packet[1]) & 0x3F : 0;
-    // No packet holds more than 120 ms.
-    return std::min(frame * frames, 5760);
-}
-
-int flacFrameSamples(std::string_view frame) {
-    if (frame.size() < 5 || static_cast<unsigned char>(frame[0]) != 0xFF ||
-        (static_cast<unsigned char>(frame[1]) & 0xFE) != 0xF8) {
-        return 0;
-    }
-    const unsigned code = static_cast<unsigned char>(frame[2]) >> 4;
-    if (code == 1) {
-        return 192;
-    }
-    if (code >= 2 && code <= 5) {
-        return 576 << (code - 2);
-    }
-    if (code >= 8) {
-        return 256 << (code - 8);
-    }
-    if (code != 6 && code != 7) {
-        return 0;
-    }
-    // The size follows the frame's number, coded like UTF-8 in 1 to 7 bytes.
-    const auto lead = static_cast<unsigned char>(frame[4]);
-    std::size_t numberBytes = 0;
-    for (std::size_t ones = 0; ones < 8; ++ones) {
-        if ((lead & (0x80u >> ones)) == 0) {
-            numberBytes = ones == 0 ? 1 : ones;
-            break;
-        }
-    }
-    const std::size_t at = 4 + numberBytes;
-    if (numberBytes == 0 || (lead >= 0x80 && numberBytes < 2) || at + (code == 7 ? 2 : 1) > frame.size()) {
-        return 0;
-    }
-    const unsigned size = code == 6 ? static_cast<unsigned char>(frame[at])
-                                    : (static_cast<unsigned>(static_cast<unsigned char>(frame[at])) << 8) |
-                                          static_cast<unsigned char>(frame[at + 1]);
-    return static_cast<int>(size) + 1;
 }
 
 std::int64_t oggGranuleShift(std::string_view audioPages, OggCodec codec, std::string_view headerPages) {

@@ -25,9 +25,4 @@ std::optional<std::string> oggHeadersWithTags(std::string_view headerPages, OggC
 // stream began there or the codec is not known.
 std::int64_t oggGranuleShift(std::string_view audioPages, OggCodec codec, std::string_view headerPages);
 
-// The samples (at 48 kHz) an Opus packet holds, from its table of contents.
-int opusPacketSamples(std::string_view packet);
-// The samples a FLAC frame holds, from its header; 0 when it is none.
-int flacFrameSamples(std::string_view frame);
-
 }  // namespace korvanel

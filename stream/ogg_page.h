@@ -2,7 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace korvanel {
 
@@ -41,6 +43,36 @@ std::size_t findOggCapturePattern(std::string_view data, std::size_t from);
 // `from` that does not continue a packet (where a file may begin); the size
 // of the data when there is none.
 std::size_t oggUnitBoundaryAtOrAfter(std::string_view data, std::size_t from);
+
+// The page checksum of Ogg (CRC-32, polynomial 0x04C11DB7, over the whole
+// page with its checksum field taken as zero).
+std::uint32_t oggPageChecksum(std::string_view page);
+
+// Builds the pages of one logical stream from whole packets, each with the
+// granule position after it: as few pages as the lacing allows, a page's
+// position that of the last packet it ends (-1 when it ends none),
+// numbered on from 0 and sealed with their checksums.
+class OggPageWriter {
+public:
+    struct Packet {
+        std::string_view bytes;
+        std::int64_t granule = 0;
+    };
+
+    explicit OggPageWriter(std::uint32_t serial) : serial_(serial) {}
+    // The packets on pages of their own after out's; firstOfStream marks
+    // the first page as the stream's beginning.
+    void write(std::string& out, const std::vector<Packet>& packets, bool firstOfStream = false);
+
+private:
+    std::uint32_t serial_;
+    std::uint32_t sequence_ = 0;
+};
+
+// The samples (at 48 kHz) an Opus packet holds, from its table of contents.
+int opusPacketSamples(std::string_view packet);
+// The samples a FLAC frame holds, from its header; 0 when it is none.
+int flacFrameSamples(std::string_view frame);
 
 enum class OggCodec { Unknown, Vorbis, Opus, Flac };
 
