@@ -174,7 +174,9 @@ AudioResult<void> DecodingStream::openHls() {
     {
         // What a server of the bare stream would have said.
         std::lock_guard<std::mutex> guard(stateLock_);
-        httpTags_ = {"HTTP/1.0 200 OK", formatName == "aac" ? "Content-Type: audio/aac" : "Content-Type: audio/mpeg"};
+        httpTags_ = {"HTTP/1.0 200 OK", formatName == "aac"   ? "Content-Type: audio/aac"
+                                        : formatName == "ogg" ? "Content-Type: application/ogg"
+                                                              : "Content-Type: audio/mpeg"};
         icyTags_.clear();
         contentLength_.reset();
         live_ = hls_->live();

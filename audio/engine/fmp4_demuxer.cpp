@@ -212,6 +212,74 @@ bool readMp4a(Bytes entry, Fmp4Track& track, std::string& unsupported) {
     return false;
 }
 
+void putLittleEndian(std::string& out, std::uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        out += static_cast<char>((value >> (8 * i)) & 0xFF);
+    }
+}
+
+// An Opus sample entry's dOps (big-endian) as the OpusHead an Ogg stream
+// begins with (little-endian), then an OpusTags of no comments.
+bool readOpus(Bytes entry, Fmp4Track& track) {
+    constexpr std::size_t kAudioSampleEntryBytes = 28;
+    const std::optional<Bytes> dops =
+        entry.size() >= kAudioSampleEntryBytes ? childBox(entry.subspan(kAudioSampleEntryBytes), "dOps") : std::nullopt;
+    if (!dops || dops->size() < 11 || (*dops)[0] != 0) {
+        return false;
+    }
+    const Bytes box = *dops;
+    std::string head = "OpusHead";
+    head += '\x01';
+    head += static_cast<char>(box[1]);                    // channels
+    putLittleEndian(head, bigEndian(box, 2, 2), 2);       // pre-skip
+    putLittleEndian(head, bigEndian(box, 4, 4), 4);       // input sample rate
+    putLittleEndian(head, bigEndian(box, 8, 2), 2);       // output gain
+    head += static_cast<char>(box[10]);                   // channel mapping family
+    if (box[10] != 0) {
+        const std::size_t table = 2 + static_cast<std::size_t>(box[1]);
+        if (box.size() < 11 + table) {
+            return false;
+        }
+        head.append(reinterpret_cast<const char*>(box.data() + 11), table);
+    }
+    const std::string vendor = "Korvanel Radio";
+    std::string tags = "OpusTags";
+    putLittleEndian(tags, vendor.size(), 4);
+    tags += vendor;
+    putLittleEndian(tags, 0, 4);
+    track.codec = Fmp4Track::Codec::Opus;
+    track.oggHeaders = {head, tags};
+    return true;
+}
+
+// A fLaC sample entry's dfLa (FLAC's own metadata blocks, STREAMINFO
+// first) as the first packet of Ogg FLAC, then a comment block.
+bool readFlac(Bytes entry, Fmp4Track& track) {
+    constexpr std::size_t kAudioSampleEntryBytes = 28;
+    const std::optional<Bytes> dfla =
+        entry.size() >= kAudioSampleEntryBytes ? childBox(entry.subspan(kAudioSampleEntryBytes), "dfLa") : std::nullopt;
+    constexpr std::size_t kStreamInfoBytes = 34;
+    if (!dfla || dfla->size() < 4 + 4 + kStreamInfoBytes || ((*dfla)[4] & 0x7F) != 0 ||
+        bigEndian(*dfla, 5, 3) != kStreamInfoBytes) {
+        return false;
+    }
+    std::string mapping("\x7F" "FLAC\x01\x00\x00\x01" "fLaC", 13);  // one header packet follows
+    mapping += '\0';  // STREAMINFO, not the last block: the comments come after it
+    mapping.append(reinterpret_cast<const char*>(dfla->data() + 5), 3 + kStreamInfoBytes);
+    const std::string vendor = "Korvanel Radio";
+    std::string comments;
+    putLittleEndian(comments, vendor.size(), 4);
+    comments += vendor;
+    putLittleEndian(comments, 0, 4);
+    std::string block(1, '\x84');  // the last block: comments
+    block += static_cast<char>(comments.size() >> 16 & 0xFF);
+    block += static_cast<char>(comments.size() >> 8 & 0xFF);
+    block += static_cast<char>(comments.size() & 0xFF);
+    track.codec = Fmp4Track::Codec::Flac;
+    track.oggHeaders = {mapping, block + comments};
+    return true;
+}
+
 std::uint32_t fullBoxUint32(Bytes body, std::size_t at) {
     return body.size() >= at + 4 ? static_cast<std::uint32_t>(bigEndian(body, at, 4)) : 0;
 }
@@ -249,7 +317,11 @@ std::optional<Fmp4Track> Fmp4Track::parse(std::span<const std::uint8_t> init, st
         }
         const std::string_view format = typeOf(entries, 4);
         const Bytes body = entries.subspan(entry->header, entry->size - entry->header);
-        if (format == "mp4a" ? readMp4a(body, track, unsupported) : format == ".mp3") {
+        const bool read = format == "mp4a"   ? readMp4a(body, track, unsupported)
+                          : format == "Opus" ? readOpus(body, track)
+                          : format == "fLaC" ? readFlac(body, track)
+                                             : format == ".mp3";
+        if (read) {
             if (format == ".mp3") {
                 track.codec = Codec::Mp3;
             }
@@ -435,6 +507,9 @@ bool Fmp4Demuxer::readSamples(std::span<const std::uint8_t> mdat, std::size_t he
     if (dataOffset_ >= 0 && fromBody >= 0 && static_cast<std::uint64_t>(fromBody) <= mdat.size()) {
         at = static_cast<std::size_t>(fromBody);
     }
+    if (track_.codec == Fmp4Track::Codec::Opus || track_.codec == Fmp4Track::Codec::Flac) {
+        return writeOggPages(mdat, at, audio);
+    }
     frame_.clear();
     for (const std::uint32_t size : sampleSizes_) {
         if (size == 0 || size > mdat.size() - at) {
@@ -463,6 +538,36 @@ bool Fmp4Demuxer::readSamples(std::span<const std::uint8_t> mdat, std::size_t he
     sampleSizes_.clear();
     dataOffset_ = -1;
     return frame_.empty() || audio(frame_);
+}
+
+bool Fmp4Demuxer::writeOggPages(std::span<const std::uint8_t> mdat, std::size_t at, const AudioSink& audio) {
+    if (ogg_ == nullptr) {
+        sampleSizes_.clear();
+        return true;
+    }
+    std::string pages;
+    if (!ogg_->started) {
+        for (std::size_t i = 0; i < track_.oggHeaders.size(); ++i) {
+            ogg_->pages.write(pages, {{track_.oggHeaders[i], 0}}, i == 0);
+        }
+        ogg_->started = true;
+    }
+    std::vector<OggPageWriter::Packet> packets;
+    for (const std::uint32_t size : sampleSizes_) {
+        if (size == 0 || size > mdat.size() - at) {
+            break;
+        }
+        const std::string_view packet(reinterpret_cast<const char*>(mdat.data() + at), size);
+        ogg_->granule += track_.codec == Fmp4Track::Codec::Opus ? opusPacketSamples(packet) : flacFrameSamples(packet);
+        packets.push_back({packet, ogg_->granule});
+        at += size;
+    }
+    sampleSizes_.clear();
+    dataOffset_ = -1;
+    if (!packets.empty()) {
+        ogg_->pages.write(pages, packets);
+    }
+    return pages.empty() || audio(std::span(reinterpret_cast<const std::uint8_t*>(pages.data()), pages.size()));
 }
 
 }  // namespace korvanel

@@ -9,12 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "stream/ogg_page.h"
+
 namespace korvanel {
 
 // The audio track an fMP4 initialisation section describes, as far as
 // turning its samples into elementary audio needs it.
 struct Fmp4Track {
-    enum class Codec { Aac, Mp3 };
+    enum class Codec { Aac, Mp3, Opus, Flac };
     Codec codec = Codec::Aac;
     std::uint32_t trackId = 0;
     std::uint32_t defaultSampleSize = 0;  // from the movie's trex, 0 when none
@@ -22,6 +24,8 @@ struct Fmp4Track {
     unsigned profile = 1;  // the audio object type less one
     unsigned frequencyIndex = 4;
     unsigned channelConfiguration = 2;
+    // Opus and FLAC: the header packets of the Ogg stream they become.
+    std::vector<std::string> oggHeaders;
 
     // Reads an initialisation section (ftyp, moov); nothing when it holds no
     // audio track we can play, with the codec's name in unsupported when it
@@ -29,9 +33,18 @@ struct Fmp4Track {
     static std::optional<Fmp4Track> parse(std::span<const std::uint8_t> init, std::string& unsupported);
 };
 
+// The Ogg stream that Opus and FLAC fragments become, one for all the
+// segments of a track.
+struct Fmp4OggStream {
+    explicit Fmp4OggStream(std::uint32_t serial) : pages(serial) {}
+    OggPageWriter pages;
+    std::int64_t granule = 0;  // samples so far, Opus's pre-skip among them
+    bool started = false;      // its header pages are out
+};
+
 // Turns the fragments of fMP4 media segments (moof and mdat, with emsg
 // among them) into elementary audio, ADTS AAC or MPEG audio as a transport
-// stream gives it, and hands on the ID3 tags of timed metadata (emsg)
+// stream gives it, or Ogg pages of Opus or FLAC, and hands on the ID3 tags of timed metadata (emsg)
 // where they come, before the audio they go with. Bytes come in chunks of
 // any size; a box larger than kMaxBoxBytes is passed over unread, so memory
 // stays bounded whatever a server sends. Not thread-safe.
@@ -43,7 +56,8 @@ public:
     static constexpr std::size_t kMaxBoxBytes = 16 * 1024 * 1024;
     static constexpr std::size_t kMaxSamples = 65536;  // in one fragment
 
-    explicit Fmp4Demuxer(const Fmp4Track& track) : track_(track) {}
+    // Opus and FLAC need the stream their pages continue.
+    explicit Fmp4Demuxer(const Fmp4Track& track, Fmp4OggStream* ogg = nullptr) : track_(track), ogg_(ogg) {}
 
     // False when the audio sink stopped.
     bool feed(std::span<const std::uint8_t> bytes, const AudioSink& audio, const TagSink& onTag);
@@ -59,7 +73,10 @@ private:
     void readFragment(std::span<const std::uint8_t> moof);
     bool readSamples(std::span<const std::uint8_t> mdat, std::size_t headerBytes, const AudioSink& audio);
 
+    bool writeOggPages(std::span<const std::uint8_t> mdat, std::size_t at, const AudioSink& audio);
+
     const Fmp4Track track_;
+    Fmp4OggStream* ogg_;
     std::vector<std::uint8_t> held_;
     std::size_t skip_ = 0;  // bytes of an over-long box still to pass over
     // The last moof's samples, waiting for their mdat.

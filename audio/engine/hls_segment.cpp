@@ -96,8 +96,8 @@ void HlsSegment::decide() {
             unsupported = true;  // fragments without the section that says what they hold
             return;
         }
-        fragments_ = std::make_unique<Fmp4Demuxer>(*track);
-        format = track->codec == Fmp4Track::Codec::Aac ? "aac" : "mp3";
+        fragments_ = std::make_unique<Fmp4Demuxer>(*track, ogg);
+        format = track->codec == Fmp4Track::Codec::Aac ? "aac" : track->codec == Fmp4Track::Codec::Mp3 ? "mp3" : "ogg";
     } else {
         container_ = Container::Packed;
     }

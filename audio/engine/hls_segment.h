@@ -44,7 +44,9 @@ public:
     std::unique_ptr<AesCbcDecryptor> cipher;
     // The initialisation section's track, for fragmented MP4 segments.
     std::optional<Fmp4Track> track;
-    std::string format;        // "aac" or "mp3" once seen
+    // Where Opus and FLAC fragments go on, across segments.
+    Fmp4OggStream* ogg = nullptr;
+    std::string format;        // "aac", "mp3" or (fragments of Opus or FLAC) "ogg" once seen
     bool unsupported = false;  // audio we cannot decode
     std::uint64_t audioBytes = 0;
     std::uint64_t bodyBytes = 0;

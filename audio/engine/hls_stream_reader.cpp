@@ -20,6 +20,7 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kMaxKeys = 16;
 constexpr std::size_t kKeyBytes = 16;
 constexpr std::size_t kMaxInitBytes = 1024 * 1024;
+constexpr std::uint32_t kOggSerial = 0x4B52564C;
 // open() reads the first segment this far at most to learn its format.
 constexpr std::size_t kMaxEarlyBytes = 1024 * 1024;
 
@@ -257,10 +258,12 @@ AudioResult<void> HlsStreamReader::loadInit(const HlsPlaylist::Map& map, std::ui
         return audioFailure(AudioError::FileFormat,
                             unsupported.empty() ? "the HLS initialisation section names no audio track"
                                                 : "the HLS stream's audio (" + unsupported.substr(0, 48) +
-                                                      ") is neither AAC nor MP3");
+                                                      ") is not one we play");
     }
     init_ = *track;
     initMap_ = map;
+    // Another track: its Opus or FLAC is a logical stream of its own.
+    oggStream_ = std::make_unique<Fmp4OggStream>(kOggSerial + static_cast<std::uint32_t>(++initsLoaded_));
     return {};
 }
 
@@ -275,6 +278,7 @@ AudioResult<void> HlsStreamReader::begin(const HlsPlaylist::Segment& segment) {
             return loaded;
         }
         next->track = init_;
+        next->ogg = oggStream_.get();
     }
     AudioResult<std::unique_ptr<AesCbcDecryptor>> cipher = cipherFor(segment.key, segment.sequence);
     if (!cipher) {

@@ -68,7 +68,7 @@ public:
     // with what the kind cannot say (an encryption method, a key's length,
     // an audio codec) as the failure's detail.
     AudioResult<void> open(std::string_view text, const StreamUrl& url);
-    // "aac" or "mp3", once open.
+    // "aac", "mp3" or "ogg", once open.
     const std::string& formatName() const { return formatName_; }
     // False for a playlist that ends (#EXT-X-ENDLIST): it plays like a file.
     bool live() const { return !playlist_.ended; }
@@ -108,6 +108,8 @@ private:
     std::string lastStation_;
     std::map<std::string, std::array<std::uint8_t, 16>> keys_;  // by address
     std::optional<Fmp4Track> init_;
+    std::unique_ptr<Fmp4OggStream> oggStream_;  // init_'s, for Opus and FLAC
+    std::uint64_t initsLoaded_ = 0;
     HlsPlaylist::Map initMap_;  // where init_ came from
     // What open() read of the first segment, for run() to hand on first.
     std::vector<std::uint8_t> early_;

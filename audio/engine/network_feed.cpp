@@ -60,6 +60,7 @@ void NetworkFeed::ended(ByteRing& raw) {
 
 void NetworkFeed::runHls(HlsStreamReader& reader, ByteRing& raw) {
     std::uint64_t audioBytes = 0;
+    const bool ogg = reader.formatName() == "ogg";
     const HlsStreamReader::Sinks sinks{
         [&](std::span<const std::uint8_t> bytes) {
             callbacks_.download(bytes, false);
@@ -71,7 +72,8 @@ void NetworkFeed::runHls(HlsStreamReader& reader, ByteRing& raw) {
             return true;
         },
         [&](const std::string& title, const std::string& station) {
-            titles_.announce(icyBlock(title, station), audioBytes, readPosition(playout_));
+            // Ogg made of Opus or FLAC fragments names its titles as Ogg does.
+            titles_.announce(ogg ? "TITLE=" + title : icyBlock(title, station), audioBytes, readPosition(playout_));
         },
     };
     reader.run(sinks);

@@ -185,7 +185,7 @@ TEST_F(MetadataParserTest, WindowsMediaTagsNameTheStationAndGiveTheBitrate) {
 TEST_F(MetadataParserTest, NothingIsParsedWithoutTextOrForAnUnknownKind) {
     parse(StreamKind::Mp3, {});
     parse(StreamKind::Other, {"StreamTitle='x';"});
-    parse(static_cast<StreamKind>(10), {"StreamTitle='x';"});
+    parse(static_cast<StreamKind>(12), {"StreamTitle='x';"});
     EXPECT_EQ(info_.title(), "");
     EXPECT_EQ(posted(), 0);
     EXPECT_EQ(recorder_.count("info"), 3);

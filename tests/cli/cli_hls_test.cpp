@@ -156,27 +156,43 @@ std::string emsgWithTitle(const std::string& title) {
     return bigEndian(static_cast<std::uint32_t>(8 + body.size())) + "emsg" + body;
 }
 
-TEST(CliHls, TimedId3InFragmentsSplitsTheRecordingWhereEachFragmentBegins) {
-    HlsTestServer server;
-    ASSERT_TRUE(server.makeSegments(440, 3, 2.0, HlsTestServer::Codec::Aac, HlsTestServer::Segments::Fragmented));
-    std::string playlist = "#EXTM3U\n#EXT-X-VERSION:7\n#EXT-X-TARGETDURATION:2\n#EXT-X-MAP:URI=\"init.mp4\"\n";
-    const std::vector<std::string> titles = {"One", "Two", "Three"};
-    for (std::size_t i = 0; i < titles.size(); ++i) {
-        const std::string name = "part" + std::to_string(i) + ".m4s";
-        server.put("t" + name, emsgWithTitle("Band - " + titles[i]) + test::readFile(server.file(name)));
-        playlist += "#EXTINF:2.0,\nt" + name + "\n";
-    }
-    server.put("timed.m3u8", playlist + "#EXT-X-ENDLIST\n");
-    test::TempFolder home;
-    const std::string folder = home.file("recorded");
-    const test::ProcessResult recorded = test::runProcess(
-        test::cliPath(), {"record", "--seconds", "8", "--folder", folder, "--pattern", "%track%", server.url("timed.m3u8")},
-        {"KORVANEL_HOME=" + home.path()}, 30s);
-    EXPECT_EQ(recorded.exitCode, 0) << recorded.err;
-    for (const std::string& title : titles) {
-        const std::string file = folder + "/Band - " + title + ".aac";
-        ASSERT_TRUE(std::filesystem::exists(file)) << recorded.err;
-        EXPECT_NEAR(test::decodedSeconds(file), 2.0, 0.1) << title;
+TEST(CliHls, TimedId3InFragmentsSplitsTheRecordingWhereEachFragmentBeginsForEveryCodec) {
+    struct Case {
+        HlsTestServer::Codec codec;
+        const char* extension;
+    };
+    for (const Case& test : {Case{HlsTestServer::Codec::Aac, ".aac"}, Case{HlsTestServer::Codec::Opus, ".opus"},
+                             Case{HlsTestServer::Codec::Flac, ".oga"}}) {
+        SCOPED_TRACE(test.extension);
+        HlsTestServer server;
+        ASSERT_TRUE(server.makeSegments(440, 3, 2.0, test.codec, HlsTestServer::Segments::Fragmented));
+        std::string playlist = "#EXTM3U\n#EXT-X-VERSION:7\n#EXT-X-TARGETDURATION:2\n#EXT-X-MAP:URI=\"init.mp4\"\n";
+        const std::vector<std::string> titles = {"One", "Two", "Three"};
+        for (std::size_t i = 0; i < titles.size(); ++i) {
+            const std::string name = "part" + std::to_string(i) + ".m4s";
+            server.put("t" + name, emsgWithTitle("Band - " + titles[i]) + test::readFile(server.file(name)));
+            playlist += "#EXTINF:2.0,\nt" + name + "\n";
+        }
+        server.put("timed.m3u8", playlist + "#EXT-X-ENDLIST\n");
+        test::TempFolder home;
+        const std::string folder = home.file("recorded");
+        const test::ProcessResult recorded =
+            test::runProcess(test::cliPath(),
+                             {"record", "--seconds", "8", "--folder", folder, "--pattern", "%track%", server.url("timed.m3u8")},
+                             {"KORVANEL_HOME=" + home.path()}, 30s);
+        EXPECT_EQ(recorded.exitCode, 0) << recorded.err;
+        for (const std::string& title : titles) {
+            const std::string file = folder + "/Band - " + title + test.extension;
+            ASSERT_TRUE(std::filesystem::exists(file)) << recorded.out << recorded.err;
+            EXPECT_NEAR(test::decodedSeconds(file), 2.0, 0.1) << title;
+            if (test.codec != HlsTestServer::Codec::Aac) {
+                const test::ToolResult checked = test.codec == HlsTestServer::Codec::Opus
+                                                     ? test::runTool({"opusinfo", file})
+                                                     : test::runTool({"flac", "-t", "-s", file});
+                EXPECT_EQ(checked.exitCode, 0) << checked.output;
+                EXPECT_EQ(checked.output.find("WARNING, cannot"), checked.output.find("WARNING")) << checked.output;
+            }
+        }
     }
 }
 

@@ -368,7 +368,7 @@ TEST_F(CliRecord, OpusAndFlacStationsGiveOneValidTaggedFilePerTitle) {
         const std::string mount = std::string("/chains") + station.extension;
         ASSERT_TRUE(icecast_.startChainedSource(mount, chains, station.rate)) << icecast_.errorLog();
         const std::string folder = home_.file(std::string("recordings") + station.extension);
-        Recording recording = record(icecast_, mount, home_, folder, "%track%", 9, {});
+        Recording recording = record(icecast_, mount, home_, folder, "%track%", 7, {});
         icecast_.stopSource(mount);
         ASSERT_EQ(recording.result.exitCode, 0) << recording.result.err;
 

@@ -13,6 +13,7 @@
 
 #include "audio/engine/fmp4_demuxer.h"
 #include "audio/engine/id3_tag.h"
+#include "stream/ogg_page.h"
 #include "audio/engine/mpeg_ts_demuxer.h"
 #include "settings/text_encoding.h"
 #include "tests/fuzz/fuzz_check.h"
@@ -29,7 +30,8 @@ void checkTitle(std::span<const std::uint8_t> tag) {
 // What fragments give, fed whole or in pieces cut where the input says.
 std::vector<std::uint8_t> fragmentAudio(const korvanel::Fmp4Track& track, std::span<const std::uint8_t> input,
                                         bool cut) {
-    korvanel::Fmp4Demuxer demuxer(track);
+    korvanel::Fmp4OggStream ogg(7);
+    korvanel::Fmp4Demuxer demuxer(track, &ogg);
     std::vector<std::uint8_t> audio;
     const auto onAudio = [&](std::span<const std::uint8_t> bytes) {
         audio.insert(audio.end(), bytes.begin(), bytes.end());
@@ -49,12 +51,29 @@ void checkFragments(std::span<const std::uint8_t> input) {
     std::string unsupported;
     const std::optional<korvanel::Fmp4Track> parsed = korvanel::Fmp4Track::parse(input, unsupported);
     FUZZ_CHECK(!parsed || unsupported.empty());
-    for (const bool aac : {true, false}) {
+    using Codec = korvanel::Fmp4Track::Codec;
+    for (const Codec codec : {Codec::Aac, Codec::Mp3, Codec::Opus, Codec::Flac}) {
         korvanel::Fmp4Track track = parsed.value_or(korvanel::Fmp4Track{});
-        track.codec = aac ? korvanel::Fmp4Track::Codec::Aac : korvanel::Fmp4Track::Codec::Mp3;
+        track.codec = codec;
+        if ((codec == Codec::Opus || codec == Codec::Flac) && track.oggHeaders.empty()) {
+            track.oggHeaders = {"OpusHead\x01\x02", "OpusTags"};
+        }
         const std::vector<std::uint8_t> whole = fragmentAudio(track, input, false);
         FUZZ_CHECK(fragmentAudio(track, input, true) == whole);
-        if (aac) {
+        if (codec == Codec::Opus || codec == Codec::Flac) {
+            // Whole Ogg pages that carry their checksums, the first the stream's start.
+            const std::string_view pages(reinterpret_cast<const char*>(whole.data()), whole.size());
+            korvanel::OggPage page;
+            for (std::size_t at = 0; at < pages.size(); at += page.pageBytes) {
+                FUZZ_CHECK(korvanel::parseOggPage(pages, at, page) == korvanel::OggPageStatus::Page);
+                FUZZ_CHECK(page.firstOfStream() == (at == 0));
+                const std::string_view one = pages.substr(at, page.pageBytes);
+                const std::uint32_t stored = static_cast<unsigned char>(one[22]) | static_cast<unsigned char>(one[23]) << 8 |
+                                             static_cast<unsigned char>(one[24]) << 16 |
+                                             static_cast<std::uint32_t>(static_cast<unsigned char>(one[25])) << 24;
+                FUZZ_CHECK(stored == korvanel::oggPageChecksum(one));
+            }
+        } else if (codec == Codec::Aac) {
             // Whole ADTS frames, one after another.
             for (std::size_t at = 0; at < whole.size();) {
                 FUZZ_CHECK(whole.size() - at >= 7 && whole[at] == 0xFF && (whole[at + 1] & 0xF6) == 0xF0);

@@ -19,8 +19,11 @@ std::string contentType(const std::string& name) {
 }
 
 std::vector<std::string> codecArguments(HlsTestServer::Codec codec) {
-    if (codec == HlsTestServer::Codec::Mp3) {
-        return {"-c:a", "libmp3lame", "-b:a", "128k"};
+    switch (codec) {
+        case HlsTestServer::Codec::Mp3: return {"-c:a", "libmp3lame", "-b:a", "128k"};
+        case HlsTestServer::Codec::Opus: return {"-c:a", "libopus", "-b:a", "64k", "-ar", "48000"};
+        case HlsTestServer::Codec::Flac: return {"-c:a", "flac", "-strict", "experimental"};
+        case HlsTestServer::Codec::Aac: break;
     }
     return {"-c:a", "aac", "-b:a", "128k"};
 }

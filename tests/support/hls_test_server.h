@@ -17,7 +17,7 @@ namespace korvanel::test {
 // does (1 s segments, 5 in the list, older ones deleted).
 class HlsTestServer {
 public:
-    enum class Codec { Aac, Mp3 };
+    enum class Codec { Aac, Mp3, Opus, Flac };  // Opus and FLAC in fragmented MP4 only
     // MPEG-TS, or fragmented MP4 behind init.mp4 (#EXT-X-MAP).
     enum class Segments { TransportStream, Fragmented };
 

@@ -89,12 +89,12 @@ struct Continuity {
     double frequency = 0;
 };
 
-Continuity continuity(const std::string& pcm) {
+Continuity continuity(const std::string& pcm, int rate = 44100) {
     const std::vector<std::int16_t> left = test::channelSamples(pcm, 2, 0);
     Continuity result;
-    result.seconds = static_cast<double>(left.size()) / 44100;
-    result.longestSilence = test::longestGap(left, 44100);
-    result.frequency = test::toneFrequency(left, 44100);
+    result.seconds = static_cast<double>(left.size()) / rate;
+    result.longestSilence = test::longestGap(left, rate);
+    result.frequency = test::toneFrequency(left, rate);
     return result;
 }
 
@@ -310,6 +310,30 @@ TEST(AudioEngineHls, FragmentedMp4SegmentsPlayClearOrEncryptedBehindTheirInitial
     HlsListener junk;
     EXPECT_EQ(junk.open(server.url("junk.m3u8")), AudioError::FileFormat);
     EXPECT_EQ(junk.failure.detail, "the HLS initialisation section names no audio track");
+}
+
+TEST(AudioEngineHls, OpusAndFlacFragmentsBecomeOneOggStreamAcrossSegments) {
+    for (const auto& [codec, type] : {std::pair{HlsTestServer::Codec::Opus, channel_type::kOggOpusStream},
+                                      std::pair{HlsTestServer::Codec::Flac, channel_type::kOggFlacStream}}) {
+        SCOPED_TRACE(type);
+        HlsTestServer server;
+        ASSERT_TRUE(server.makeSegments(440, 3, 2.0, codec, HlsTestServer::Segments::Fragmented));
+        HlsListener listener;
+        ASSERT_EQ(listener.open(server.url("vod.m3u8")), AudioError::Ok) << listener.failure.detail;
+        const auto info = listener.engine.channelGetInfo(listener.stream);
+        ASSERT_TRUE(info);
+        EXPECT_EQ(info->channelType, type);
+        EXPECT_EQ(info->frequency, codec == HlsTestServer::Codec::Opus ? 48000u : 44100u);
+        const Continuity sound = continuity(listener.readAll().pcm, static_cast<int>(info->frequency));
+        EXPECT_NEAR(sound.seconds, 6.0, 0.25);
+        EXPECT_LT(sound.longestSilence, 0.01) << "no gap at the segment joins";
+        EXPECT_NEAR(sound.frequency, 440, 5);
+        // The recorder gets Ogg pages, the stream's first page first.
+        std::lock_guard<std::mutex> guard(listener.lock);
+        ASSERT_GE(listener.downloaded.size(), 6u);
+        EXPECT_EQ(listener.downloaded.substr(0, 4), "OggS");
+        EXPECT_EQ(listener.downloaded[5] & 0x02, 0x02);
+    }
 }
 
 TEST(AudioEngineHls, ALivePlaylistThatStallsOrLosesASegmentEndsAsADroppedStream) {
