@@ -89,11 +89,30 @@ int listDevices(Application& application) {
     return kExitOk;
 }
 
+// What failed when the favourites file could not take stations.
+void reportListProblem(FavoriteAddResult result, const std::string& path) {
+    switch (result) {
+        case FavoriteAddResult::NotAList:
+            std::fprintf(stderr, "korvanel-cli: %s is missing or not a station list\n", path.c_str());
+            return;
+        case FavoriteAddResult::WriteFailed:
+            std::fprintf(stderr, "korvanel-cli: could not write %s (it is as it was)\n", path.c_str());
+            return;
+        case FavoriteAddResult::TooLarge:
+            std::fprintf(stderr, "korvanel-cli: %s would grow too large to read; it is as it was\n", path.c_str());
+            return;
+        case FavoriteAddResult::Added:
+        case FavoriteAddResult::AlreadyThere:
+        case FavoriteAddResult::NoSuchGroup: return;
+    }
+}
+
 int addToFavorites(const CliOptions& options) {
     const std::string path = resolveProgramPath("favorites.xml");
     const std::string& source = options.sources.front();
     const FavoriteStation station{options.title.value_or(source), "", {source}};
-    switch (addFavorite(path, station, options.group.value_or(""))) {
+    const FavoriteAddResult added = addFavorite(path, station, options.group.value_or(""));
+    switch (added) {
         case FavoriteAddResult::Added:
             std::printf("added %s to %s\n", source.c_str(), path.c_str());
             return kExitOk;
@@ -104,14 +123,8 @@ int addToFavorites(const CliOptions& options) {
             std::fprintf(stderr, "korvanel-cli: %s has no group '%s'\n", path.c_str(), options.group->c_str());
             return kExitFailed;
         case FavoriteAddResult::NotAList:
-            std::fprintf(stderr, "korvanel-cli: %s is missing or not a station list\n", path.c_str());
-            return kExitFailed;
         case FavoriteAddResult::WriteFailed:
-            std::fprintf(stderr, "korvanel-cli: could not write %s (it is as it was)\n", path.c_str());
-            return kExitFailed;
-        case FavoriteAddResult::TooLarge:
-            std::fprintf(stderr, "korvanel-cli: %s would grow too large to read; it is as it was\n", path.c_str());
-            return kExitFailed;
+        case FavoriteAddResult::TooLarge: reportListProblem(added, path); return kExitFailed;
     }
     return kExitFailed;
 }
@@ -134,13 +147,10 @@ int importFavorites(const CliOptions& options) {
             break;
         case FavoriteAddResult::NoSuchGroup:
         case FavoriteAddResult::NotAList:
-            std::fprintf(stderr, "korvanel-cli: %s is missing or not a station list\n", path.c_str());
-            return kExitFailed;
         case FavoriteAddResult::WriteFailed:
-            std::fprintf(stderr, "korvanel-cli: could not write %s (it is as it was)\n", path.c_str());
-            return kExitFailed;
         case FavoriteAddResult::TooLarge:
-            std::fprintf(stderr, "korvanel-cli: %s would grow too large to read; it is as it was\n", path.c_str());
+            reportListProblem(report.result == FavoriteAddResult::NoSuchGroup ? FavoriteAddResult::NotAList : report.result,
+                            path);
             return kExitFailed;
     }
     if (report.alreadyThere > 0) {

@@ -1,6 +1,7 @@
 #include "stations/station_export.h"
 
 #include "base/ascii_text.h"
+#include "settings/settings_file.h"
 #include "stations/file_uri.h"
 
 namespace korvanel {
@@ -15,21 +16,6 @@ std::string oneLine(std::string_view text) {
         out += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
     }
     return out;
-}
-
-void appendEscaped(std::string& out, std::string_view text) {
-    for (const char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default:
-                if (static_cast<unsigned char>(c) >= 0x20) {
-                    out += c;
-                }
-        }
-    }
 }
 
 std::string m3u(const std::vector<FavoriteStation>& stations) {
@@ -71,9 +57,9 @@ std::string xspf(const std::vector<FavoriteStation>& stations) {
         }
         const std::string& source = station.sources.front();
         out += "    <track>\n      <location>";
-        appendEscaped(out, source.starts_with('/') ? fileUriOfPath(source) : source);
+        out += escapeSettingText(oneLine(source.starts_with('/') ? fileUriOfPath(source) : source));
         out += "</location>\n      <title>";
-        appendEscaped(out, oneLine(station.title));
+        out += escapeSettingText(oneLine(station.title));
         out += "</title>\n    </track>\n";
     }
     out += "  </trackList>\n</playlist>\n";
