@@ -91,7 +91,8 @@ public:
         }
         station.title = cleanTitle(title);
         if (station.title.empty()) {
-            station.title = station.sources.front();
+            // Named by its address, within a title's bound.
+            station.title = cleanTitle(station.sources.front());
         }
         station.url = cleanTitle(url);
         into_.stations.push_back(std::move(station));

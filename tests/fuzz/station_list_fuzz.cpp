@@ -1,7 +1,10 @@
 // Station lists: any file is loaded, its menu built and its stations looked
-// up. Checked: menu ids run 1, 2, ... from the base id without gaps, never
-// pass the id limit, submenus stay within the group depth, and each menu
-// item's number looks up the station of that caption.
+// up, and imported as a list of another player's. Checked: menu ids run 1,
+// 2, ... from the base id without gaps, never pass the id limit, submenus
+// stay within the group depth, and each menu item's number looks up the
+// station of that caption; an import keeps within its bounds, gives titles
+// of valid UTF-8 on one line and addresses that read back as themselves,
+// and its M3U export imports again as the same stations.
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -15,6 +18,9 @@
 #include <utility>
 #include <vector>
 
+#include "settings/text_encoding.h"
+#include "stations/station_export.h"
+#include "stations/station_import.h"
 #include "stations/station_list.h"
 #include "stations/station_menu.h"
 #include "stream/unique_fd.h"
@@ -48,11 +54,37 @@ private:
     std::vector<std::unique_ptr<RecordingMenu>> popups_;
 };
 
+void checkImport(const std::string& path) {
+    const korvanel::StationImport imported = korvanel::importStations(path);
+    FUZZ_CHECK(imported.stations.size() <= korvanel::kMaxImportStations);
+    FUZZ_CHECK(imported.problem == korvanel::ImportProblem::None || imported.stations.empty());
+    for (const korvanel::FavoriteStation& station : imported.stations) {
+        FUZZ_CHECK(!station.title.empty() && korvanel::isValidUtf8(station.title));
+        FUZZ_CHECK(station.title.find_first_of("\r\n") == std::string::npos);
+        FUZZ_CHECK(!station.sources.empty());
+        for (const std::string& source : station.sources) {
+            FUZZ_CHECK(korvanel::importedAddress(source, "") == source);
+        }
+    }
+    if (imported.stations.empty() || imported.stations.size() > 200) {
+        return;
+    }
+    const std::string exported = korvanel::exportText(imported.stations, korvanel::ExportFormat::M3u);
+    const korvanel::UniqueFd again = korvanel::fuzz::memoryFile("exported", exported);
+    const korvanel::StationImport back = korvanel::importStations("/proc/self/fd/" + std::to_string(again.get()));
+    FUZZ_CHECK(back.stations.size() == imported.stations.size());
+    for (std::size_t i = 0; i < back.stations.size(); ++i) {
+        FUZZ_CHECK(back.stations[i].title == imported.stations[i].title);
+        FUZZ_CHECK(back.stations[i].sources.front() == imported.stations[i].sources.front());
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const korvanel::UniqueFd file =
         korvanel::fuzz::memoryFile("station-list", std::string_view(reinterpret_cast<const char*>(data), size));
+    checkImport("/proc/self/fd/" + std::to_string(file.get()));
     StationList list;
     list.setPath("/proc/self/fd/" + std::to_string(file.get()));
     int overflowNotes = 0;

@@ -167,6 +167,11 @@ TEST_F(StationImportTest, HostileListsAreBoundedOrRefusedWhole) {
     EXPECT_EQ(imported.stations[1].sources.front(), "http://b.example/");
     EXPECT_EQ(imported.stations[2].title, "http://c.example/");
     EXPECT_EQ(imported.skipped, 2u);
+    // A station named by a long address gets a title within the bound, as
+    // its export imported again would.
+    imported = import("named.m3u", "http://long.example/" + std::string(3000, 'x') + "\n");
+    ASSERT_EQ(imported.stations.size(), 1u);
+    EXPECT_EQ(imported.stations[0].title.size(), 1024u);
 
     // Past the most one import takes, stations are counted, not kept.
     std::string m3u = "#EXTM3U\n", pls = "[playlist]\n";
