@@ -14,7 +14,6 @@ namespace {
 
 constexpr std::size_t kGranuleOffset = 6;
 constexpr std::size_t kSerialOffset = 14;
-constexpr std::size_t kChecksumOffset = 22;
 constexpr std::int64_t kNoGranule = -1;
 
 std::uint64_t littleEndian(std::string_view data, std::size_t at, int bytes) {
