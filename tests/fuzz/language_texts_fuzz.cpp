@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "settings/language_texts.h"
 #include "settings/settings_store.h"
@@ -82,15 +83,19 @@ void checkFormat(std::string_view format, std::initializer_list<TextArg> args) {
     }
 }
 
-// A text formatted with the kinds of argument its English default is given.
+// A text formatted with the kinds of argument its English default is given
+// ("s" a text, "d" a number, one letter a conversion).
 std::string formatLikeTheProgram(std::string_view text, std::string_view signature) {
-    if (signature == "s") {
-        return korvanel::formatText(text, {std::string_view("a-b \xE2\x82\xAC")});
+    std::vector<TextArg> args;
+    for (const char kind : signature) {
+        args.push_back(kind == 's' ? TextArg{std::string_view("a-b \xE2\x82\xAC")} : TextArg{std::int64_t{-1234567890123}});
     }
-    if (signature == "d") {
-        return korvanel::formatText(text, {std::int64_t{-1234567890123}});
+    switch (args.size()) {
+        case 1: return korvanel::formatText(text, {args[0]});
+        case 2: return korvanel::formatText(text, {args[0], args[1]});
+        case 3: return korvanel::formatText(text, {args[0], args[1], args[2]});
+        default: return korvanel::formatText(text, {});
     }
-    return korvanel::formatText(text, {});
 }
 
 }  // namespace
