@@ -11,5 +11,10 @@ char lowerAscii(char c);
 std::string lowerAscii(std::string_view text);
 // Without the blanks given at either end.
 std::string_view trimmedAscii(std::string_view text, std::string_view blanks = " \t\r\n");
+// Whether text begins with prefix (given in lower case) in any case.
+bool startsWithFolded(std::string_view text, std::string_view prefix);
+// Every byte but the unreserved ones of addresses (letters, digits, "-._~")
+// and those in alsoKept as %XX.
+std::string percentEncoded(std::string_view text, std::string_view alsoKept = {});
 
 }  // namespace korvanel

@@ -24,12 +24,6 @@ std::uint64_t littleEndian(std::string_view data, std::size_t at, int bytes) {
     return value;
 }
 
-void putLittleEndian(std::string& out, std::uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) {
-        out += static_cast<char>((value >> (8 * i)) & 0xFF);
-    }
-}
-
 // Calls packet(bytes, granule) for each packet the pages complete, in
 // order, until it returns false; granule is the page's for the last packet
 // ended on a page and none for the others. The serial of the first page
@@ -122,15 +116,15 @@ std::optional<std::string> retagged(std::string_view block, const FileTags& tags
         }
     }
     std::string out;
-    putLittleEndian(out, vendorBytes, 4);
+    appendLittleEndian(out, vendorBytes, 4);
     out.append(block.substr(4, vendorBytes));
-    putLittleEndian(out, kept.size() + added.size(), 4);
+    appendLittleEndian(out, kept.size() + added.size(), 4);
     for (const std::string_view entry : kept) {
-        putLittleEndian(out, entry.size(), 4);
+        appendLittleEndian(out, entry.size(), 4);
         out.append(entry);
     }
     for (const std::string& entry : added) {
-        putLittleEndian(out, entry.size(), 4);
+        appendLittleEndian(out, entry.size(), 4);
         out.append(entry);
     }
     return out;

@@ -6,11 +6,6 @@ namespace korvanel {
 
 namespace {
 
-bool isUnreserved(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-           c == '_' || c == '~';
-}
-
 int hexValue(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
@@ -21,21 +16,7 @@ int hexValue(char c) {
 
 }  // namespace
 
-std::string fileUriOfPath(std::string_view path) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string uri = "file://";
-    for (const char c : path) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (isUnreserved(byte) || c == '/') {
-            uri += c;
-        } else {
-            uri += '%';
-            uri += kHex[byte >> 4];
-            uri += kHex[byte & 0x0F];
-        }
-    }
-    return uri;
-}
+std::string fileUriOfPath(std::string_view path) { return "file://" + percentEncoded(path, "/"); }
 
 std::optional<std::string> pathOfFileUri(std::string_view uri) {
     if (lowerAscii(uri.substr(0, 7)) != "file://") {

@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/ascii_text.h"
 #include "base/event_codes.h"
 #include "base/event_sink.h"
 #include "settings/settings_store.h"
@@ -26,23 +27,6 @@ constexpr std::size_t kMaxUrlBytes = 4096;
 // skipped. An answer nested deeper than the second bound is refused whole.
 constexpr std::size_t kMaxDepth = 8;
 constexpr std::size_t kMaxAnswerDepth = 64;
-
-std::string percentEncoded(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
-            byte == '-' || byte == '_' || byte == '.' || byte == '~') {
-            out += c;
-        } else {
-            out += '%';
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0x0F];
-        }
-    }
-    return out;
-}
 
 // A text from the directory as the window may show it: bounded, on one
 // line, without control characters (a cut never splits a UTF-8 character).

@@ -261,10 +261,6 @@ public:
     }
 
 private:
-    static bool startsWithFolded(std::string_view text, std::string_view prefix) {
-        return text.size() >= prefix.size() && lowerAscii(text.substr(0, prefix.size())) == prefix;
-    }
-
     Collector& collector_;
     std::string title_;
 };

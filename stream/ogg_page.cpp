@@ -25,13 +25,13 @@ constexpr std::array<std::uint32_t, 256> kChecksumTable = makeChecksumTable();
 
 constexpr std::size_t kChecksumOffset = 22;
 
-void putLittleEndian(std::string& out, std::uint64_t value, int bytes) {
+}  // namespace
+
+void appendLittleEndian(std::string& out, std::uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) {
         out += static_cast<char>((value >> (8 * i)) & 0xFF);
     }
 }
-
-}  // namespace
 
 std::uint32_t oggPageChecksum(std::string_view page) {
     std::uint32_t checksum = 0;
@@ -65,10 +65,10 @@ void OggPageWriter::write(std::string& out, const std::vector<Packet>& packets, 
         page += '\0';
         page += static_cast<char>((within > 0 ? OggPage::kContinued : 0) |
                                   (firstOfStream && from == 0 ? OggPage::kFirstPage : 0));
-        putLittleEndian(page, static_cast<std::uint64_t>(granule), 8);
-        putLittleEndian(page, serial_, 4);
-        putLittleEndian(page, sequence_++, 4);
-        putLittleEndian(page, 0, 4);
+        appendLittleEndian(page, static_cast<std::uint64_t>(granule), 8);
+        appendLittleEndian(page, serial_, 4);
+        appendLittleEndian(page, sequence_++, 4);
+        appendLittleEndian(page, 0, 4);
         page += static_cast<char>(count);
         std::string body;
         for (std::size_t i = from; i < from + count; ++i) {

@@ -44,6 +44,10 @@ std::size_t findOggCapturePattern(std::string_view data, std::size_t from);
 // of the data when there is none.
 std::size_t oggUnitBoundaryAtOrAfter(std::string_view data, std::size_t from);
 
+// Appends value in bytes little-endian bytes, as Ogg and the codecs in it
+// write their fields.
+void appendLittleEndian(std::string& out, std::uint64_t value, int bytes);
+
 // The page checksum of Ogg (CRC-32, polynomial 0x04C11DB7, over the whole
 // page with its checksum field taken as zero).
 std::uint32_t oggPageChecksum(std::string_view page);

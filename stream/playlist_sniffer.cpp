@@ -50,10 +50,6 @@ bool isUtf8(std::string_view text) {
     return true;
 }
 
-bool startsWithFolded(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && lowerAscii(text.substr(0, prefix.size())) == prefix;
-}
-
 // Whether text could still grow into prefix.
 bool mayBecome(std::string_view text, std::string_view prefix) {
     return text.size() < prefix.size() && startsWithFolded(prefix, lowerAscii(text));

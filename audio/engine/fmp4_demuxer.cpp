@@ -212,10 +212,14 @@ bool readMp4a(Bytes entry, Fmp4Track& track, std::string& unsupported) {
     return false;
 }
 
-void putLittleEndian(std::string& out, std::uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) {
-        out += static_cast<char>((value >> (8 * i)) & 0xFF);
-    }
+// A Vorbis comment block of no comments, as Opus and FLAC carry them.
+std::string emptyComments() {
+    const std::string vendor = "Korvanel Radio";
+    std::string comments;
+    appendLittleEndian(comments, vendor.size(), 4);
+    comments += vendor;
+    appendLittleEndian(comments, 0, 4);
+    return comments;
 }
 
 // An Opus sample entry's dOps (big-endian) as the OpusHead an Ogg stream
@@ -231,9 +235,9 @@ bool readOpus(Bytes entry, Fmp4Track& track) {
     std::string head = "OpusHead";
     head += '\x01';
     head += static_cast<char>(box[1]);                    // channels
-    putLittleEndian(head, bigEndian(box, 2, 2), 2);       // pre-skip
-    putLittleEndian(head, bigEndian(box, 4, 4), 4);       // input sample rate
-    putLittleEndian(head, bigEndian(box, 8, 2), 2);       // output gain
+    appendLittleEndian(head, bigEndian(box, 2, 2), 2);       // pre-skip
+    appendLittleEndian(head, bigEndian(box, 4, 4), 4);       // input sample rate
+    appendLittleEndian(head, bigEndian(box, 8, 2), 2);       // output gain
     head += static_cast<char>(box[10]);                   // channel mapping family
     if (box[10] != 0) {
         const std::size_t table = 2 + static_cast<std::size_t>(box[1]);
@@ -242,11 +246,7 @@ bool readOpus(Bytes entry, Fmp4Track& track) {
         }
         head.append(reinterpret_cast<const char*>(box.data() + 11), table);
     }
-    const std::string vendor = "Korvanel Radio";
-    std::string tags = "OpusTags";
-    putLittleEndian(tags, vendor.size(), 4);
-    tags += vendor;
-    putLittleEndian(tags, 0, 4);
+    const std::string tags = "OpusTags" + emptyComments();
     track.codec = Fmp4Track::Codec::Opus;
     track.oggHeaders = {head, tags};
     return true;
@@ -266,11 +266,7 @@ bool readFlac(Bytes entry, Fmp4Track& track) {
     std::string mapping("\x7F" "FLAC\x01\x00\x00\x01" "fLaC", 13);  // one header packet follows
     mapping += '\0';  // STREAMINFO, not the last block: the comments come after it
     mapping.append(reinterpret_cast<const char*>(dfla->data() + 5), 3 + kStreamInfoBytes);
-    const std::string vendor = "Korvanel Radio";
-    std::string comments;
-    putLittleEndian(comments, vendor.size(), 4);
-    comments += vendor;
-    putLittleEndian(comments, 0, 4);
+    const std::string comments = emptyComments();
     std::string block(1, '\x84');  // the last block: comments
     block += static_cast<char>(comments.size() >> 16 & 0xFF);
     block += static_cast<char>(comments.size() >> 8 & 0xFF);

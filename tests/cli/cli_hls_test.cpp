@@ -20,6 +20,17 @@ namespace {
 using namespace std::chrono_literals;
 using test::HlsTestServer;
 
+// The files a recording left, in any of its folders.
+std::vector<std::string> filesUnder(const std::string& folder) {
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) {
+            files.push_back(entry.path().string());
+        }
+    }
+    return files;
+}
+
 TEST(CliHls, LiveStationBehindAMasterPlaysWithoutAGapResolvesAndRecordsAdts) {
     HlsTestServer server;
     ASSERT_TRUE(server.startLiveTone(440));
@@ -48,12 +59,7 @@ TEST(CliHls, LiveStationBehindAMasterPlaysWithoutAGapResolvesAndRecordsAdts) {
     const test::ProcessResult recorded = test::runProcess(
         test::cliPath(), {"record", "--seconds", "3", "--folder", folder, server.url("master.m3u8")}, environment, 30s);
     EXPECT_EQ(recorded.exitCode, 0) << recorded.err;
-    std::vector<std::string> files;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-        if (entry.is_regular_file()) {
-            files.push_back(entry.path().string());
-        }
-    }
+    const std::vector<std::string> files = filesUnder(folder);
     ASSERT_EQ(files.size(), 1u) << recorded.err;
     EXPECT_TRUE(files[0].ends_with(".aac")) << files[0];
     const std::string bytes = test::readFile(files[0]);
@@ -126,12 +132,7 @@ TEST(CliHls, LiveFragmentedMp4StationPlaysAcrossReloadsAndRecordsAdts) {
     const test::ProcessResult recorded = test::runProcess(
         test::cliPath(), {"record", "--seconds", "3", "--folder", folder, server.url("master.m3u8")}, environment, 30s);
     EXPECT_EQ(recorded.exitCode, 0) << recorded.err;
-    std::vector<std::string> files;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-        if (entry.is_regular_file()) {
-            files.push_back(entry.path().string());
-        }
-    }
+    const std::vector<std::string> files = filesUnder(folder);
     ASSERT_EQ(files.size(), 1u) << recorded.err;
     EXPECT_TRUE(files[0].ends_with(".aac")) << files[0];
     const std::string bytes = test::readFile(files[0]);
