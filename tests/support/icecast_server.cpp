@@ -111,6 +111,7 @@ std::string percentEncode(const std::string& text) {
 // A child process with its output in a log file; killed and reaped when it goes.
 struct IcecastServer::Child {
     pid_t pid = -1;
+    int exitStatus = -1;  // waitpid's status once reaped
 
     Child(const std::vector<std::string>& arguments, const std::string& logPath) {
         posix_spawn_file_actions_t actions;
@@ -142,9 +143,20 @@ struct IcecastServer::Child {
         int status = 0;
         if (::waitpid(pid, &status, WNOHANG) == pid) {
             pid = -1;
+            exitStatus = status;
             return false;
         }
         return true;
+    }
+
+    std::string ending() const {
+        if (pid > 0 || exitStatus < 0) {
+            return {};
+        }
+        if (WIFSIGNALED(exitStatus)) {
+            return "ended by signal " + std::to_string(WTERMSIG(exitStatus)) + "\n";
+        }
+        return "exited with status " + std::to_string(WEXITSTATUS(exitStatus)) + "\n";
     }
 
     void stop() {
@@ -260,8 +272,10 @@ bool IcecastServer::launch(std::chrono::milliseconds bound) {
 bool IcecastServer::startSource(const Source& source, std::chrono::milliseconds bound) {
     // A source that ends at once (a refused connection in a busy moment) is
     // given one more try; its log stays for errorLog().
+    // A server that went away meanwhile is started again on its port, so
+    // addresses already handed out stay right.
     const auto deadline = Clock::now() + bound;
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) {
             break;
@@ -271,6 +285,13 @@ bool IcecastServer::startSource(const Source& source, std::chrono::milliseconds 
         }
         if (sources_.count(source.mount) && sources_[source.mount]->running()) {
             break;  // still running, but the mount never answered in time
+        }
+        if (server_ && !server_->running()) {
+            serverEndings_ += "icecast " + server_->ending();
+            const auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (rest.count() <= 0 || !launch(rest)) {
+                break;
+            }
         }
     }
     return false;
@@ -351,7 +372,8 @@ std::string IcecastServer::url(const std::string& mount) const {
 }
 
 std::string IcecastServer::errorLog() const {
-    std::string text = readFile(folder_.file("log/error.log")) + readFile(folder_.file("icecast.out"));
+    std::string text =
+        readFile(folder_.file("log/error.log")) + readFile(folder_.file("icecast.out")) + serverEndings_;
     for (const auto& [mount, child] : sources_) {
         text += readFile(folder_.file(sourceLogName(mount)));
     }

@@ -87,6 +87,7 @@ private:
     std::string adminPassword_;
     int port_ = 0;
     std::unique_ptr<Child> server_;
+    std::string serverEndings_;  // how earlier servers of this port ended, for errorLog()
     std::map<std::string, std::unique_ptr<Child>> sources_;
 };
 
