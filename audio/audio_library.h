@@ -8,23 +8,10 @@
 #include <vector>
 
 #include "audio/audio_failure.h"
+#include "audio/audio_stream.h"
 #include "stream/source_classification.h"
 
 namespace korvanel {
-
-// A stream (decoding or output) of one library instance; 0 is no stream.
-struct StreamHandle {
-    std::uint32_t id = 0;
-    explicit operator bool() const { return id != 0; }
-    bool operator==(const StreamHandle&) const = default;
-};
-
-// A registered notification on a stream; 0 is none.
-struct SyncHandle {
-    std::uint32_t id = 0;
-    explicit operator bool() const { return id != 0; }
-    bool operator==(const SyncHandle&) const = default;
-};
 
 namespace audio {
 
@@ -86,54 +73,17 @@ inline constexpr int kPanUnchanged = -101;
 
 }  // namespace audio
 
-enum class ActiveState : std::uint32_t {
-    Stopped = 0,  // never started, stopped, ended, or not a stream
-    Playing = 1,
-    Stalled = 2,  // waiting for data
-    Paused = 3,
-};
-
-struct ChannelInfo {
-    std::uint32_t frequency = 0;
-    std::uint32_t channels = 0;
-    std::uint32_t flags = 0;  // creation flags, plus kStreamBlock for live streams
-    std::uint32_t channelType = 0;
-};
-
-struct ChannelAttributes {
-    int frequency = 0;
-    int volume = 0;  // 0..100
-    int pan = 0;     // -100..100
-};
-
-// What a sync callback receives. For kSyncStall, data is kStallData or
-// kResumeData; for kSyncMeta, texts holds the new metadata in the form of the
-// stream's metadata tags (one ICY metadata text, or Vorbis comments). The
-// sync comes when the metadata arrives, which may be seconds before its
-// sound plays. Where that sound begins, as a byte offset in the stream's
-// decoded samples (as channelGetData hands them out), is in position when
-// known at once; when it is known only once decoding gets there, data holds
-// a nonzero ticket and a kSyncMetaPlaced event with that ticket in data
-// brings the position later. Neither means the library cannot tell.
-struct SyncEvent {
-    StreamHandle stream;
-    SyncHandle sync;
-    std::uint32_t data = 0;
-    std::vector<std::string> texts;
-    std::optional<std::uint64_t> position;
-};
-
 // Raw bytes as they came from the network, without ICY metadata, in stream
 // order; an empty span with finished = true once the download has ended.
 using DownloadCallback = std::function<void(std::span<const std::uint8_t> data, bool finished)>;
 // Fills the buffer with interleaved signed 16-bit samples; returns the byte
 // count given, plus audio::kSampleEnd when the stream has ended.
 using SampleCallback = std::function<std::uint32_t(std::span<std::uint8_t> buffer)>;
-using SyncCallback = std::function<void(const SyncEvent& event)>;
 
 // The audio library: decoding of network streams and output to sound cards.
 // Device 0 is the no-sound device on which decoding streams live; devices 1,
-// 2, ... are sound cards.
+// 2, ... are sound cards. Streams are AudioStream objects, opened with a
+// result that holds the stream or why there is none.
 //
 // Every call that can fail returns its own result, with the reason when it
 // failed; the library keeps no error of its own.
@@ -144,10 +94,6 @@ using SyncCallback = std::function<void(const SyncEvent& event)>;
 // (in stream order with the data), sample callbacks on a sound card's
 // thread, the other syncs on a notification thread, never inside a sound
 // card's callback.
-//
-// After channelRemoveSync or streamFree returns, the callbacks concerned are
-// not running and will not run again, unless the call was made from inside
-// one of them.
 class AudioLibrary {
 public:
     virtual ~AudioLibrary() = default;
@@ -165,7 +111,8 @@ public:
     // Device lifetime; Already when the device is initialised already.
     virtual AudioResult<void> init(int device, int frequency) = 0;
     virtual AudioResult<void> setDevice(int device) = 0;
-    // Frees the selected device and every stream still on it.
+    // Frees the selected device and every stream still on it (their objects
+    // then fail with Handle).
     virtual AudioResult<void> freeDevice() = 0;
     virtual AudioResult<void> startDevice() = 0;
     // Stops every output stream on the selected device.
@@ -176,56 +123,58 @@ public:
     virtual int deviceVolume() = 0;
 
     // An output stream on the selected device, fed by the sample callback.
-    virtual AudioResult<StreamHandle> streamCreate(int frequency, int channels, std::uint32_t flags,
-                                                   SampleCallback samples) = 0;
+    AudioResult<AudioStream> openOutput(int frequency, int channels, std::uint32_t flags,
+                                        SampleCallback samples);
     // A decoding stream (flags must hold kStreamDecode) from an http:// or
     // https:// address. Blocks until the stream's format is known or it
     // failed: a connection that does not open within 5 s gives Timeout.
-    virtual AudioResult<StreamHandle> streamCreateUrl(const std::string& url, std::uint32_t offset,
-                                                      std::uint32_t flags, DownloadCallback download) = 0;
+    AudioResult<AudioStream> openUrl(const std::string& url, std::uint32_t offset, std::uint32_t flags,
+                                     DownloadCallback download);
     // The Windows Media route: mms://, rtsp:// and http:// addresses of
     // ASF/WMA streams; kStreamDecode required.
-    virtual AudioResult<StreamHandle> wmaStreamCreateFile(const std::string& address, std::uint32_t flags) = 0;
-    // Whether wmaStreamCreateFile can be used at all.
+    AudioResult<AudioStream> openWindowsMedia(const std::string& address, std::uint32_t flags);
+    // Whether openWindowsMedia can be used at all.
     virtual bool windowsMediaAvailable() const = 0;
-    // Ends the stream creations (streamCreateUrl, wmaStreamCreateFile) in
-    // progress on any thread, which fail with Unknown, and makes later ones
-    // fail at once until allowOpens(): a stop never waits on the network.
-    // A library that cannot cut an open short does nothing.
+    // Ends the opens (openUrl, openWindowsMedia) in progress on any thread,
+    // which fail with Unknown, and makes later ones fail at once until
+    // allowOpens(): a stop never waits on the network. A library that
+    // cannot cut an open short does nothing.
     virtual void cancelOpens() {}
     virtual void allowOpens() {}
-    virtual AudioResult<void> streamFree(StreamHandle stream) = 0;
-    // Tags of one type (audio::kTag*), or nothing when the stream has none.
-    virtual std::optional<std::vector<std::string>> streamGetTags(StreamHandle stream,
-                                                                  std::uint32_t type) = 0;
-    // Decoded length in bytes, or audio::kUnknownLength.
-    virtual std::int64_t streamGetLength(StreamHandle stream) = 0;
 
-    virtual AudioResult<void> channelPlay(StreamHandle stream, bool restart) = 0;
-    virtual AudioResult<void> channelStop(StreamHandle stream) = 0;
-    virtual AudioResult<SyncHandle> channelSetSync(StreamHandle stream, std::uint32_t type,
-                                                   std::uint64_t param, SyncCallback callback) = 0;
-    virtual AudioResult<void> channelRemoveSync(StreamHandle stream, SyncHandle sync) = 0;
-    // Peak levels of the latest output: left in the low 16 bits, right in the
-    // high 16 bits (0..32768), or audio::kLevelError.
-    virtual std::uint32_t channelGetLevel(StreamHandle stream) = 0;
-    virtual ActiveState channelIsActive(StreamHandle stream) = 0;
-    virtual AudioResult<ChannelInfo> channelGetInfo(StreamHandle stream) = 0;
-    virtual AudioResult<void> channelSetAttributes(StreamHandle stream, int frequency, int volume,
-                                                   int pan) = 0;
-    virtual std::optional<ChannelAttributes> channelGetAttributes(StreamHandle stream) = 0;
-    // Decoded samples from a decoding stream, never waiting: the byte count
-    // given (0 while no data is ready); NotPlaying once the stream has ended
-    // and everything was read.
-    virtual AudioResult<std::uint32_t> channelGetData(StreamHandle stream, std::span<std::uint8_t> buffer) = 0;
-    // Decoded bytes given so far, or audio::kUnknownLength.
-    virtual std::int64_t channelGetPosition(StreamHandle stream) = 0;
-    // Bytes an output stream was handed that its sound card has not played
-    // yet (a sound server's buffer); 0 where it plays them at once. Never
-    // waits: a sample callback may ask.
-    virtual std::uint64_t channelGetQueued(StreamHandle /*stream*/) { return 0; }
-    // The name the desktop shows for an output stream, such as the station.
-    virtual bool channelSetMediaName(StreamHandle /*stream*/, const std::string& /*name*/) { return false; }
+protected:
+    // What the objects above call, by the number the library gave them.
+    // See AudioStream and AudioSync for what each does.
+    friend class AudioStream;
+    friend class AudioSync;
+    virtual AudioResult<StreamId> streamCreate(int frequency, int channels, std::uint32_t flags,
+                                               SampleCallback samples) = 0;
+    virtual AudioResult<StreamId> streamCreateUrl(const std::string& url, std::uint32_t offset,
+                                                  std::uint32_t flags, DownloadCallback download) = 0;
+    virtual AudioResult<StreamId> wmaStreamCreateFile(const std::string& address, std::uint32_t flags) = 0;
+    virtual AudioResult<void> streamFree(StreamId stream) = 0;
+    virtual std::optional<std::vector<std::string>> streamGetTags(StreamId stream, std::uint32_t type) = 0;
+    virtual std::int64_t streamGetLength(StreamId stream) = 0;
+    virtual AudioResult<void> channelPlay(StreamId stream, bool restart) = 0;
+    virtual AudioResult<void> channelStop(StreamId stream) = 0;
+    virtual AudioResult<SyncId> channelSetSync(StreamId stream, std::uint32_t type, std::uint64_t param,
+                                               SyncCallback callback) = 0;
+    virtual AudioResult<void> channelRemoveSync(StreamId stream, SyncId sync) = 0;
+    virtual std::uint32_t channelGetLevel(StreamId stream) = 0;
+    virtual ActiveState channelIsActive(StreamId stream) = 0;
+    virtual AudioResult<ChannelInfo> channelGetInfo(StreamId stream) = 0;
+    virtual AudioResult<void> channelSetAttributes(StreamId stream, int frequency, int volume, int pan) = 0;
+    virtual std::optional<ChannelAttributes> channelGetAttributes(StreamId stream) = 0;
+    virtual AudioResult<std::uint32_t> channelGetData(StreamId stream, std::span<std::uint8_t> buffer) = 0;
+    virtual std::int64_t channelGetPosition(StreamId stream) = 0;
+    virtual std::uint64_t channelGetQueued(StreamId /*stream*/) { return 0; }
+    virtual bool channelSetMediaName(StreamId /*stream*/, const std::string& /*name*/) { return false; }
+
+    // The number this library gave the stream; 0 for an empty one.
+    static StreamId idOf(const AudioStream& stream) { return stream.library_ != nullptr ? stream.id_ : StreamId{}; }
+
+private:
+    AudioResult<AudioStream> wrap(AudioResult<StreamId> made);
 };
 
 }  // namespace korvanel

@@ -25,17 +25,39 @@ OutputChannel::OutputChannel(std::unique_ptr<AudioLibrary> library)
 
 OutputChannel::~OutputChannel() { shutdown(); }
 
-bool OutputChannel::init() {
-    if (!library_ || library_->version() != audio::kVersion) {
-        setError(AudioErrorKind::NotLoaded, errorCode_);
-        return false;
+namespace {
+
+// Failures of our own, with no library code behind them.
+Failed<ChannelFailure> failedFor(AudioErrorKind kind) {
+    return fail(ChannelFailure{OpenResult::Fatal, kind, AudioError::Unknown, {}});
+}
+
+}  // namespace
+
+std::string ChannelFailure::text() const {
+    switch (kind) {
+        case AudioErrorKind::NotLoaded: return OutputChannel::kNotLoadedText;
+        case AudioErrorKind::NoDevice: return OutputChannel::kNoDeviceText;
+        case AudioErrorKind::LibraryCall: break;
     }
+    return detail.empty() ? std::string(audioErrorText(code)) : std::string(audioErrorText(code)) + ": " + detail;
+}
+
+ChannelResult OutputChannel::init() {
+    if (!library_ || library_->version() != audio::kVersion) {
+        return failedFor(AudioErrorKind::NotLoaded);
+    }
+    loaded_ = true;
     const AudioResult<void> started = library_->init(audio::kNoSoundDevice, audio::kOutputFrequency);
-    return started || started.error().kind == AudioError::Already;
+    if (!started && started.error().kind != AudioError::Already) {
+        return fail(ChannelFailure{OpenResult::Fatal, AudioErrorKind::LibraryCall, started.error().kind,
+                                   started.error().detail});
+    }
+    return {};
 }
 
 void OutputChannel::shutdown() {
-    if (library_ && errorKind_ != AudioErrorKind::NotLoaded) {
+    if (library_ && loaded_) {
         close();
         library_->setDevice(audio::kNoSoundDevice);
         library_->freeDevice();
@@ -95,20 +117,20 @@ void OutputChannel::setDevices(std::string_view text) { cards_.setList(text); }
 
 std::string OutputChannel::devices() const { return cards_.list(); }
 
-OpenResult OutputChannel::open(const std::string& address) {
+ChannelResult OutputChannel::open(const std::string& address) {
     if (!library_) {
-        setError(AudioErrorKind::NotLoaded, errorCode_);
-        return OpenResult::Fatal;
+        return failedFor(AudioErrorKind::NotLoaded);
     }
     if (decoding_) {
-        return OpenResult::Fatal;  // close() first; the playing stream stays as it is
+        // close() first; the playing stream stays as it is.
+        return fail(ChannelFailure{OpenResult::Fatal, AudioErrorKind::LibraryCall, AudioError::Already,
+                                   kStreamOpenText});
     }
     if (info_ != nullptr) {
         info_->clearStream();
     }
     if (!cards_.prepare(*library_)) {
-        setError(AudioErrorKind::NoDevice, errorCode_);
-        return OpenResult::Fatal;
+        return failedFor(AudioErrorKind::NoDevice);
     }
     if (info_ != nullptr) {
         info_->setSource(address);
@@ -123,47 +145,40 @@ OpenResult OutputChannel::open(const std::string& address) {
     }
     timeline_.start(parser_.get());
 
-    const AudioResult<StreamHandle> opened = createDecodingStream(address);
-    {
-        std::lock_guard<std::mutex> guard(stateLock_);
-        errorCode_ = opened ? AudioError::Ok : opened.error().kind;
-        errorDetail_ = opened ? std::string() : opened.error().detail;
-    }
+    AudioResult<AudioStream> opened = createDecodingStream(address);
     if (!opened) {
-        setError(AudioErrorKind::LibraryCall, errorCode_);
-        return classify(errorCode_);
+        const AudioFailure& failure = opened.error();
+        return fail(ChannelFailure{classify(failure.kind), AudioErrorKind::LibraryCall, failure.kind, failure.detail});
     }
-    const StreamHandle decoding = *opened;
-    const ChannelInfo info = library_->channelGetInfo(decoding).value_or(ChannelInfo{});
+    auto made = std::make_unique<AudioStream>(std::move(opened).value());
+    AudioStream& decoding = *made;
+    const ChannelInfo info = decoding.info().value_or(ChannelInfo{});
     {
         std::lock_guard<std::mutex> guard(stateLock_);
-        decoding_ = decoding;
+        decoding_ = std::move(made);
     }
     readStreamInformation(decoding, info);
     if (recorder != nullptr) {
         recorder->onFormat(static_cast<int>(info.frequency), static_cast<int>(info.channels));
     }
     if (parser_) {
-        library_->channelSetSync(decoding, audio::kSyncMeta, 0,
-                                 [this](const SyncEvent& event) { timeline_.arrived(event); });
-        library_->channelSetSync(decoding, audio::kSyncMetaPlaced, 0,
+        decoding.setLifelongSync(audio::kSyncMeta, 0, [this](const SyncEvent& event) { timeline_.arrived(event); });
+        decoding.setLifelongSync(audio::kSyncMetaPlaced, 0,
                                  [this](const SyncEvent& event) { timeline_.placed(event); });
     }
-    if (!startOutputs(decoding, info)) {
-        const AudioErrorKind kind = errorKind_;
-        const AudioError code = errorCode_;
+    if (ChannelResult started = startOutputs(decoding, info); !started) {
         close();
-        setError(kind, code);
-        return OpenResult::Fatal;
+        return started;
     }
-    return OpenResult::Opened;
+    return {};
 }
 
 std::uint32_t OutputChannel::fillSlot(int slot, std::span<std::uint8_t> out) {
     const std::uint32_t given = buffer_.fill(slot, out);
     if (timeline_.pulled(slot, out.size())) {
         // What the card holds from earlier pulls is still to be heard.
-        const std::uint64_t queued = library_->channelGetQueued(timeline_.titleStream());
+        const AudioStream* titleStream = timeline_.titleStream();
+        const std::uint64_t queued = titleStream != nullptr ? titleStream->queued() : 0;
         const std::uint64_t handed = buffer_.position(slot);
         timeline_.heardUpTo(handed - std::min<std::uint64_t>(queued, handed));
     }
@@ -185,7 +200,7 @@ void OutputChannel::allowOpen() {
     }
 }
 
-AudioResult<StreamHandle> OutputChannel::createDecodingStream(const std::string& address) {
+AudioResult<AudioStream> OutputChannel::createDecodingStream(const std::string& address) {
     library_->setDevice(audio::kNoSoundDevice);
     // Bytes that come while this is set are the stream's header, for the recorder.
     struct Opening {
@@ -200,18 +215,18 @@ AudioResult<StreamHandle> OutputChannel::createDecodingStream(const std::string&
             if (!library_->windowsMediaAvailable()) {
                 return audioFailure(AudioError::FileFormat);  // nothing here can decode it
             }
-            return library_->wmaStreamCreateFile(address, kWindowsMediaFlags);
+            return library_->openWindowsMedia(address, kWindowsMediaFlags);
         case OpenRoute::HttpStream:
-            return library_->streamCreateUrl(address, 0, kUrlStreamFlags,
-                                             [this](std::span<const std::uint8_t> data, bool finished) {
-                                                 onDownload(data, finished);
-                                             });
+            return library_->openUrl(address, 0, kUrlStreamFlags,
+                                     [this](std::span<const std::uint8_t> data, bool finished) {
+                                         onDownload(data, finished);
+                                     });
         case OpenRoute::NotNetwork: break;
     }
     return audioFailure(AudioError::FileOpen);  // a path or scheme that cannot be played
 }
 
-void OutputChannel::readStreamInformation(StreamHandle decoding, const ChannelInfo& info) {
+void OutputChannel::readStreamInformation(const AudioStream& decoding, const ChannelInfo& info) {
     const StreamKind kind = kindOfChannel(info.channelType);
     if (info_ == nullptr || !parser_) {
         return;
@@ -229,101 +244,85 @@ void OutputChannel::readStreamInformation(StreamHandle decoding, const ChannelIn
     }
     // The server's icy-name and icy-url name the station of every kind of
     // stream; a stream's own tags, read next, may name it better.
-    const auto headers = library_->streamGetTags(decoding, audio::kTagIcy);
+    const auto headers = decoding.tags(audio::kTagIcy);
     parser_->parseHeaders(headers.value_or(std::vector<std::string>{}));
-    const auto tags = library_->streamGetTags(decoding, tagType);
+    const auto tags = decoding.tags(tagType);
     parser_->parseMetadata(tags.value_or(std::vector<std::string>{}));
 }
 
-bool OutputChannel::startOutputs(StreamHandle decoding, const ChannelInfo& info) {
+ChannelResult OutputChannel::startOutputs(AudioStream& decoding, const ChannelInfo& info) {
     const int slotCount = cards_.slotCount();
     if (leveller_ != nullptr) {
         leveller_->start(static_cast<int>(info.frequency), static_cast<int>(info.channels));
     }
-    buffer_.start(*library_, decoding, static_cast<int>(info.channels), slotCount);
+    buffer_.start(decoding, static_cast<int>(info.channels), slotCount);
     if (slotCount == 0) {
-        setError(AudioErrorKind::NoDevice, errorCode_);
-        return false;
+        return failedFor(AudioErrorKind::NoDevice);
     }
     const int volume = libraryVolume(volume_.load());
-    const AudioResult<std::vector<StreamHandle>> made = cards_.openOutputs(
+    const AudioResult<std::vector<AudioStream*>> made = cards_.openOutputs(
         *library_, static_cast<int>(info.frequency), static_cast<int>(info.channels),
         [this](int slot) -> SampleCallback {
             return [this, slot](std::span<std::uint8_t> out) { return fillSlot(slot, out); };
         },
-        [&](int slot, StreamHandle stream) {
+        [&](int slot, AudioStream& stream) {
             buffer_.activate(slot);
             timeline_.claim(slot, stream);
-            library_->channelSetAttributes(stream, audio::kFrequencyUnchanged, volume, audio::kPanUnchanged);
+            stream.setVolume(volume);
             if (info_ != nullptr) {
-                library_->channelSetMediaName(stream, info_->stationName());
+                stream.setMediaName(info_->stationName());
             }
             std::lock_guard<std::mutex> guard(stateLock_);
-            outputStream_ = stream;
+            outputStream_ = &stream;
         });
     if (!made) {
-        setError(AudioErrorKind::LibraryCall, made.error().kind);
-        std::lock_guard<std::mutex> guard(stateLock_);
-        errorDetail_ = made.error().detail;
-        return false;
+        return fail(
+            ChannelFailure{OpenResult::Fatal, AudioErrorKind::LibraryCall, made.error().kind, made.error().detail});
     }
     // Syncs before playing, so not even a very short stream ends unnoticed.
-    const StreamHandle last = made->back();
-    const SyncHandle end =
-        library_->channelSetSync(last, audio::kSyncEnd, 0, [this](const SyncEvent&) { post(command::kStreamEndSync); })
-            .value_or(SyncHandle{});
-    const SyncHandle stall =
-        library_->channelSetSync(last, audio::kSyncStall, 0, [this](const SyncEvent& event) {
-                     post(event.data == audio::kStallData ? command::kStallSync : command::kResumeSync);
-                 })
-            .value_or(SyncHandle{});
+    AudioStream& last = *made->back();
+    AudioSync end =
+        syncOrNone(last.setSync(audio::kSyncEnd, 0, [this](const SyncEvent&) { post(command::kStreamEndSync); }));
+    AudioSync stall = syncOrNone(last.setSync(audio::kSyncStall, 0, [this](const SyncEvent& event) {
+        post(event.data == audio::kStallData ? command::kStallSync : command::kResumeSync);
+    }));
     {
         std::lock_guard<std::mutex> guard(stateLock_);
-        endSync_ = end;
-        stallSync_ = stall;
+        endSync_ = std::move(end);
+        stallSync_ = std::move(stall);
     }
-    for (const StreamHandle stream : *made) {
-        library_->channelPlay(stream, false);
+    for (AudioStream* stream : *made) {
+        stream->play();
     }
-    return true;
+    return {};
 }
 
 void OutputChannel::close() {
     if (!library_) {
         return;
     }
-    StreamHandle decoding;
-    StreamHandle output;
-    SyncHandle endSync;
-    SyncHandle stallSync;
+    std::unique_ptr<AudioStream> decoding;
+    AudioSync endSync;
+    AudioSync stallSync;
     {
         std::lock_guard<std::mutex> guard(stateLock_);
-        if (errorKind_ != AudioErrorKind::NotLoaded) {
-            errorKind_ = AudioErrorKind::None;
-        }
         if (!decoding_ && cards_.empty()) {
             return;
         }
-        decoding = decoding_;
-        output = outputStream_;
-        endSync = endSync_;
-        stallSync = stallSync_;
-        decoding_ = {};
-        outputStream_ = {};
-        endSync_ = {};
-        stallSync_ = {};
+        decoding = std::move(decoding_);
+        endSync = std::move(endSync_);
+        stallSync = std::move(stallSync_);
+        outputStream_ = nullptr;
     }
-    if (output) {
-        library_->channelRemoveSync(output, endSync);
-        library_->channelRemoveSync(output, stallSync);
-    }
+    endSync.remove();
+    stallSync.remove();
     if (decoding) {
         library_->stopDevice();
     }
-    const std::vector<OutputDeviceSet::Card> cards = cards_.stopOutputs(*library_);
+    const std::vector<OutputDeviceSet::Card> cards = cards_.stopOutputs();
     if (decoding) {
-        library_->channelStop(decoding);
-        library_->streamFree(decoding);
+        decoding->stop();
+        decoding->free();
         // No callback runs any more: the streams that called them are gone.
         buffer_.stop();
         if (leveller_ != nullptr) {
@@ -359,38 +358,6 @@ void OutputChannel::post(std::uint32_t command) {
     }
 }
 
-void OutputChannel::setError(AudioErrorKind kind, AudioError code) {
-    std::lock_guard<std::mutex> guard(stateLock_);
-    if (code != errorCode_) {
-        errorDetail_.clear();  // it told of another failure
-    }
-    errorKind_ = kind;
-    errorCode_ = code;
-}
-
-AudioErrorKind OutputChannel::errorKind() const {
-    std::lock_guard<std::mutex> guard(stateLock_);
-    return errorKind_;
-}
-
-AudioError OutputChannel::errorCode() const {
-    std::lock_guard<std::mutex> guard(stateLock_);
-    return errorCode_;
-}
-
-std::string OutputChannel::errorText() const {
-    std::lock_guard<std::mutex> guard(stateLock_);
-    switch (errorKind_) {
-        case AudioErrorKind::NotLoaded: return kNotLoadedText;
-        case AudioErrorKind::NoDevice: return kNoDeviceText;
-        case AudioErrorKind::LibraryCall:
-            return errorDetail_.empty() ? std::string(audioErrorText(errorCode_))
-                                        : std::string(audioErrorText(errorCode_)) + ": " + errorDetail_;
-        case AudioErrorKind::None: break;
-    }
-    return "No error";
-}
-
 OpenResult OutputChannel::classify(AudioError code) {
     switch (code) {
         case AudioError::Timeout:
@@ -421,7 +388,7 @@ bool OutputChannel::isLiveStream() const {
     if (!library_ || !decoding_) {
         return false;
     }
-    const auto info = library_->channelGetInfo(decoding_);
+    const auto info = decoding_->info();
     return info && (info->flags & audio::kStreamBlock) != 0;
 }
 
@@ -440,7 +407,7 @@ void OutputChannel::setVolume(double volume) {
     if (!decoding_ || !library_) {
         return;
     }
-    cards_.setVolume(*library_, level);
+    cards_.setVolume(level);
 }
 
 double OutputChannel::volume() const { return volume_.load(); }
@@ -450,7 +417,7 @@ std::uint32_t OutputChannel::level() const {
     if (!library_ || !outputStream_) {
         return 0;
     }
-    const std::uint32_t level = library_->channelGetLevel(outputStream_);
+    const std::uint32_t level = outputStream_->level();
     return level == audio::kLevelError ? 0 : level;
 }
 
@@ -459,11 +426,11 @@ double OutputChannel::progress() const {
     if (!library_ || !decoding_) {
         return -1.0;
     }
-    const std::int64_t length = library_->streamGetLength(decoding_);
+    const std::int64_t length = decoding_->length();
     if (length <= 0) {
         return -1.0;
     }
-    const std::int64_t position = library_->channelGetPosition(decoding_);
+    const std::int64_t position = decoding_->position();
     return static_cast<double>(std::max<std::int64_t>(position, 0)) * 100.0 /
            static_cast<double>(length);
 }

@@ -34,13 +34,27 @@ enum class OpenResult {
     Playlist = 5,     // the address holds a playlist: resolve it, then open its entries
 };
 
-// Why the library is unusable or the last open failed.
+// Why the library is unusable or an open failed.
 enum class AudioErrorKind {
-    None = 0,
     NotLoaded = 1,    // no library, or one of another version
     NoDevice = 2,     // "Sound/PlayOnDevices" named no usable sound card
-    LibraryCall = 3,  // a library call failed; errorCode() says how
+    LibraryCall = 3,  // a library call failed; the code says how
 };
+
+// Why the channel could not start or open: what to do next, and why.
+struct ChannelFailure {
+    OpenResult next = OpenResult::Fatal;  // never Opened
+    AudioErrorKind kind = AudioErrorKind::LibraryCall;
+    AudioError code = AudioError::Unknown;  // the library's, for LibraryCall
+    std::string detail;                     // what the code cannot say, such as an HLS key's fault
+    // In the words of the error kinds, as the log shows it.
+    std::string text() const;
+};
+
+using ChannelResult = Result<void, ChannelFailure>;
+
+// Opened for a success, else what the failure says to do next.
+inline OpenResult outcomeOf(const ChannelResult& result) { return result ? OpenResult::Opened : result.error().next; }
 
 // Opens one source as a decoding stream on the no-sound device and plays it
 // on the cards of its device set, each through an output stream of its own
@@ -72,7 +86,7 @@ public:
     OutputChannel& operator=(const OutputChannel&) = delete;
 
     // Checks the library version and initialises the no-sound device.
-    bool init();
+    ChannelResult init();
     // Closes the stream, frees the no-sound device and releases the library.
     void shutdown();
 
@@ -99,7 +113,7 @@ public:
 
     // Fatal without touching anything while a stream is open; Fatal too when
     // no output stream could be made on any device (the stream is closed).
-    OpenResult open(const std::string& address);
+    ChannelResult open(const std::string& address);
     // Frees the streams and every device initialised by open(), also after
     // a failed open.
     void close();
@@ -108,10 +122,6 @@ public:
     // allowOpen(), which the player's worker calls before it connects.
     void cancelOpen();
     void allowOpen();
-
-    AudioErrorKind errorKind() const;
-    AudioError errorCode() const;
-    std::string errorText() const;
 
     // The decoding stream has no known length and is played in blocks.
     bool isLiveStream() const;
@@ -133,17 +143,17 @@ public:
 
     static constexpr const char* kNotLoadedText = "Could not load the audio engine (FFmpeg and SDL2).";
     static constexpr const char* kNoDeviceText = "No soundcard configured.";
+    static constexpr const char* kStreamOpenText = "A stream is open already.";
 
 private:
-    AudioResult<StreamHandle> createDecodingStream(const std::string& address);
-    void readStreamInformation(StreamHandle decoding, const ChannelInfo& info);
-    // Creates and starts the output streams; false when none could be made.
-    bool startOutputs(StreamHandle decoding, const ChannelInfo& info);
+    AudioResult<AudioStream> createDecodingStream(const std::string& address);
+    void readStreamInformation(const AudioStream& decoding, const ChannelInfo& info);
+    // Creates and starts the output streams, or why none could be made.
+    ChannelResult startOutputs(AudioStream& decoding, const ChannelInfo& info);
     void onDownload(std::span<const std::uint8_t> data, bool finished);
     // A sound card's sample callback.
     std::uint32_t fillSlot(int slot, std::span<std::uint8_t> out);
     void post(std::uint32_t command);
-    void setError(AudioErrorKind kind, AudioError code);
 
     std::unique_ptr<AudioLibrary> library_;
     SharedSampleBuffer buffer_;
@@ -161,17 +171,17 @@ private:
     // locks itself.
     std::unique_ptr<MetadataParser> parser_;
 
+    bool loaded_ = false;  // the worker's: init() found a library of our version
     // The worker writes these under the lock and reads them without it; the
     // window thread reads them under the lock, which also keeps library_
     // alive for the window thread's calls until shutdown() releases it.
     mutable std::mutex stateLock_;
-    AudioErrorKind errorKind_ = AudioErrorKind::None;
-    std::string errorDetail_;  // the failed open's, beyond its code
-    AudioError errorCode_ = AudioError::Ok;
-    StreamHandle decoding_;
-    StreamHandle outputStream_;  // created last; carries the end and stall syncs
-    SyncHandle endSync_;
-    SyncHandle stallSync_;
+    // By pointer, since the sample buffer keeps its address.
+    std::unique_ptr<AudioStream> decoding_;
+    // Created last, owned by the device set; carries the end and stall syncs.
+    AudioStream* outputStream_ = nullptr;
+    AudioSync endSync_;
+    AudioSync stallSync_;
 };
 
 }  // namespace korvanel

@@ -67,18 +67,15 @@ std::vector<int> OutputDeviceSet::parseList(std::string_view text) {
 }
 
 bool OutputDeviceSet::prepare(AudioLibrary& library) {
+    // The cards known, without slots; no output stream plays meanwhile.
     std::vector<Card> cards;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        cards = cards_;
+        for (const Card& card : cards_) {
+            cards.push_back(Card{card.device, -1, false, nullptr});
+        }
     }
     int nextSlot = 0;
-    for (Card& card : cards) {
-        card.slot = -1;
-        card.enabled = false;
-        card.playing = false;
-        card.stream = {};
-    }
     for (const int device : parseList(list())) {
         if (device == audio::kNoSoundDevice || !library.deviceDescription(device)) {
             continue;
@@ -100,7 +97,7 @@ bool OutputDeviceSet::prepare(AudioLibrary& library) {
                 }
             }
         }
-        cards.push_back(Card{device, nextSlot++, true, false, {}});
+        cards.push_back(Card{device, nextSlot++, true, nullptr});
     }
     const bool any = std::any_of(cards.begin(), cards.end(), [](const Card& card) { return card.enabled; });
     std::lock_guard<std::mutex> guard(lock_);
@@ -117,41 +114,47 @@ int OutputDeviceSet::slotCount() const {
     return count;
 }
 
-AudioResult<std::vector<StreamHandle>> OutputDeviceSet::openOutputs(
+AudioResult<std::vector<AudioStream*>> OutputDeviceSet::openOutputs(
     AudioLibrary& library, int frequency, int channels, const std::function<SampleCallback(int slot)>& feed,
-    const std::function<void(int slot, StreamHandle stream)>& created) {
-    std::vector<Card> cards;
+    const std::function<void(int slot, AudioStream& stream)>& created) {
+    struct Target {
+        int device;
+        int slot;
+    };
+    std::vector<Target> targets;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        cards = cards_;
+        for (const Card& card : cards_) {
+            if (card.enabled && card.slot >= 0) {
+                targets.push_back(Target{card.device, card.slot});
+            }
+        }
     }
-    std::vector<StreamHandle> made;
+    std::vector<AudioStream*> made;
     AudioError failure = AudioError::Ok;
     std::string failureDetail;
-    for (const Card& card : cards) {
-        if (!card.enabled || card.slot < 0) {
-            continue;
-        }
+    for (const Target& card : targets) {
         if (const AudioResult<void> selected = library.setDevice(card.device); !selected) {
             failure = selected.error().kind;
             continue;  // never create it on whichever device is selected
         }
-        const AudioResult<StreamHandle> stream =
-            library.streamCreate(frequency, channels, audio::kStreamAutoFree, feed(card.slot));
-        if (!stream) {
-            failure = stream.error().kind;
-            failureDetail = stream.error().detail;
+        AudioResult<AudioStream> opened =
+            library.openOutput(frequency, channels, audio::kStreamAutoFree, feed(card.slot));
+        if (!opened) {
+            failure = opened.error().kind;
+            failureDetail = opened.error().detail;
             continue;  // the other cards play on
         }
+        auto stream = std::make_unique<AudioStream>(std::move(opened).value());
         created(card.slot, *stream);
+        made.push_back(stream.get());
         std::lock_guard<std::mutex> guard(lock_);
         for (Card& known : cards_) {
-            if (known.device == card.device) {
-                known.stream = *stream;
-                known.playing = true;
+            if (known.device == card.device && !known.stream) {
+                known.stream = std::move(stream);
+                break;
             }
         }
-        made.push_back(*stream);
     }
     if (made.empty()) {
         return audioFailure(failure, std::move(failureDetail));
@@ -159,26 +162,25 @@ AudioResult<std::vector<StreamHandle>> OutputDeviceSet::openOutputs(
     return made;
 }
 
-void OutputDeviceSet::setVolume(AudioLibrary& library, int volume) {
+void OutputDeviceSet::setVolume(int volume) {
     std::lock_guard<std::mutex> guard(lock_);
     for (const Card& card : cards_) {
-        if (card.enabled && card.playing) {
-            library.channelSetAttributes(card.stream, audio::kFrequencyUnchanged, volume, audio::kPanUnchanged);
+        if (card.stream) {
+            card.stream->setVolume(volume);
         }
     }
 }
 
-std::vector<OutputDeviceSet::Card> OutputDeviceSet::stopOutputs(AudioLibrary& library) {
+std::vector<OutputDeviceSet::Card> OutputDeviceSet::stopOutputs() {
     std::vector<Card> cards;
     {
         std::lock_guard<std::mutex> guard(lock_);
         cards.swap(cards_);
     }
     for (Card& card : cards) {
-        if (card.enabled && card.playing) {
-            library.channelStop(card.stream);
-            library.streamFree(card.stream);
-            card.playing = false;
+        if (card.stream) {
+            card.stream->stop();
+            card.stream.reset();
         }
     }
     return cards;

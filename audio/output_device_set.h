@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -26,8 +27,9 @@ public:
         int device = 0;
         int slot = -1;
         bool enabled = false;
-        bool playing = false;
-        StreamHandle stream;
+        // Its output stream while it plays; held by pointer, since the
+        // channel and the title timeline keep its address.
+        std::unique_ptr<AudioStream> stream;
     };
 
     // Device numbers separated by commas ("1,2"), trimmed of spaces and
@@ -44,17 +46,18 @@ public:
 
     // Creates an output stream on each prepared card, fed by feed(slot);
     // created(slot, stream) runs for each before it is recorded. The
-    // streams made, in card order, or why none could be made.
-    AudioResult<std::vector<StreamHandle>> openOutputs(
+    // streams made, in card order, or why none could be made; they belong
+    // to the set until stopOutputs().
+    AudioResult<std::vector<AudioStream*>> openOutputs(
         AudioLibrary& library, int frequency, int channels,
         const std::function<SampleCallback(int slot)>& feed,
-        const std::function<void(int slot, StreamHandle stream)>& created);
+        const std::function<void(int slot, AudioStream& stream)>& created);
     // The volume (0..100) of every playing output stream.
-    void setVolume(AudioLibrary& library, int volume);
+    void setVolume(int volume);
 
     // Stops and frees the output streams and takes the cards out of the
     // set, for freeCards() once the decoding stream is gone too.
-    std::vector<Card> stopOutputs(AudioLibrary& library);
+    std::vector<Card> stopOutputs();
     // Frees the cards, the last initialised first.
     static void freeCards(AudioLibrary& library, const std::vector<Card>& cards);
     // No card prepared and none left to free.

@@ -9,11 +9,9 @@
 
 namespace korvanel {
 
-void SharedSampleBuffer::start(AudioLibrary& library, StreamHandle decoding, int channels,
-                               int slotCount) {
+void SharedSampleBuffer::start(AudioStream& decoding, int channels, int slotCount) {
     std::lock_guard<std::mutex> guard(lock_);
-    library_ = &library;
-    decoding_ = decoding;
+    decoding_ = &decoding;
     channels_ = std::max(channels, 1);
     frameBytes_ = static_cast<std::size_t>(channels_) * 2;
     filled_ = 0;
@@ -36,8 +34,7 @@ void SharedSampleBuffer::activate(int slot) {
 
 void SharedSampleBuffer::stop() {
     std::lock_guard<std::mutex> guard(lock_);
-    library_ = nullptr;
-    decoding_ = {};
+    decoding_ = nullptr;
     filled_ = 0;
     pending_ = 0;
     dropped_ = 0;
@@ -60,7 +57,7 @@ std::size_t SharedSampleBuffer::filledBytes() const {
 
 std::uint32_t SharedSampleBuffer::fill(int slotNumber, std::span<std::uint8_t> out) {
     std::lock_guard<std::mutex> guard(lock_);
-    if (library_ == nullptr || slotNumber < 0 ||
+    if (decoding_ == nullptr || slotNumber < 0 ||
         static_cast<std::size_t>(slotNumber) >= readOffsets_.size()) {
         return 0;
     }
@@ -75,7 +72,7 @@ std::uint32_t SharedSampleBuffer::fill(int slotNumber, std::span<std::uint8_t> o
         offset += count;
     }
     auto result = static_cast<std::uint32_t>(count);
-    if (offset == filled_ && library_->channelIsActive(decoding_) == ActiveState::Stopped) {
+    if (offset == filled_ && decoding_->activity() == ActiveState::Stopped) {
         result |= audio::kSampleEnd;
     }
     return result;
@@ -106,7 +103,7 @@ void SharedSampleBuffer::refill(std::size_t slot, std::size_t wanted) {
     }
     const std::size_t start = filled_ + pending_;
     const AudioResult<std::uint32_t> given =
-        library_->channelGetData(decoding_, std::span(bytes_.data() + start, end - start));
+        decoding_->read(std::span(bytes_.data() + start, end - start));
     if (!given || *given == 0) {
         return;
     }

@@ -41,8 +41,8 @@ public:
     SharedSampleBuffer& operator=(const SharedSampleBuffer&) = delete;
 
     // Empties the buffer for a new decoding stream read by slotCount slots,
-    // none of them active yet. The library must outlive stop().
-    void start(AudioLibrary& library, StreamHandle decoding, int channels, int slotCount);
+    // none of them active yet. The stream must outlive stop().
+    void start(AudioStream& decoding, int channels, int slotCount);
     // Makes a slot count for the pace (its output stream exists).
     void activate(int slot);
     // Forgets the stream; later fills give nothing. The memory is kept.
@@ -74,8 +74,7 @@ private:
     std::atomic<Leveller*> leveller_{nullptr};
 
     mutable std::mutex lock_;
-    AudioLibrary* library_ = nullptr;
-    StreamHandle decoding_;
+    AudioStream* decoding_ = nullptr;  // the channel's, alive from start() to stop()
     int channels_ = 2;
     std::size_t frameBytes_ = 4;
     std::vector<std::uint8_t> bytes_;   // capacity only grows

@@ -7,9 +7,9 @@ namespace korvanel {
 
 void TitleTimeline::start(MetadataParser* parser) { parser_ = parser; }
 
-void TitleTimeline::claim(int slot, StreamHandle stream) {
+void TitleTimeline::claim(int slot, AudioStream& stream) {
     if (titleSlot_.load() == kNoSlotYet) {
-        titleStream_.store(stream.id);
+        titleStream_.store(&stream);
         titleSlot_.store(slot);
     }
 }
@@ -17,7 +17,7 @@ void TitleTimeline::claim(int slot, StreamHandle stream) {
 void TitleTimeline::clear() {
     heard_.clear();
     titleSlot_.store(kNoSlotYet);
-    titleStream_.store(0);
+    titleStream_.store(nullptr);
     std::lock_guard<std::mutex> guard(unplacedLock_);
     unplaced_.clear();
 }

@@ -27,8 +27,9 @@ class TitleTimeline {
 public:
     // Readings go to this parser (null: none) from now on.
     void start(MetadataParser* parser);
-    // The first output stream made carries the titles.
-    void claim(int slot, StreamHandle stream);
+    // The first output stream made carries the titles. It lives until
+    // clear(), and its own sample callback is the one that asks for it.
+    void claim(int slot, AudioStream& stream);
     // Forgets every waiting reading and the title card.
     void clear();
 
@@ -40,7 +41,8 @@ public:
     // After each pull of a card's sample callback: notes the title card's
     // period; true when readings wait, so the caller works out heardUpTo.
     bool pulled(int slot, std::size_t periodBytes);
-    StreamHandle titleStream() const { return StreamHandle{titleStream_.load(std::memory_order_relaxed)}; }
+    // The title card's stream, for its own sample callback; null before claim.
+    AudioStream* titleStream() const { return titleStream_.load(std::memory_order_relaxed); }
     // The title card has played the samples before this position.
     void heardUpTo(std::uint64_t position);
 
@@ -53,7 +55,7 @@ private:
     std::mutex unplacedLock_;
     std::map<std::uint32_t, MetadataParser::Reading> unplaced_;  // by the library's ticket
     std::atomic<int> titleSlot_{kNoSlotYet};
-    std::atomic<std::uint32_t> titleStream_{0};
+    std::atomic<AudioStream*> titleStream_{nullptr};
     std::atomic<std::size_t> periodBytes_{0};  // the title card's last pull
 };
 

@@ -50,7 +50,7 @@ FirstSample playUntilFirstSample(AudioEngine& engine, const std::string& url) {
     std::atomic<Clock::rep> firstSample{0};
     const Clock::time_point start = Clock::now();
     engine.setDevice(audio::kNoSoundDevice);
-    const AudioResult<StreamHandle> opened = engine.streamCreateUrl(
+    AudioResult<AudioStream> opened = engine.openUrl(
         url, 0, audio::kStreamDecode | audio::kStreamMeta,
         [&](std::span<const std::uint8_t> data, bool) {
             Clock::rep none = 0;
@@ -61,26 +61,26 @@ FirstSample playUntilFirstSample(AudioEngine& engine, const std::string& url) {
     if (!opened) {
         return {};
     }
-    const StreamHandle decoding = *opened;
-    const AudioResult<ChannelInfo> info = engine.channelGetInfo(decoding);
+    AudioStream decoding = std::move(opened).value();
+    const AudioResult<ChannelInfo> info = decoding.info();
     engine.setDevice(audio::kDefaultDevice);
-    const StreamHandle output = engine.streamCreate(
+    AudioStream output = streamOrNone(engine.openOutput(
         static_cast<int>(info->frequency), static_cast<int>(info->channels), audio::kStreamAutoFree,
         [&](std::span<std::uint8_t> buffer) -> std::uint32_t {
-            const AudioResult<std::uint32_t> count = engine.channelGetData(decoding, buffer);
+            const AudioResult<std::uint32_t> count = decoding.read(buffer);
             Clock::rep none = 0;
             if (count && *count > 0) {
                 firstSample.compare_exchange_strong(none, Clock::now().time_since_epoch().count());
             }
             return count ? *count : audio::kSampleEnd;
-        }).value_or(StreamHandle{});
-    engine.channelPlay(output, false);
+        }));
+    output.play();
     const auto deadline = Clock::now() + 5s;
     while (firstSample.load() == 0 && Clock::now() < deadline) {
         std::this_thread::sleep_for(50us);
     }
-    engine.streamFree(output);
-    engine.streamFree(decoding);
+    output.free();
+    decoding.free();
     FirstSample result;
     if (firstSample.load() != 0) {
         const Clock::time_point sample{Clock::duration(firstSample.load())};
@@ -223,9 +223,9 @@ void BM_PlayingIcecastMp3For30Seconds(benchmark::State& state) {
         ::getrusage(RUSAGE_SELF, &before);
         const Clock::time_point start = Clock::now();
         engine.setDevice(audio::kNoSoundDevice);
-        const StreamHandle decoding =
-            engine.streamCreateUrl(url, 0, audio::kStreamDecode | audio::kStreamMeta, nullptr).value_or(StreamHandle{});
-        const AudioResult<ChannelInfo> info = engine.channelGetInfo(decoding);
+        AudioStream decoding =
+            streamOrNone(engine.openUrl(url, 0, audio::kStreamDecode | audio::kStreamMeta, nullptr));
+        const AudioResult<ChannelInfo> info = decoding.info();
         if (!decoding || !info) {
             state.SkipWithError("the mount did not open");
             ::kill(ffmpeg, SIGKILL);
@@ -233,13 +233,13 @@ void BM_PlayingIcecastMp3For30Seconds(benchmark::State& state) {
             return;
         }
         engine.setDevice(audio::kDefaultDevice);
-        const StreamHandle output = engine.streamCreate(
+        AudioStream output = streamOrNone(engine.openOutput(
             static_cast<int>(info->frequency), static_cast<int>(info->channels), 0,
             [&](std::span<std::uint8_t> buffer) -> std::uint32_t {
-                const AudioResult<std::uint32_t> count = engine.channelGetData(decoding, buffer);
+                const AudioResult<std::uint32_t> count = decoding.read(buffer);
                 return count ? *count : audio::kSampleEnd;
-            }).value_or(StreamHandle{});
-        engine.channelPlay(output, false);
+            }));
+        output.play();
         std::this_thread::sleep_for(5s);
         const std::size_t residentPlaying = residentBytes();
         std::this_thread::sleep_for(25s);
@@ -250,8 +250,8 @@ void BM_PlayingIcecastMp3For30Seconds(benchmark::State& state) {
         int status = 0;
         rusage ffmpegUsage{};
         ::wait4(ffmpeg, &status, 0, &ffmpegUsage);
-        engine.streamFree(output);
-        engine.streamFree(decoding);
+        output.free();
+        decoding.free();
 
         const double ours = cpuSeconds(after) - cpuSeconds(before);
         const double theirs = cpuSeconds(ffmpegUsage);

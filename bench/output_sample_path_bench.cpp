@@ -21,14 +21,14 @@ constexpr std::size_t kPullBytes = 4096;
 // An endless decoding stream of a quiet square wave.
 class EndlessPcm final : public AudioLibrary {
 public:
-    AudioResult<std::uint32_t> channelGetData(StreamHandle, std::span<std::uint8_t> buffer) override {
+    AudioResult<std::uint32_t> channelGetData(StreamId, std::span<std::uint8_t> buffer) override {
         for (std::size_t i = 0; i + 1 < buffer.size(); i += 2) {
             const std::int16_t sample = (phase_++ / 64) % 2 == 0 ? 3000 : -3000;
             std::memcpy(buffer.data() + i, &sample, sizeof sample);
         }
         return static_cast<std::uint32_t>(buffer.size());
     }
-    ActiveState channelIsActive(StreamHandle) override { return ActiveState::Playing; }
+    ActiveState channelIsActive(StreamId) override { return ActiveState::Playing; }
 
     bool setConfig(std::uint32_t, std::uint32_t) override { return false; }
     std::uint32_t version() const override { return audio::kVersion; }
@@ -41,31 +41,31 @@ public:
     AudioResult<void> pauseDevice() override { return unavailable(); }
     AudioResult<void> setDeviceVolume(int) override { return unavailable(); }
     int deviceVolume() override { return -1; }
-    AudioResult<StreamHandle> streamCreate(int, int, std::uint32_t, SampleCallback) override { return unavailable(); }
-    AudioResult<StreamHandle> streamCreateUrl(const std::string&, std::uint32_t, std::uint32_t,
-                                              DownloadCallback) override {
-        return unavailable();
+    AudioResult<StreamId> streamCreate(int, int, std::uint32_t, SampleCallback) override { return unavailable(); }
+    AudioResult<StreamId> streamCreateUrl(const std::string&, std::uint32_t, std::uint32_t,
+                                          DownloadCallback) override {
+        return StreamId{1};  // the one endless stream
     }
-    AudioResult<StreamHandle> wmaStreamCreateFile(const std::string&, std::uint32_t) override { return unavailable(); }
+    AudioResult<StreamId> wmaStreamCreateFile(const std::string&, std::uint32_t) override { return unavailable(); }
     bool windowsMediaAvailable() const override { return false; }
-    AudioResult<void> streamFree(StreamHandle) override { return unavailable(); }
-    std::optional<std::vector<std::string>> streamGetTags(StreamHandle, std::uint32_t) override {
+    AudioResult<void> streamFree(StreamId) override { return unavailable(); }
+    std::optional<std::vector<std::string>> streamGetTags(StreamId, std::uint32_t) override {
         return std::nullopt;
     }
-    std::int64_t streamGetLength(StreamHandle) override { return audio::kUnknownLength; }
-    AudioResult<void> channelPlay(StreamHandle, bool) override { return unavailable(); }
-    AudioResult<void> channelStop(StreamHandle) override { return unavailable(); }
-    AudioResult<SyncHandle> channelSetSync(StreamHandle, std::uint32_t, std::uint64_t, SyncCallback) override {
+    std::int64_t streamGetLength(StreamId) override { return audio::kUnknownLength; }
+    AudioResult<void> channelPlay(StreamId, bool) override { return unavailable(); }
+    AudioResult<void> channelStop(StreamId) override { return unavailable(); }
+    AudioResult<SyncId> channelSetSync(StreamId, std::uint32_t, std::uint64_t, SyncCallback) override {
         return unavailable();
     }
-    AudioResult<void> channelRemoveSync(StreamHandle, SyncHandle) override { return unavailable(); }
-    std::uint32_t channelGetLevel(StreamHandle) override { return audio::kLevelError; }
-    AudioResult<ChannelInfo> channelGetInfo(StreamHandle) override { return unavailable(); }
-    AudioResult<void> channelSetAttributes(StreamHandle, int, int, int) override { return unavailable(); }
-    std::optional<ChannelAttributes> channelGetAttributes(StreamHandle) override {
+    AudioResult<void> channelRemoveSync(StreamId, SyncId) override { return unavailable(); }
+    std::uint32_t channelGetLevel(StreamId) override { return audio::kLevelError; }
+    AudioResult<ChannelInfo> channelGetInfo(StreamId) override { return unavailable(); }
+    AudioResult<void> channelSetAttributes(StreamId, int, int, int) override { return unavailable(); }
+    std::optional<ChannelAttributes> channelGetAttributes(StreamId) override {
         return std::nullopt;
     }
-    std::int64_t channelGetPosition(StreamHandle) override { return audio::kUnknownLength; }
+    std::int64_t channelGetPosition(StreamId) override { return audio::kUnknownLength; }
 
 private:
     static Failed<AudioFailure> unavailable() { return audioFailure(AudioError::NotAvailable); }
@@ -108,7 +108,8 @@ void BM_PullThroughBufferAndEffects(benchmark::State& state) {
     SharedSampleBuffer buffer;
     buffer.setRecorder(&recorder);
     buffer.setSoundEffects(&effects);
-    buffer.start(library, StreamHandle{1}, 2, devices);
+    AudioStream stream = streamOrNone(library.openUrl("endless:", 0, audio::kStreamDecode, nullptr));
+    buffer.start(stream, 2, devices);
     for (int slot = 0; slot < devices; ++slot) {
         buffer.activate(slot);
     }

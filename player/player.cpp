@@ -231,6 +231,7 @@ bool Player::connectRun(int perSource, int restarts) {
         bool connectionOutcome = false;
         bool openFailed = false;
         std::string address;
+        std::string why;  // the failed open's
         if (uses_.resolver.needsResolving()) {
             postEvent(event::kResolving, uses_.resolver.currentAddress());
             if (uses_.resolver.resolveCurrent()) {
@@ -251,7 +252,9 @@ bool Player::connectRun(int perSource, int restarts) {
             address = uses_.resolver.currentAddress();
             if (!address.empty()) {
                 postEvent(event::kConnecting, address);
-                switch (channel_->open(address)) {
+                const ChannelResult opened = channel_->open(address);
+                why = opened ? std::string() : opened.error().text();
+                switch (outcomeOf(opened)) {
                     case OpenResult::Opened: outcome = Outcome::Ok; break;
                     case OpenResult::Fatal: outcome = Outcome::Fatal; break;
                     case OpenResult::Timeout: outcome = Outcome::Retryable; break;
@@ -290,7 +293,7 @@ bool Player::connectRun(int perSource, int restarts) {
         }
         if (outcome == Outcome::Fatal) {
             state_ = State::Idle;
-            postEvent(event::kMessage, formatted("Player/Error/Critical", channel_->errorText()));
+            postEvent(event::kMessage, formatted("Player/Error/Critical", why));
             return false;
         }
         if (outcome == Outcome::Resolved) {
@@ -299,7 +302,6 @@ bool Player::connectRun(int perSource, int restarts) {
         if (connectionOutcome) {
             // The engine only says it could not open the stream; a secure
             // server is asked once more whether its certificate is why.
-            std::string why = channel_->errorText();
             if (openFailed && state_.load() == State::Connecting) {
                 if (const TlsFailure refused = uses_.resolver.checkCertificate(address); refused != TlsFailure::None) {
                     why = text(tlsFailureTextKey(refused));

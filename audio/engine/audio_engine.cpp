@@ -82,7 +82,7 @@ std::optional<AudioEngine::Route> AudioEngine::routeLocked(int device) {
     return Route{output, device};
 }
 
-std::optional<AudioEngine::Entry> AudioEngine::find(StreamHandle stream) const {
+std::optional<AudioEngine::Entry> AudioEngine::find(StreamId stream) const {
     std::lock_guard<std::mutex> guard(lock_);
     auto it = streams_.find(stream.id);
     if (it == streams_.end()) {
@@ -103,7 +103,7 @@ bool AudioEngine::onEngineThread() const {
 
 // --- streams ---
 
-AudioResult<StreamHandle> AudioEngine::streamCreate(int frequency, int channels, std::uint32_t flags,
+AudioResult<StreamId> AudioEngine::streamCreate(int frequency, int channels, std::uint32_t flags,
                                        SampleCallback samples) {
     if (frequency <= 0 || frequency > kMaxFrequency) {
         return audioFailure(AudioError::Frequency);
@@ -114,7 +114,7 @@ AudioResult<StreamHandle> AudioEngine::streamCreate(int frequency, int channels,
     int device = 0;
     int deviceVolume = 100;
     std::optional<Route> route;
-    StreamHandle handle;
+    StreamId handle;
     {
         std::lock_guard<std::mutex> guard(lock_);
         auto found = devices_.find(selected_);
@@ -124,14 +124,14 @@ AudioResult<StreamHandle> AudioEngine::streamCreate(int frequency, int channels,
             if (device != audio::kNoSoundDevice) {
                 route = routeLocked(device);
             }
-            handle = StreamHandle{nextId_++};
+            handle = StreamId{nextId_++};
         }
     }
     if (!handle) {
         return audioFailure(AudioError::Init);
     }
     auto output = std::make_shared<OutputStream>(
-        handle, device, frequency, channels, flags, std::move(samples),
+        device, frequency, channels, flags, std::move(samples),
         [this, handle](OutputStream::Event event) {
             switch (event) {
                 case OutputStream::Event::Ended: deliver(handle, audio::kSyncEnd, 0); break;
@@ -175,17 +175,17 @@ AudioResult<StreamHandle> AudioEngine::streamCreate(int frequency, int channels,
     return handle;
 }
 
-AudioResult<StreamHandle> AudioEngine::createDecoding(std::uint32_t flags, const std::string& address,
+AudioResult<StreamId> AudioEngine::createDecoding(std::uint32_t flags, const std::string& address,
                                          bool windowsMedia, DownloadCallback download) {
     if ((flags & audio::kStreamDecode) == 0) {
         return audioFailure(AudioError::IllegalParameter);
     }
-    StreamHandle handle;
+    StreamId handle;
     StreamConfig config;
     {
         std::lock_guard<std::mutex> guard(lock_);
         if (devices_.count(selected_) == 1) {
-            handle = StreamHandle{nextId_++};
+            handle = StreamId{nextId_++};
             config = streamConfig_;
         }
     }
@@ -193,7 +193,7 @@ AudioResult<StreamHandle> AudioEngine::createDecoding(std::uint32_t flags, const
         return audioFailure(AudioError::Init);
     }
     auto stream = std::make_shared<DecodingStream>(
-        ffmpeg_, tls_, handle, flags, config.bufferMs,
+        ffmpeg_, tls_, flags, config.bufferMs,
         [this, handle](std::uint32_t syncType, std::uint32_t data) { deliver(handle, syncType, data); });
     stream->setHlsBandwidth(config.hlsBandwidth);
     bool cancelled = false;
@@ -227,12 +227,12 @@ AudioResult<StreamHandle> AudioEngine::createDecoding(std::uint32_t flags, const
     return handle;
 }
 
-AudioResult<StreamHandle> AudioEngine::streamCreateUrl(const std::string& url, std::uint32_t /*offset*/,
+AudioResult<StreamId> AudioEngine::streamCreateUrl(const std::string& url, std::uint32_t /*offset*/,
                                           std::uint32_t flags, DownloadCallback download) {
     return createDecoding(flags, url, false, std::move(download));
 }
 
-AudioResult<StreamHandle> AudioEngine::wmaStreamCreateFile(const std::string& address, std::uint32_t flags) {
+AudioResult<StreamId> AudioEngine::wmaStreamCreateFile(const std::string& address, std::uint32_t flags) {
     // libavformat would open any protocol it knows (files included); only
     // the network schemes of the Windows Media route get through.
     static constexpr const char* kSchemes[] = {"mms://", "mmsh://", "mmst://", "rtsp://",
@@ -268,7 +268,7 @@ void AudioEngine::allowOpens() {
     opensCancelled_ = false;
 }
 
-bool AudioEngine::remove(StreamHandle stream) {
+bool AudioEngine::remove(StreamId stream) {
     Entry entry;
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -307,11 +307,11 @@ bool AudioEngine::remove(StreamHandle stream) {
     return true;
 }
 
-AudioResult<void> AudioEngine::streamFree(StreamHandle stream) {
+AudioResult<void> AudioEngine::streamFree(StreamId stream) {
     return succeededOr(remove(stream), AudioError::Handle);
 }
 
-void AudioEngine::deliver(StreamHandle stream, std::uint32_t syncType, std::uint32_t data) {
+void AudioEngine::deliver(StreamId stream, std::uint32_t syncType, std::uint32_t data) {
     dispatcher_.post([this, stream, syncType, data] {
         std::optional<Entry> entry = find(stream);
         if (!entry) {
@@ -325,7 +325,7 @@ void AudioEngine::deliver(StreamHandle stream, std::uint32_t syncType, std::uint
     });
 }
 
-std::optional<std::vector<std::string>> AudioEngine::streamGetTags(StreamHandle stream,
+std::optional<std::vector<std::string>> AudioEngine::streamGetTags(StreamId stream,
                                                                    std::uint32_t type) {
     std::optional<Entry> entry = find(stream);
     if (!entry || !entry->decoding) {
@@ -334,14 +334,14 @@ std::optional<std::vector<std::string>> AudioEngine::streamGetTags(StreamHandle 
     return entry->decoding->tags(type);
 }
 
-std::int64_t AudioEngine::streamGetLength(StreamHandle stream) {
+std::int64_t AudioEngine::streamGetLength(StreamId stream) {
     std::optional<Entry> entry = find(stream);
     return entry && entry->decoding ? entry->decoding->length() : audio::kUnknownLength;
 }
 
 // --- channels ---
 
-AudioResult<void> AudioEngine::channelPlay(StreamHandle stream, bool /*restart*/) {
+AudioResult<void> AudioEngine::channelPlay(StreamId stream, bool /*restart*/) {
     std::optional<Entry> entry = find(stream);
     if (!entry) {
         return audioFailure(AudioError::Handle);
@@ -361,7 +361,7 @@ AudioResult<void> AudioEngine::channelPlay(StreamHandle stream, bool /*restart*/
     return succeededOr(entry->output->play(), AudioError::Unknown);
 }
 
-AudioResult<void> AudioEngine::channelStop(StreamHandle stream) {
+AudioResult<void> AudioEngine::channelStop(StreamId stream) {
     std::optional<Entry> entry = find(stream);
     if (!entry) {
         return audioFailure(AudioError::Handle);
@@ -372,7 +372,7 @@ AudioResult<void> AudioEngine::channelStop(StreamHandle stream) {
     return {};
 }
 
-AudioResult<SyncHandle> AudioEngine::channelSetSync(StreamHandle stream, std::uint32_t type,
+AudioResult<SyncId> AudioEngine::channelSetSync(StreamId stream, std::uint32_t type,
                                        std::uint64_t /*param*/, SyncCallback callback) {
     std::optional<Entry> entry = find(stream);
     if (!entry) {
@@ -383,16 +383,16 @@ AudioResult<SyncHandle> AudioEngine::channelSetSync(StreamHandle stream, std::ui
     if (!supported || !callback) {
         return audioFailure(AudioError::IllegalType);
     }
-    SyncHandle handle;
+    SyncId handle;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        handle = SyncHandle{nextId_++};
+        handle = SyncId{nextId_++};
     }
     entry->callbacks().addSync(handle, type, std::move(callback));
     return handle;
 }
 
-AudioResult<void> AudioEngine::channelRemoveSync(StreamHandle stream, SyncHandle sync) {
+AudioResult<void> AudioEngine::channelRemoveSync(StreamId stream, SyncId sync) {
     std::optional<Entry> entry = find(stream);
     if (!entry) {
         return audioFailure(AudioError::Handle);
@@ -400,12 +400,12 @@ AudioResult<void> AudioEngine::channelRemoveSync(StreamHandle stream, SyncHandle
     return succeededOr(entry->callbacks().removeSync(sync), AudioError::Handle);
 }
 
-std::uint32_t AudioEngine::channelGetLevel(StreamHandle stream) {
+std::uint32_t AudioEngine::channelGetLevel(StreamId stream) {
     std::optional<Entry> entry = find(stream);
     return entry && entry->output ? entry->output->level() : audio::kLevelError;
 }
 
-ActiveState AudioEngine::channelIsActive(StreamHandle stream) {
+ActiveState AudioEngine::channelIsActive(StreamId stream) {
     std::optional<Entry> entry = find(stream);
     if (!entry) {
         return ActiveState::Stopped;
@@ -413,7 +413,7 @@ ActiveState AudioEngine::channelIsActive(StreamHandle stream) {
     return entry->decoding ? entry->decoding->isActive() : entry->output->isActive();
 }
 
-AudioResult<ChannelInfo> AudioEngine::channelGetInfo(StreamHandle stream) {
+AudioResult<ChannelInfo> AudioEngine::channelGetInfo(StreamId stream) {
     std::optional<Entry> entry = find(stream);
     if (!entry) {
         return audioFailure(AudioError::Handle);
@@ -421,7 +421,7 @@ AudioResult<ChannelInfo> AudioEngine::channelGetInfo(StreamHandle stream) {
     return entry->decoding ? entry->decoding->info() : entry->output->info();
 }
 
-AudioResult<void> AudioEngine::channelSetAttributes(StreamHandle stream, int /*frequency*/, int volume,
+AudioResult<void> AudioEngine::channelSetAttributes(StreamId stream, int /*frequency*/, int volume,
                                        int /*pan*/) {
     std::optional<Entry> entry = find(stream);
     if (!entry) {
@@ -436,7 +436,7 @@ AudioResult<void> AudioEngine::channelSetAttributes(StreamHandle stream, int /*f
     return {};
 }
 
-std::optional<ChannelAttributes> AudioEngine::channelGetAttributes(StreamHandle stream) {
+std::optional<ChannelAttributes> AudioEngine::channelGetAttributes(StreamId stream) {
     std::optional<Entry> entry = find(stream);
     if (!entry) {
         return std::nullopt;
@@ -448,7 +448,7 @@ std::optional<ChannelAttributes> AudioEngine::channelGetAttributes(StreamHandle 
                              entry->output->volume(), 0};
 }
 
-AudioResult<std::uint32_t> AudioEngine::channelGetData(StreamHandle stream, std::span<std::uint8_t> buffer) {
+AudioResult<std::uint32_t> AudioEngine::channelGetData(StreamId stream, std::span<std::uint8_t> buffer) {
     std::optional<Entry> entry = find(stream);
     if (!entry) {
         return audioFailure(AudioError::Handle);
@@ -463,12 +463,12 @@ AudioResult<std::uint32_t> AudioEngine::channelGetData(StreamHandle stream, std:
     return static_cast<std::uint32_t>(count);
 }
 
-std::uint64_t AudioEngine::channelGetQueued(StreamHandle stream) {
+std::uint64_t AudioEngine::channelGetQueued(StreamId stream) {
     std::optional<Entry> entry = find(stream);
     return entry && entry->output ? entry->output->queuedBytes() : 0;
 }
 
-bool AudioEngine::channelSetMediaName(StreamHandle stream, const std::string& name) {
+bool AudioEngine::channelSetMediaName(StreamId stream, const std::string& name) {
     std::optional<Entry> entry = find(stream);
     if (!entry || !entry->output) {
         return false;
@@ -477,7 +477,7 @@ bool AudioEngine::channelSetMediaName(StreamHandle stream, const std::string& na
     return true;
 }
 
-std::int64_t AudioEngine::channelGetPosition(StreamHandle stream) {
+std::int64_t AudioEngine::channelGetPosition(StreamId stream) {
     std::optional<Entry> entry = find(stream);
     return entry && entry->decoding ? entry->decoding->position() : audio::kUnknownLength;
 }

@@ -67,32 +67,34 @@ public:
     AudioResult<void> pauseDevice() override;
     AudioResult<void> setDeviceVolume(int volume) override;
     int deviceVolume() override;
-    AudioResult<StreamHandle> streamCreate(int frequency, int channels, std::uint32_t flags,
-                                           SampleCallback samples) override;
-    AudioResult<StreamHandle> streamCreateUrl(const std::string& url, std::uint32_t offset, std::uint32_t flags,
-                                              DownloadCallback download) override;
-    AudioResult<StreamHandle> wmaStreamCreateFile(const std::string& address, std::uint32_t flags) override;
     bool windowsMediaAvailable() const override;
     void cancelOpens() override;
     void allowOpens() override;
-    AudioResult<void> streamFree(StreamHandle stream) override;
-    std::optional<std::vector<std::string>> streamGetTags(StreamHandle stream,
-                                                          std::uint32_t type) override;
-    std::int64_t streamGetLength(StreamHandle stream) override;
-    AudioResult<void> channelPlay(StreamHandle stream, bool restart) override;
-    AudioResult<void> channelStop(StreamHandle stream) override;
-    AudioResult<SyncHandle> channelSetSync(StreamHandle stream, std::uint32_t type, std::uint64_t param,
-                                           SyncCallback callback) override;
-    AudioResult<void> channelRemoveSync(StreamHandle stream, SyncHandle sync) override;
-    std::uint32_t channelGetLevel(StreamHandle stream) override;
-    ActiveState channelIsActive(StreamHandle stream) override;
-    AudioResult<ChannelInfo> channelGetInfo(StreamHandle stream) override;
-    AudioResult<void> channelSetAttributes(StreamHandle stream, int frequency, int volume, int pan) override;
-    std::optional<ChannelAttributes> channelGetAttributes(StreamHandle stream) override;
-    AudioResult<std::uint32_t> channelGetData(StreamHandle stream, std::span<std::uint8_t> buffer) override;
-    std::int64_t channelGetPosition(StreamHandle stream) override;
-    std::uint64_t channelGetQueued(StreamHandle stream) override;
-    bool channelSetMediaName(StreamHandle stream, const std::string& name) override;
+
+private:
+    // What AudioStream and AudioSync reach through AudioLibrary.
+    AudioResult<StreamId> streamCreate(int frequency, int channels, std::uint32_t flags,
+                                       SampleCallback samples) override;
+    AudioResult<StreamId> streamCreateUrl(const std::string& url, std::uint32_t offset, std::uint32_t flags,
+                                          DownloadCallback download) override;
+    AudioResult<StreamId> wmaStreamCreateFile(const std::string& address, std::uint32_t flags) override;
+    AudioResult<void> streamFree(StreamId stream) override;
+    std::optional<std::vector<std::string>> streamGetTags(StreamId stream, std::uint32_t type) override;
+    std::int64_t streamGetLength(StreamId stream) override;
+    AudioResult<void> channelPlay(StreamId stream, bool restart) override;
+    AudioResult<void> channelStop(StreamId stream) override;
+    AudioResult<SyncId> channelSetSync(StreamId stream, std::uint32_t type, std::uint64_t param,
+                                       SyncCallback callback) override;
+    AudioResult<void> channelRemoveSync(StreamId stream, SyncId sync) override;
+    std::uint32_t channelGetLevel(StreamId stream) override;
+    ActiveState channelIsActive(StreamId stream) override;
+    AudioResult<ChannelInfo> channelGetInfo(StreamId stream) override;
+    AudioResult<void> channelSetAttributes(StreamId stream, int frequency, int volume, int pan) override;
+    std::optional<ChannelAttributes> channelGetAttributes(StreamId stream) override;
+    AudioResult<std::uint32_t> channelGetData(StreamId stream, std::span<std::uint8_t> buffer) override;
+    std::int64_t channelGetPosition(StreamId stream) override;
+    std::uint64_t channelGetQueued(StreamId stream) override;
+    bool channelSetMediaName(StreamId stream, const std::string& name) override;
 
 private:
     static constexpr int kMaxFrequency = 384000;  // of devices and pushed streams
@@ -112,12 +114,12 @@ private:
         std::vector<std::uint32_t> paused;  // outputs to resume on start
     };
 
-    std::optional<Entry> find(StreamHandle stream) const;
-    AudioResult<StreamHandle> createDecoding(std::uint32_t flags, const std::string& address,
-                                             bool windowsMedia, DownloadCallback download);
+    std::optional<Entry> find(StreamId stream) const;
+    AudioResult<StreamId> createDecoding(std::uint32_t flags, const std::string& address,
+                                         bool windowsMedia, DownloadCallback download);
     // Removes the stream from the tables and destroys it (see the class note).
-    bool remove(StreamHandle stream);
-    void deliver(StreamHandle stream, std::uint32_t syncType, std::uint32_t data);
+    bool remove(StreamId stream);
+    void deliver(StreamId stream, std::uint32_t syncType, std::uint32_t data);
     bool onEngineThread() const;
     // The output and its own number for one of our devices; nothing for
     // the no-sound device or one no output has.

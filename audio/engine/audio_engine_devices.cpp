@@ -89,18 +89,18 @@ AudioResult<void> AudioEngine::setDevice(int device) {
 }
 
 AudioResult<void> AudioEngine::freeDevice() {
-    std::vector<StreamHandle> outputs;
+    std::vector<StreamId> outputs;
     bool known = false;
     {
         std::lock_guard<std::mutex> guard(lock_);
         known = devices_.erase(selected_) == 1;
         for (const auto& [id, entry] : streams_) {
             if (entry.output && entry.output->device() == selected_) {
-                outputs.push_back(StreamHandle{id});
+                outputs.push_back(StreamId{id});
             }
         }
     }
-    for (StreamHandle output : outputs) {
+    for (StreamId output : outputs) {
         remove(output);
     }
     return succeededOr(known, AudioError::Init);

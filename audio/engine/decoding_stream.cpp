@@ -57,15 +57,12 @@ std::vector<std::string> windowsMediaCandidates(const std::string& address) {
 
 }  // namespace
 
-DecodingStream::DecodingStream(const FfmpegLoader& ffmpeg, TlsClientContext& tls, StreamHandle handle,
-                               std::uint32_t flags, std::uint32_t bufferMs, EventSink events)
+DecodingStream::DecodingStream(const FfmpegLoader& ffmpeg, TlsClientContext& tls, std::uint32_t flags, std::uint32_t bufferMs, EventSink events)
     : ffmpeg_(ffmpeg),
       tls_(tls),
-      handle_(handle),
       flags_(flags),
       bufferMs_(std::clamp(bufferMs, kMinBufferMs, kMaxBufferMs)),
       events_(std::move(events)),
-      callbacks_(handle),
       titles_(callbacks_),
       playout_(bufferMs_, events_),
       feed_(callbacks_, titles_, playout_, cancel_, readyFlag_) {}

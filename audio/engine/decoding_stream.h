@@ -49,7 +49,7 @@ public:
     using EventSink = std::function<void(std::uint32_t syncType, std::uint32_t data)>;
 
     // `ffmpeg` and `tls` must outlive the stream.
-    DecodingStream(const FfmpegLoader& ffmpeg, TlsClientContext& tls, StreamHandle handle, std::uint32_t flags,
+    DecodingStream(const FfmpegLoader& ffmpeg, TlsClientContext& tls, std::uint32_t flags,
                    std::uint32_t bufferMs, EventSink events);
     // Cancels every wait and joins both threads.
     ~DecodingStream();
@@ -112,7 +112,6 @@ private:
 
     const FfmpegLoader& ffmpeg_;
     TlsClientContext& tls_;
-    const StreamHandle handle_;
     const std::uint32_t flags_;
     const std::uint32_t bufferMs_;
     const EventSink events_;

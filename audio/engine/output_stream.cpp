@@ -32,15 +32,14 @@ std::uint32_t peakLevel(std::span<const std::uint8_t> bytes, int channels) {
 
 }  // namespace
 
-OutputStream::OutputStream(StreamHandle handle, int device, int frequency, int channels,
+OutputStream::OutputStream(int device, int frequency, int channels,
                            std::uint32_t flags, SampleCallback samples, EventSink events)
     : device_(device),
       frequency_(frequency),
       channels_(channels),
       flags_(flags),
       samples_(std::move(samples)),
-      events_(std::move(events)),
-      callbacks_(handle) {}
+      events_(std::move(events)) {}
 
 OutputStream::~OutputStream() { playback_.reset(); }
 

@@ -28,7 +28,7 @@ public:
     enum class Event { Ended, Stalled, Resumed };
     using EventSink = std::function<void(Event event)>;
 
-    OutputStream(StreamHandle handle, int device, int frequency, int channels, std::uint32_t flags,
+    OutputStream(int device, int frequency, int channels, std::uint32_t flags,
                  SampleCallback samples, EventSink events);
     // Closes the playback stream, which waits for a pull in progress.
     ~OutputStream() override;

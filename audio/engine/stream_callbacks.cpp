@@ -42,7 +42,7 @@ void StreamCallbacks::setDownload(DownloadCallback download) {
     download_ = download ? std::make_shared<DownloadCallback>(std::move(download)) : nullptr;
 }
 
-void StreamCallbacks::addSync(SyncHandle handle, std::uint32_t type, SyncCallback callback) {
+void StreamCallbacks::addSync(SyncId handle, std::uint32_t type, SyncCallback callback) {
     // Held through the catch-up, so a fire on another thread comes after it.
     Delivery delivery(*this);
     auto shared = std::make_shared<SyncCallback>(std::move(callback));
@@ -68,11 +68,10 @@ void StreamCallbacks::addSync(SyncHandle handle, std::uint32_t type, SyncCallbac
             parkedBytes_ = 0;
         }
     }
-    deliverWaiting(caughtUp, shared, handle);
+    deliverWaiting(caughtUp, shared);
 }
 
-void StreamCallbacks::deliverWaiting(std::vector<Waiting>& taken, const std::shared_ptr<SyncCallback>& sync,
-                                     SyncHandle handle) {
+void StreamCallbacks::deliverWaiting(std::vector<Waiting>& taken, const std::shared_ptr<SyncCallback>& sync) {
     std::shared_ptr<DownloadCallback> download;
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -84,7 +83,6 @@ void StreamCallbacks::deliverWaiting(std::vector<Waiting>& taken, const std::sha
                 (*download)(waiting.bytes, waiting.finished);
             }
         } else if (sync) {
-            waiting.event.sync = handle;
             (*sync)(waiting.event);
         }
     }
@@ -109,10 +107,10 @@ void StreamCallbacks::releaseParked() {
             }
         }
     }
-    deliverWaiting(parked, nullptr, {});
+    deliverWaiting(parked, nullptr);
 }
 
-bool StreamCallbacks::removeSync(SyncHandle handle) {
+bool StreamCallbacks::removeSync(SyncId handle) {
     return changeOutsideDelivery([&] {
         return std::erase_if(entries_, [&](const Entry& entry) { return entry.handle == handle; }) > 0;
     });
@@ -175,7 +173,7 @@ void StreamCallbacks::fire(std::uint32_t type, std::uint32_t data, const std::ve
             if (std::count_if(waiting_.begin(), waiting_.end(), metadata) >= std::ptrdiff_t{kMaxWaitingMetadata}) {
                 waiting_.erase(std::find_if(waiting_.begin(), waiting_.end(), metadata));
             }
-            waiting_.push_back(Waiting{type, SyncEvent{stream_, {}, data, texts, position}, {}, false});
+            waiting_.push_back(Waiting{type, SyncEvent{data, texts, position}, {}, false});
             return;
         }
     }
@@ -190,7 +188,7 @@ void StreamCallbacks::fire(std::uint32_t type, std::uint32_t data, const std::ve
                 continue;
             }
         }
-        (*entry.callback)(SyncEvent{stream_, entry.handle, data, texts, position});
+        (*entry.callback)(SyncEvent{data, texts, position});
     }
 }
 

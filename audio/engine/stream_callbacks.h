@@ -31,13 +31,13 @@ namespace korvanel {
 // Lock order: deliveryLock_, then lock_.
 class StreamCallbacks {
 public:
-    explicit StreamCallbacks(StreamHandle stream) : stream_(stream) {}
+    StreamCallbacks() = default;
     StreamCallbacks(const StreamCallbacks&) = delete;
     StreamCallbacks& operator=(const StreamCallbacks&) = delete;
 
     void setDownload(DownloadCallback download);
-    void addSync(SyncHandle handle, std::uint32_t type, SyncCallback callback);
-    bool removeSync(SyncHandle handle);
+    void addSync(SyncId handle, std::uint32_t type, SyncCallback callback);
+    bool removeSync(SyncId handle);
     bool hasSync(std::uint32_t type) const;
     // Drops every callback; later calls of download() and fire() do nothing.
     void close();
@@ -53,7 +53,7 @@ public:
 
 private:
     struct Entry {
-        SyncHandle handle;
+        SyncId handle;
         std::uint32_t type = 0;
         std::shared_ptr<SyncCallback> callback;
     };
@@ -74,7 +74,6 @@ private:
     template <class Change>
     auto changeOutsideDelivery(Change&& change);
 
-    const StreamHandle stream_;
     std::recursive_mutex deliveryLock_;
     std::atomic<std::thread::id> deliveringThread_{};
     mutable std::mutex lock_;  // guards the fields below; never held during a call
@@ -86,7 +85,7 @@ private:
         bool finished = false;
     };
     // Delivers the waiting entries taken, in their order.
-    void deliverWaiting(std::vector<Waiting>& taken, const std::shared_ptr<SyncCallback>& sync, SyncHandle handle);
+    void deliverWaiting(std::vector<Waiting>& taken, const std::shared_ptr<SyncCallback>& sync);
     std::deque<Waiting> waiting_;
     bool parking_ = true;  // until released
     std::size_t parkedBytes_ = 0;

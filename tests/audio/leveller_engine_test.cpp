@@ -74,8 +74,8 @@ protected:
             channel.setLeveller(leveller);
             leveller->setStation(station);
         }
-        if (channel.open(server.url("/" + station)) != OpenResult::Opened) {
-            ADD_FAILURE() << channel.errorText();
+        if (const ChannelResult opened = channel.open(server.url("/" + station)); !opened) {
+            ADD_FAILURE() << opened.error().text();
             return {};
         }
         const auto end = std::chrono::steady_clock::now() + 30s;

@@ -99,8 +99,8 @@ TEST_F(OutputChannelIcecastTest, Mp3MountIsHeardOnTwoCardsWithNameTitleAndEffect
     channel_->setDevices("1,2");
     effects_->setCompressor(true);
 
-    ASSERT_EQ(channel_->open(icecast_.url("/tone.mp3")), OpenResult::Opened)
-        << channel_->errorText();
+    const ChannelResult opened = channel_->open(icecast_.url("/tone.mp3"));
+    ASSERT_TRUE(opened) << opened.error().text();
     EXPECT_EQ(info_.kind(), StreamKind::Mp3);
     EXPECT_EQ(info_.stationName(), "Korvanel Test Tone");
     EXPECT_EQ(info_.describe(), "Streaming MP3 Audio");
@@ -134,8 +134,8 @@ TEST_F(OutputChannelIcecastTest, OggMountShowsItsCommentTitle) {
     ASSERT_TRUE(icecast_.startSource({"/tone.ogg", IcecastServer::Codec::OggVorbis, 660}))
         << icecast_.errorLog();
     makeChannel(true);
-    ASSERT_EQ(channel_->open(icecast_.url("/tone.ogg")), OpenResult::Opened)
-        << channel_->errorText();
+    const ChannelResult opened = channel_->open(icecast_.url("/tone.ogg"));
+    ASSERT_TRUE(opened) << opened.error().text();
     EXPECT_EQ(info_.kind(), StreamKind::OggVorbis);
     ASSERT_TRUE(icecast_.setTitle("/tone.ogg", "Singer - Tune"));
     EXPECT_TRUE(waitUntil([&] { return info_.title().find("Tune") != std::string::npos; }, 8s))
@@ -151,8 +151,8 @@ TEST_F(OutputChannelIcecastTest, OggMountShowsItsCommentTitle) {
 TEST_F(OutputChannelIcecastTest, StoppedSourceEndsTheLiveStreamAndRefusedPortIsUnsupported) {
     ASSERT_TRUE(icecast_.startSource({"/live.mp3"})) << icecast_.errorLog();
     makeChannel(false);
-    ASSERT_EQ(channel_->open(icecast_.url("/live.mp3")), OpenResult::Opened)
-        << channel_->errorText();
+    const ChannelResult opened = channel_->open(icecast_.url("/live.mp3"));
+    ASSERT_TRUE(opened) << opened.error().text();
     EXPECT_TRUE(channel_->isLiveStream());
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(jobs_.count(command::kStreamEndSync), 0);
@@ -163,8 +163,10 @@ TEST_F(OutputChannelIcecastTest, StoppedSourceEndsTheLiveStreamAndRefusedPortIsU
 
     // Port 1 on the loopback address: nothing listens there.
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(channel_->open("http://127.0.0.1:1/live"), OpenResult::Unsupported);
-    EXPECT_EQ(channel_->errorText(), "Can't open the file");
+    const ChannelResult refused = channel_->open("http://127.0.0.1:1/live");
+    EXPECT_EQ(outcomeOf(refused), OpenResult::Unsupported);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().text(), "Can't open the file");
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
 

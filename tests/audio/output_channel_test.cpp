@@ -53,12 +53,12 @@ protected:
         fake_->scriptStream(address, stream);
     }
 
-    StreamHandle decoding() const {
+    StreamId decoding() const {
         const auto streams = fake_->decodingStreams();
-        return streams.empty() ? StreamHandle{} : streams.front();
+        return streams.empty() ? StreamId{} : streams.front();
     }
 
-    std::vector<std::uint8_t> pull(StreamHandle output, std::size_t bytes,
+    std::vector<std::uint8_t> pull(StreamId output, std::size_t bytes,
                                    std::uint32_t* result = nullptr) {
         std::vector<std::uint8_t> buffer(bytes);
         const std::uint32_t given = fake_->pull(output, buffer);
@@ -71,7 +71,7 @@ protected:
 
     std::vector<int> outputDevices() const {
         std::vector<int> devices;
-        for (const StreamHandle stream : fake_->outputStreams()) {
+        for (const StreamId stream : fake_->outputStreams()) {
             devices.push_back(fake_->output(stream)->device);
         }
         return devices;
@@ -99,10 +99,10 @@ TEST_F(OutputChannelTest, TwoDevicesPlayEverySourceFromTheSameSamples) {
     script(kMp3);
     script(kOgg, pattern(64), audio::kChannelTypeOgg);
     for (const std::string& address : {kMp3, kOgg}) {
-        ASSERT_EQ(channel_->open(address), OpenResult::Opened) << address;
+        ASSERT_EQ(outcomeOf(channel_->open(address)), OpenResult::Opened) << address;
         EXPECT_EQ(outputDevices(), (std::vector<int>{1, 2}));
         const auto outputs = fake_->outputStreams();
-        for (const StreamHandle output : outputs) {
+        for (const StreamId output : outputs) {
             EXPECT_TRUE(fake_->output(output)->playing);
             EXPECT_EQ(fake_->output(output)->flags, audio::kStreamAutoFree);
         }
@@ -122,30 +122,31 @@ TEST_F(OutputChannelTest, DevicesThatDoNotExistAreSkipped) {
     fake_->setDevices({"Speakers"});
     script(kMp3);
     channel_->setDevices("0,3,1");
-    ASSERT_EQ(channel_->open(kMp3), OpenResult::Opened);
+    ASSERT_EQ(outcomeOf(channel_->open(kMp3)), OpenResult::Opened);
     EXPECT_EQ(outputDevices(), (std::vector<int>{1}));
     channel_->close();
 
     channel_->setDevices("2");
-    EXPECT_EQ(channel_->open(kMp3), OpenResult::Fatal);
-    EXPECT_EQ(channel_->errorKind(), AudioErrorKind::NoDevice);
-    EXPECT_EQ(channel_->errorText(), "No soundcard configured.");
+    const ChannelResult failed = channel_->open(kMp3);
+    EXPECT_EQ(outcomeOf(failed), OpenResult::Fatal);
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(failed.error().kind, AudioErrorKind::NoDevice);
+    EXPECT_EQ(failed.error().text(), "No soundcard configured.");
     EXPECT_TRUE(fake_->decodingStreams().empty());
     channel_->close();
-    EXPECT_EQ(channel_->errorText(), "No error");
 }
 
 TEST_F(OutputChannelTest, DeviceInitialisationFailuresSkipOnlyUnusableDevices) {
     script(kMp3);
     channel_->setDevices("1,2");
     fake_->setInitError(2, AudioError::Driver);
-    ASSERT_EQ(channel_->open(kMp3), OpenResult::Opened);
+    ASSERT_EQ(outcomeOf(channel_->open(kMp3)), OpenResult::Opened);
     EXPECT_EQ(outputDevices(), (std::vector<int>{1}));
     channel_->close();
 
     // Any other failure still gets the device a try.
     fake_->setInitError(2, AudioError::Start);
-    ASSERT_EQ(channel_->open(kMp3), OpenResult::Opened);
+    ASSERT_EQ(outcomeOf(channel_->open(kMp3)), OpenResult::Opened);
     EXPECT_EQ(outputDevices(), (std::vector<int>{1}));  // the fake cannot create on it
     channel_->close();
 }
@@ -154,8 +155,8 @@ TEST_F(OutputChannelTest, AnAlreadyInitialisedDeviceFromAFailedOpenIsUsedAgain) 
     script(kMp3);
     fake_->scriptFailure("http://dead.example/", AudioError::Timeout);
     channel_->setDevices("1,2");
-    EXPECT_EQ(channel_->open("http://dead.example/"), OpenResult::Timeout);
-    ASSERT_EQ(channel_->open(kMp3), OpenResult::Opened);
+    EXPECT_EQ(outcomeOf(channel_->open("http://dead.example/")), OpenResult::Timeout);
+    ASSERT_EQ(outcomeOf(channel_->open(kMp3)), OpenResult::Opened);
     EXPECT_EQ(outputDevices(), (std::vector<int>{1, 2}));
     channel_->close();
     EXPECT_EQ(fake_->initialisedDevices(), (std::vector<int>{0}));
@@ -188,9 +189,12 @@ TEST_F(OutputChannelTest, EveryLibraryErrorMapsToItsOpenResult) {
     for (const auto& [code, result] : table) {
         const std::string address = "http://host/" + std::to_string(static_cast<int>(code));
         fake_->scriptFailure(address, code);
-        EXPECT_EQ(channel_->open(address), result) << static_cast<int>(code);
-        EXPECT_EQ(channel_->errorKind(), AudioErrorKind::LibraryCall);
-        EXPECT_EQ(channel_->errorText(), audioErrorText(code));
+        const ChannelResult failed = channel_->open(address);
+        EXPECT_EQ(outcomeOf(failed), result) << static_cast<int>(code);
+        ASSERT_FALSE(failed);
+        EXPECT_EQ(failed.error().kind, AudioErrorKind::LibraryCall);
+        EXPECT_EQ(failed.error().code, code);
+        EXPECT_EQ(failed.error().text(), audioErrorText(code));
         EXPECT_EQ(OutputChannel::classify(code), result);
     }
     EXPECT_TRUE(fake_->decodingStreams().empty());
@@ -198,25 +202,29 @@ TEST_F(OutputChannelTest, EveryLibraryErrorMapsToItsOpenResult) {
 
 TEST_F(OutputChannelTest, AddressesNoDecoderTakesFailWithoutTouchingTheLibrary) {
     fake_->scriptFailure("http://host/slow", AudioError::Timeout);
-    EXPECT_EQ(channel_->open("http://host/slow"), OpenResult::Timeout);
+    EXPECT_EQ(outcomeOf(channel_->open("http://host/slow")), OpenResult::Timeout);
     for (const std::string address : {"c:\\music\\a.mp3", "", "HTTP://host/a.mp3"}) {
         fake_->clearCalls();
         // Not the time-out of the address before: a path is never worth a retry.
-        EXPECT_EQ(channel_->open(address), OpenResult::Unsupported) << address;
-        EXPECT_EQ(channel_->errorText(), "Can't open the file");
+        const ChannelResult failed = channel_->open(address);
+        EXPECT_EQ(outcomeOf(failed), OpenResult::Unsupported) << address;
+        ASSERT_FALSE(failed);
+        EXPECT_EQ(failed.error().text(), "Can't open the file");
         for (const std::string& call : fake_->calls()) {
             EXPECT_EQ(call.find("Create"), std::string::npos) << call;
         }
     }
     fake_->setWindowsMediaAvailable(false);
-    EXPECT_EQ(channel_->open("mms://host/live"), OpenResult::Unsupported);
-    EXPECT_EQ(channel_->errorText(), "Unsupported file format");
+    const ChannelResult undecodable = channel_->open("mms://host/live");
+    EXPECT_EQ(outcomeOf(undecodable), OpenResult::Unsupported);
+    ASSERT_FALSE(undecodable);
+    EXPECT_EQ(undecodable.error().text(), "Unsupported file format");
 }
 
 TEST_F(OutputChannelTest, WindowsMediaAddressesGoToTheWindowsMediaDecoder) {
     script("mms://host/live", pattern(16), audio::kChannelTypeWindowsMedia);
     fake_->clearCalls();
-    ASSERT_EQ(channel_->open("mms://host/live"), OpenResult::Opened);
+    ASSERT_EQ(outcomeOf(channel_->open("mms://host/live")), OpenResult::Opened);
     const auto calls = fake_->calls();
     EXPECT_NE(std::find(calls.begin(), calls.end(), "wmaStreamCreateFile(mms://host/live,0x240000)"),
               calls.end());
@@ -224,7 +232,7 @@ TEST_F(OutputChannelTest, WindowsMediaAddressesGoToTheWindowsMediaDecoder) {
     channel_->close();
     script(kMp3);
     fake_->clearCalls();
-    ASSERT_EQ(channel_->open(kMp3), OpenResult::Opened);
+    ASSERT_EQ(outcomeOf(channel_->open(kMp3)), OpenResult::Opened);
     const auto urlCalls = fake_->calls();
     EXPECT_NE(std::find(urlCalls.begin(), urlCalls.end(), "streamCreateUrl(" + kMp3 + ",0,0x600000)"),
               urlCalls.end());
@@ -233,7 +241,7 @@ TEST_F(OutputChannelTest, WindowsMediaAddressesGoToTheWindowsMediaDecoder) {
 TEST_F(OutputChannelTest, EndFlagOnlyOnceTheStreamEndedAndTheSlotReadEverything) {
     channel_->setDevices("1,2");
     script(kMp3, pattern(16));
-    ASSERT_EQ(channel_->open(kMp3), OpenResult::Opened);
+    ASSERT_EQ(outcomeOf(channel_->open(kMp3)), OpenResult::Opened);
     const auto outputs = fake_->outputStreams();
     std::uint32_t result = 0;
     EXPECT_EQ(pull(outputs[0], 8, &result).size(), 8u);
@@ -265,17 +273,17 @@ TEST_F(OutputChannelTest, VolumeIsClampedToTheLibraryRangeOnEveryPlayingOutput) 
     channel_->setDevices("1,2");
     channel_->setVolume(0.3);
     script(kMp3);
-    ASSERT_EQ(channel_->open(kMp3), OpenResult::Opened);
-    for (const StreamHandle output : fake_->outputStreams()) {
+    ASSERT_EQ(outcomeOf(channel_->open(kMp3)), OpenResult::Opened);
+    for (const StreamId output : fake_->outputStreams()) {
         EXPECT_EQ(fake_->output(output)->volume, 30);
     }
     channel_->setVolume(2.0);
     EXPECT_DOUBLE_EQ(channel_->volume(), 2.0);
-    for (const StreamHandle output : fake_->outputStreams()) {
+    for (const StreamId output : fake_->outputStreams()) {
         EXPECT_EQ(fake_->output(output)->volume, 100);
     }
     channel_->setVolume(-1.0);
-    for (const StreamHandle output : fake_->outputStreams()) {
+    for (const StreamId output : fake_->outputStreams()) {
         EXPECT_EQ(fake_->output(output)->volume, 0);
     }
 }
@@ -283,7 +291,7 @@ TEST_F(OutputChannelTest, VolumeIsClampedToTheLibraryRangeOnEveryPlayingOutput) 
 TEST_F(OutputChannelTest, NotificationsOfTheLastOutputGoToThePlayersQueue) {
     channel_->setDevices("1,2");
     script(kMp3);
-    ASSERT_EQ(channel_->open(kMp3), OpenResult::Opened);
+    ASSERT_EQ(outcomeOf(channel_->open(kMp3)), OpenResult::Opened);
     const auto outputs = fake_->outputStreams();
     EXPECT_EQ(fake_->syncCount(outputs[0]), 0);
     EXPECT_EQ(fake_->syncCount(outputs[1]), 2);
@@ -302,7 +310,7 @@ TEST_F(OutputChannelTest, StreamBytesGoToTheRecorderAsHeaderUntilOpenedThenAsDat
     stream.pcm = pattern(8);
     stream.downloadChunks = {{1, 2, 3}, {4}};
     fake_->scriptStream(kMp3, stream);
-    ASSERT_EQ(channel_->open(kMp3), OpenResult::Opened);
+    ASSERT_EQ(outcomeOf(channel_->open(kMp3)), OpenResult::Opened);
     fake_->download(decoding(), {5, 6});
     fake_->finishDownload(decoding());
     EXPECT_EQ(recorder_.headerBytes(), (std::vector<std::uint8_t>{1, 2, 3, 4}));
@@ -322,7 +330,7 @@ TEST_F(OutputChannelTest, RecorderGetsTheSamplesBeforeTheEffects) {
     effects.setSwapChannels(true);
     channel_->setSoundEffects(&effects);
     script(kMp3, test::samplesToBytes({1, 2, 3, 4}));
-    ASSERT_EQ(channel_->open(kMp3), OpenResult::Opened);
+    ASSERT_EQ(outcomeOf(channel_->open(kMp3)), OpenResult::Opened);
     const auto played = pull(fake_->outputStreams().front(), 8);
     EXPECT_EQ(test::bytesToSamples(played), (std::vector<std::int16_t>{2, 1, 4, 3}));
     EXPECT_EQ(test::bytesToSamples(recorder_.pcm()), (std::vector<std::int16_t>{1, 2, 3, 4}));
@@ -336,7 +344,7 @@ TEST_F(OutputChannelTest, OpeningFillsTheStreamInformationFromHeadersAndTags) {
     mp3.tags[audio::kTagIcy] = {"ICY 200 OK", "icy-name: Radio X ", "icy-url:http://x.example/"};
     mp3.tags[audio::kTagMeta] = {"StreamTitle='A - B';StreamUrl='';"};
     fake_->scriptStream(kMp3, mp3);
-    ASSERT_EQ(channel_->open(kMp3), OpenResult::Opened);
+    ASSERT_EQ(outcomeOf(channel_->open(kMp3)), OpenResult::Opened);
     EXPECT_EQ(info_.source(), kMp3);
     EXPECT_EQ(info_.kind(), StreamKind::Mp3);
     EXPECT_EQ(info_.stationName(), "Radio X");
@@ -358,7 +366,7 @@ TEST_F(OutputChannelTest, OpeningFillsTheStreamInformationFromHeadersAndTags) {
     ogg.tags[audio::kTagIcy] = {"HTTP/1.0 200 OK", "icy-name:Ogg FM"};
     ogg.tags[audio::kTagOgg] = {"ARTIST=Foo", "TITLE=Bar"};
     fake_->scriptStream(kOgg, ogg);
-    ASSERT_EQ(channel_->open(kOgg), OpenResult::Opened);
+    ASSERT_EQ(outcomeOf(channel_->open(kOgg)), OpenResult::Opened);
     EXPECT_EQ(info_.kind(), StreamKind::OggVorbis);
     EXPECT_EQ(info_.stationName(), "Ogg FM");
     EXPECT_EQ(info_.title(), "Foo - Bar");
@@ -369,7 +377,7 @@ TEST_F(OutputChannelTest, OpeningFillsTheStreamInformationFromHeadersAndTags) {
     // A codec of no known kind: kind 0 and no tags read.
     script("http://host/aac", pattern(8), kOtherCodec);
     fake_->clearCalls();
-    ASSERT_EQ(channel_->open("http://host/aac"), OpenResult::Opened);
+    ASSERT_EQ(outcomeOf(channel_->open("http://host/aac")), OpenResult::Opened);
     EXPECT_EQ(info_.kind(), StreamKind::Other);
     EXPECT_EQ(info_.title(), "");
     for (const std::string& call : fake_->calls()) {
@@ -383,7 +391,7 @@ TEST_F(OutputChannelTest, MetadataIsRecordedWhenItArrivesAndShownWhenTheFirstCar
     mp3.pcm = pattern(4000);
     mp3.tags[audio::kTagMeta] = {"StreamTitle='A';"};
     fake_->scriptStream(kMp3, mp3);
-    ASSERT_EQ(channel_->open(kMp3), OpenResult::Opened);
+    ASSERT_EQ(outcomeOf(channel_->open(kMp3)), OpenResult::Opened);
     const auto outputs = fake_->outputStreams();
     const int parsed = jobs_.count(command::kInfoParsed);
     const auto arrive = [&](const std::string& title, std::uint64_t position) {
@@ -417,7 +425,7 @@ TEST_F(OutputChannelTest, MetadataIsRecordedWhenItArrivesAndShownWhenTheFirstCar
     ogg.pcm = pattern(4000);
     ogg.tags[audio::kTagOgg] = {"TITLE=Own"};
     fake_->scriptStream(kOgg, ogg);
-    ASSERT_EQ(channel_->open(kOgg), OpenResult::Opened);
+    ASSERT_EQ(outcomeOf(channel_->open(kOgg)), OpenResult::Opened);
     pull(fake_->outputStreams()[0], 4000);
     EXPECT_EQ(info_.title(), "Own");
 }
@@ -430,10 +438,10 @@ TEST_F(OutputChannelTest, LiveStreamLevelAndProgressComeFromTheLibrary) {
     Script live;
     live.info.flags = audio::kStreamBlock;
     fake_->scriptStream(kMp3, live);
-    ASSERT_EQ(channel_->open(kMp3), OpenResult::Opened);
+    ASSERT_EQ(outcomeOf(channel_->open(kMp3)), OpenResult::Opened);
     EXPECT_TRUE(channel_->isLiveStream());
     EXPECT_DOUBLE_EQ(channel_->progress(), -1.0);
-    const StreamHandle output = fake_->outputStreams().back();
+    const StreamId output = fake_->outputStreams().back();
     fake_->setLevel(output, 0x20001000);
     EXPECT_EQ(channel_->level(), 0x20001000u);
     fake_->setLevel(output, audio::kLevelError);
@@ -443,7 +451,7 @@ TEST_F(OutputChannelTest, LiveStreamLevelAndProgressComeFromTheLibrary) {
     Script file;
     file.length = 1000;
     fake_->scriptStream(kMp3, file);
-    ASSERT_EQ(channel_->open(kMp3), OpenResult::Opened);
+    ASSERT_EQ(outcomeOf(channel_->open(kMp3)), OpenResult::Opened);
     EXPECT_FALSE(channel_->isLiveStream());
     fake_->setPosition(decoding(), 250);
     EXPECT_DOUBLE_EQ(channel_->progress(), 25.0);
@@ -453,7 +461,7 @@ TEST_F(OutputChannelTest, AnOutputThatCannotBeCreatedLeavesTheOthersPlaying) {
     channel_->setDevices("1,2");
     script(kMp3);
     fake_->failOutputsOnDevice(2, AudioError::Driver);
-    ASSERT_EQ(channel_->open(kMp3), OpenResult::Opened);
+    ASSERT_EQ(outcomeOf(channel_->open(kMp3)), OpenResult::Opened);
     EXPECT_EQ(outputDevices(), (std::vector<int>{1}));
     // The end and stall notifications sit on the output that exists.
     EXPECT_EQ(fake_->syncCount(fake_->outputStreams().front()), 2);
@@ -462,8 +470,10 @@ TEST_F(OutputChannelTest, AnOutputThatCannotBeCreatedLeavesTheOthersPlaying) {
 
     // With no output at all the open fails instead of playing into nowhere.
     fake_->failOutputsOnDevice(1, AudioError::Driver);
-    EXPECT_EQ(channel_->open(kMp3), OpenResult::Fatal);
-    EXPECT_EQ(channel_->errorText(), "Can't find a free/valid driver");
+    const ChannelResult nowhere = channel_->open(kMp3);
+    EXPECT_EQ(outcomeOf(nowhere), OpenResult::Fatal);
+    ASSERT_FALSE(nowhere);
+    EXPECT_EQ(nowhere.error().text(), "Can't find a free/valid driver");
     EXPECT_TRUE(fake_->decodingStreams().empty());
     EXPECT_EQ(fake_->initialisedDevices(), (std::vector<int>{0}));
     EXPECT_EQ(recorder_.calls().back(), "close");
@@ -472,9 +482,9 @@ TEST_F(OutputChannelTest, AnOutputThatCannotBeCreatedLeavesTheOthersPlaying) {
 TEST_F(OutputChannelTest, OpeningWhileAStreamIsOpenFailsAndKeepsItPlaying) {
     script(kMp3);
     script(kOgg);
-    ASSERT_EQ(channel_->open(kMp3), OpenResult::Opened);
+    ASSERT_EQ(outcomeOf(channel_->open(kMp3)), OpenResult::Opened);
     const auto outputs = fake_->outputStreams();
-    EXPECT_EQ(channel_->open(kOgg), OpenResult::Fatal);
+    EXPECT_EQ(outcomeOf(channel_->open(kOgg)), OpenResult::Fatal);
     EXPECT_EQ(fake_->outputStreams(), outputs);
     EXPECT_EQ(info_.source(), kMp3);
 }
@@ -482,12 +492,12 @@ TEST_F(OutputChannelTest, OpeningWhileAStreamIsOpenFailsAndKeepsItPlaying) {
 TEST_F(OutputChannelTest, CloseStopsAndFreesEverythingDevicesLastToFirst) {
     channel_->setDevices("1,2");
     script(kMp3);
-    ASSERT_EQ(channel_->open(kMp3), OpenResult::Opened);
+    ASSERT_EQ(outcomeOf(channel_->open(kMp3)), OpenResult::Opened);
     const auto outputs = fake_->outputStreams();
-    const StreamHandle decoder = decoding();
+    const StreamId decoder = decoding();
     fake_->clearCalls();
     channel_->close();
-    const auto id = [](StreamHandle stream) { return std::to_string(stream.id); };
+    const auto id = [](StreamId stream) { return std::to_string(stream.id); };
     const std::vector<std::string> expected = {
         "channelRemoveSync(" + id(outputs[1]) + "," + std::to_string(outputs[1].id + 1) + ")",
         "channelRemoveSync(" + id(outputs[1]) + "," + std::to_string(outputs[1].id + 2) + ")",
@@ -526,18 +536,22 @@ TEST_F(OutputChannelTest, NetworkBufferAndDeviceNamesWithoutBluetooth) {
 
 TEST(OutputChannelLibrary, AMissingOrForeignLibraryIsReportedAsNotLoaded) {
     OutputChannel none(nullptr);
-    EXPECT_FALSE(none.init());
-    EXPECT_EQ(none.errorText(), "Could not load the audio engine (FFmpeg and SDL2).");
-    EXPECT_EQ(none.open("http://host/"), OpenResult::Fatal);
+    const ChannelResult started = none.init();
+    ASSERT_FALSE(started);
+    EXPECT_EQ(started.error().text(), "Could not load the audio engine (FFmpeg and SDL2).");
+    const ChannelResult opened = none.open("http://host/");
+    EXPECT_EQ(outcomeOf(opened), OpenResult::Fatal);
     none.close();
-    EXPECT_EQ(none.errorText(), "Could not load the audio engine (FFmpeg and SDL2).");
+    ASSERT_FALSE(opened);
+    EXPECT_EQ(opened.error().text(), "Could not load the audio engine (FFmpeg and SDL2).");
     EXPECT_TRUE(none.outputDevices().empty());
 
     auto library = std::make_unique<test::FakeAudioLibrary>();
     library->setVersion(0x00010001);
     OutputChannel foreign(std::move(library));
-    EXPECT_FALSE(foreign.init());
-    EXPECT_EQ(foreign.errorKind(), AudioErrorKind::NotLoaded);
+    const ChannelResult foreignStart = foreign.init();
+    ASSERT_FALSE(foreignStart);
+    EXPECT_EQ(foreignStart.error().kind, AudioErrorKind::NotLoaded);
     foreign.shutdown();
     EXPECT_EQ(foreign.level(), 0u);
 }
@@ -547,7 +561,7 @@ TEST_F(OutputChannelTest, DevicesPullConcurrentlyWhileTheWindowThreadAsks) {
     channel_->setSoundEffects(&effects);
     channel_->setDevices("1,2");
     script(kMp3, {});
-    ASSERT_EQ(channel_->open(kMp3), OpenResult::Opened);
+    ASSERT_EQ(outcomeOf(channel_->open(kMp3)), OpenResult::Opened);
     const auto outputs = fake_->outputStreams();
     std::vector<std::int16_t> samples(60000);
     for (std::size_t i = 0; i < samples.size(); ++i) {
@@ -555,7 +569,7 @@ TEST_F(OutputChannelTest, DevicesPullConcurrentlyWhileTheWindowThreadAsks) {
     }
     const std::vector<std::uint8_t> expected = test::samplesToBytes(samples);
 
-    const auto device = [&](StreamHandle output, std::size_t chunk,
+    const auto device = [&](StreamId output, std::size_t chunk,
                             std::vector<std::uint8_t>& heard) {
         std::vector<std::uint8_t> buffer(chunk);
         for (int spins = 0; spins < 2000000; ++spins) {

@@ -14,10 +14,10 @@ protected:
         ASSERT_TRUE(library_.init(audio::kNoSoundDevice, audio::kOutputFrequency));
     }
 
-    AudioResult<std::vector<StreamHandle>> open() {
+    AudioResult<std::vector<AudioStream*>> open() {
         return cards_.openOutputs(
             library_, 44100, 2, [](int) -> SampleCallback { return [](std::span<std::uint8_t>) { return 0u; }; },
-            [this](int slot, StreamHandle) { slots_.push_back(slot); });
+            [this](int slot, AudioStream&) { slots_.push_back(slot); });
     }
 
     test::FakeAudioLibrary library_;
@@ -35,7 +35,7 @@ TEST_F(OutputDeviceSetTest, ListedCardsGetASlotEachAndAreFreedLastFirst) {
     EXPECT_EQ(slots_, (std::vector<int>{0, 1}));
     EXPECT_EQ(library_.outputStreams().size(), 2u);
 
-    const std::vector<OutputDeviceSet::Card> cards = cards_.stopOutputs(library_);
+    const std::vector<OutputDeviceSet::Card> cards = cards_.stopOutputs();
     EXPECT_TRUE(library_.outputStreams().empty());
     EXPECT_TRUE(cards_.empty());
     library_.clearCalls();
@@ -75,8 +75,8 @@ TEST_F(OutputDeviceSetTest, TheVolumeReachesEveryPlayingOutput) {
     cards_.setList("1,2");
     ASSERT_TRUE(cards_.prepare(library_));
     ASSERT_TRUE(open());
-    cards_.setVolume(library_, 40);
-    for (const StreamHandle stream : library_.outputStreams()) {
+    cards_.setVolume(40);
+    for (const StreamId stream : library_.outputStreams()) {
         EXPECT_EQ(library_.output(stream)->volume, 40);
     }
 }

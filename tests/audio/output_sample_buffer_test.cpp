@@ -10,11 +10,11 @@ namespace {
 
 class SharedSampleBufferTest : public ::testing::Test {
 protected:
-    StreamHandle openStream(std::vector<std::uint8_t> pcm) {
+    AudioStream openStream(std::vector<std::uint8_t> pcm) {
         test::FakeAudioLibrary::ScriptedStream script;
         script.pcm = std::move(pcm);
         library_.scriptStream("http://host/", script);
-        return library_.streamCreateUrl("http://host/", 0, audio::kStreamDecode, nullptr).value_or(StreamHandle{});
+        return streamOrNone(library_.openUrl("http://host/", 0, audio::kStreamDecode, nullptr));
     }
 
     std::vector<std::uint8_t> fill(int slot, std::size_t bytes) {
@@ -31,25 +31,25 @@ TEST_F(SharedSampleBufferTest, APartialFrameWaitsForTheRestInsteadOfShiftingTheS
     test::OutputRecordingSink recorder;
     buffer_.setRecorder(&recorder);
     // Two stereo frames and half of a third.
-    const StreamHandle stream = openStream(test::samplesToBytes({1, 2, 3, 4, 5}));
-    buffer_.start(library_, stream, 2, 1);
+    AudioStream stream = openStream(test::samplesToBytes({1, 2, 3, 4, 5}));
+    buffer_.start(stream, 2, 1);
     buffer_.activate(0);
     EXPECT_EQ(test::bytesToSamples(fill(0, 16)), (std::vector<std::int16_t>{1, 2, 3, 4}));
-    library_.appendPcm(stream, test::samplesToBytes({6, 7, 8}));
+    library_.appendPcm(test::FakeAudioLibrary::idOf(stream), test::samplesToBytes({6, 7, 8}));
     EXPECT_EQ(test::bytesToSamples(fill(0, 16)), (std::vector<std::int16_t>{5, 6, 7, 8}));
     // The recorder saw every byte once, in order.
     EXPECT_EQ(test::bytesToSamples(recorder.pcm()),
               (std::vector<std::int16_t>{1, 2, 3, 4, 5, 6, 7, 8}));
     // An odd byte count from the library is not lost either.
-    library_.appendPcm(stream, {9, 0, 10});
+    library_.appendPcm(test::FakeAudioLibrary::idOf(stream), {9, 0, 10});
     EXPECT_EQ(fill(0, 8).size(), 0u);
-    library_.appendPcm(stream, {0});
+    library_.appendPcm(test::FakeAudioLibrary::idOf(stream), {0});
     EXPECT_EQ(test::bytesToSamples(fill(0, 8)), (std::vector<std::int16_t>{9, 10}));
 }
 
 TEST_F(SharedSampleBufferTest, DataReadByEveryActiveSlotIsDropped) {
-    const StreamHandle stream = openStream(std::vector<std::uint8_t>(4000, 7));
-    buffer_.start(library_, stream, 2, 3);
+    AudioStream stream = openStream(std::vector<std::uint8_t>(4000, 7));
+    buffer_.start(stream, 2, 3);
     buffer_.activate(0);
     buffer_.activate(1);  // slot 2 never got an output stream
     fill(0, 1000);
@@ -63,18 +63,18 @@ TEST_F(SharedSampleBufferTest, DataReadByEveryActiveSlotIsDropped) {
     EXPECT_EQ(buffer_.position(0), 2000u);
     EXPECT_EQ(buffer_.position(1), 2400u);
     EXPECT_EQ(buffer_.position(7), 0u);
-    buffer_.start(library_, stream, 2, 1);
+    buffer_.start(stream, 2, 1);
     EXPECT_EQ(buffer_.position(0), 0u);
 }
 
 TEST_F(SharedSampleBufferTest, ADeviceThatStopsReadingCannotGrowTheBufferWithoutBound) {
-    const StreamHandle stream = openStream({});
-    buffer_.start(library_, stream, 2, 2);
+    AudioStream stream = openStream({});
+    buffer_.start(stream, 2, 2);
     buffer_.activate(0);
     buffer_.activate(1);
     const std::vector<std::uint8_t> block(65536, 1);
     for (int i = 0; i < 200; ++i) {  // 12.5 MiB through slot 0 only
-        library_.appendPcm(stream, block);
+        library_.appendPcm(test::FakeAudioLibrary::idOf(stream), block);
         EXPECT_EQ(fill(0, block.size()).size(), block.size());
     }
     EXPECT_LE(buffer_.filledBytes(), SharedSampleBuffer::kMaxLagBytes + block.size());
@@ -83,8 +83,8 @@ TEST_F(SharedSampleBufferTest, ADeviceThatStopsReadingCannotGrowTheBufferWithout
 }
 
 TEST_F(SharedSampleBufferTest, NothingIsGivenToAnUnknownSlotOrAfterStop) {
-    const StreamHandle stream = openStream(std::vector<std::uint8_t>(64, 3));
-    buffer_.start(library_, stream, 2, 1);
+    AudioStream stream = openStream(std::vector<std::uint8_t>(64, 3));
+    buffer_.start(stream, 2, 1);
     buffer_.activate(0);
     std::vector<std::uint8_t> out(16);
     EXPECT_EQ(buffer_.fill(-1, out), 0u);

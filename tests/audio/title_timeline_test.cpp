@@ -13,7 +13,7 @@ protected:
     void SetUp() override {
         info_.setKind(StreamKind::Mp3);
         timeline_.start(&parser_);
-        timeline_.claim(0, StreamHandle{7});
+        timeline_.claim(0, firstCard_);
     }
 
     static SyncEvent metadata(const std::string& title, std::optional<std::uint64_t> position,
@@ -25,6 +25,9 @@ protected:
         return event;
     }
 
+    // The cards' streams, which the timeline only keeps the address of.
+    AudioStream firstCard_;
+    AudioStream secondCard_;
     StreamInfo info_;
     test::OutputRecordingSink recorder_;
     test::OutputJobLog jobs_;
@@ -66,13 +69,13 @@ TEST_F(TitleTimelineTest, MetadataWithoutAPlaceIsHeardAtOnceAndATicketWaitsForIt
 }
 
 TEST_F(TitleTimelineTest, TheFirstCardClaimedKeepsTheTitlesUntilCleared) {
-    timeline_.claim(1, StreamHandle{9});
-    EXPECT_EQ(timeline_.titleStream(), StreamHandle{7});
+    timeline_.claim(1, secondCard_);
+    EXPECT_EQ(timeline_.titleStream(), &firstCard_);
     timeline_.arrived(metadata("Waiting", 100));
     timeline_.clear();
-    EXPECT_EQ(timeline_.titleStream(), StreamHandle{});
+    EXPECT_EQ(timeline_.titleStream(), nullptr);
     EXPECT_FALSE(timeline_.pulled(0, 256)) << "no title card after a clear";
-    timeline_.claim(1, StreamHandle{9});
+    timeline_.claim(1, secondCard_);
     EXPECT_FALSE(timeline_.pulled(1, 256)) << "the waiting reading went with the clear";
     EXPECT_EQ(info_.title(), "");
 }

@@ -14,24 +14,18 @@ EnginePlayback::EnginePlayback(const std::string& cardFile, bool realTime)
 EnginePlayback::~EnginePlayback() { close(); }
 
 void EnginePlayback::close() {
-    if (output_) {
-        engine_.streamFree(output_);
-        output_ = {};
-    }
-    if (decoding_) {
-        engine_.streamFree(decoding_);
-        decoding_ = {};
-    }
+    output_.free();
+    decoding_.free();
 }
 
-void EnginePlayback::setSyncs(StreamHandle stream, bool metadata) {
+void EnginePlayback::setSyncs(AudioStream& stream, From from, bool metadata) {
     for (const std::uint32_t type : {audio::kSyncEnd, audio::kSyncStall, audio::kSyncMeta}) {
         if (type == audio::kSyncMeta && !metadata) {
             continue;
         }
-        engine_.channelSetSync(stream, type, 0, [this, type](const SyncEvent& event) {
+        stream.setLifelongSync(type, 0, [this, from, type](const SyncEvent& event) {
             std::lock_guard<std::mutex> guard(lock_);
-            events_.push_back(Event{event.stream.id, type, event.data, event.texts});
+            events_.push_back(Event{from, type, event.data, event.texts});
             changed_.notify_all();
         });
     }
@@ -40,7 +34,7 @@ void EnginePlayback::setSyncs(StreamHandle stream, bool metadata) {
 AudioError EnginePlayback::open(const std::string& url) {
     engine_.init(audio::kNoSoundDevice, audio::kOutputFrequency);
     engine_.setDevice(audio::kNoSoundDevice);
-    const AudioResult<StreamHandle> opened = engine_.streamCreateUrl(
+    AudioResult<AudioStream> opened = engine_.openUrl(
         url, 0, audio::kStreamDecode | audio::kStreamMeta,
         [this](std::span<const std::uint8_t> data, bool finished) {
             std::lock_guard<std::mutex> guard(lock_);
@@ -51,47 +45,46 @@ AudioError EnginePlayback::open(const std::string& url) {
     if (!opened) {
         return opened.error().kind;
     }
-    decoding_ = *opened;
-    setSyncs(decoding_, true);
+    decoding_ = std::move(opened).value();
+    setSyncs(decoding_, From::Decoding, true);
     return AudioError::Ok;
 }
 
 AudioError EnginePlayback::openWindowsMedia(const std::string& address) {
     engine_.init(audio::kNoSoundDevice, audio::kOutputFrequency);
     engine_.setDevice(audio::kNoSoundDevice);
-    const AudioResult<StreamHandle> opened =
-        engine_.wmaStreamCreateFile(address, audio::kStreamDecode | audio::kStreamAutoFree);
+    AudioResult<AudioStream> opened =
+        engine_.openWindowsMedia(address, audio::kStreamDecode | audio::kStreamAutoFree);
     if (!opened) {
         return opened.error().kind;
     }
-    decoding_ = *opened;
-    setSyncs(decoding_, true);
+    decoding_ = std::move(opened).value();
+    setSyncs(decoding_, From::Decoding, true);
     return AudioError::Ok;
 }
 
 bool EnginePlayback::play(int volume) {
-    const AudioResult<ChannelInfo> info = engine_.channelGetInfo(decoding_);
+    const AudioResult<ChannelInfo> info = decoding_.info();
     if (!info) {
         return false;
     }
     engine_.init(audio::kDefaultDevice, audio::kOutputFrequency);
     engine_.setDevice(audio::kDefaultDevice);
-    const StreamHandle decoding = decoding_;
-    output_ = engine_.streamCreate(
+    AudioResult<AudioStream> made = engine_.openOutput(
         static_cast<int>(info->frequency), static_cast<int>(info->channels), audio::kStreamAutoFree,
-        [this, decoding](std::span<std::uint8_t> buffer) -> std::uint32_t {
-            const AudioResult<std::uint32_t> count = engine_.channelGetData(decoding, buffer);
-            if (!count || engine_.channelIsActive(decoding) == ActiveState::Stopped) {
+        [this](std::span<std::uint8_t> buffer) -> std::uint32_t {
+            const AudioResult<std::uint32_t> count = decoding_.read(buffer);
+            if (!count || decoding_.activity() == ActiveState::Stopped) {
                 return count.value_or(0u) | audio::kSampleEnd;
             }
             return *count;
-        }).value_or(StreamHandle{});
-    if (!output_) {
+        });
+    if (!made) {
         return false;
     }
-    setSyncs(output_, false);
-    return engine_.channelSetAttributes(output_, audio::kFrequencyUnchanged, volume, audio::kPanUnchanged) &&
-           engine_.channelPlay(output_, false);
+    output_ = std::move(made).value();
+    setSyncs(output_, From::Output, false);
+    return output_.setVolume(volume) && output_.play();
 }
 
 std::vector<EnginePlayback::Event> EnginePlayback::events() const {
@@ -115,7 +108,7 @@ bool EnginePlayback::waitFor(const std::function<bool(const std::vector<Event>&)
     return changed_.wait_for(lock, bound, [&] { return done(events_); });
 }
 
-bool EnginePlayback::waitForEvent(std::uint32_t stream, std::uint32_t type,
+bool EnginePlayback::waitForEvent(From stream, std::uint32_t type,
                                   std::chrono::milliseconds bound) {
     return waitFor(
         [&](const std::vector<Event>& events) {

@@ -18,8 +18,10 @@ namespace korvanel::test {
 // can look at what was "heard". Syncs and download bytes are collected.
 class EnginePlayback {
 public:
+    // Which stream an event came from.
+    enum class From { Decoding, Output };
     struct Event {
-        std::uint32_t stream = 0;
+        From stream = From::Decoding;
         std::uint32_t type = 0;
         std::uint32_t data = 0;
         std::vector<std::string> texts;
@@ -38,30 +40,31 @@ public:
     bool play(int volume = 100);
     void close();
 
-    StreamHandle decoding() const { return decoding_; }
-    StreamHandle output() const { return output_; }
+    AudioStream& decoding() { return decoding_; }
+    AudioStream& output() { return output_; }
     std::vector<Event> events() const;
     std::size_t downloadedBytes() const;
     bool downloadFinished() const;
     // Waits until the predicate over the events holds.
     bool waitFor(const std::function<bool(const std::vector<Event>&)>& done,
                  std::chrono::milliseconds bound);
-    bool waitForEvent(std::uint32_t stream, std::uint32_t type, std::chrono::milliseconds bound);
+    bool waitForEvent(From stream, std::uint32_t type, std::chrono::milliseconds bound);
 
 private:
-    void setSyncs(StreamHandle stream, bool metadata);
+    void setSyncs(AudioStream& stream, From from, bool metadata);
 
     ScopedEnv driver_;
     ScopedEnv file_;
     ScopedEnv delay_;
     AudioEngine engine_;
-    StreamHandle decoding_;
-    StreamHandle output_;
     mutable std::mutex lock_;
     std::condition_variable changed_;
     std::vector<Event> events_;
     std::size_t downloaded_ = 0;
     bool downloadFinished_ = false;
+    // Last, so that they go first, while what their callbacks use is there.
+    AudioStream decoding_;
+    AudioStream output_;
 };
 
 }  // namespace korvanel::test

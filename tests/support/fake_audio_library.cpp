@@ -76,7 +76,7 @@ bool FakeAudioLibrary::waitForHeldOpen(std::chrono::milliseconds bound) {
 
 // --- driving ---
 
-void FakeAudioLibrary::appendPcm(StreamHandle decoding, const std::vector<std::uint8_t>& bytes) {
+void FakeAudioLibrary::appendPcm(StreamId decoding, const std::vector<std::uint8_t>& bytes) {
     std::lock_guard<std::mutex> guard(lock_);
     if (Stream* stream = find(decoding)) {
         auto& pcm = stream->script.pcm;
@@ -84,14 +84,14 @@ void FakeAudioLibrary::appendPcm(StreamHandle decoding, const std::vector<std::u
     }
 }
 
-void FakeAudioLibrary::endStream(StreamHandle decoding) {
+void FakeAudioLibrary::endStream(StreamId decoding) {
     std::lock_guard<std::mutex> guard(lock_);
     if (Stream* stream = find(decoding)) {
         stream->script.ended = true;
     }
 }
 
-std::uint32_t FakeAudioLibrary::pull(StreamHandle output, std::span<std::uint8_t> buffer) {
+std::uint32_t FakeAudioLibrary::pull(StreamId output, std::span<std::uint8_t> buffer) {
     std::shared_ptr<SampleCallback> samples;
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -104,9 +104,9 @@ std::uint32_t FakeAudioLibrary::pull(StreamHandle output, std::span<std::uint8_t
     return samples && *samples ? (*samples)(buffer) : 0;
 }
 
-int FakeAudioLibrary::fireSync(StreamHandle stream, std::uint32_t type, std::uint32_t data,
+int FakeAudioLibrary::fireSync(StreamId stream, std::uint32_t type, std::uint32_t data,
                                std::vector<std::string> texts, std::optional<std::uint64_t> position) {
-    std::vector<std::pair<SyncHandle, std::shared_ptr<SyncCallback>>> due;
+    std::vector<std::pair<SyncId, std::shared_ptr<SyncCallback>>> due;
     {
         std::lock_guard<std::mutex> guard(lock_);
         const Stream* found = find(stream);
@@ -120,13 +120,13 @@ int FakeAudioLibrary::fireSync(StreamHandle stream, std::uint32_t type, std::uin
         }
     }
     for (auto& [handle, callback] : due) {
-        SyncEvent event{stream, handle, data, texts, position};
+        SyncEvent event{data, texts, position};
         (*callback)(event);
     }
     return static_cast<int>(due.size());
 }
 
-void FakeAudioLibrary::download(StreamHandle decoding, const std::vector<std::uint8_t>& bytes) {
+void FakeAudioLibrary::download(StreamId decoding, const std::vector<std::uint8_t>& bytes) {
     DownloadCallback callback;
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -141,7 +141,7 @@ void FakeAudioLibrary::download(StreamHandle decoding, const std::vector<std::ui
     }
 }
 
-void FakeAudioLibrary::finishDownload(StreamHandle decoding) {
+void FakeAudioLibrary::finishDownload(StreamId decoding) {
     DownloadCallback callback;
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -156,14 +156,14 @@ void FakeAudioLibrary::finishDownload(StreamHandle decoding) {
     }
 }
 
-void FakeAudioLibrary::setLevel(StreamHandle stream, std::uint32_t level) {
+void FakeAudioLibrary::setLevel(StreamId stream, std::uint32_t level) {
     std::lock_guard<std::mutex> guard(lock_);
     if (Stream* found = find(stream)) {
         found->level = level;
     }
 }
 
-void FakeAudioLibrary::setPosition(StreamHandle stream, std::int64_t position) {
+void FakeAudioLibrary::setPosition(StreamId stream, std::int64_t position) {
     std::lock_guard<std::mutex> guard(lock_);
     if (Stream* found = find(stream)) {
         found->position = position;
@@ -196,18 +196,18 @@ std::optional<std::uint32_t> FakeAudioLibrary::config(std::uint32_t option) cons
     return it->second;
 }
 
-std::vector<StreamHandle> FakeAudioLibrary::outputStreams() const {
+std::vector<StreamId> FakeAudioLibrary::outputStreams() const {
     std::lock_guard<std::mutex> guard(lock_);
-    std::vector<StreamHandle> result;
+    std::vector<StreamId> result;
     for (const auto& [id, stream] : streams_) {
         if (!stream.decoding) {
-            result.push_back(StreamHandle{id});
+            result.push_back(StreamId{id});
         }
     }
     return result;
 }
 
-std::optional<FakeAudioLibrary::OutputState> FakeAudioLibrary::output(StreamHandle stream) const {
+std::optional<FakeAudioLibrary::OutputState> FakeAudioLibrary::output(StreamId stream) const {
     std::lock_guard<std::mutex> guard(lock_);
     const Stream* found = find(stream);
     if (found == nullptr || found->decoding) {
@@ -216,18 +216,18 @@ std::optional<FakeAudioLibrary::OutputState> FakeAudioLibrary::output(StreamHand
     return found->output;
 }
 
-std::vector<StreamHandle> FakeAudioLibrary::decodingStreams() const {
+std::vector<StreamId> FakeAudioLibrary::decodingStreams() const {
     std::lock_guard<std::mutex> guard(lock_);
-    std::vector<StreamHandle> result;
+    std::vector<StreamId> result;
     for (const auto& [id, stream] : streams_) {
         if (stream.decoding) {
-            result.push_back(StreamHandle{id});
+            result.push_back(StreamId{id});
         }
     }
     return result;
 }
 
-int FakeAudioLibrary::syncCount(StreamHandle stream) const {
+int FakeAudioLibrary::syncCount(StreamId stream) const {
     std::lock_guard<std::mutex> guard(lock_);
     const Stream* found = find(stream);
     return found == nullptr ? 0 : static_cast<int>(found->syncs.size());
@@ -343,7 +343,7 @@ int FakeAudioLibrary::deviceVolume() {
     return 100;
 }
 
-AudioResult<StreamHandle> FakeAudioLibrary::streamCreate(int frequency, int channels, std::uint32_t flags,
+AudioResult<StreamId> FakeAudioLibrary::streamCreate(int frequency, int channels, std::uint32_t flags,
                                             SampleCallback samples) {
     std::lock_guard<std::mutex> guard(lock_);
     log("streamCreate(" + std::to_string(frequency) + "," + std::to_string(channels) + "," +
@@ -362,12 +362,12 @@ AudioResult<StreamHandle> FakeAudioLibrary::streamCreate(int frequency, int chan
     Stream& stream = streams_[id];
     stream.output = OutputState{selected_, frequency, channels, flags, false, 100};
     stream.samples = std::make_shared<SampleCallback>(std::move(samples));
-    return StreamHandle{id};
+    return StreamId{id};
 }
 
-AudioResult<StreamHandle> FakeAudioLibrary::createDecoding(const std::string& address, std::uint32_t flags,
+AudioResult<StreamId> FakeAudioLibrary::createDecoding(const std::string& address, std::uint32_t flags,
                                               DownloadCallback download) {
-    StreamHandle handle;
+    StreamId handle;
     std::vector<std::vector<std::uint8_t>> chunks;
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -382,7 +382,7 @@ AudioResult<StreamHandle> FakeAudioLibrary::createDecoding(const std::string& ad
         if (script == scripts_.end()) {
             return audioFailure(AudioError::FileOpen);
         }
-        handle = StreamHandle{nextId_++};
+        handle = StreamId{nextId_++};
         Stream& stream = streams_[handle.id];
         stream.decoding = true;
         stream.script = script->second;
@@ -398,7 +398,7 @@ AudioResult<StreamHandle> FakeAudioLibrary::createDecoding(const std::string& ad
     return handle;
 }
 
-AudioResult<StreamHandle> FakeAudioLibrary::streamCreateUrl(const std::string& url, std::uint32_t offset,
+AudioResult<StreamId> FakeAudioLibrary::streamCreateUrl(const std::string& url, std::uint32_t offset,
                                                std::uint32_t flags, DownloadCallback download) {
     {
         std::unique_lock<std::mutex> guard(lock_);
@@ -411,7 +411,7 @@ AudioResult<StreamHandle> FakeAudioLibrary::streamCreateUrl(const std::string& u
     return createDecoding(url, flags, std::move(download));
 }
 
-AudioResult<StreamHandle> FakeAudioLibrary::wmaStreamCreateFile(const std::string& address,
+AudioResult<StreamId> FakeAudioLibrary::wmaStreamCreateFile(const std::string& address,
                                                    std::uint32_t flags) {
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -428,13 +428,13 @@ bool FakeAudioLibrary::windowsMediaAvailable() const {
     return windowsMedia_;
 }
 
-AudioResult<void> FakeAudioLibrary::streamFree(StreamHandle stream) {
+AudioResult<void> FakeAudioLibrary::streamFree(StreamId stream) {
     std::lock_guard<std::mutex> guard(lock_);
     log("streamFree(" + std::to_string(stream.id) + ")");
     return succeededOr(streams_.erase(stream.id) == 1, AudioError::Handle);
 }
 
-std::optional<std::vector<std::string>> FakeAudioLibrary::streamGetTags(StreamHandle stream,
+std::optional<std::vector<std::string>> FakeAudioLibrary::streamGetTags(StreamId stream,
                                                                         std::uint32_t type) {
     std::lock_guard<std::mutex> guard(lock_);
     log("streamGetTags(" + std::to_string(stream.id) + "," + std::to_string(type) + ")");
@@ -449,13 +449,13 @@ std::optional<std::vector<std::string>> FakeAudioLibrary::streamGetTags(StreamHa
     return tags->second;
 }
 
-std::int64_t FakeAudioLibrary::streamGetLength(StreamHandle stream) {
+std::int64_t FakeAudioLibrary::streamGetLength(StreamId stream) {
     std::lock_guard<std::mutex> guard(lock_);
     const Stream* found = find(stream);
     return found == nullptr ? audio::kUnknownLength : found->script.length;
 }
 
-AudioResult<void> FakeAudioLibrary::channelPlay(StreamHandle stream, bool restart) {
+AudioResult<void> FakeAudioLibrary::channelPlay(StreamId stream, bool restart) {
     std::lock_guard<std::mutex> guard(lock_);
     log("channelPlay(" + std::to_string(stream.id) + "," + (restart ? "true" : "false") + ")");
     Stream* found = find(stream);
@@ -469,7 +469,7 @@ AudioResult<void> FakeAudioLibrary::channelPlay(StreamHandle stream, bool restar
     return {};
 }
 
-AudioResult<void> FakeAudioLibrary::channelStop(StreamHandle stream) {
+AudioResult<void> FakeAudioLibrary::channelStop(StreamId stream) {
     std::lock_guard<std::mutex> guard(lock_);
     log("channelStop(" + std::to_string(stream.id) + ")");
     Stream* found = find(stream);
@@ -480,7 +480,7 @@ AudioResult<void> FakeAudioLibrary::channelStop(StreamHandle stream) {
     return {};
 }
 
-AudioResult<SyncHandle> FakeAudioLibrary::channelSetSync(StreamHandle stream, std::uint32_t type,
+AudioResult<SyncId> FakeAudioLibrary::channelSetSync(StreamId stream, std::uint32_t type,
                                             std::uint64_t /*param*/, SyncCallback callback) {
     std::lock_guard<std::mutex> guard(lock_);
     log("channelSetSync(" + std::to_string(stream.id) + "," + hex(type) + ")");
@@ -491,12 +491,12 @@ AudioResult<SyncHandle> FakeAudioLibrary::channelSetSync(StreamHandle stream, st
     if (type != audio::kSyncEnd && type != audio::kSyncStall && type != audio::kSyncMeta) {
         return audioFailure(AudioError::IllegalType);
     }
-    const SyncHandle handle{nextId_++};
+    const SyncId handle{nextId_++};
     found->syncs.push_back(Sync{handle, type, std::make_shared<SyncCallback>(std::move(callback))});
     return handle;
 }
 
-AudioResult<void> FakeAudioLibrary::channelRemoveSync(StreamHandle stream, SyncHandle sync) {
+AudioResult<void> FakeAudioLibrary::channelRemoveSync(StreamId stream, SyncId sync) {
     std::lock_guard<std::mutex> guard(lock_);
     log("channelRemoveSync(" + std::to_string(stream.id) + "," + std::to_string(sync.id) + ")");
     Stream* found = find(stream);
@@ -508,13 +508,13 @@ AudioResult<void> FakeAudioLibrary::channelRemoveSync(StreamHandle stream, SyncH
     return succeededOr(removed == 1, AudioError::Handle);
 }
 
-std::uint32_t FakeAudioLibrary::channelGetLevel(StreamHandle stream) {
+std::uint32_t FakeAudioLibrary::channelGetLevel(StreamId stream) {
     std::lock_guard<std::mutex> guard(lock_);
     const Stream* found = find(stream);
     return found == nullptr || found->decoding ? audio::kLevelError : found->level;
 }
 
-ActiveState FakeAudioLibrary::channelIsActive(StreamHandle stream) {
+ActiveState FakeAudioLibrary::channelIsActive(StreamId stream) {
     std::lock_guard<std::mutex> guard(lock_);
     const Stream* found = find(stream);
     if (found == nullptr) {
@@ -527,7 +527,7 @@ ActiveState FakeAudioLibrary::channelIsActive(StreamHandle stream) {
     return found->output.playing ? ActiveState::Playing : ActiveState::Stopped;
 }
 
-AudioResult<ChannelInfo> FakeAudioLibrary::channelGetInfo(StreamHandle stream) {
+AudioResult<ChannelInfo> FakeAudioLibrary::channelGetInfo(StreamId stream) {
     std::lock_guard<std::mutex> guard(lock_);
     const Stream* found = find(stream);
     if (found == nullptr) {
@@ -540,7 +540,7 @@ AudioResult<ChannelInfo> FakeAudioLibrary::channelGetInfo(StreamHandle stream) {
                        static_cast<std::uint32_t>(found->output.channels), found->output.flags, 0};
 }
 
-AudioResult<void> FakeAudioLibrary::channelSetAttributes(StreamHandle stream, int frequency, int volume,
+AudioResult<void> FakeAudioLibrary::channelSetAttributes(StreamId stream, int frequency, int volume,
                                             int pan) {
     std::lock_guard<std::mutex> guard(lock_);
     log("channelSetAttributes(" + std::to_string(stream.id) + "," + std::to_string(frequency) +
@@ -564,7 +564,7 @@ AudioResult<void> FakeAudioLibrary::channelSetAttributes(StreamHandle stream, in
     return {};
 }
 
-std::optional<ChannelAttributes> FakeAudioLibrary::channelGetAttributes(StreamHandle stream) {
+std::optional<ChannelAttributes> FakeAudioLibrary::channelGetAttributes(StreamId stream) {
     std::lock_guard<std::mutex> guard(lock_);
     const Stream* found = find(stream);
     if (found == nullptr) {
@@ -573,7 +573,7 @@ std::optional<ChannelAttributes> FakeAudioLibrary::channelGetAttributes(StreamHa
     return ChannelAttributes{found->output.frequency, found->output.volume, found->pan};
 }
 
-AudioResult<std::uint32_t> FakeAudioLibrary::channelGetData(StreamHandle stream,
+AudioResult<std::uint32_t> FakeAudioLibrary::channelGetData(StreamId stream,
                                               std::span<std::uint8_t> buffer) {
     std::lock_guard<std::mutex> guard(lock_);
     Stream* found = find(stream);
@@ -597,7 +597,7 @@ AudioResult<std::uint32_t> FakeAudioLibrary::channelGetData(StreamHandle stream,
     return static_cast<std::uint32_t>(count);
 }
 
-std::int64_t FakeAudioLibrary::channelGetPosition(StreamHandle stream) {
+std::int64_t FakeAudioLibrary::channelGetPosition(StreamId stream) {
     std::lock_guard<std::mutex> guard(lock_);
     const Stream* found = find(stream);
     return found == nullptr ? audio::kUnknownLength : found->position;
@@ -605,12 +605,12 @@ std::int64_t FakeAudioLibrary::channelGetPosition(StreamHandle stream) {
 
 // --- helpers ---
 
-FakeAudioLibrary::Stream* FakeAudioLibrary::find(StreamHandle stream) {
+FakeAudioLibrary::Stream* FakeAudioLibrary::find(StreamId stream) {
     auto it = streams_.find(stream.id);
     return it == streams_.end() ? nullptr : &it->second;
 }
 
-const FakeAudioLibrary::Stream* FakeAudioLibrary::find(StreamHandle stream) const {
+const FakeAudioLibrary::Stream* FakeAudioLibrary::find(StreamId stream) const {
     auto it = streams_.find(stream.id);
     return it == streams_.end() ? nullptr : &it->second;
 }

@@ -66,18 +66,20 @@ public:
     bool waitForHeldOpen(std::chrono::milliseconds bound);
 
     // --- driving ---
-    void appendPcm(StreamHandle decoding, const std::vector<std::uint8_t>& bytes);
-    void endStream(StreamHandle decoding);
+    // The number of a stream this library opened, as the calls below take it.
+    using AudioLibrary::idOf;
+    void appendPcm(StreamId decoding, const std::vector<std::uint8_t>& bytes);
+    void endStream(StreamId decoding);
     // Runs an output stream's sample callback as its sound card would.
-    std::uint32_t pull(StreamHandle output, std::span<std::uint8_t> buffer);
+    std::uint32_t pull(StreamId output, std::span<std::uint8_t> buffer);
     // Calls every sync of this type on the stream; returns how many ran.
-    int fireSync(StreamHandle stream, std::uint32_t type, std::uint32_t data = 0,
+    int fireSync(StreamId stream, std::uint32_t type, std::uint32_t data = 0,
                  std::vector<std::string> texts = {}, std::optional<std::uint64_t> position = std::nullopt);
     // Calls the decoding stream's download callback.
-    void download(StreamHandle decoding, const std::vector<std::uint8_t>& bytes);
-    void finishDownload(StreamHandle decoding);
-    void setLevel(StreamHandle stream, std::uint32_t level);
-    void setPosition(StreamHandle stream, std::int64_t position);
+    void download(StreamId decoding, const std::vector<std::uint8_t>& bytes);
+    void finishDownload(StreamId decoding);
+    void setLevel(StreamId stream, std::uint32_t level);
+    void setPosition(StreamId stream, std::int64_t position);
 
     // --- inspection ---
     // Every call made, in order, e.g. "init(2)", "streamCreate(44100,2,0x40000)@1".
@@ -86,11 +88,11 @@ public:
     std::vector<int> initialisedDevices() const;
     std::optional<std::uint32_t> config(std::uint32_t option) const;
     // Output streams that exist now (not freed), in creation order.
-    std::vector<StreamHandle> outputStreams() const;
-    std::optional<OutputState> output(StreamHandle stream) const;
+    std::vector<StreamId> outputStreams() const;
+    std::optional<OutputState> output(StreamId stream) const;
     // Open decoding streams.
-    std::vector<StreamHandle> decodingStreams() const;
-    int syncCount(StreamHandle stream) const;
+    std::vector<StreamId> decodingStreams() const;
+    int syncCount(StreamId stream) const;
     int selectedDevice() const;
 
     // --- AudioLibrary ---
@@ -105,32 +107,34 @@ public:
     AudioResult<void> pauseDevice() override;
     AudioResult<void> setDeviceVolume(int volume) override;
     int deviceVolume() override;
-    AudioResult<StreamHandle> streamCreate(int frequency, int channels, std::uint32_t flags,
-                                           SampleCallback samples) override;
-    AudioResult<StreamHandle> streamCreateUrl(const std::string& url, std::uint32_t offset, std::uint32_t flags,
-                                              DownloadCallback download) override;
-    AudioResult<StreamHandle> wmaStreamCreateFile(const std::string& address, std::uint32_t flags) override;
     bool windowsMediaAvailable() const override;
-    AudioResult<void> streamFree(StreamHandle stream) override;
-    std::optional<std::vector<std::string>> streamGetTags(StreamHandle stream,
-                                                          std::uint32_t type) override;
-    std::int64_t streamGetLength(StreamHandle stream) override;
-    AudioResult<void> channelPlay(StreamHandle stream, bool restart) override;
-    AudioResult<void> channelStop(StreamHandle stream) override;
-    AudioResult<SyncHandle> channelSetSync(StreamHandle stream, std::uint32_t type, std::uint64_t param,
-                                           SyncCallback callback) override;
-    AudioResult<void> channelRemoveSync(StreamHandle stream, SyncHandle sync) override;
-    std::uint32_t channelGetLevel(StreamHandle stream) override;
-    ActiveState channelIsActive(StreamHandle stream) override;
-    AudioResult<ChannelInfo> channelGetInfo(StreamHandle stream) override;
-    AudioResult<void> channelSetAttributes(StreamHandle stream, int frequency, int volume, int pan) override;
-    std::optional<ChannelAttributes> channelGetAttributes(StreamHandle stream) override;
-    AudioResult<std::uint32_t> channelGetData(StreamHandle stream, std::span<std::uint8_t> buffer) override;
-    std::int64_t channelGetPosition(StreamHandle stream) override;
+
+private:
+    // What AudioStream and AudioSync reach through AudioLibrary.
+    AudioResult<StreamId> streamCreate(int frequency, int channels, std::uint32_t flags,
+                                       SampleCallback samples) override;
+    AudioResult<StreamId> streamCreateUrl(const std::string& url, std::uint32_t offset, std::uint32_t flags,
+                                          DownloadCallback download) override;
+    AudioResult<StreamId> wmaStreamCreateFile(const std::string& address, std::uint32_t flags) override;
+    AudioResult<void> streamFree(StreamId stream) override;
+    std::optional<std::vector<std::string>> streamGetTags(StreamId stream, std::uint32_t type) override;
+    std::int64_t streamGetLength(StreamId stream) override;
+    AudioResult<void> channelPlay(StreamId stream, bool restart) override;
+    AudioResult<void> channelStop(StreamId stream) override;
+    AudioResult<SyncId> channelSetSync(StreamId stream, std::uint32_t type, std::uint64_t param,
+                                       SyncCallback callback) override;
+    AudioResult<void> channelRemoveSync(StreamId stream, SyncId sync) override;
+    std::uint32_t channelGetLevel(StreamId stream) override;
+    ActiveState channelIsActive(StreamId stream) override;
+    AudioResult<ChannelInfo> channelGetInfo(StreamId stream) override;
+    AudioResult<void> channelSetAttributes(StreamId stream, int frequency, int volume, int pan) override;
+    std::optional<ChannelAttributes> channelGetAttributes(StreamId stream) override;
+    AudioResult<std::uint32_t> channelGetData(StreamId stream, std::span<std::uint8_t> buffer) override;
+    std::int64_t channelGetPosition(StreamId stream) override;
 
 private:
     struct Sync {
-        SyncHandle handle;
+        SyncId handle;
         std::uint32_t type = 0;
         std::shared_ptr<SyncCallback> callback;
     };
@@ -147,10 +151,10 @@ private:
         std::vector<Sync> syncs;
     };
 
-    AudioResult<StreamHandle> createDecoding(const std::string& address, std::uint32_t flags,
-                                             DownloadCallback download);
-    Stream* find(StreamHandle stream);
-    const Stream* find(StreamHandle stream) const;
+    AudioResult<StreamId> createDecoding(const std::string& address, std::uint32_t flags,
+                                         DownloadCallback download);
+    Stream* find(StreamId stream);
+    const Stream* find(StreamId stream) const;
     void log(std::string call);
 
     mutable std::mutex lock_;

@@ -28,15 +28,15 @@ constexpr double kBytesPerSecond = 44100.0 * 4;
 // the stream's title (the metadata tag at the read position) changes.
 struct HlsListener {
     AudioEngine engine;
-    StreamHandle stream;
+    AudioStream stream;
     AudioFailure failure;  // the open's, when it failed
     std::mutex lock;
     std::string downloaded;
 
     AudioError open(const std::string& url) {
         engine.init(audio::kNoSoundDevice, audio::kOutputFrequency);
-        const AudioResult<StreamHandle> opened =
-            engine.streamCreateUrl(url, 0, audio::kStreamDecode | audio::kStreamMeta,
+        AudioResult<AudioStream> opened =
+            engine.openUrl(url, 0, audio::kStreamDecode | audio::kStreamMeta,
                                         [this](std::span<const std::uint8_t> data, bool) {
                                             std::lock_guard<std::mutex> guard(lock);
                                             downloaded.append(data.begin(), data.end());
@@ -45,7 +45,7 @@ struct HlsListener {
             failure = opened.error();
             return failure.kind;
         }
-        stream = *opened;
+        stream = std::move(opened).value();
         return AudioError::Ok;
     }
 
@@ -60,7 +60,7 @@ struct HlsListener {
         std::vector<std::uint8_t> buffer(4096);
         std::string title;
         for (const auto deadline = Clock::now() + bound; Clock::now() < deadline;) {
-            const AudioResult<std::uint32_t> given = engine.channelGetData(stream, buffer);
+            const AudioResult<std::uint32_t> given = stream.read(buffer);
             if (!given) {
                 heard.ended = true;
                 break;
@@ -70,7 +70,7 @@ struct HlsListener {
                 std::this_thread::sleep_for(2ms);
                 continue;
             }
-            const auto tags = engine.streamGetTags(stream, audio::kTagMeta);
+            const auto tags = stream.tags(audio::kTagMeta);
             const std::string now = tags && !tags->empty() ? tags->front() : "";
             if (now != title) {
                 heard.titles.emplace_back(static_cast<double>(heard.pcm.size()) / kBytesPerSecond, now);
@@ -159,7 +159,7 @@ TEST(AudioEngineHls, TransportSegmentsOfAnEndedPlaylistPlayWholeAsElementaryAudi
         EXPECT_EQ(static_cast<std::uint8_t>(listener.downloaded[0]), 0xFF);
         EXPECT_EQ(codec == HlsTestServer::Codec::Aac ? (second & 0xF6) : (second & 0xE0),
                   codec == HlsTestServer::Codec::Aac ? 0xF0 : 0xE0);
-        const auto info = listener.engine.channelGetInfo(listener.stream);
+        const auto info = listener.stream.info();
         ASSERT_TRUE(info);
         EXPECT_EQ(info->channelType, codec == HlsTestServer::Codec::Aac ? channel_type::kAacStream : channel_type::kMp3Stream);
     }
@@ -293,7 +293,7 @@ TEST(AudioEngineHls, FragmentedMp4SegmentsPlayClearOrEncryptedBehindTheirInitial
         EXPECT_NEAR(sound.seconds, 6.0, 0.25);
         EXPECT_LT(sound.longestSilence, 0.01) << "no gap at the fragment joins";
         EXPECT_NEAR(sound.frequency, 550, 5);
-        const auto info = listener.engine.channelGetInfo(listener.stream);
+        const auto info = listener.stream.info();
         ASSERT_TRUE(info);
         EXPECT_EQ(info->channelType, channel_type::kAacStream) << "recorded as ADTS, as a transport stream's AAC";
     }
@@ -320,7 +320,7 @@ TEST(AudioEngineHls, OpusAndFlacFragmentsBecomeOneOggStreamAcrossSegments) {
         ASSERT_TRUE(server.makeSegments(440, 3, 2.0, codec, HlsTestServer::Segments::Fragmented));
         HlsListener listener;
         ASSERT_EQ(listener.open(server.url("vod.m3u8")), AudioError::Ok) << listener.failure.detail;
-        const auto info = listener.engine.channelGetInfo(listener.stream);
+        const auto info = listener.stream.info();
         ASSERT_TRUE(info);
         EXPECT_EQ(info->channelType, type);
         EXPECT_EQ(info->frequency, codec == HlsTestServer::Codec::Opus ? 48000u : 44100u);
@@ -413,7 +413,7 @@ TEST(AudioEngineHls, FreeingTheStreamCutsASegmentThatNeverFinishesShort) {
     ASSERT_EQ(listener.open(server.url("/live.m3u8")), AudioError::Ok);
     std::this_thread::sleep_for(300ms);  // on to the slow segment
     const auto started = Clock::now();
-    EXPECT_TRUE(listener.engine.streamFree(listener.stream));
+    EXPECT_TRUE(listener.stream.free());
     EXPECT_LT(Clock::now() - started, 300ms);
 }
 

@@ -58,7 +58,7 @@ std::string withMetadata(const std::string& audio, std::size_t interval,
 // Collects what a decoding stream hands out while it is opened and read.
 struct Listener {
     AudioEngine engine;
-    StreamHandle stream;
+    AudioStream stream;
     std::mutex lock;
     std::string downloaded;
     bool finished = false;
@@ -66,8 +66,8 @@ struct Listener {
 
     AudioError open(const std::string& url) {
         engine.init(audio::kNoSoundDevice, audio::kOutputFrequency);
-        const AudioResult<StreamHandle> opened =
-            engine.streamCreateUrl(url, 0, audio::kStreamDecode | audio::kStreamMeta,
+        AudioResult<AudioStream> opened =
+            engine.openUrl(url, 0, audio::kStreamDecode | audio::kStreamMeta,
                                         [this](std::span<const std::uint8_t> data, bool end) {
                                             std::lock_guard<std::mutex> guard(lock);
                                             downloaded.append(data.begin(), data.end());
@@ -76,8 +76,8 @@ struct Listener {
         if (!opened) {
             return opened.error().kind;
         }
-        stream = *opened;
-        engine.channelSetSync(stream, audio::kSyncMeta, 0, [this](const SyncEvent& event) {
+        stream = std::move(opened).value();
+        stream.setLifelongSync(audio::kSyncMeta, 0, [this](const SyncEvent& event) {
             std::lock_guard<std::mutex> guard(lock);
             metadata.insert(metadata.end(), event.texts.begin(), event.texts.end());
         });
@@ -90,7 +90,7 @@ struct Listener {
         std::vector<std::uint8_t> buffer(8192);
         const auto deadline = Clock::now() + bound;
         while (Clock::now() < deadline) {
-            const AudioResult<std::uint32_t> given = engine.channelGetData(stream, buffer);
+            const AudioResult<std::uint32_t> given = stream.read(buffer);
             if (!given) {
                 break;
             }
@@ -173,7 +173,7 @@ TEST(AudioEngineHttp, IcyAnswerIsStrippedOfItsMetadataWhichArrivesInStreamOrder)
     std::lock_guard<std::mutex> guard(listener.lock);
     EXPECT_TRUE(listener.finished);
     EXPECT_EQ(listener.downloaded, toneMp3()) << "the download callback gets the audio bytes only";
-    const auto icy = listener.engine.streamGetTags(listener.stream, audio::kTagIcy);
+    const auto icy = listener.stream.tags(audio::kTagIcy);
     ASSERT_TRUE(icy);
     EXPECT_EQ(icy->front(), "ICY 200 OK");
     EXPECT_NE(std::find(icy->begin(), icy->end(), "icy-name:Loopback FM"), icy->end());
@@ -186,7 +186,7 @@ TEST(AudioEngineHttp, IcyAnswerIsStrippedOfItsMetadataWhichArrivesInStreamOrder)
     ASSERT_FALSE(listener.metadata.empty());
     EXPECT_LE(listener.metadata.size(), 2u);
     EXPECT_EQ(listener.metadata.back(), "StreamTitle='Two';");
-    EXPECT_EQ(listener.engine.streamGetTags(listener.stream, audio::kTagMeta),
+    EXPECT_EQ(listener.stream.tags(audio::kTagMeta),
               std::vector<std::string>{"StreamTitle='Two';"});
     EXPECT_NEAR(test::toneFrequency(test::channelSamples(pcm, 2, 0), 44100), 1000, 20);
 }
@@ -211,7 +211,7 @@ TEST(AudioEngineHttp, AChunkedStreamIsUndoneBeforeItsMetadataAndAudio) {
     std::lock_guard<std::mutex> guard(listener.lock);
     EXPECT_TRUE(listener.finished);
     EXPECT_EQ(listener.downloaded, toneMp3());
-    EXPECT_EQ(listener.engine.streamGetTags(listener.stream, audio::kTagMeta),
+    EXPECT_EQ(listener.stream.tags(audio::kTagMeta),
               std::vector<std::string>{"StreamTitle='One';"});
     EXPECT_NEAR(test::toneFrequency(test::channelSamples(pcm, 2, 0), 44100), 1000, 20);
 
@@ -275,10 +275,10 @@ TEST(AudioEngineHttp, FollowsFiveRedirectsButNotSix) {
     {
         Listener listener;
         ASSERT_EQ(listener.open(server.url("/hop5")), AudioError::Ok);
-        const auto info = listener.engine.channelGetInfo(listener.stream);
+        const auto info = listener.stream.info();
         ASSERT_TRUE(info);
         EXPECT_EQ(info->flags & audio::kStreamBlock, 0u) << "a sized answer is not live";
-        EXPECT_GT(listener.engine.streamGetLength(listener.stream), 44100 * 4 * 2);
+        EXPECT_GT(listener.stream.length(), 44100 * 4 * 2);
     }
     Listener tooFar;
     EXPECT_EQ(tooFar.open(server.url("/hop6")), AudioError::FileOpen);
@@ -405,25 +405,25 @@ TEST(AudioEngineWindowsMedia, WmaFileOverHttpPlaysWithItsTagsInKeyValueForm) {
     test::EnginePlayback playback("/dev/null", false);
     ASSERT_EQ(playback.openWindowsMedia(server.url("/tone.wma")), AudioError::Ok);
     AudioEngine& engine = playback.engine();
-    const StreamHandle stream = playback.decoding();
+    AudioStream& stream = playback.decoding();
 
-    const auto info = engine.channelGetInfo(stream);
+    const auto info = stream.info();
     ASSERT_TRUE(info);
     EXPECT_EQ(info->channelType, audio::kChannelTypeWindowsMedia);
     EXPECT_EQ(info->flags & audio::kStreamBlock, 0u);
-    const auto tags = engine.streamGetTags(stream, audio::kTagMeta);
+    const auto tags = stream.tags(audio::kTagMeta);
     ASSERT_TRUE(tags);
     EXPECT_NE(std::find(tags->begin(), tags->end(), "title = Song"), tags->end());
     EXPECT_NE(std::find(tags->begin(), tags->end(), "author = Singer"), tags->end());
     EXPECT_TRUE(std::any_of(tags->begin(), tags->end(),
                             [](const std::string& tag) { return tag.rfind("bitrate = ", 0) == 0; }));
-    EXPECT_NEAR(static_cast<double>(engine.streamGetLength(stream)), 2.0 * 44100 * 4, 44100 * 4 * 0.1);
+    EXPECT_NEAR(static_cast<double>(stream.length()), 2.0 * 44100 * 4, 44100 * 4 * 0.1);
 
     std::string pcm;
     std::vector<std::uint8_t> buffer(8192);
     const auto deadline = Clock::now() + 10s;
     while (Clock::now() < deadline) {
-        const AudioResult<std::uint32_t> given = engine.channelGetData(stream, buffer);
+        const AudioResult<std::uint32_t> given = stream.read(buffer);
         if (!given) {
             break;
         }
@@ -435,9 +435,9 @@ TEST(AudioEngineWindowsMedia, WmaFileOverHttpPlaysWithItsTagsInKeyValueForm) {
     }
     EXPECT_NEAR(test::toneFrequency(test::channelSamples(pcm, 2, 0), 44100), 880, 880 * 0.02);
     // Created to free itself when it ends.
-    EXPECT_TRUE(playback.waitForEvent(stream.id, audio::kSyncEnd, 2s));
+    EXPECT_TRUE(playback.waitForEvent(test::EnginePlayback::From::Decoding, audio::kSyncEnd, 2s));
     engine.waitForNotifications();
-    EXPECT_FALSE(engine.channelGetInfo(stream));
+    EXPECT_FALSE(stream.info());
 }
 
 // Accepts connections, keeps the first bytes each one sends, and hangs up.

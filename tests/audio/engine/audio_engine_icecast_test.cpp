@@ -41,7 +41,7 @@ protected:
     void expectToneHeard(EnginePlayback& playback, int frequencyHz) {
         ASSERT_TRUE(playback.play());
         std::this_thread::sleep_for(1200ms);
-        EXPECT_NE(playback.engine().channelGetLevel(playback.output()), 0u);
+        EXPECT_NE(playback.output().level(), 0u);
         playback.close();
         const std::string heard = test::readFile(folder_.file("card.raw"));
         const auto left = test::channelSamples(heard, 2, 0);
@@ -59,21 +59,20 @@ TEST_F(AudioEngineIcecastTest, Mp3MountIsHeardWithItsStationNameAndAdminSetTitle
         << icecast_.errorLog();
     EnginePlayback playback(folder_.file("card.raw"));
     ASSERT_EQ(playback.open(icecast_.url("/tone.mp3")), AudioError::Ok);
-    AudioEngine& engine = playback.engine();
 
-    const auto info = engine.channelGetInfo(playback.decoding());
+    const auto info = playback.decoding().info();
     ASSERT_TRUE(info);
     EXPECT_EQ(info->channelType, audio::kChannelTypeMp3);
     EXPECT_EQ(info->frequency, 44100u);
     EXPECT_EQ(info->channels, 2u);
     EXPECT_NE(info->flags & audio::kStreamBlock, 0u) << "a live stream plays in blocks";
-    EXPECT_EQ(engine.streamGetLength(playback.decoding()), audio::kUnknownLength);
+    EXPECT_EQ(playback.decoding().length(), audio::kUnknownLength);
 
-    const auto icy = engine.streamGetTags(playback.decoding(), audio::kTagIcy);
+    const auto icy = playback.decoding().tags(audio::kTagIcy);
     ASSERT_TRUE(icy);
     EXPECT_TRUE(containsText(*icy, "icy-name:Korvanel Test Tone"));
     EXPECT_FALSE(containsText(*icy, "Content-Type")) << "ICY tags hold the icy- headers only";
-    const auto http = engine.streamGetTags(playback.decoding(), audio::kTagHttp);
+    const auto http = playback.decoding().tags(audio::kTagHttp);
     ASSERT_TRUE(http);
     EXPECT_TRUE(containsText(*http, "Content-Type: audio/mpeg"));
 
@@ -89,7 +88,7 @@ TEST_F(AudioEngineIcecastTest, Mp3MountIsHeardWithItsStationNameAndAdminSetTitle
             return false;
         },
         5s));
-    const auto meta = engine.streamGetTags(playback.decoding(), audio::kTagMeta);
+    const auto meta = playback.decoding().tags(audio::kTagMeta);
     ASSERT_TRUE(meta);
     EXPECT_TRUE(containsText(*meta, "StreamTitle='Artist - Song';"));
     EXPECT_GT(playback.downloadedBytes(), 0u);
@@ -102,13 +101,12 @@ TEST_F(AudioEngineIcecastTest, OggMountIsHeardAndANewLogicalStreamRaisesTheMetad
         << icecast_.errorLog();
     EnginePlayback playback(folder_.file("card.raw"));
     ASSERT_EQ(playback.open(icecast_.url("/tone.ogg")), AudioError::Ok);
-    AudioEngine& engine = playback.engine();
 
-    const auto info = engine.channelGetInfo(playback.decoding());
+    const auto info = playback.decoding().info();
     ASSERT_TRUE(info);
     EXPECT_EQ(info->channelType, audio::kChannelTypeOgg);
     EXPECT_NE(info->flags & audio::kStreamBlock, 0u);
-    EXPECT_TRUE(engine.streamGetTags(playback.decoding(), audio::kTagOgg));
+    EXPECT_TRUE(playback.decoding().tags(audio::kTagOgg));
 
     ASSERT_TRUE(icecast_.setTitle("/tone.ogg", "Singer - Tune"));
     EXPECT_TRUE(playback.waitFor(
@@ -121,7 +119,7 @@ TEST_F(AudioEngineIcecastTest, OggMountIsHeardAndANewLogicalStreamRaisesTheMetad
             return false;
         },
         8s));
-    const auto comments = engine.streamGetTags(playback.decoding(), audio::kTagOgg);
+    const auto comments = playback.decoding().tags(audio::kTagOgg);
     ASSERT_TRUE(comments);
     EXPECT_TRUE(containsText(*comments, "Tune"));
 
@@ -134,18 +132,17 @@ TEST_F(AudioEngineIcecastTest, StoppingTheSourceEndsTheLiveStreamWithTheEndSync)
     EnginePlayback playback("/dev/null", false);
     ASSERT_EQ(playback.open(icecast_.url("/live.mp3")), AudioError::Ok);
     ASSERT_TRUE(playback.play());
-    const std::uint32_t output = playback.output().id;
     std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(playback.engine().channelIsActive(playback.decoding()) == ActiveState::Stopped, false);
+    EXPECT_EQ(playback.decoding().activity() == ActiveState::Stopped, false);
 
     icecast_.stopSource("/live.mp3");
-    EXPECT_TRUE(playback.waitForEvent(output, audio::kSyncEnd, 10s));
-    EXPECT_EQ(playback.engine().channelIsActive(playback.decoding()), ActiveState::Stopped);
-    EXPECT_TRUE(playback.waitForEvent(playback.decoding().id, audio::kSyncEnd, 2s));
+    EXPECT_TRUE(playback.waitForEvent(EnginePlayback::From::Output, audio::kSyncEnd, 10s));
+    EXPECT_EQ(playback.decoding().activity(), ActiveState::Stopped);
+    EXPECT_TRUE(playback.waitForEvent(EnginePlayback::From::Decoding, audio::kSyncEnd, 2s));
     EXPECT_TRUE(playback.downloadFinished());
     // The output stream was made to free itself at its end.
     playback.engine().waitForNotifications();
-    EXPECT_FALSE(playback.engine().channelGetInfo(playback.output()));
+    EXPECT_FALSE(playback.output().info());
 }
 
 }  // namespace

@@ -49,16 +49,16 @@ std::string answer(const std::string& body, const std::string& contentType, bool
 // why not when it does not open.
 AudioResult<std::string> decodeAll(AudioEngine& engine, const std::string& url) {
     engine.init(audio::kNoSoundDevice, audio::kOutputFrequency);
-    const AudioResult<StreamHandle> opened = engine.streamCreateUrl(url, 0, audio::kStreamDecode, nullptr);
+    AudioResult<AudioStream> opened = engine.openUrl(url, 0, audio::kStreamDecode, nullptr);
     if (!opened) {
         return fail(opened.error());
     }
-    const StreamHandle stream = *opened;
+    AudioStream stream = std::move(opened).value();
     std::string pcm;
     std::array<std::uint8_t, 16384> buffer{};
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     for (;;) {
-        const AudioResult<std::uint32_t> given = engine.channelGetData(stream, buffer);
+        const AudioResult<std::uint32_t> given = stream.read(buffer);
         if (!given || std::chrono::steady_clock::now() > deadline) {
             break;
         }
@@ -68,7 +68,7 @@ AudioResult<std::string> decodeAll(AudioEngine& engine, const std::string& url) 
             std::this_thread::sleep_for(2ms);
         }
     }
-    engine.streamFree(stream);
+    stream.free();
     return pcm;
 }
 
@@ -210,19 +210,19 @@ TEST(AudioEngineLibraries, WithoutFfmpegStreamsFailAsNotAvailableAndPushStreamsS
     ASSERT_TRUE(engine.init(audio::kNoSoundDevice, audio::kOutputFrequency));
 
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(failureKind(engine.streamCreateUrl(server.url("/tone.mp3"), 0, audio::kStreamDecode, nullptr)), AudioError::NotAvailable);
-    EXPECT_EQ(failureKind(engine.wmaStreamCreateFile(server.url("/tone.wma"), audio::kStreamDecode)), AudioError::NotAvailable);
+    EXPECT_EQ(failureKind(engine.openUrl(server.url("/tone.mp3"), 0, audio::kStreamDecode, nullptr)), AudioError::NotAvailable);
+    EXPECT_EQ(failureKind(engine.openWindowsMedia(server.url("/tone.wma"), audio::kStreamDecode)), AudioError::NotAvailable);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
 
     // A stream fed by the caller needs no decoder.
-    const StreamHandle pushed = engine.streamCreate(
+    AudioResult<AudioStream> pushed = engine.openOutput(
         audio::kOutputFrequency, 2, 0, [](std::span<std::uint8_t> buffer) {
             std::fill(buffer.begin(), buffer.end(), std::uint8_t{0x11});
             return static_cast<std::uint32_t>(buffer.size());
-        }).value_or(StreamHandle{});
+        });
     ASSERT_TRUE(pushed);
-    EXPECT_TRUE(engine.channelPlay(pushed, false));
-    EXPECT_TRUE(engine.streamFree(pushed));
+    EXPECT_TRUE(pushed->play());
+    EXPECT_TRUE(pushed->free());
 }
 
 TEST(AudioEngineLibraries, WithoutSdlOnlySoundCardsFailAndStreamsStillDecode) {

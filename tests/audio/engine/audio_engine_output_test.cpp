@@ -27,7 +27,7 @@ TEST(AudioEngineDevices, NumbersDevicesAndKeepsTheCallContract) {
     EXPECT_EQ(engine.deviceDescription(audio::kDefaultDevice), "Default output");
     EXPECT_EQ(failureKind(engine.deviceDescription(40)), AudioError::Device);
 
-    EXPECT_EQ(failureKind(engine.streamCreate(44100, 2, 0, nullptr)), AudioError::Init) << "no device initialised yet";
+    EXPECT_EQ(failureKind(engine.openOutput(44100, 2, 0, nullptr)), AudioError::Init) << "no device initialised yet";
     EXPECT_EQ(failureKind(engine.init(40, audio::kOutputFrequency)), AudioError::Device);
     ASSERT_TRUE(engine.init(audio::kNoSoundDevice, audio::kOutputFrequency));
     ASSERT_TRUE(engine.init(audio::kDefaultDevice, audio::kOutputFrequency));
@@ -35,32 +35,33 @@ TEST(AudioEngineDevices, NumbersDevicesAndKeepsTheCallContract) {
     EXPECT_EQ(failureKind(engine.setDevice(3)), AudioError::Init);
 
     ASSERT_TRUE(engine.setDevice(audio::kDefaultDevice));
-    EXPECT_EQ(failureKind(engine.streamCreate(0, 2, 0, nullptr)), AudioError::Frequency);
-    EXPECT_EQ(failureKind(engine.streamCreate(44100, 9, 0, nullptr)), AudioError::IllegalParameter);
-    const StreamHandle output = engine.streamCreate(22050, 1, 0, [](std::span<std::uint8_t>) { return 0u; }).value_or(StreamHandle{});
-    ASSERT_TRUE(output);
+    EXPECT_EQ(failureKind(engine.openOutput(0, 2, 0, nullptr)), AudioError::Frequency);
+    EXPECT_EQ(failureKind(engine.openOutput(44100, 9, 0, nullptr)), AudioError::IllegalParameter);
+    AudioResult<AudioStream> made = engine.openOutput(22050, 1, 0, [](std::span<std::uint8_t>) { return 0u; });
+    ASSERT_TRUE(made);
+    AudioStream& output = *made;
     std::uint8_t buffer[64];
-    EXPECT_EQ(failureKind(engine.channelGetData(output, buffer)), AudioError::NotAvailable);
-    EXPECT_EQ(failureKind(engine.channelSetSync(output, audio::kSyncMeta, 0, [](const SyncEvent&) {})), AudioError::IllegalType);
-    EXPECT_FALSE(engine.channelSetAttributes(output, -1, 101, -101));
-    EXPECT_TRUE(engine.channelSetAttributes(output, -1, 30, -101));
-    EXPECT_EQ(engine.channelGetAttributes(output)->volume, 30);
-    EXPECT_EQ(engine.channelGetInfo(output)->frequency, 22050u);
+    EXPECT_EQ(failureKind(output.read(buffer)), AudioError::NotAvailable);
+    EXPECT_EQ(failureKind(output.setSync(audio::kSyncMeta, 0, [](const SyncEvent&) {})), AudioError::IllegalType);
+    EXPECT_FALSE(output.setAttributes(-1, 101, -101));
+    EXPECT_TRUE(output.setAttributes(-1, 30, -101));
+    EXPECT_EQ(output.attributes()->volume, 30);
+    EXPECT_EQ(output.info()->frequency, 22050u);
 
     // Stopping the device stops its streams; playing waits for a start.
-    EXPECT_TRUE(engine.channelPlay(output, false));
+    EXPECT_TRUE(output.play());
     EXPECT_TRUE(engine.stopDevice());
-    EXPECT_EQ(engine.channelIsActive(output), ActiveState::Stopped);
-    EXPECT_EQ(failureKind(engine.channelPlay(output, false)), AudioError::Start);
+    EXPECT_EQ(output.activity(), ActiveState::Stopped);
+    EXPECT_EQ(failureKind(output.play()), AudioError::Start);
     EXPECT_TRUE(engine.startDevice());
-    EXPECT_TRUE(engine.channelPlay(output, false));
+    EXPECT_TRUE(output.play());
 
     // Freeing the device frees what played on it.
     EXPECT_TRUE(engine.freeDevice());
-    EXPECT_EQ(failureKind(engine.channelGetInfo(output)), AudioError::Handle);
-    EXPECT_FALSE(engine.streamFree(output));
-    EXPECT_EQ(engine.channelIsActive(StreamHandle{999}), ActiveState::Stopped);
-    EXPECT_EQ(engine.channelGetLevel(StreamHandle{999}), audio::kLevelError);
+    EXPECT_EQ(failureKind(output.info()), AudioError::Handle);
+    EXPECT_FALSE(output.free());
+    EXPECT_EQ(AudioStream().activity(), ActiveState::Stopped);
+    EXPECT_EQ(AudioStream().level(), audio::kLevelError);
 }
 
 const std::string& toneMp3() {
@@ -75,13 +76,12 @@ TEST(AudioEngineOutput, VolumeScalesWhatReachesTheCardWhileTheLevelReportsTheSig
     EnginePlayback playback(folder.file("card.raw"), false);
     ASSERT_EQ(playback.open(server.url("/tone.mp3")), AudioError::Ok);
     ASSERT_TRUE(playback.play(25));
-    AudioEngine& engine = playback.engine();
     std::uint32_t level = 0;
     for (int i = 0; i < 200 && level == 0; ++i) {
-        level = engine.channelGetLevel(playback.output());
+        level = playback.output().level();
         std::this_thread::sleep_for(1ms);
     }
-    ASSERT_TRUE(playback.waitForEvent(playback.output().id, audio::kSyncEnd, 10s));
+    ASSERT_TRUE(playback.waitForEvent(EnginePlayback::From::Output, audio::kSyncEnd, 10s));
     const auto heard = test::channelSamples(test::readFile(folder.file("card.raw")), 2, 1);
     ASSERT_GT(heard.size(), 44100u);
     const int full = static_cast<int>(level >> 16);
@@ -104,9 +104,7 @@ TEST(AudioEngineOutput, StarvingStreamRaisesStallThenResumeOnceRefilled) {
     EnginePlayback playback(folder.file("card.raw"));
     ASSERT_EQ(playback.open(server.url("/live")), AudioError::Ok);
     ASSERT_TRUE(playback.play());
-    const std::uint32_t output = playback.output().id;
-    const std::uint32_t decoding = playback.decoding().id;
-    const auto stallThenResume = [](std::uint32_t stream) {
+    const auto stallThenResume = [](EnginePlayback::From stream) {
         return [stream](const std::vector<EnginePlayback::Event>& events) {
             std::vector<std::uint32_t> data;
             for (const auto& event : events) {
@@ -117,9 +115,9 @@ TEST(AudioEngineOutput, StarvingStreamRaisesStallThenResumeOnceRefilled) {
             return data == std::vector<std::uint32_t>{audio::kStallData, audio::kResumeData};
         };
     };
-    EXPECT_TRUE(playback.waitFor(stallThenResume(output), 5s));
-    EXPECT_TRUE(playback.waitFor(stallThenResume(decoding), 1s));
-    EXPECT_EQ(playback.engine().channelIsActive(playback.decoding()), ActiveState::Playing);
+    EXPECT_TRUE(playback.waitFor(stallThenResume(EnginePlayback::From::Output), 5s));
+    EXPECT_TRUE(playback.waitFor(stallThenResume(EnginePlayback::From::Decoding), 1s));
+    EXPECT_EQ(playback.decoding().activity(), ActiveState::Playing);
 }
 
 }  // namespace

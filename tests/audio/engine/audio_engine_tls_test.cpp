@@ -49,7 +49,7 @@ protected:
     AudioError open(const std::string& url) {
         AudioEngine engine;
         engine.init(audio::kNoSoundDevice, audio::kOutputFrequency);
-        return failureKind(engine.streamCreateUrl(url, 0, audio::kStreamDecode, nullptr));
+        return failureKind(engine.openUrl(url, 0, audio::kStreamDecode, nullptr));
     }
 
     std::string localhost() const { return "https://localhost:" + std::to_string(server_->port()) + "/tone.mp3"; }

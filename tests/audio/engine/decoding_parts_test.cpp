@@ -18,11 +18,11 @@ struct Fired {
 };
 
 TEST(TitlePlacement, TheFirstBlockAppliesFromTheStartAndLaterOnesFromWhereDecodingPlacesThem) {
-    StreamCallbacks callbacks(StreamHandle{1});
+    StreamCallbacks callbacks;
     std::vector<Fired> fired;
     const auto note = [&](const SyncEvent& event) { fired.push_back({0, event.data, event.position}); };
-    callbacks.addSync(SyncHandle{1}, audio::kSyncMeta, note);
-    callbacks.addSync(SyncHandle{2}, audio::kSyncMetaPlaced, note);
+    callbacks.addSync(SyncId{1}, audio::kSyncMeta, note);
+    callbacks.addSync(SyncId{2}, audio::kSyncMetaPlaced, note);
     TitlePlacement titles(callbacks);
 
     EXPECT_FALSE(titles.textAt(0));

@@ -161,7 +161,7 @@ TEST(DecodingStream, PlacesACompressedByteWithinTheDecodingStepThatTookIt) {
 }
 
 TEST(StreamCallbacks, MetadataBeforeItsSyncIsGivenToTheFirstOneSetInOrder) {
-    StreamCallbacks callbacks(StreamHandle{7});
+    StreamCallbacks callbacks;
     callbacks.fire(audio::kSyncMeta, 1, {"StreamTitle='A';"});
     callbacks.fire(audio::kSyncMetaPlaced, 1, {}, 4096);
     callbacks.fire(audio::kSyncMeta, 2, {"StreamTitle='B';"});
@@ -173,14 +173,14 @@ TEST(StreamCallbacks, MetadataBeforeItsSyncIsGivenToTheFirstOneSetInOrder) {
                            (event.position ? "@" + std::to_string(*event.position) : ""));
         };
     };
-    callbacks.addSync(SyncHandle{1}, audio::kSyncMeta, note("meta"));
-    callbacks.addSync(SyncHandle{2}, audio::kSyncMetaPlaced, note("placed"));
-    callbacks.addSync(SyncHandle{3}, audio::kSyncEnd, note("end"));
+    callbacks.addSync(SyncId{1}, audio::kSyncMeta, note("meta"));
+    callbacks.addSync(SyncId{2}, audio::kSyncMetaPlaced, note("placed"));
+    callbacks.addSync(SyncId{3}, audio::kSyncEnd, note("end"));
     callbacks.fire(audio::kSyncMeta, 3, {"StreamTitle='C';"});
     EXPECT_EQ(seen, (std::vector<std::string>{"meta1StreamTitle='A';", "meta2StreamTitle='B';", "placed1@4096",
                                               "meta3StreamTitle='C';"}));
     // Caught up once: a second sync of the kind gets only what comes next.
-    callbacks.addSync(SyncHandle{4}, audio::kSyncMeta, note("again"));
+    callbacks.addSync(SyncId{4}, audio::kSyncMeta, note("again"));
     EXPECT_EQ(seen.size(), 4u);
 }
 
@@ -188,7 +188,7 @@ TEST(StreamCallbacks, MetadataBeforeItsSyncIsGivenToTheFirstOneSetInOrder) {
 // recorder still meets each title before the bytes that follow it.
 TEST(StreamCallbacks, BytesBehindWaitingMetadataKeepTheirPlaceAndAreNeverLost) {
     const auto run = [](bool setMetaSync, std::size_t bigChunk) {
-        StreamCallbacks callbacks(StreamHandle{7});
+        StreamCallbacks callbacks;
         std::vector<std::string> seen;
         callbacks.setDownload([&](std::span<const std::uint8_t> bytes, bool finished) {
             seen.push_back("bytes" + std::to_string(bytes.size()) + (finished ? "end" : ""));
@@ -201,7 +201,7 @@ TEST(StreamCallbacks, BytesBehindWaitingMetadataKeepTheirPlaceAndAreNeverLost) {
         callbacks.download(std::vector<std::uint8_t>(bigChunk), false);
         callbacks.download({}, true);
         if (setMetaSync) {
-            callbacks.addSync(SyncHandle{1}, audio::kSyncMeta,
+            callbacks.addSync(SyncId{1}, audio::kSyncMeta,
                               [&](const SyncEvent& event) { seen.push_back(event.texts.at(0)); });
         }
         callbacks.releaseParked();

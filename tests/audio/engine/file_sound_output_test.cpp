@@ -49,14 +49,14 @@ SampleCallback constantFrames(int channels, std::int16_t left, std::int16_t righ
 
 // Plays until `bytes` were written; returns the level seen then, and frees
 // the stream, which ends its thread.
-std::uint32_t playUntil(AudioEngine& tap, const TapFile& out, StreamHandle stream, std::size_t bytes) {
-    EXPECT_TRUE(tap.channelPlay(stream, true));
+std::uint32_t playUntil(const TapFile& out, AudioStream& stream, std::size_t bytes) {
+    EXPECT_TRUE(stream.play(true));
     const auto deadline = std::chrono::steady_clock::now() + 3s;
     while (out.bytes() < bytes && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(5ms);
     }
-    const std::uint32_t level = tap.channelGetLevel(stream);
-    EXPECT_TRUE(tap.streamFree(stream));
+    const std::uint32_t level = stream.level();
+    EXPECT_TRUE(stream.free());
     return level;
 }
 
@@ -64,10 +64,10 @@ TEST(FileSoundOutput, WritesSamplesAfterVolumeAndMeasuresEachChannelBeforeIt) {
     TapFile out;
     AudioEngine tap(AudioEngine::Libraries{}, out.file);
     ASSERT_TRUE(tap.init(audio::kFileDevice, 44100));
-    const StreamHandle stereo = tap.streamCreate(44100, 2, 0, constantFrames(2, 1000, -3000)).value_or(StreamHandle{});
+    AudioStream stereo = streamOrNone(tap.openOutput(44100, 2, 0, constantFrames(2, 1000, -3000)));
     ASSERT_TRUE(static_cast<bool>(stereo));
-    ASSERT_TRUE(tap.channelSetAttributes(stereo, audio::kFrequencyUnchanged, 50, audio::kPanUnchanged));
-    EXPECT_EQ(playUntil(tap, out, stereo, 8820), 1000u | (3000u << 16));
+    ASSERT_TRUE(stereo.setAttributes(audio::kFrequencyUnchanged, 50, audio::kPanUnchanged));
+    EXPECT_EQ(playUntil(out, stereo, 8820), 1000u | (3000u << 16));
     const std::vector<std::int16_t> written = out.samples();
     ASSERT_GE(written.size(), 2u * 441);
     for (std::size_t i = 0; i < written.size(); ++i) {
@@ -79,9 +79,9 @@ TEST(FileSoundOutput, MonoLevelIsTheSameOnBothSidesAndFullVolumeLeavesSamplesAlo
     TapFile out;
     AudioEngine tap(AudioEngine::Libraries{}, out.file);
     ASSERT_TRUE(tap.init(audio::kFileDevice, 44100));
-    const StreamHandle mono = tap.streamCreate(44100, 1, 0, constantFrames(1, -32768, 0)).value_or(StreamHandle{});
+    AudioStream mono = streamOrNone(tap.openOutput(44100, 1, 0, constantFrames(1, -32768, 0)));
     ASSERT_TRUE(static_cast<bool>(mono));
-    EXPECT_EQ(playUntil(tap, out, mono, 3528), 32768u | (32768u << 16));
+    EXPECT_EQ(playUntil(out, mono, 3528), 32768u | (32768u << 16));
     const std::vector<std::int16_t> written = out.samples();
     ASSERT_FALSE(written.empty());
     for (std::int16_t sample : written) {
@@ -96,12 +96,12 @@ TEST(FileSoundOutput, AStreamJustBegunPlaysWhatItHasWithoutAGapAndKeepsTheCardsP
     // 10 ms decoded when play starts, then as much as the card asks for.
     const SampleCallback full = constantFrames(2, 700, -700);
     std::atomic<int> calls{0};
-    const StreamHandle stream = tap.streamCreate(44100, 2, 0, [&](std::span<std::uint8_t> buffer) {
+    AudioStream stream = streamOrNone(tap.openOutput(44100, 2, 0, [&](std::span<std::uint8_t> buffer) {
         return full(calls++ == 0 ? buffer.first(std::min<std::size_t>(buffer.size(), 441 * 4)) : buffer);
-    }).value_or(StreamHandle{});
+    }));
     ASSERT_TRUE(static_cast<bool>(stream));
     const auto start = std::chrono::steady_clock::now();
-    playUntil(tap, out, stream, 44100 * 4 / 2);
+    playUntil(out, stream, 44100 * 4 / 2);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const std::vector<std::int16_t> written = out.samples();
     ASSERT_GE(written.size(), 44100u);
@@ -137,20 +137,20 @@ TEST(FileSoundOutput, WritesExactlyWhatSdlsDiskDriverReceivesForTheSameStream) {
         AudioEngine sdl;
         ASSERT_TRUE(sdl.init(audio::kDefaultDevice, 44100));
         EXPECT_EQ(sdl.outputName(), "SDL: disk");
-        const StreamHandle stream = sdl.streamCreate(44100, 2, 0, countingFrames()).value_or(StreamHandle{});
+        AudioStream stream = streamOrNone(sdl.openOutput(44100, 2, 0, countingFrames()));
         ASSERT_TRUE(static_cast<bool>(stream));
-        ASSERT_TRUE(sdl.channelSetAttributes(stream, audio::kFrequencyUnchanged, 60, audio::kPanUnchanged));
-        ASSERT_TRUE(sdl.channelPlay(stream, true));
+        ASSERT_TRUE(stream.setAttributes(audio::kFrequencyUnchanged, 60, audio::kPanUnchanged));
+        ASSERT_TRUE(stream.play(true));
         std::this_thread::sleep_for(400ms);
-        ASSERT_TRUE(sdl.streamFree(stream));
+        ASSERT_TRUE(stream.free());
     }
     TapFile out;
     AudioEngine file(AudioEngine::Libraries{}, out.file);
     ASSERT_TRUE(file.init(audio::kFileDevice, 44100));
-    const StreamHandle stream = file.streamCreate(44100, 2, 0, countingFrames()).value_or(StreamHandle{});
+    AudioStream stream = streamOrNone(file.openOutput(44100, 2, 0, countingFrames()));
     ASSERT_TRUE(static_cast<bool>(stream));
-    ASSERT_TRUE(file.channelSetAttributes(stream, audio::kFrequencyUnchanged, 60, audio::kPanUnchanged));
-    playUntil(file, out, stream, 44100);
+    ASSERT_TRUE(stream.setAttributes(audio::kFrequencyUnchanged, 60, audio::kPanUnchanged));
+    playUntil(out, stream, 44100);
 
     // SDL's card plays silence while paused, before the stream starts.
     const auto sound = [](std::string bytes) {

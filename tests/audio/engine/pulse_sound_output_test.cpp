@@ -59,22 +59,22 @@ protected:
     }
 
     // An output stream playing `source` on a device of the engine.
-    StreamHandle play(AudioEngine& engine, int device, ToneSource& source, int volume = 100) {
+    AudioStream play(AudioEngine& engine, int device, ToneSource& source, int volume = 100) {
         if (const AudioResult<void> started = engine.init(device, 44100); !started) {
             EXPECT_EQ(started.error().kind, AudioError::Already);
         }
         EXPECT_TRUE(engine.setDevice(device));
-        const AudioResult<StreamHandle> made = engine.streamCreate(44100, 2, 0, source.callback());
+        AudioResult<AudioStream> made = engine.openOutput(44100, 2, 0, source.callback());
         EXPECT_TRUE(made) << (made ? std::string() : made.error().detail);
-        const StreamHandle stream = made.value_or(StreamHandle{});
-        engine.channelSetAttributes(stream, audio::kFrequencyUnchanged, volume, audio::kPanUnchanged);
-        EXPECT_TRUE(engine.channelPlay(stream, false));
+        AudioStream stream = streamOrNone(std::move(made));
+        stream.setAttributes(audio::kFrequencyUnchanged, volume, audio::kPanUnchanged);
+        EXPECT_TRUE(stream.play());
         return stream;
     }
 
     // Playing on the default device, heard, and the server's buffer full.
-    StreamHandle playHeard(AudioEngine& engine, SinkMonitor& heard, ToneSource& source) {
-        const StreamHandle stream = play(engine, audio::kDefaultDevice, source);
+    AudioStream playHeard(AudioEngine& engine, SinkMonitor& heard, ToneSource& source) {
+        AudioStream stream = play(engine, audio::kDefaultDevice, source);
         EXPECT_TRUE(heard.waitForSound(Clock::now() - 1s, kLoud, 3s));
         std::this_thread::sleep_for(500ms);
         return stream;
@@ -104,14 +104,14 @@ TEST_P(PulseOutputTest, IsChosenByItselfAndTheDesktopSeesThePlayerByNameIconAndS
     SinkMonitor heard(server_, "one");
     ToneSource tone(440);
     const auto started = Clock::now();
-    const StreamHandle stream = play(engine, audio::kDefaultDevice, tone);
-    ASSERT_TRUE(engine.channelSetMediaName(stream, "Rock & Roll <Radio>"));
+    AudioStream stream = play(engine, audio::kDefaultDevice, tone);
+    ASSERT_TRUE(stream.setMediaName("Rock & Roll <Radio>"));
     ASSERT_TRUE(heard.waitForSound(started, kLoud, 3s));
     std::this_thread::sleep_for(600ms);
     EXPECT_NEAR(test::toneFrequency(heard.leftSince(started + 400ms), 44100), 440, 5);
 
     // The slider's half is what the desktop's sound settings call half.
-    ASSERT_TRUE(engine.channelSetAttributes(stream, audio::kFrequencyUnchanged, 50, audio::kPanUnchanged));
+    ASSERT_TRUE(stream.setAttributes(audio::kFrequencyUnchanged, 50, audio::kPanUnchanged));
     std::this_thread::sleep_for(100ms);
     const std::string inputs = server_.pactl({"list", "sink-inputs"});
     EXPECT_NE(inputs.find("front-left: 32768 /  50%"), std::string::npos) << inputs;
@@ -120,59 +120,59 @@ TEST_P(PulseOutputTest, IsChosenByItselfAndTheDesktopSeesThePlayerByNameIconAndS
     EXPECT_NE(inputs.find("media.role = \"music\""), std::string::npos) << inputs;
     EXPECT_NE(inputs.find("media.name = \"Rock & Roll <Radio>\""), std::string::npos) << inputs;
     // A large buffer on the server: the player need not wake often.
-    EXPECT_GT(engine.channelGetQueued(stream), 44100u * 4 / 10);
-    EXPECT_TRUE(engine.streamFree(stream));
+    EXPECT_GT(stream.queued(), 44100u * 4 / 10);
+    EXPECT_TRUE(stream.free());
 }
 
 TEST_P(PulseOutputTest, StopAndMuteSilenceTheServerAtOnceWhateverItsBufferHolds) {
     AudioEngine engine;
     SinkMonitor heard(server_, "one");
     ToneSource tone;
-    const StreamHandle stream = playHeard(engine, heard, tone);
+    AudioStream stream = playHeard(engine, heard, tone);
     ASSERT_FALSE(HasFailure());
 
     // The buffer holds 250 ms and more: only the server's own volume and a
     // flush make it quiet this soon (the bench measures the exact figures).
     auto pressed = Clock::now();
-    ASSERT_TRUE(engine.channelSetAttributes(stream, audio::kFrequencyUnchanged, 0, audio::kPanUnchanged));
+    ASSERT_TRUE(stream.setAttributes(audio::kFrequencyUnchanged, 0, audio::kPanUnchanged));
     auto quiet = heard.waitForSilence(pressed, kQuiet, 200ms, 3s);
     ASSERT_TRUE(quiet);
     EXPECT_LT(*quiet - pressed, 150ms) << "mute";
-    EXPECT_EQ(engine.channelGetLevel(stream) != 0, true) << "the level is of the signal, before the volume";
+    EXPECT_EQ(stream.level() != 0, true) << "the level is of the signal, before the volume";
 
     pressed = Clock::now();
-    ASSERT_TRUE(engine.channelSetAttributes(stream, audio::kFrequencyUnchanged, 100, audio::kPanUnchanged));
+    ASSERT_TRUE(stream.setAttributes(audio::kFrequencyUnchanged, 100, audio::kPanUnchanged));
     auto loud = heard.waitForSound(pressed, kLoud, 3s);
     ASSERT_TRUE(loud);
     EXPECT_LT(*loud - pressed, 150ms) << "unmute";
     std::this_thread::sleep_for(300ms);
 
     pressed = Clock::now();
-    ASSERT_TRUE(engine.channelStop(stream));
+    ASSERT_TRUE(stream.stop());
     quiet = heard.waitForSilence(pressed, kQuiet, 300ms, 3s);
     ASSERT_TRUE(quiet);
     EXPECT_LT(*quiet - pressed, 150ms) << "stop";
 
     // Played again, it starts afresh, not with what was flushed.
     pressed = Clock::now();
-    ASSERT_TRUE(engine.channelPlay(stream, false));
+    ASSERT_TRUE(stream.play());
     loud = heard.waitForSound(pressed, kLoud, 3s);
     ASSERT_TRUE(loud);
     EXPECT_LT(*loud - pressed, 500ms);
-    EXPECT_TRUE(engine.streamFree(stream));
+    EXPECT_TRUE(stream.free());
 }
 
 TEST_P(PulseOutputTest, TheLevelFollowsWhatIsHeardNotWhatWasWritten) {
     AudioEngine engine;
     SinkMonitor heard(server_, "one");
     ToneSource tone;
-    const StreamHandle stream = playHeard(engine, heard, tone);
+    AudioStream stream = playHeard(engine, heard, tone);
     ASSERT_FALSE(HasFailure());
     tone.silence();  // from the next write on: the server still holds sound
     const auto silenced = Clock::now();
     std::optional<Clock::time_point> meterQuiet;
     while (!meterQuiet && Clock::now() - silenced < 3s) {
-        if (engine.channelGetLevel(stream) < static_cast<std::uint32_t>(kQuiet)) {
+        if (stream.level() < static_cast<std::uint32_t>(kQuiet)) {
             meterQuiet = Clock::now();
         }
         std::this_thread::sleep_for(2ms);
@@ -184,7 +184,7 @@ TEST_P(PulseOutputTest, TheLevelFollowsWhatIsHeardNotWhatWasWritten) {
     EXPECT_LT(std::chrono::abs(*meterQuiet - *monitorQuiet), 80ms)
         << "meter quiet " << (*meterQuiet - silenced).count() / 1000000 << " ms, monitor quiet "
         << (*monitorQuiet - silenced).count() / 1000000 << " ms after the silence was written";
-    EXPECT_TRUE(engine.streamFree(stream));
+    EXPECT_TRUE(stream.free());
 }
 
 TEST_P(PulseOutputTest, TwoSinksPlayAtOnceAndAStreamWhoseSinkGoesMovesToTheDefault) {
@@ -194,8 +194,8 @@ TEST_P(PulseOutputTest, TwoSinksPlayAtOnceAndAStreamWhoseSinkGoesMovesToTheDefau
     ToneSource first(440);
     ToneSource second(660);
     const auto started = Clock::now();
-    const StreamHandle onOne = play(engine, 2, first);
-    const StreamHandle onTwo = play(engine, 3, second);
+    AudioStream onOne = play(engine, 2, first);
+    AudioStream onTwo = play(engine, 3, second);
     ASSERT_TRUE(one.waitForSound(started, kLoud, 3s));
     ASSERT_TRUE(two.waitForSound(started, kLoud, 3s));
     std::this_thread::sleep_for(600ms);
@@ -216,17 +216,17 @@ TEST_P(PulseOutputTest, TwoSinksPlayAtOnceAndAStreamWhoseSinkGoesMovesToTheDefau
     std::this_thread::sleep_for(800ms);
     const std::vector<std::int16_t> mixed = one.leftSince(moved + 300ms);
     EXPECT_GT(test::peakLevel(mixed), kAmplitude * 3 / 2) << "both tones now play on the sink that is left";
-    EXPECT_EQ(engine.channelIsActive(onTwo), ActiveState::Playing);
+    EXPECT_EQ(onTwo.activity(), ActiveState::Playing);
     EXPECT_FALSE(engine.deviceDescription(3)) << "the device list follows the server";
-    EXPECT_TRUE(engine.streamFree(onOne));
-    EXPECT_TRUE(engine.streamFree(onTwo));
+    EXPECT_TRUE(onOne.free());
+    EXPECT_TRUE(onTwo.free());
 }
 
 TEST_P(PulseOutputTest, TheDefaultDeviceFollowsTheDesktopsDefaultSink) {
     AudioEngine engine;
     SinkMonitor two(server_, "two");
     ToneSource tone;
-    const StreamHandle stream = play(engine, audio::kDefaultDevice, tone);
+    AudioStream stream = play(engine, audio::kDefaultDevice, tone);
     std::this_thread::sleep_for(300ms);
     ASSERT_FALSE(two.waitForSound(Clock::now() - 300ms, kLoud, 10ms)) << "it began on sink one";
     server_.pactl({"set-default-sink", "two"});
@@ -242,15 +242,15 @@ TEST_P(PulseOutputTest, TheDefaultDeviceFollowsTheDesktopsDefaultSink) {
     const std::vector<std::string> inputs = test::linesOf(server_.pactl({"list", "short", "sink-inputs"}));
     ASSERT_EQ(inputs.size(), 1u);
     EXPECT_EQ(inputs[0].substr(inputs[0].find('\t') + 1, twoIndex.size() + 1), twoIndex + "\t") << inputs[0];
-    EXPECT_TRUE(engine.streamFree(stream));
+    EXPECT_TRUE(stream.free());
 }
 
 TEST_P(PulseOutputTest, AServerThatGoesAwayEndsTheStreamLikeALostCardWithoutAHang) {
     AudioEngine engine;
     ToneSource tone;
-    const StreamHandle stream = play(engine, audio::kDefaultDevice, tone);
+    AudioStream stream = play(engine, audio::kDefaultDevice, tone);
     std::atomic<bool> ended{false};
-    ASSERT_TRUE(engine.channelSetSync(stream, audio::kSyncEnd, 0, [&](const SyncEvent&) { ended = true; }));
+    ASSERT_TRUE(stream.setLifelongSync(audio::kSyncEnd, 0, [&](const SyncEvent&) { ended = true; }));
     std::this_thread::sleep_for(300ms);
     server_.kill();
     const auto deadline = Clock::now() + 5s;
@@ -258,7 +258,7 @@ TEST_P(PulseOutputTest, AServerThatGoesAwayEndsTheStreamLikeALostCardWithoutAHan
         std::this_thread::sleep_for(5ms);
     }
     EXPECT_TRUE(ended);
-    EXPECT_TRUE(engine.streamFree(stream));
+    EXPECT_TRUE(stream.free());
     engine.waitForNotifications();  // the card is released behind the call
     // Asked again, the engine finds no server and plays through SDL instead.
     test::ScopedEnv dummy("SDL_AUDIODRIVER", "dummy");
@@ -271,11 +271,11 @@ TEST_P(PulseOutputTest, AThousandStationSwitchesLeaveNoStreamBehind) {
     ASSERT_TRUE(engine.init(audio::kDefaultDevice, 44100));
     ToneSource tone;
     for (int i = 0; i < 1000; ++i) {
-        const AudioResult<StreamHandle> made = engine.streamCreate(44100, 2, 0, tone.callback());
+        AudioResult<AudioStream> made = engine.openOutput(44100, 2, 0, tone.callback());
         ASSERT_TRUE(made) << "switch " << i << ": " << made.error().detail;
-        const StreamHandle stream = *made;
-        ASSERT_TRUE(engine.channelPlay(stream, false));
-        ASSERT_TRUE(engine.streamFree(stream));
+        AudioStream stream = std::move(made).value();
+        ASSERT_TRUE(stream.play());
+        ASSERT_TRUE(stream.free());
     }
     engine.waitForNotifications();
     EXPECT_EQ(sinkInputs(), 0u);
