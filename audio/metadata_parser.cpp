@@ -4,8 +4,7 @@
 #include <cstdint>
 
 #include "base/ascii_text.h"
-#include "base/job_pool.h"
-#include "audio/player_commands.h"
+#include "audio/channel_notice.h"
 #include "audio/recording_sink.h"
 #include "audio/stream_info.h"
 #include "settings/text_encoding.h"
@@ -65,8 +64,8 @@ std::string joined(const std::string& first, const std::string& second) {
 
 }  // namespace
 
-MetadataParser::MetadataParser(StreamInfo& info, RecordingSink* recorder, JobPool* queue)
-    : info_(info), recorder_(recorder), queue_(queue) {}
+MetadataParser::MetadataParser(StreamInfo& info, RecordingSink* recorder, ChannelNotices* notices)
+    : info_(info), recorder_(recorder), notices_(notices) {}
 
 void MetadataParser::parseHeaders(std::span<const std::string> headers) {
     Reading reading;
@@ -246,10 +245,8 @@ void MetadataParser::tellRecorder() {
 }
 
 void MetadataParser::report(bool changed) {
-    if (changed && queue_ != nullptr) {
-        Job job;
-        job.code = command::kInfoParsed;
-        queue_->post(std::move(job));
+    if (changed && notices_ != nullptr) {
+        notices_->notify(ChannelNotice::InfoParsed);
     }
 }
 

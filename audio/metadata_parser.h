@@ -9,7 +9,7 @@
 
 namespace korvanel {
 
-class JobPool;
+class ChannelNotices;
 class RecordingSink;
 class StreamInfo;
 
@@ -45,8 +45,8 @@ public:
         std::uint64_t arrival = 0;    // which metadataArrived() gave it
     };
 
-    // recorder and queue may be null.
-    MetadataParser(StreamInfo& info, RecordingSink* recorder, JobPool* queue);
+    // recorder and notices may be null.
+    MetadataParser(StreamInfo& info, RecordingSink* recorder, ChannelNotices* notices);
 
     // The ICY response headers (status line, then "icy-name:..." lines).
     void parseHeaders(std::span<const std::string> headers);
@@ -81,7 +81,7 @@ private:
 
     StreamInfo& info_;
     RecordingSink* const recorder_;
-    JobPool* const queue_;
+    ChannelNotices* const notices_;
     // Arrived and not yet heard: what the recorder names files by until
     // the last arrival is heard.
     std::mutex arrivedLock_;

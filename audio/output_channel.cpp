@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "base/job_pool.h"
-#include "audio/player_commands.h"
+#include "audio/channel_notice.h"
 #include "audio/recording_sink.h"
 #include "audio/leveller.h"
 #include "audio/sound_effects.h"
@@ -84,7 +83,7 @@ void OutputChannel::setRecorder(RecordingSink* recorder) {
 
 void OutputChannel::setStreamInfo(StreamInfo* info) { info_ = info; }
 
-void OutputChannel::setNotifyQueue(JobPool* queue) { queue_.store(queue); }
+void OutputChannel::setNotices(ChannelNotices* notices) { notices_.store(notices); }
 
 void OutputChannel::setBufferLength(int milliseconds) {
     std::lock_guard<std::mutex> guard(stateLock_);
@@ -141,7 +140,7 @@ ChannelResult OutputChannel::open(const std::string& address) {
     }
     parser_.reset();
     if (info_ != nullptr) {
-        parser_ = std::make_unique<MetadataParser>(*info_, recorder, queue_.load());
+        parser_ = std::make_unique<MetadataParser>(*info_, recorder, notices_.load());
     }
     timeline_.start(parser_.get());
 
@@ -282,9 +281,9 @@ ChannelResult OutputChannel::startOutputs(AudioStream& decoding, const ChannelIn
     // Syncs before playing, so not even a very short stream ends unnoticed.
     AudioStream& last = *made->back();
     AudioSync end =
-        syncOrNone(last.setSync(audio::kSyncEnd, 0, [this](const SyncEvent&) { post(command::kStreamEndSync); }));
+        syncOrNone(last.setSync(audio::kSyncEnd, 0, [this](const SyncEvent&) { post(ChannelNotice::StreamEnded); }));
     AudioSync stall = syncOrNone(last.setSync(audio::kSyncStall, 0, [this](const SyncEvent& event) {
-        post(event.data == audio::kStallData ? command::kStallSync : command::kResumeSync);
+        post(event.data == audio::kStallData ? ChannelNotice::Stalled : ChannelNotice::Resumed);
     }));
     {
         std::lock_guard<std::mutex> guard(stateLock_);
@@ -350,11 +349,9 @@ void OutputChannel::onDownload(std::span<const std::uint8_t> data, bool finished
     }
 }
 
-void OutputChannel::post(std::uint32_t command) {
-    if (JobPool* queue = queue_.load()) {
-        Job job;
-        job.code = command;
-        queue->post(std::move(job));
+void OutputChannel::post(ChannelNotice notice) {
+    if (ChannelNotices* notices = notices_.load()) {
+        notices->notify(notice);
     }
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "audio/audio_library.h"
+#include "audio/channel_notice.h"
 #include "audio/metadata_parser.h"
 #include "audio/output_device_set.h"
 #include "audio/output_devices.h"
@@ -18,7 +19,7 @@
 
 namespace korvanel {
 
-class JobPool;
+class ChannelNotices;
 class Leveller;
 class MetadataParser;
 class RecordingSink;
@@ -60,9 +61,9 @@ inline OpenResult outcomeOf(const ChannelResult& result) { return result ? OpenR
 // on the cards of its device set, each through an output stream of its own
 // that pulls from one shared sample buffer. Hands the stream bytes and
 // decoded samples to the recorder, runs the sound effects, reads the
-// stream's tags into the stream information, keeps the volume, and posts
-// the library's notifications (end, stall, resume) to the player's queue.
-// Why an open failed is told in the words of the error kinds.
+// stream's tags into the stream information, keeps the volume, and tells
+// the player of the library's notifications (end, stall, resume). Why an
+// open failed is told in the words of the error kinds.
 //
 // Metadata reaches the recorder when it arrives and the stream information
 // when the title card plays its sound (TitleTimeline), so what the listener
@@ -72,8 +73,8 @@ inline OpenResult outcomeOf(const ChannelResult& result) { return result ? OpenR
 // close; the window thread may call setVolume, volume, level, progress,
 // outputDevices and setDevices/setBufferLength (through the player's settings)
 // at any time. Library callbacks never wait on the network or on a lock held
-// across a library call: they copy samples, forward to the recorder, or post
-// a job.
+// across a library call: they copy samples, forward to the recorder, or
+// hand on a notice.
 class OutputChannel {
 public:
     // Takes the library over; null stands for a library that could not be
@@ -96,7 +97,7 @@ public:
     void setLeveller(Leveller* leveller);
     void setRecorder(RecordingSink* recorder);
     void setStreamInfo(StreamInfo* info);
-    void setNotifyQueue(JobPool* queue);
+    void setNotices(ChannelNotices* notices);
 
     // Network buffer length in milliseconds.
     void setBufferLength(int milliseconds);
@@ -153,7 +154,7 @@ private:
     void onDownload(std::span<const std::uint8_t> data, bool finished);
     // A sound card's sample callback.
     std::uint32_t fillSlot(int slot, std::span<std::uint8_t> out);
-    void post(std::uint32_t command);
+    void post(ChannelNotice notice);
 
     std::unique_ptr<AudioLibrary> library_;
     SharedSampleBuffer buffer_;
@@ -161,7 +162,7 @@ private:
     TitleTimeline timeline_;
     std::atomic<RecordingSink*> recorder_{nullptr};
     Leveller* leveller_ = nullptr;  // the worker's
-    std::atomic<JobPool*> queue_{nullptr};
+    std::atomic<ChannelNotices*> notices_{nullptr};
     std::atomic<bool> opening_{false};
     std::atomic<double> volume_{1.0};
     StreamInfo* info_ = nullptr;  // the worker's

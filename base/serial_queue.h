@@ -15,7 +15,7 @@ namespace korvanel {
 // in the order they were posted. The owner keeps it as a member, declared
 // after everything its handler uses, so that it goes first.
 //
-// Threads: post(), waitUntilIdle(), clearPending(), pendingCount(),
+// Threads: post(), the waits until idle, clearPending(), pendingCount(),
 // setPollInterval() and stop() may be called from any thread, the worker
 // included (a handler may post the next message; it runs after the handler
 // returns). The handler and the poll run on the worker only, without the
@@ -71,6 +71,16 @@ public:
         }
         const std::uint64_t target = posted_;
         idle_.wait(lock, [&] { return finished_ >= target || ended_; });
+    }
+
+    // The same, waiting at most `bound`; false when a handler took longer.
+    bool waitUntilIdleFor(std::chrono::milliseconds bound) {
+        std::unique_lock lock(lock_);
+        if (std::this_thread::get_id() == workerId_) {
+            return true;
+        }
+        const std::uint64_t target = posted_;
+        return idle_.wait_for(lock, bound, [&] { return finished_ >= target || ended_; });
     }
 
     // Destroys every message no handler has taken yet.

@@ -43,9 +43,6 @@ constexpr int kDefaultSwitches = 500;
 constexpr int kBaselineAfter = 10;
 constexpr double kStopAnswerBoundMs = 1000;
 constexpr auto kSettleBound = 10s;
-// Ignored by the player: once its worker has taken it, every command posted
-// before it has run.
-constexpr std::uint32_t kMarker = 0;
 // Pauses between play, next and stop: at once, within a connect, after it.
 constexpr int kPausesMs[] = {0, 0, 1, 5, 20, 50, 100, 200};
 // What may differ after the run without counting as a leak.
@@ -83,17 +80,7 @@ Footprint footprint() {
 }
 
 // The player has run every command posted so far.
-bool settle(Player& player) {
-    player.post(makeJob(kMarker));
-    const Clock::time_point deadline = Clock::now() + kSettleBound;
-    while (player.pendingCount() > 0) {
-        if (Clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
+bool settle(Player& player) { return player.waitUntilIdleFor(kSettleBound); }
 
 double percentile(std::vector<double> values, double fraction) {
     if (values.empty()) {

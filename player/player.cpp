@@ -5,17 +5,14 @@
 #include "base/event_codes.h"
 #include "audio/leveller.h"
 #include "audio/output_channel.h"
-#include "audio/player_commands.h"
 #include "settings/language_texts.h"
 #include "stream/playlist_resolver.h"
 
 namespace korvanel {
 
 Player::Player(const Dependencies& uses, LibraryFactory makeLibrary)
-    : JobPool(1, 1),
-      uses_(uses),
-      makeLibrary_(std::move(makeLibrary)) {
-    post(makeJob(kInit));
+    : uses_(uses), makeLibrary_(std::move(makeLibrary)) {
+    queue_.post(Command::Init);
 }
 
 Player::~Player() { shutdown(); }
@@ -25,7 +22,7 @@ void Player::shutdown() {
     if (state_.load() == State::Connecting) {
         stop();
     }
-    stopWorkers();
+    queue_.stop(SerialQueue<Message>::Pending::Drop);
     if (channel_) {
         channelView_ = nullptr;
         channel_->shutdown();
@@ -47,7 +44,7 @@ void Player::collectSettings(SettingsStore&) {}
 void Player::stop() {
     // Commands still queued would undo the stop: a next or play behind a
     // running connect run would start another one once it ends.
-    clearPending();
+    queue_.clearPending();
     {
         // Under the lock with which a connect run allows its opens, so this
         // cancel can only meet the run it stops.
@@ -62,12 +59,13 @@ void Player::stop() {
             return;
         }
     }
-    post(makeJob(kStop));
+    queue_.post(Command::Stop);
 }
 
-void Player::play() { post(makeJob(kPlay)); }
-void Player::next() { post(makeJob(kNext)); }
-void Player::previous() { post(makeJob(kPrevious)); }
+void Player::play() { queue_.post(Command::Play); }
+void Player::next() { queue_.post(Command::Next); }
+void Player::previous() { queue_.post(Command::Previous); }
+void Player::notify(ChannelNotice notice) { queue_.post(notice); }
 
 bool Player::isMuted() const { return muted_; }
 
@@ -111,41 +109,52 @@ double Player::progress() const {
     return output ? output->progress() : -1.0;  // no output: nothing is buffered, as with a live stream
 }
 
-void Player::runJob(Job& job) {
-    switch (job.code) {
-        case kInit:
+void Player::handle(Message& message) {
+    if (const Command* command = std::get_if<Command>(&message)) {
+        run(*command);
+    } else {
+        onNotice(std::get<ChannelNotice>(message));
+    }
+}
+
+void Player::run(Command command) {
+    switch (command) {
+        case Command::Init:
             init();
             break;
-        case kPlay:
+        case Command::Play:
             if (state_.load() != State::Idle && channel_) {
                 closeAndReportStopped();
             }
             connectRun(1, 0);
             break;
-        case kNext:
-        case kPrevious:
-            moveTo(job.code == kNext);
+        case Command::Next:
+        case Command::Previous:
+            moveTo(command == Command::Next);
             break;
-        case kStop:
+        case Command::Stop:
             if (channel_) {
                 closeAndReportStopped();
             }
             break;
-        case command::kStreamEndSync:
+    }
+}
+
+void Player::onNotice(ChannelNotice notice) {
+    switch (notice) {
+        case ChannelNotice::StreamEnded:
             onStreamEnd();
             break;
-        case command::kStallSync:
+        case ChannelNotice::Stalled:
             state_ = State::Buffering;
             postEvent(event::kStalled);
             break;
-        case command::kResumeSync:
+        case ChannelNotice::Resumed:
             state_ = State::Playing;
             postEvent(event::kResumed);
             break;
-        case command::kInfoParsed:
+        case ChannelNotice::InfoParsed:
             postEvent(event::kInfoChanged);
-            break;
-        default:
             break;
     }
 }
@@ -160,7 +169,7 @@ void Player::init() {
     created->setLeveller(uses_.leveller);
     created->setRecorder(uses_.recorder);
     created->setStreamInfo(uses_.streamInfo);
-    created->setNotifyQueue(this);
+    created->setNotices(this);
     created->setVolume(uses_.settings.getInt("Session/Volume") * 0.01);
     channel_ = std::move(created);
     channelView_ = channel_.get();

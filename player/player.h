@@ -1,16 +1,19 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <variant>
 
 #include "base/event_sink.h"
-#include "base/job_pool.h"
+#include "base/serial_queue.h"
 #include "audio/audio_library.h"
+#include "audio/channel_notice.h"
 #include "settings/settings_listener.h"
 
 namespace korvanel {
@@ -27,26 +30,18 @@ class StreamInfo;
 // streams, retries, starts the list over, and reconnects when a live stream
 // drops, reporting every step to the main window as events.
 //
-// Threads: all the work runs as commands on the player's one worker, in
+// Threads: all the work runs as messages on the player's one worker, in
 // posting order. The window thread (the command line's main thread in
 // korvanel-cli) calls play/stop/next/previous (which only post, or mark a
 // running connect run as stopped), the volume operations, level() and
 // progress(); the settings are applied on either. The output channel's
-// library callbacks post commands too. A stop request cuts the retry and
+// library callbacks post their notices too (notify). A stop request cuts the retry and
 // restart waits short, and an open that waits on the network.
 // waitLock_ guards the waits and makes a stop's cancel and a run's start
 // exclusive; the mute state is the window thread's own.
-class Player : public JobPool, public SettingsListener {
+class Player final : public SettingsListener, public ChannelNotices {
 public:
     enum class State : int { Idle = 0, Connecting = 1, StopRequested = 2, Buffering = 3, Playing = 4 };
-
-    // Commands on the player's own queue, besides the notifications of
-    // audio/player_commands.h.
-    static constexpr std::uint32_t kInit = 0x1E41A;
-    static constexpr std::uint32_t kPlay = 0x1E41B;
-    static constexpr std::uint32_t kNext = 0x1E41C;
-    static constexpr std::uint32_t kPrevious = 0x1E41D;
-    static constexpr std::uint32_t kStop = 0x1E41E;
 
     static constexpr int kRetryWaitSeconds = 5;
     static constexpr int kRestartWaitSeconds = 10;
@@ -73,6 +68,8 @@ public:
 
     void applySettings(SettingsStore& store) override;
     void collectSettings(SettingsStore& store) override;
+    // From the output channel, on the library's threads: queued for the worker.
+    void notify(ChannelNotice notice) override;
 
     // Ends the worker (a running connect run is cut short) and the audio;
     // afterwards nothing is posted to the main window any more. Idempotent.
@@ -93,6 +90,10 @@ public:
     double progress() const;
 
     State state() const { return state_.load(); }
+    // Messages queued that the worker has not taken yet.
+    std::size_t pendingCount() const { return queue_.pendingCount(); }
+    // Whether every message posted before the call was handled within the bound.
+    bool waitUntilIdleFor(std::chrono::milliseconds bound) { return queue_.waitUntilIdleFor(bound); }
     // Null until Init ran, and when the library could not be set up. Only
     // for the player's worker and for reading on other threads while the
     // player lives.
@@ -101,11 +102,15 @@ public:
     // The waits of the connect run, shortened by tests.
     void setWaitScale(double scale) { waitScale_ = scale; }
 
-protected:
-    void runJob(Job& job) override;
-
 private:
     enum class Outcome { Ok, Fatal, Retryable, Skip, Resolved };
+    // What the window asks of the worker; the channel's notices travel beside.
+    enum class Command { Init, Play, Next, Previous, Stop };
+    using Message = std::variant<Command, ChannelNotice>;
+
+    void handle(Message& message);
+    void run(Command command);
+    void onNotice(ChannelNotice notice);
 
     void init();
     bool connectRun(int perSource, int restarts);
@@ -134,6 +139,9 @@ private:
     // The window thread's: the volume operations run there only.
     bool muted_ = false;
     double savedVolume_ = 0.0;
+
+    // Last: its worker uses everything above and goes first.
+    SerialQueue<Message> queue_{[this](Message& message) { handle(message); }};
 };
 
 }  // namespace korvanel

@@ -12,7 +12,7 @@
 #include "audio/leveller.h"
 #include "audio/loudness_memory.h"
 #include "audio/output_channel.h"
-#include "audio/player_commands.h"
+#include "audio/channel_notice.h"
 #include "audio/sound_effects.h"
 #include "base/event_sink.h"
 #include "settings/default_settings.h"
@@ -27,7 +27,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::HttpTestServer;
-using test::OutputJobLog;
+using test::ChannelNoticeLog;
 
 class NoEvents final : public EventSink {
 public:
@@ -62,14 +62,14 @@ protected:
         const std::string card = folder_.file("card.raw");
         std::filesystem::remove(card);
         test::ScopedEnv file("SDL_DISKAUDIOFILE", card);
-        OutputJobLog jobs;
+        ChannelNoticeLog jobs;
         OutputChannel channel(std::make_unique<AudioEngine>());
         if (!channel.init()) {
             ADD_FAILURE() << "no engine";
             return {};
         }
         channel.setSoundEffects(effects_.get());
-        channel.setNotifyQueue(&jobs);
+        channel.setNotices(&jobs);
         if (leveller != nullptr) {
             channel.setLeveller(leveller);
             leveller->setStation(station);
@@ -79,10 +79,10 @@ protected:
             return {};
         }
         const auto end = std::chrono::steady_clock::now() + 30s;
-        while (jobs.count(command::kStreamEndSync) == 0 && std::chrono::steady_clock::now() < end) {
+        while (jobs.count(ChannelNotice::StreamEnded) == 0 && std::chrono::steady_clock::now() < end) {
             std::this_thread::sleep_for(10ms);
         }
-        EXPECT_EQ(jobs.count(command::kStreamEndSync), 1) << "the stream did not end";
+        EXPECT_EQ(jobs.count(ChannelNotice::StreamEnded), 1) << "the stream did not end";
         channel.close();
         channel.shutdown();
         return fromFirstSound(test::readFile(card), channels_);

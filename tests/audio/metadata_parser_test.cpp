@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "audio/player_commands.h"
+#include "audio/channel_notice.h"
 #include "audio/stream_info.h"
 #include "tests/support/output_test_doubles.h"
 
@@ -17,11 +17,11 @@ protected:
         info_.setKind(kind);
         parser_.parseMetadata(texts);
     }
-    int posted() const { return jobs_.count(command::kInfoParsed); }
+    int posted() const { return jobs_.count(ChannelNotice::InfoParsed); }
 
     StreamInfo info_;
     test::OutputRecordingSink recorder_;
-    test::OutputJobLog jobs_;
+    test::ChannelNoticeLog jobs_;
     MetadataParser parser_{info_, &recorder_, &jobs_};
 };
 

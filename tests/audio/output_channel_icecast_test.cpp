@@ -9,7 +9,7 @@
 
 #include "audio/engine/audio_engine.h"
 #include "audio/output_channel.h"
-#include "audio/player_commands.h"
+#include "audio/channel_notice.h"
 #include "audio/sound_effects.h"
 #include "audio/stream_info.h"
 #include "settings/default_settings.h"
@@ -57,7 +57,7 @@ protected:
         channel_->setSoundEffects(effects_.get());
         channel_->setRecorder(&recorder_);
         channel_->setStreamInfo(&info_);
-        channel_->setNotifyQueue(&jobs_);
+        channel_->setNotices(&jobs_);
     }
 
     std::string readCard() const {
@@ -88,7 +88,7 @@ protected:
     std::unique_ptr<SoundEffects> effects_;
     StreamInfo info_;
     test::OutputRecordingSink recorder_;
-    test::OutputJobLog jobs_;
+    test::ChannelNoticeLog jobs_;
     std::unique_ptr<OutputChannel> channel_;
 };
 
@@ -109,7 +109,7 @@ TEST_F(OutputChannelIcecastTest, Mp3MountIsHeardOnTwoCardsWithNameTitleAndEffect
 
     ASSERT_TRUE(icecast_.setTitle("/tone.mp3", "Artist - Song"));
     EXPECT_TRUE(waitUntil([&] { return info_.title() == "Artist - Song"; }, 5s)) << info_.title();
-    EXPECT_GE(jobs_.count(command::kInfoParsed), 2);
+    EXPECT_GE(jobs_.count(ChannelNotice::InfoParsed), 2);
 
     std::this_thread::sleep_for(1500ms);
     EXPECT_NE(channel_->level(), 0u);
@@ -155,9 +155,9 @@ TEST_F(OutputChannelIcecastTest, StoppedSourceEndsTheLiveStreamAndRefusedPortIsU
     ASSERT_TRUE(opened) << opened.error().text();
     EXPECT_TRUE(channel_->isLiveStream());
     std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(jobs_.count(command::kStreamEndSync), 0);
+    EXPECT_EQ(jobs_.count(ChannelNotice::StreamEnded), 0);
     icecast_.stopSource("/live.mp3");
-    EXPECT_TRUE(waitUntil([&] { return jobs_.count(command::kStreamEndSync) == 1; }, 15s));
+    EXPECT_TRUE(waitUntil([&] { return jobs_.count(ChannelNotice::StreamEnded) == 1; }, 15s));
     EXPECT_TRUE(channel_->isLiveStream());
     channel_->close();
 

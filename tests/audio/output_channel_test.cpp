@@ -6,7 +6,7 @@
 #include <cmath>
 #include <thread>
 
-#include "audio/player_commands.h"
+#include "audio/channel_notice.h"
 #include "audio/sound_effects.h"
 #include "audio/stream_info.h"
 #include "settings/default_settings.h"
@@ -42,7 +42,7 @@ protected:
         EXPECT_TRUE(channel_->init());
         channel_->setStreamInfo(&info_);
         channel_->setRecorder(&recorder_);
-        channel_->setNotifyQueue(&jobs_);
+        channel_->setNotices(&jobs_);
     }
 
     void script(const std::string& address, std::vector<std::uint8_t> pcm = pattern(64),
@@ -80,7 +80,7 @@ protected:
     SettingsStore settings_;
     StreamInfo info_;
     test::OutputRecordingSink recorder_;
-    test::OutputJobLog jobs_;
+    test::ChannelNoticeLog jobs_;
     test::FakeAudioLibrary* fake_ = nullptr;
     std::unique_ptr<OutputChannel> channel_;
 };
@@ -299,8 +299,8 @@ TEST_F(OutputChannelTest, NotificationsOfTheLastOutputGoToThePlayersQueue) {
     fake_->fireSync(outputs[1], audio::kSyncStall, audio::kStallData);
     fake_->fireSync(outputs[1], audio::kSyncStall, audio::kResumeData);
     fake_->fireSync(outputs[1], audio::kSyncEnd);
-    EXPECT_EQ(jobs_.codes(), (std::vector<std::uint32_t>{command::kStallSync, command::kResumeSync,
-                                                         command::kStreamEndSync}));
+    EXPECT_EQ(jobs_.notices(), (std::vector<ChannelNotice>{ChannelNotice::Stalled, ChannelNotice::Resumed,
+                                                         ChannelNotice::StreamEnded}));
     channel_->close();
     EXPECT_EQ(fake_->fireSync(outputs[1], audio::kSyncEnd), 0);
 }
@@ -350,13 +350,13 @@ TEST_F(OutputChannelTest, OpeningFillsTheStreamInformationFromHeadersAndTags) {
     EXPECT_EQ(info_.stationName(), "Radio X");
     EXPECT_EQ(info_.stationUrl(), "http://x.example/");
     EXPECT_EQ(info_.title(), "A - B");
-    EXPECT_EQ(jobs_.count(command::kInfoParsed), 2);
+    EXPECT_EQ(jobs_.count(ChannelNotice::InfoParsed), 2);
 
     // A new title from the stream, then the same one again.
     fake_->fireSync(decoding(), audio::kSyncMeta, 0, {"StreamTitle='C - D';"});
     fake_->fireSync(decoding(), audio::kSyncMeta, 0, {"StreamTitle='C - D';"});
     EXPECT_EQ(info_.title(), "C - D");
-    EXPECT_EQ(jobs_.count(command::kInfoParsed), 3);
+    EXPECT_EQ(jobs_.count(ChannelNotice::InfoParsed), 3);
     channel_->close();
 
     // An Ogg station's name comes from the server's icy-name, as its
@@ -393,7 +393,7 @@ TEST_F(OutputChannelTest, MetadataIsRecordedWhenItArrivesAndShownWhenTheFirstCar
     fake_->scriptStream(kMp3, mp3);
     ASSERT_EQ(outcomeOf(channel_->open(kMp3)), OpenResult::Opened);
     const auto outputs = fake_->outputStreams();
-    const int parsed = jobs_.count(command::kInfoParsed);
+    const int parsed = jobs_.count(ChannelNotice::InfoParsed);
     const auto arrive = [&](const std::string& title, std::uint64_t position) {
         fake_->fireSync(decoding(), audio::kSyncMeta, 0, {"StreamTitle='" + title + "';"}, position);
     };
@@ -406,7 +406,7 @@ TEST_F(OutputChannelTest, MetadataIsRecordedWhenItArrivesAndShownWhenTheFirstCar
     EXPECT_EQ(info_.title(), "A");
     pull(outputs[0], 4);
     EXPECT_EQ(info_.title(), "B");
-    EXPECT_EQ(jobs_.count(command::kInfoParsed), parsed + 1);
+    EXPECT_EQ(jobs_.count(ChannelNotice::InfoParsed), parsed + 1);
 
     // Each at its own time, in order.
     arrive("C", 1500);
@@ -415,7 +415,7 @@ TEST_F(OutputChannelTest, MetadataIsRecordedWhenItArrivesAndShownWhenTheFirstCar
     EXPECT_EQ(info_.title(), "C");
     pull(outputs[0], 100);
     EXPECT_EQ(info_.title(), "D");
-    EXPECT_EQ(jobs_.count(command::kInfoParsed), parsed + 3);
+    EXPECT_EQ(jobs_.count(ChannelNotice::InfoParsed), parsed + 3);
 
     // A stop drops what was not yet heard; the next station shows its own.
     arrive("E", 3000);

@@ -30,7 +30,7 @@ protected:
     AudioStream secondCard_;
     StreamInfo info_;
     test::OutputRecordingSink recorder_;
-    test::OutputJobLog jobs_;
+    test::ChannelNoticeLog jobs_;
     MetadataParser parser_{info_, &recorder_, &jobs_};
     TitleTimeline timeline_;
 };

@@ -199,6 +199,7 @@ TEST(SerialQueue, StopWithDropWaitsForTheBusyHandlerAndDestroysQueuedMessagesUnh
         queue.post(std::move(message));
     }
     EXPECT_EQ(queue.pendingCount(), 5u);
+    EXPECT_FALSE(queue.waitUntilIdleFor(30ms)) << "the busy handler holds the queue";
 
     std::atomic<bool> stopped{false};
     std::thread stopper([&] {
@@ -216,6 +217,7 @@ TEST(SerialQueue, StopWithDropWaitsForTheBusyHandlerAndDestroysQueuedMessagesUnh
     EXPECT_TRUE(busyReturned.load());
     EXPECT_EQ(handled.load(), 0);
     EXPECT_EQ(queue.pendingCount(), 0u);
+    EXPECT_TRUE(queue.waitUntilIdleFor(30ms)) << "an ended queue has nothing to wait for";
 }
 
 TEST(SerialQueue, ClearPendingDropsTheQueuedButNotTheRunningMessageAndReleasesWaiters) {

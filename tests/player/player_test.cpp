@@ -214,7 +214,7 @@ TEST_F(PlayerTest, StopWhileConnectingAlsoDropsQueuedCommandsSoThePlayerEndsIdle
     }
     EXPECT_TRUE(later.empty()) << ::testing::PrintToString(later);
     EXPECT_EQ(player().state(), Player::State::Idle);
-    EXPECT_EQ(player().pendingCount(), 0);
+    EXPECT_EQ(player().pendingCount(), 0u);
 }
 
 TEST_F(PlayerTest, StopDuringTheRestartWaitEndsAtOnceWithNoFurtherAttempt) {

@@ -5,24 +5,24 @@
 
 namespace korvanel::test {
 
-std::vector<std::uint32_t> OutputJobLog::codes() const {
+void ChannelNoticeLog::notify(ChannelNotice notice) {
     std::lock_guard<std::mutex> guard(lock_);
-    return codes_;
+    notices_.push_back(notice);
 }
 
-int OutputJobLog::count(std::uint32_t code) const {
+std::vector<ChannelNotice> ChannelNoticeLog::notices() const {
     std::lock_guard<std::mutex> guard(lock_);
-    return static_cast<int>(std::count(codes_.begin(), codes_.end(), code));
+    return notices_;
 }
 
-void OutputJobLog::clear() {
+int ChannelNoticeLog::count(ChannelNotice notice) const {
     std::lock_guard<std::mutex> guard(lock_);
-    codes_.clear();
+    return static_cast<int>(std::count(notices_.begin(), notices_.end(), notice));
 }
 
-void OutputJobLog::runJob(Job& job) {
+void ChannelNoticeLog::clear() {
     std::lock_guard<std::mutex> guard(lock_);
-    codes_.push_back(job.code);
+    notices_.clear();
 }
 
 void OutputRecordingSink::onHeaderData(std::span<const std::uint8_t> data) {

@@ -5,28 +5,23 @@
 #include <string>
 #include <vector>
 
-#include "base/job_pool.h"
+#include "audio/channel_notice.h"
 #include "audio/recording_sink.h"
 
 namespace korvanel::test {
 
-// A queue that runs each posted job at once on the posting thread and keeps
-// its code, standing in for the player's queue.
-class OutputJobLog final : public JobPool {
+// Keeps the notices it is told, from any thread, standing in for the player.
+class ChannelNoticeLog final : public ChannelNotices {
 public:
-    OutputJobLog() : JobPool(0, 0) {}
-    ~OutputJobLog() override { stopWorkers(); }
+    void notify(ChannelNotice notice) override;
 
-    std::vector<std::uint32_t> codes() const;
-    int count(std::uint32_t code) const;
+    std::vector<ChannelNotice> notices() const;
+    int count(ChannelNotice notice) const;
     void clear();
-
-protected:
-    void runJob(Job& job) override;
 
 private:
     mutable std::mutex lock_;
-    std::vector<std::uint32_t> codes_;
+    std::vector<ChannelNotice> notices_;
 };
 
 // A recorder that notes what it is told, from any thread.
