@@ -33,7 +33,7 @@ Application::Application(const WindowFactory& makeWindow, AudioLibraryFactory ma
     soundEffects_ = std::make_unique<SoundEffects>(settings_);
     leveller_ = std::make_unique<Leveller>(settings_, resolveProgramPath(LoudnessMemory::kFileName), events_);
     streamInfo_ = std::make_unique<StreamInfo>();
-    recorder_ = std::make_unique<Recorder>(*streamInfo_, [this](Job event) { events_.post(std::move(event)); });
+    recorder_ = std::make_unique<Recorder>(*streamInfo_, [this](WindowEvent event) { events_.post(std::move(event)); });
     recorder_->applySettings(settings_);
     playlistResolver_ = std::make_unique<PlaylistResolver>(*httpClient_);
     player_ = std::make_unique<Player>(

@@ -11,7 +11,7 @@ public:
     void applySettings(SettingsStore&) override {}
     void collectSettings(SettingsStore&) override {}
     void run() override {}
-    void post(Job) override {}
+    void post(WindowEvent) override {}
 };
 
 }  // namespace korvanel

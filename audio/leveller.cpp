@@ -8,7 +8,7 @@
 
 #include "audio/levelling_gain.h"
 #include "audio/true_peak_limiter.h"
-#include "base/event_codes.h"
+#include "base/window_event.h"
 #include "base/event_sink.h"
 #include "settings/settings_store.h"
 
@@ -75,7 +75,7 @@ void Leveller::start(int rate, int channels) {
     if (!memoryRead_) {
         memoryRead_ = true;
         if (memory_.load() == LoudnessMemory::LoadResult::Corrupt) {
-            events_.post(makeJob(event::kLoudnessMemoryIgnored, memory_.path()));
+            events_.post(makeEvent(EventKind::LoudnessMemoryIgnored, memory_.path()));
         }
     }
     std::optional<LoudnessMeter> meter = LoudnessMeter::create(*library_, rate, channels);

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "base/job.h"
+#include "base/window_event.h"
 
 namespace korvanel {
 
@@ -11,7 +11,7 @@ class EventSink {
 public:
     virtual ~EventSink() = default;
     // Queues an event; callable from any thread.
-    virtual void post(Job event) = 0;
+    virtual void post(WindowEvent event) = 0;
     // Whether a posted event would reach anyone now; work done only to be
     // reported can be skipped when not.
     virtual bool isListening() const { return true; }
@@ -23,7 +23,7 @@ public:
 class EventRelay final : public EventSink {
 public:
     void setTarget(EventSink* target) { target_.store(target); }
-    void post(Job event) override {
+    void post(WindowEvent event) override {
         if (EventSink* target = target_.load()) {
             target->post(std::move(event));
         }

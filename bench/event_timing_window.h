@@ -11,7 +11,7 @@
 #include <string>
 
 #include "app/app_window.h"
-#include "base/event_codes.h"
+#include "base/window_event.h"
 
 namespace korvanel::bench {
 
@@ -31,19 +31,19 @@ public:
     void collectSettings(SettingsStore&) override {}
     void run() override {}
 
-    void post(Job event) override {
+    void post(WindowEvent event) override {
         const Clock::time_point now = Clock::now();
         std::lock_guard<std::mutex> guard(lock_);
-        switch (event.code) {
-            case event::kConnected:
+        switch (event.kind) {
+            case EventKind::Connected:
                 ++counts_.connected;
                 break;
-            case event::kStopped:
+            case EventKind::Stopped:
                 ++counts_.stopped;
                 counts_.lastStopped = now;
                 break;
-            case event::kError:
-            case event::kMessage:
+            case EventKind::Error:
+            case EventKind::Message:
                 ++counts_.errors;
                 counts_.lastProblem = std::move(event.text);
                 break;

@@ -26,7 +26,7 @@ constexpr std::size_t kPullBytes = 4096;
 
 class NoEvents final : public EventSink {
 public:
-    void post(Job) override {}
+    void post(WindowEvent) override {}
 };
 
 // Ten seconds of a chord under hits every half second; `hitLevel` 0 gives a

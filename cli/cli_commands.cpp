@@ -11,7 +11,7 @@
 
 #include "app/application.h"
 #include "base/program_path.h"
-#include "base/event_codes.h"
+#include "base/window_event.h"
 #include "audio/output_devices.h"
 #include "audio/stream_info.h"
 #include "cli/console_window.h"
@@ -302,8 +302,8 @@ int play(Application& application, ConsoleWindow& console, const CliOptions& opt
         return kExitUsage;
     }
     PlaySession session(application);
-    console.setEventObserver([&session](const Job& event) { session.onEvent(event); });
-    console.post(makeJob(event::kStarted));
+    console.setEventObserver([&session](const WindowEvent& event) { session.onEvent(event); });
+    console.post(makeEvent(EventKind::Started));
 
     StreamInfo& info = *application.streamInfo();
     info.reset();

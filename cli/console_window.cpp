@@ -7,9 +7,9 @@ namespace korvanel {
 ConsoleWindow::ConsoleWindow(Application& application, std::FILE* out)
     : out_(out),
       handler_(std::make_unique<WindowEvents>(application, *this)),
-      events_([this](Job& event) { handle(event); }) {}
+      events_([this](WindowEvent& event) { handle(event); }) {}
 
-ConsoleWindow::~ConsoleWindow() { events_.stop(SerialQueue<Job>::Pending::Drop); }
+ConsoleWindow::~ConsoleWindow() { events_.stop(SerialQueue<WindowEvent>::Pending::Drop); }
 
 void ConsoleWindow::applySettings(SettingsStore&) {}
 
@@ -32,16 +32,16 @@ void ConsoleWindow::addLogLine(LogKind, const std::string& text) {
     std::fflush(out_);
 }
 
-void ConsoleWindow::setEventObserver(std::function<void(const Job&)> observer) {
+void ConsoleWindow::setEventObserver(std::function<void(const WindowEvent&)> observer) {
     std::lock_guard<std::mutex> guard(observerLock_);
     observer_ = std::move(observer);
 }
 
-void ConsoleWindow::handle(Job& job) {
-    handler_->handle(job);
+void ConsoleWindow::handle(WindowEvent& event) {
+    handler_->handle(event);
     std::lock_guard<std::mutex> guard(observerLock_);
     if (observer_) {
-        observer_(job);
+        observer_(event);
     }
 }
 

@@ -33,7 +33,7 @@ public:
     void applySettings(SettingsStore& store) override;
     void collectSettings(SettingsStore& store) override;
     void run() override;
-    void post(Job event) override { events_.post(std::move(event)); }
+    void post(WindowEvent event) override { events_.post(std::move(event)); }
 
     // Ends run(); callable from any thread.
     void quit();
@@ -41,7 +41,7 @@ public:
     std::size_t pendingCount() const { return events_.pendingCount(); }
 
     // Told of every event after it was handled, on the event worker.
-    void setEventObserver(std::function<void(const Job&)> observer);
+    void setEventObserver(std::function<void(const WindowEvent&)> observer);
 
     // Only the event worker may use these.
     WindowEvents& events() { return *handler_; }
@@ -54,17 +54,17 @@ public:
     void showMessage(MessageIcon, const std::string&, const std::string&) override {}
 
 private:
-    void handle(Job& event);
+    void handle(WindowEvent& event);
 
     std::FILE* out_;
     std::unique_ptr<WindowEvents> handler_;
     std::mutex observerLock_;
-    std::function<void(const Job&)> observer_;
+    std::function<void(const WindowEvent&)> observer_;
     std::mutex quitLock_;
     std::condition_variable quitChanged_;
     bool quitRequested_ = false;
     // Last: the worker starts when everything it uses exists.
-    SerialQueue<Job> events_;
+    SerialQueue<WindowEvent> events_;
 };
 
 }  // namespace korvanel

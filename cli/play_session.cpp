@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "app/application.h"
-#include "base/event_codes.h"
+#include "base/window_event.h"
 
 namespace korvanel {
 namespace {
@@ -33,34 +33,34 @@ bool PlaySession::gaveUp(const std::string& message) const {
            message.compare(0, placeholder, critical, 0, placeholder) == 0;
 }
 
-void PlaySession::onEvent(const Job& event) {
+void PlaySession::onEvent(const WindowEvent& event) {
     std::lock_guard<std::mutex> guard(lock_);
-    switch (event.code) {
-        case event::kConnected:
+    switch (event.kind) {
+        case EventKind::Connected:
             if (!firstSound_) {
                 firstSound_ = Clock::now();
             }
             break;
-        case event::kConnecting:
+        case EventKind::Connecting:
             stoppedAfterEnd_.reset();
             finiteEnded_ = false;
             break;
-        case event::kStreamEnded:
+        case EventKind::StreamEnded:
             finiteEnded_ = true;
             break;
-        case event::kStopped:
+        case EventKind::Stopped:
             if (finiteEnded_) {
                 stoppedAfterEnd_ = Clock::now();
             }
             break;
-        case event::kStreamLost: {
+        case EventKind::StreamLost: {
             const SettingsStore& settings = application_.settings();
             if (settings.getInt("General/ReconnectRetries") + settings.getInt("General/RestartRetries") <= 0) {
                 gaveUp_ = true;  // no reconnect will come
             }
             break;
         }
-        case event::kMessage:
+        case EventKind::Message:
             gaveUp_ = gaveUp_ || gaveUp(event.text);
             break;
         default:
@@ -100,7 +100,7 @@ PlaySession::Outcome PlaySession::wait(std::optional<int> seconds, const std::at
         }
         if (firstSound_) {
             if (const std::optional<double> gain = application_.leveller().takeSettledGainDb()) {
-                application_.events().post(makeJob(event::kLevelled, Leveller::gainText(*gain)));
+                application_.events().post(makeEvent(EventKind::Levelled, Leveller::gainText(*gain)));
             }
             wakeAt = std::min(wakeAt.value_or(now + kLevellingLook), now + kLevellingLook);
         }

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "base/job.h"
+#include "base/window_event.h"
 
 namespace korvanel {
 
@@ -24,7 +24,7 @@ public:
     explicit PlaySession(Application& application);
 
     // On the console's worker, after the event was handled.
-    void onEvent(const Job& event);
+    void onEvent(const WindowEvent& event);
 
     // Blocks until the run is over; seconds counts from the first sound.
     // interruptSet() must follow every change of `interrupted` to true.

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "app/application.h"
-#include "base/event_codes.h"
+#include "base/window_event.h"
 #include "base/program_path.h"
 #include "frontend/display_model.h"
 #include "frontend/menu_tree.h"
@@ -210,16 +210,16 @@ void WindowCommands::addCurrentToFavorites() {
         return;
     }
     const std::string title = info.stationName.empty() ? source : info.stationName;
-    std::uint32_t outcome = event::kFavoriteFailed;
+    EventKind outcome = EventKind::FavoriteFailed;
     switch (addFavorite(resolveProgramPath("favorites.xml"), {title, info.stationUrl, {source}})) {
         case FavoriteAddResult::Added:
-            outcome = event::kFavoriteAdded;
+            outcome = EventKind::FavoriteAdded;
             events_.reloadStations(StationListKind::Favorites);
             break;
-        case FavoriteAddResult::AlreadyThere: outcome = event::kFavoriteExists; break;
+        case FavoriteAddResult::AlreadyThere: outcome = EventKind::FavoriteExists; break;
         default: break;
     }
-    application_.events().post(makeJob(outcome, title));
+    application_.events().post(makeEvent(outcome, title));
 }
 
 }  // namespace korvanel

@@ -3,7 +3,7 @@
 #include <chrono>
 
 #include "app/application.h"
-#include "base/event_codes.h"
+#include "base/window_event.h"
 #include "base/product.h"
 #include "base/program_path.h"
 #include "audio/stream_info.h"
@@ -86,26 +86,26 @@ std::string WindowEvents::programTitle() {
     return std::string(product::kName) + " " + product::kVersion;
 }
 
-void WindowEvents::handle(const Job& event) {
+void WindowEvents::handle(const WindowEvent& event) {
     const SettingsStore& language = application_.language();
     const auto idleStatus = [&] { view_.setStatusText(status_part::kState, " " + language.getString("Main/Status/Idling")); };
 
-    switch (event.code) {
-        case event::kStarted:
+    switch (event.kind) {
+        case EventKind::Started:
             onStarted();
             break;
-        case event::kConnecting:
+        case EventKind::Connecting:
             if (!event.text.empty()) {
                 logFormatted(LogKind::Normal, "Log/Message/Connecting", event.text);
                 view_.setStatusText(status_part::kAddress, event.text);
             }
             view_.refresh(DisplayPart::All);
             break;
-        case event::kError:
+        case EventKind::Error:
             log(LogKind::Error, event.text);
             view_.setStatusText(status_part::kAddress, "");
             break;
-        case event::kMessage:
+        case EventKind::Message:
             view_.refresh(DisplayPart::All);
             log(LogKind::Error, event.text);
             if (popupsEnabled()) {
@@ -113,94 +113,94 @@ void WindowEvents::handle(const Job& event) {
                                   event.text);
             }
             break;
-        case event::kConnected:
+        case EventKind::Connected:
             onConnected(event.text);
             break;
-        case event::kSoundOutput:
+        case EventKind::SoundOutput:
             log(LogKind::Normal, event.text);
             break;
-        case event::kLevelled:
+        case EventKind::Levelled:
             logFormatted(LogKind::Normal, "Log/Message/Levelled", event.text);
             break;
-        case event::kRecordingNotCreated:
+        case EventKind::RecordingNotCreated:
             logFormatted(LogKind::Error, "Log/Message/RecordingNotCreated", event.text);
             view_.setStatusText(1, "");
             break;
-        case event::kRecordingNotWritten:
+        case EventKind::RecordingNotWritten:
             logFormatted(LogKind::Error, "Log/Message/RecordingNotWritten", event.text);
             view_.setStatusText(1, "");
             break;
-        case event::kLoudnessMemoryIgnored:
+        case EventKind::LoudnessMemoryIgnored:
             logFormatted(LogKind::Error, "Log/Message/LoudnessMemoryIgnored", event.text);
             break;
-        case event::kInfoChanged:
+        case EventKind::InfoChanged:
             onInfoChanged();
             break;
-        case event::kStalled:
-        case event::kResumed:
+        case EventKind::Stalled:
+        case EventKind::Resumed:
             view_.refresh(DisplayPart::StatusBar);
             break;
-        case event::kStreamLost:
+        case EventKind::StreamLost:
             logText(LogKind::Error, "Log/Message/ConnectionLost");
             break;
-        case event::kStreamEnded:
+        case EventKind::StreamEnded:
             logText(LogKind::Normal, "Log/Message/EOS");
             break;
-        case event::kStopped:
+        case EventKind::Stopped:
             lastTrack_.clear();
             logText(LogKind::Error, "Log/Message/Stopped");
             view_.setStatusText(status_part::kAddress, "");
             view_.refresh(DisplayPart::All);
             break;
-        case event::kReconnecting:
+        case EventKind::Reconnecting:
             log(LogKind::Normal, event.text);
             break;
-        case event::kFavoriteAdded:
+        case EventKind::FavoriteAdded:
             logFormatted(LogKind::Normal, "Log/Message/FavoriteAdded", event.text);
             break;
-        case event::kFavoriteExists:
+        case EventKind::FavoriteExists:
             logFormatted(LogKind::Normal, "Log/Message/FavoriteExists", event.text);
             break;
-        case event::kFavoriteFailed:
+        case EventKind::FavoriteFailed:
             logFormatted(LogKind::Error, "Log/Message/FavoriteFailed", event.text);
             break;
-        case event::kDirectorySkipped:
-            log(LogKind::Error, formatText(language.getString("Log/Message/DirectorySkipped"), {event.arg1}));
+        case EventKind::DirectorySkipped:
+            log(LogKind::Error, formatText(language.getString("Log/Message/DirectorySkipped"), {event.detail}));
             break;
-        case event::kSecureFailed: {
+        case EventKind::SecureFailed: {
             // The address, and why in the user's language.
-            const char* reason = tlsFailureTextKey(static_cast<TlsFailure>(event.arg1));
+            const char* reason = tlsFailureTextKey(static_cast<TlsFailure>(event.detail));
             logFormatted(LogKind::Error, "Log/Message/SecureFailed",
                          reason != nullptr ? event.text + " (" + language.getString(reason) + ")" : event.text);
             break;
         }
-        case event::kResolving:
+        case EventKind::Resolving:
             setPlaylistAddress(event.text);
             logFormatted(LogKind::Normal, "Log/Message/DlPlaylist", event.text);
             view_.setStatusText(status_part::kState, " " + language.getString("Main/Status/Downloading"));
             view_.setStatusText(status_part::kAddress, event.text);
             break;
-        case event::kResolved:
+        case EventKind::Resolved:
             // The playlist address stays, so the history records the playlist.
             idleStatus();
             break;
-        case event::kResolveFailed:
+        case EventKind::ResolveFailed:
             setPlaylistAddress("");
             idleStatus();
             break;
-        case event::kUpdatePresets:
+        case EventKind::UpdatePresets:
             presetUpdater_.check();
             break;
-        case HttpClient::kEventPresetsVersion:
+        case EventKind::PresetsVersion:
             onPresetResult(presetUpdater_.onVersion(event.text));
             break;
-        case HttpClient::kEventPresetsCheckFailed:
+        case EventKind::PresetsCheckFailed:
             onPresetResult(presetUpdater_.onCheckFailed());
             break;
-        case HttpClient::kEventPresetsUpdated:
+        case EventKind::PresetsUpdated:
             onPresetResult(presetUpdater_.onDownloaded());
             break;
-        case HttpClient::kEventPresetsUpdateFailed:
+        case EventKind::PresetsUpdateFailed:
             onPresetResult(presetUpdater_.onDownloadFailed());
             break;
         default:

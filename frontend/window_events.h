@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "base/job.h"
+#include "base/window_event.h"
 #include "frontend/play_history.h"
 #include "frontend/window_view.h"
 #include "stations/preset_updater.h"
@@ -53,7 +53,7 @@ public:
     ~WindowEvents();
 
     // Handles one event; codes that are not events are ignored.
-    void handle(const Job& event);
+    void handle(const WindowEvent& event);
 
     // The lists themselves, unguarded: only for code on the event worker
     // while no other thread uses them; others take the guarded calls below.

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "base/event_codes.h"
+#include "base/window_event.h"
 #include "audio/leveller.h"
 #include "audio/output_channel.h"
 #include "settings/language_texts.h"
@@ -147,14 +147,14 @@ void Player::onNotice(ChannelNotice notice) {
             break;
         case ChannelNotice::Stalled:
             state_ = State::Buffering;
-            postEvent(event::kStalled);
+            postEvent(EventKind::Stalled);
             break;
         case ChannelNotice::Resumed:
             state_ = State::Playing;
-            postEvent(event::kResumed);
+            postEvent(EventKind::Resumed);
             break;
         case ChannelNotice::InfoParsed:
-            postEvent(event::kInfoChanged);
+            postEvent(EventKind::InfoChanged);
             break;
     }
 }
@@ -179,7 +179,7 @@ void Player::init() {
 void Player::closeAndReportStopped() {
     channel_->close();
     state_ = State::Idle;
-    postEvent(event::kStopped);
+    postEvent(EventKind::Stopped);
 }
 
 void Player::moveTo(bool forward) {
@@ -197,28 +197,28 @@ void Player::onStreamEnd() {
         return;
     }
     if (!channel_->isLiveStream()) {
-        postEvent(event::kStreamEnded);
+        postEvent(EventKind::StreamEnded);
         moveTo(true);
         return;
     }
-    postEvent(event::kStreamLost);
+    postEvent(EventKind::StreamLost);
     channel_->close();
     const SettingsStore& settings = uses_.settings;
     // The settings only switch reconnecting on or off; the counts are fixed.
     if (settings.getInt("General/ReconnectRetries") + settings.getInt("General/RestartRetries") <= 0) {
         return;
     }
-    postEvent(event::kReconnecting, text("Player/Message/Reconnecting"));
+    postEvent(EventKind::Reconnecting, text("Player/Message/Reconnecting"));
     connectRun(3, 1);
 }
 
 bool Player::connectRun(int perSource, int restarts) {
     if (!channel_) {
-        postEvent(event::kMessage, text("Player/Error/InitError"));
+        postEvent(EventKind::Message, text("Player/Error/InitError"));
         return false;
     }
     if (uses_.resolver.isEmpty()) {
-        postEvent(event::kMessage, text("Player/Error/NoSource"));
+        postEvent(EventKind::Message, text("Player/Error/NoSource"));
         return false;
     }
     {
@@ -227,7 +227,7 @@ bool Player::connectRun(int perSource, int restarts) {
         uses_.resolver.allowDownloads();
         state_ = State::Connecting;
     }
-    postEvent(event::kConnecting);
+    postEvent(EventKind::Connecting);
     if (uses_.leveller != nullptr) {
         uses_.leveller->setStation(uses_.resolver.firstSource());
     }
@@ -242,25 +242,25 @@ bool Player::connectRun(int perSource, int restarts) {
         std::string address;
         std::string why;  // the failed open's
         if (uses_.resolver.needsResolving()) {
-            postEvent(event::kResolving, uses_.resolver.currentAddress());
+            postEvent(EventKind::Resolving, uses_.resolver.currentAddress());
             if (uses_.resolver.resolveCurrent()) {
-                postEvent(event::kResolved);
+                postEvent(EventKind::Resolved);
                 outcome = Outcome::Resolved;
             } else {
                 // A refused certificate is named, not left as "could not retrieve".
                 const TlsFailure refused = uses_.resolver.lastSecureFailure();
-                postEvent(event::kError,
+                postEvent(EventKind::Error,
                           refused == TlsFailure::None
                               ? text("Player/Error/PlaylistFailed")
                               : formatted("Player/Error/PlaylistRefused", text(tlsFailureTextKey(refused))));
-                postEvent(event::kResolveFailed);
+                postEvent(EventKind::ResolveFailed);
                 outcome = Outcome::Retryable;
             }
         } else {
             connectionOutcome = true;
             address = uses_.resolver.currentAddress();
             if (!address.empty()) {
-                postEvent(event::kConnecting, address);
+                postEvent(EventKind::Connecting, address);
                 const ChannelResult opened = channel_->open(address);
                 why = opened ? std::string() : opened.error().text();
                 switch (outcomeOf(opened)) {
@@ -292,17 +292,17 @@ bool Player::connectRun(int perSource, int restarts) {
             }
             // The address travels with the event: a stop right after it may
             // clear the stream information before the event is handled.
-            postEvent(event::kConnected, address);
+            postEvent(EventKind::Connected, address);
             // Which output plays is known once a card opened; said when it changes.
             if (std::string output = channel_->outputName(); !output.empty() && output != outputName_) {
                 outputName_ = output;
-                postEvent(event::kSoundOutput, std::move(output));
+                postEvent(EventKind::SoundOutput, std::move(output));
             }
             return true;
         }
         if (outcome == Outcome::Fatal) {
             state_ = State::Idle;
-            postEvent(event::kMessage, formatted("Player/Error/Critical", why));
+            postEvent(EventKind::Message, formatted("Player/Error/Critical", why));
             return false;
         }
         if (outcome == Outcome::Resolved) {
@@ -316,10 +316,10 @@ bool Player::connectRun(int perSource, int restarts) {
                     why = text(tlsFailureTextKey(refused));
                 }
             }
-            postEvent(event::kError, formatted("Player/Error/Connect", why));
+            postEvent(EventKind::Error, formatted("Player/Error/Connect", why));
         }
         if (attempt < perSource && outcome == Outcome::Retryable) {
-            postEvent(event::kMessage, formatted("Player/Message/WaitRetry", kRetryWaitSeconds));
+            postEvent(EventKind::Message, formatted("Player/Message/WaitRetry", kRetryWaitSeconds));
             wait(kRetryWaitSeconds);
             continue;
         }
@@ -330,10 +330,10 @@ bool Player::connectRun(int perSource, int restarts) {
         }
         if (restart++ >= restarts) {
             state_ = State::Idle;
-            postEvent(event::kMessage, text("Player/Error/AllFailed"));
+            postEvent(EventKind::Message, text("Player/Error/AllFailed"));
             return false;
         }
-        postEvent(event::kMessage, formatted("Player/Message/WaitRestart", kRestartWaitSeconds));
+        postEvent(EventKind::Message, formatted("Player/Message/WaitRestart", kRestartWaitSeconds));
         if (wait(kRestartWaitSeconds)) {
             uses_.resolver.rewind();
         }
@@ -342,7 +342,7 @@ bool Player::connectRun(int perSource, int restarts) {
     // A stop was requested, possibly during a wait.
     channel_->close();
     state_ = State::Idle;
-    postEvent(event::kStopped);
+    postEvent(EventKind::Stopped);
     return false;
 }
 
@@ -352,8 +352,8 @@ bool Player::wait(int seconds) {
     return !stopRequested_.wait_for(lock, duration, [this] { return state_.load() == State::StopRequested; });
 }
 
-void Player::postEvent(std::uint32_t code, std::string eventText) {
-    uses_.events.post(makeJob(code, std::move(eventText)));
+void Player::postEvent(EventKind kind, std::string eventText) {
+    uses_.events.post(makeEvent(kind, std::move(eventText)));
 }
 
 std::string Player::text(const char* key) const { return uses_.language.getString(key); }

@@ -119,7 +119,7 @@ private:
     void onStreamEnd();
     // Waits, returning early (false) when a stop is requested.
     bool wait(int seconds);
-    void postEvent(std::uint32_t code, std::string text = {});
+    void postEvent(EventKind kind, std::string text = {});
     std::string text(const char* key) const;
     std::string formatted(const char* key, const std::string& argument) const;
     std::string formatted(const char* key, int argument) const;

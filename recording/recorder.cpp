@@ -3,7 +3,7 @@
 #include <chrono>
 #include <utility>
 
-#include "base/event_codes.h"
+#include "base/window_event.h"
 #include "audio/stream_info.h"
 #include "recording/recording_paths.h"
 #include "settings/settings_store.h"
@@ -338,7 +338,7 @@ void Recorder::check(WriteResult result) {
     reportedPath_ = openPath_;
     if (report_) {
         // The window words it in the user's language.
-        report_(makeJob(result == WriteResult::NotCreated ? event::kRecordingNotCreated : event::kRecordingNotWritten,
+        report_(makeEvent(result == WriteResult::NotCreated ? EventKind::RecordingNotCreated : EventKind::RecordingNotWritten,
                         openPath_));
     }
 }

@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "base/job.h"
+#include "base/window_event.h"
 #include "base/serial_queue.h"
 #include "audio/recording_sink.h"
 #include "audio/stream_info.h"
@@ -49,7 +49,7 @@ namespace korvanel {
 class Recorder final : public SettingsListener, public RecordingSink {
 public:
     // Posts an event to the main window.
-    using ReportEvent = std::function<void(Job)>;
+    using ReportEvent = std::function<void(WindowEvent)>;
     // Told on the worker thread of each file opened.
     using FileOpened = std::function<void(const std::string& path)>;
 

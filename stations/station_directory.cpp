@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/ascii_text.h"
-#include "base/event_codes.h"
+#include "base/window_event.h"
 #include "base/event_sink.h"
 #include "settings/settings_store.h"
 #include "stream/byte_buffer.h"
@@ -278,8 +278,8 @@ StationDirectory::Result StationDirectory::search(const DirectoryQuery& query, i
         result.ok = true;
         result.error.clear();
         if (result.skipped > 0 && events_ != nullptr) {
-            Job skipped = makeJob(event::kDirectorySkipped);
-            skipped.arg1 = static_cast<std::int64_t>(result.skipped);
+            WindowEvent skipped = makeEvent(EventKind::DirectorySkipped);
+            skipped.detail = static_cast<std::int64_t>(result.skipped);
             events_->post(std::move(skipped));
         }
         std::lock_guard<std::mutex> guard(lock_);

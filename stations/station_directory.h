@@ -51,7 +51,7 @@ public:
     static constexpr int kMaxResults = 200;
 
     // events, when given, hears how many elements of an answer were left
-    // out (event::kDirectorySkipped).
+    // out (EventKind::DirectorySkipped).
     StationDirectory(HttpClient& http, const SettingsStore& settings, EventSink* events = nullptr);
 
     struct Result {

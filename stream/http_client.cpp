@@ -5,7 +5,7 @@
 #include <optional>
 #include <utility>
 
-#include "base/event_codes.h"
+#include "base/window_event.h"
 #include "base/file_util.h"
 #include "settings/settings_store.h"
 #include "stream/http_address.h"
@@ -140,8 +140,8 @@ HttpClient::Answer HttpClient::fetchOnce(const std::string& url, const Route& vi
     const NetStatus status = open(connection, *address, via);
     if (status == NetStatus::TlsFailed) {
         // The kind travels as the first word, for a reason in the user's language.
-        Job refused = makeJob(event::kSecureFailed, url);
-        refused.arg1 = static_cast<std::int64_t>(connection.tlsFailure());
+        WindowEvent refused = makeEvent(EventKind::SecureFailed, url);
+        refused.detail = static_cast<std::int64_t>(connection.tlsFailure());
         events_.post(std::move(refused));
         Answer failed;
         failed.secureFailure = connection.tlsFailure();
@@ -283,7 +283,7 @@ void HttpClient::run(const HttpRequest& request) {
 void HttpClient::downloadToFile(const HttpRequest& request) {
     ByteBuffer body;
     const bool done = fetch(request.url, body) && writeFileAtomically(request.filePath, body.view());
-    events_.post(makeJob(done ? kEventPresetsUpdated : kEventPresetsUpdateFailed));
+    events_.post(makeEvent(done ? EventKind::PresetsUpdated : EventKind::PresetsUpdateFailed));
 }
 
 void HttpClient::fetchToMemory(const HttpRequest& request) {
@@ -292,9 +292,9 @@ void HttpClient::fetchToMemory(const HttpRequest& request) {
     }
     ByteBuffer body;
     if (fetch(request.url, body)) {
-        events_.post(makeJob(kEventPresetsVersion, std::string(body.view())));
+        events_.post(makeEvent(EventKind::PresetsVersion, std::string(body.view())));
     } else {
-        events_.post(makeJob(kEventPresetsCheckFailed));
+        events_.post(makeEvent(EventKind::PresetsCheckFailed));
     }
 }
 

@@ -46,7 +46,7 @@ struct HttpRequest {
 // through the HTTP proxy of "General/Proxy" and "General/ProxyPort" (which
 // tunnels https with CONNECT). Follows up to kMaxRedirects redirects, each
 // hop under the same bounds, and undoes chunked bodies. A secure connection
-// that fails its checks is reported to the window (event::kSecureFailed)
+// that fails its checks is reported to the window (EventKind::SecureFailed)
 // before the fetch fails. Offered as a blocking fetch and as queued requests
 // that run on up to two workers of its own and report to the main window's
 // queue through the event sink.
@@ -59,13 +59,6 @@ struct HttpRequest {
 // requests are dropped.
 class HttpClient : public SettingsListener {
 public:
-    // Events to the window about the queued requests.
-    static constexpr std::uint32_t kEventPresetsUpdated = 0x1E42E;
-    static constexpr std::uint32_t kEventPresetsUpdateFailed = 0x1E42F;
-    // Carries the body in Job::text.
-    static constexpr std::uint32_t kEventPresetsVersion = 0x1E431;
-    static constexpr std::uint32_t kEventPresetsCheckFailed = 0x1E432;
-
     static constexpr const char* kUserAgent = "Korvanel Radio v0.3.6";
     static constexpr const char* kProxyHostKey = "General/Proxy";
     static constexpr const char* kProxyPortKey = "General/ProxyPort";

@@ -6,7 +6,7 @@
 #include <QUrl>
 
 #include "app/application.h"
-#include "base/event_codes.h"
+#include "base/window_event.h"
 #include "base/program_path.h"
 #include "frontend/display_model.h"
 #include "frontend/menu_tree.h"
@@ -24,8 +24,7 @@
 namespace korvanel {
 
 DesktopWindow::DesktopWindow(Application& application)
-    : JobPool(1, 1),
-      application_(application),
+    : application_(application),
       events_(std::make_unique<WindowEvents>(application, *this)),
       commands_(application, *events_),
       main_(application, commands_, [this] { return events_->connectStartMs(); }),
@@ -66,7 +65,7 @@ DesktopWindow::DesktopWindow(Application& application)
     // The start event waits for the event loop: by then the Application has
     // wired the components' events to this window, so none of what the
     // start sets off is lost.
-    QMetaObject::invokeMethod(&main_, [this] { post(makeJob(event::kStarted)); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(&main_, [this] { post(makeEvent(EventKind::Started)); }, Qt::QueuedConnection);
     main_.placeAtStoredPosition();
     // Hidden at start only with a tray icon to bring the window back.
     const WindowVisibility::Rules rules = visibilityRules();
@@ -86,7 +85,7 @@ DesktopWindow::DesktopWindow(Application& application)
 
 DesktopWindow::~DesktopWindow() {
     beginClosing();
-    stopWorkers();
+    queue_.stop(SerialQueue<WindowEvent>::Pending::Drop);
 }
 
 void DesktopWindow::restoreLogWindow(const SettingsStore& store) {
@@ -212,7 +211,7 @@ void DesktopWindow::runWindowCommand(int id) {
             log_.isLogVisible() ? log_.hideLog() : log_.showLog();
             break;
         case command::kUpdatePresets:
-            post(makeJob(event::kUpdatePresets));
+            post(makeEvent(EventKind::UpdatePresets));
             break;
         case command::kEditConfig:
             openInEditor(resolveProgramPath(Application::kSettingsFileName));
@@ -392,16 +391,16 @@ void DesktopWindow::showMessage(MessageIcon icon, const std::string& caption, co
     messageClosed_.wait(lock, [&] { return *answered || closing_; });
 }
 
-void DesktopWindow::setEventObserver(std::function<void(const Job&)> observer) {
+void DesktopWindow::setEventObserver(std::function<void(const WindowEvent&)> observer) {
     std::lock_guard<std::mutex> guard(observerLock_);
     observer_ = std::move(observer);
 }
 
-void DesktopWindow::runJob(Job& job) {
-    events_->handle(job);
+void DesktopWindow::handle(WindowEvent& event) {
+    events_->handle(event);
     std::lock_guard<std::mutex> guard(observerLock_);
     if (observer_) {
-        observer_(job);
+        observer_(event);
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -9,7 +10,8 @@
 #include <vector>
 
 #include "app/app_window.h"
-#include "base/job_pool.h"
+#include "base/serial_queue.h"
+#include "base/window_event.h"
 #include "frontend/window_commands.h"
 #include "frontend/window_events.h"
 #include "frontend/window_view.h"
@@ -29,13 +31,13 @@ class Application;
 // that one bridge). It owns the main window and the log window.
 //
 // Threads: made, run and destroyed on the GUI thread, which owns every
-// widget. post() comes from any thread; runJob() and the WindowView calls
+// widget. post() comes from any thread; handle() and the WindowView calls
 // come from the event worker, and the GUI thread logs through addLogLine()
 // too (the log window queues lines from any thread). The worker's calls
 // reach the widgets only as queued calls.
 // Locks: messageLock_ guards closing_ and the answer of a waiting message
 // box; observerLock_ the event observer, called on the worker with it held.
-class DesktopWindow final : public AppWindow, public JobPool, public WindowView {
+class DesktopWindow final : public AppWindow, public WindowView {
 public:
     explicit DesktopWindow(Application& application);
     ~DesktopWindow() override;
@@ -45,7 +47,9 @@ public:
     void collectSettings(SettingsStore& store) override;
     // The event loop; when it ends the session is written into the settings.
     void run() override;
-    void post(Job event) override { JobPool::post(std::move(event)); }
+    void post(WindowEvent event) override { queue_.post(std::move(event)); }
+    // Events queued and not taken by the worker yet; any thread.
+    std::size_t pendingCount() const { return queue_.pendingCount(); }
 
     // WindowView, on the event worker (addLogLine from any thread).
     void addLogLine(LogKind kind, const std::string& text) override;
@@ -72,12 +76,10 @@ public:
     WindowEvents& events() { return *events_; }
 
     // Told of every event after it was handled, on the event worker (tests).
-    void setEventObserver(std::function<void(const Job&)> observer);
-
-protected:
-    void runJob(Job& job) override;
+    void setEventObserver(std::function<void(const WindowEvent&)> observer);
 
 private:
+    void handle(WindowEvent& event);
     // Ends every wait for a message box; nothing is shown afterwards.
     void beginClosing();
     // Exit, the log window, opening files and folders.
@@ -108,11 +110,14 @@ private:
     StationDirectory directory_;
 
     std::mutex observerLock_;
-    std::function<void(const Job&)> observer_;  // guarded by observerLock_
+    std::function<void(const WindowEvent&)> observer_;  // guarded by observerLock_
 
     std::mutex messageLock_;
     std::condition_variable messageClosed_;
     bool closing_ = false;  // guarded by messageLock_
+
+    // Last: the event worker uses everything above, and goes first.
+    SerialQueue<WindowEvent> queue_{[this](WindowEvent& event) { handle(event); }};
 };
 
 }  // namespace korvanel

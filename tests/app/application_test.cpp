@@ -29,7 +29,7 @@ public:
     }
     void collectSettings(SettingsStore& store) override { store.setBool("Session/LogWindow", true); }
     void run() override { ran = true; }
-    void post(Job) override {}
+    void post(WindowEvent) override {}
 
     std::string playingTextAtApply;
     int applied = 0;

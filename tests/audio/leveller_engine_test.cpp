@@ -31,7 +31,7 @@ using test::ChannelNoticeLog;
 
 class NoEvents final : public EventSink {
 public:
-    void post(Job) override {}
+    void post(WindowEvent) override {}
 };
 
 class LevellerEngineTest : public ::testing::Test {

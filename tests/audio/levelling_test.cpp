@@ -15,7 +15,7 @@
 #include "audio/levelling_gain.h"
 #include "audio/loudness_memory.h"
 #include "audio/true_peak_limiter.h"
-#include "base/event_codes.h"
+#include "base/window_event.h"
 #include "base/event_sink.h"
 #include "settings/default_settings.h"
 #include "settings/settings_store.h"
@@ -311,8 +311,8 @@ TEST_F(LoudnessMemoryTest, KeysAndLoudnessThatCannotBeStoredAreRefused) {
 // Collects posted events.
 class EventLog final : public EventSink {
 public:
-    void post(Job event) override { events.push_back(std::move(event)); }
-    std::vector<Job> events;
+    void post(WindowEvent event) override { events.push_back(std::move(event)); }
+    std::vector<WindowEvent> events;
 };
 
 // A 1 kHz tone at `amplitude` of full scale, as the decoder delivers it.
@@ -371,7 +371,7 @@ TEST_F(LevellerTest, AStationPlayedAgainStartsAtItsLearnedGainAndAJunkFileIsRepo
         leveller->stop();
     }
     ASSERT_EQ(events_.events.size(), 1u);
-    EXPECT_EQ(events_.events[0].code, event::kLoudnessMemoryIgnored);
+    EXPECT_EQ(events_.events[0].kind, EventKind::LoudnessMemoryIgnored);
     EXPECT_EQ(events_.events[0].text, home_.file(LoudnessMemory::kFileName));
 
     LoudnessMemory written(home_.file(LoudnessMemory::kFileName));

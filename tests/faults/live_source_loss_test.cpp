@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "app/application.h"
-#include "base/event_codes.h"
+#include "base/window_event.h"
 #include "audio/output_channel.h"
 #include "audio/engine/audio_engine.h"
 #include "tests/support/audio_test_tones.h"
@@ -32,7 +32,7 @@ constexpr std::chrono::milliseconds kStopBound{1000};
 constexpr std::size_t kBytesPerSecond = 44100 * 2 * 2;
 
 struct SeenEvent {
-    std::uint32_t code = 0;
+    EventKind kind = EventKind::Started;
     std::string text;
 };
 
@@ -82,8 +82,8 @@ protected:
         player().play();
     }
 
-    // Takes events up to one with this code; all are kept in seen_.
-    bool waitForEvent(std::uint32_t code, std::chrono::milliseconds bound) {
+    // Takes events up to one of this kind; all are kept in seen_.
+    bool waitForEvent(EventKind code, std::chrono::milliseconds bound) {
         const auto deadline = Clock::now() + bound;
         while (Clock::now() < deadline) {
             const auto event =
@@ -91,23 +91,23 @@ protected:
             if (!event) {
                 break;
             }
-            seen_.push_back({event->code, event->text});
-            if (event->code == code) {
+            seen_.push_back({event->kind, event->text});
+            if (event->kind == code) {
                 return true;
             }
         }
         return false;
     }
 
-    std::size_t countSeen(std::uint32_t code) const {
+    std::size_t countSeen(EventKind code) const {
         return static_cast<std::size_t>(
-            std::count_if(seen_.begin(), seen_.end(), [code](const SeenEvent& e) { return e.code == code; }));
+            std::count_if(seen_.begin(), seen_.end(), [code](const SeenEvent& e) { return e.kind == code; }));
     }
 
     std::string describeSeen() const {
         std::string text;
         for (const auto& event : seen_) {
-            text += std::to_string(event.code - event::kStarted) + (event.text.empty() ? "" : " " + event.text) + "\n";
+            text += std::to_string(static_cast<int>(event.kind)) + (event.text.empty() ? "" : " " + event.text) + "\n";
         }
         return text;
     }
@@ -136,7 +136,7 @@ protected:
     std::chrono::milliseconds timedStop() {
         const auto asked = Clock::now();
         player().stop();
-        EXPECT_TRUE(waitForEvent(event::kStopped, 5s)) << describeSeen();
+        EXPECT_TRUE(waitForEvent(EventKind::Stopped, 5s)) << describeSeen();
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked);
         EXPECT_EQ(player().state(), Player::State::Idle);
         return took;
@@ -157,7 +157,7 @@ protected:
 
 TEST_F(LiveSourceLoss, SourceKilledThreeTimesIsReconnectedAndEachNewToneIsHeard) {
     play();
-    ASSERT_TRUE(waitForEvent(event::kConnected, 10s)) << describeSeen();
+    ASSERT_TRUE(waitForEvent(EventKind::Connected, 10s)) << describeSeen();
     ASSERT_TRUE(toneComesBack(440, 5s));
 
     const int tones[] = {550, 660, 770};
@@ -165,16 +165,16 @@ TEST_F(LiveSourceLoss, SourceKilledThreeTimesIsReconnectedAndEachNewToneIsHeard)
         SCOPED_TRACE("source restart " + std::to_string(round + 1));
         icecast_.stopSource("/live.mp3");
         ASSERT_TRUE(icecast_.startSource(tone(tones[round]))) << icecast_.errorLog();
-        ASSERT_TRUE(waitForEvent(event::kStreamLost, 10s)) << describeSeen();
-        ASSERT_TRUE(waitForEvent(event::kConnected, 15s)) << describeSeen();
+        ASSERT_TRUE(waitForEvent(EventKind::StreamLost, 10s)) << describeSeen();
+        ASSERT_TRUE(waitForEvent(EventKind::Connected, 15s)) << describeSeen();
         EXPECT_TRUE(toneComesBack(tones[round], 5s)) << "heard " << latestTone();
         EXPECT_EQ(player().state(), Player::State::Playing);
     }
-    EXPECT_EQ(countSeen(event::kStreamLost), 3u) << describeSeen();
-    EXPECT_EQ(countSeen(event::kReconnecting), 3u) << describeSeen();
-    EXPECT_EQ(countSeen(event::kConnected), 4u) << describeSeen();
+    EXPECT_EQ(countSeen(EventKind::StreamLost), 3u) << describeSeen();
+    EXPECT_EQ(countSeen(EventKind::Reconnecting), 3u) << describeSeen();
+    EXPECT_EQ(countSeen(EventKind::Connected), 4u) << describeSeen();
     for (const auto& event : seen_) {
-        EXPECT_FALSE(event.code == event::kMessage && event.text.find("giving up") != std::string::npos)
+        EXPECT_FALSE(event.kind == EventKind::Message && event.text.find("giving up") != std::string::npos)
             << describeSeen();
     }
 
@@ -185,33 +185,33 @@ TEST_F(LiveSourceLoss, SourceKilledThreeTimesIsReconnectedAndEachNewToneIsHeard)
 
 TEST_F(LiveSourceLoss, ServerKilledAndRestartedIsReconnectedAndStopCutsTheNextReconnectShort) {
     play();
-    ASSERT_TRUE(waitForEvent(event::kConnected, 10s)) << describeSeen();
+    ASSERT_TRUE(waitForEvent(EventKind::Connected, 10s)) << describeSeen();
     ASSERT_TRUE(toneComesBack(440, 5s));
 
     // icecast goes: every attempt is refused until it is back.
     icecast_.stop();
-    ASSERT_TRUE(waitForEvent(event::kStreamLost, 10s)) << describeSeen();
-    ASSERT_TRUE(waitForEvent(event::kError, 5s)) << describeSeen();
+    ASSERT_TRUE(waitForEvent(EventKind::StreamLost, 10s)) << describeSeen();
+    ASSERT_TRUE(waitForEvent(EventKind::Error, 5s)) << describeSeen();
     ASSERT_TRUE(icecast_.restart()) << icecast_.errorLog();
     ASSERT_TRUE(icecast_.startSource(tone(660))) << icecast_.errorLog();
     const auto back = Clock::now();
-    ASSERT_TRUE(waitForEvent(event::kConnected, 15s)) << describeSeen();
+    ASSERT_TRUE(waitForEvent(EventKind::Connected, 15s)) << describeSeen();
     RecordProperty("reconnected_after_server_back_ms",
                    static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - back).count()));
     EXPECT_TRUE(toneComesBack(660, 5s)) << "heard " << latestTone();
-    EXPECT_EQ(countSeen(event::kReconnecting), 1u) << describeSeen();
+    EXPECT_EQ(countSeen(EventKind::Reconnecting), 1u) << describeSeen();
 
     // Gone again, and the user stops during the reconnect's wait.
     icecast_.stop();
-    ASSERT_TRUE(waitForEvent(event::kStreamLost, 10s)) << describeSeen();
-    ASSERT_TRUE(waitForEvent(event::kMessage, 5s)) << describeSeen();  // the wait begins
+    ASSERT_TRUE(waitForEvent(EventKind::StreamLost, 10s)) << describeSeen();
+    ASSERT_TRUE(waitForEvent(EventKind::Message, 5s)) << describeSeen();  // the wait begins
     const auto took = timedStop();
     EXPECT_LT(took, kStopBound);
     RecordProperty("stop_during_reconnect_wait_ms", static_cast<int>(took.count()));
     // No attempt after the stop.
     std::this_thread::sleep_for(500ms);
     while (auto late = window_->next(0ms)) {
-        EXPECT_NE(late->code, event::kConnecting) << late->text;
+        EXPECT_NE(late->kind, EventKind::Connecting) << late->text;
     }
 }
 

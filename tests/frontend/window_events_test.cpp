@@ -6,7 +6,7 @@
 
 #include "app/application.h"
 #include "app/empty_window.h"
-#include "base/event_codes.h"
+#include "base/window_event.h"
 #include "stream/http_client.h"
 #include "tests/support/temp_folder.h"
 
@@ -33,12 +33,7 @@ public:
     std::vector<std::string> messages;
 };
 
-Job event(std::uint32_t code, std::string text = {}) {
-    Job job;
-    job.code = code;
-    job.text = std::move(text);
-    return job;
-}
+WindowEvent event(EventKind kind, std::string text = {}) { return makeEvent(kind, std::move(text)); }
 
 class WindowEventsTest : public ::testing::Test {
 protected:
@@ -57,14 +52,13 @@ protected:
 };
 
 TEST_F(WindowEventsTest, PlayerEventsBecomeTheLogLinesAndStatusTexts) {
-    events_.handle(event(event::kConnecting, "http://radio/stream"));
-    events_.handle(event(event::kConnecting));  // no address: only a refresh
-    events_.handle(event(event::kError, "Connect error: 100% %s %n"));
-    events_.handle(event(event::kReconnecting, "Trying to reconnect.."));
-    events_.handle(event(event::kStreamLost));
-    events_.handle(event(event::kStreamEnded));
-    events_.handle(event(event::kStopped));
-    events_.handle(event(0x1E415));  // a player command: ignored
+    events_.handle(event(EventKind::Connecting, "http://radio/stream"));
+    events_.handle(event(EventKind::Connecting));  // no address: only a refresh
+    events_.handle(event(EventKind::Error, "Connect error: 100% %s %n"));
+    events_.handle(event(EventKind::Reconnecting, "Trying to reconnect.."));
+    events_.handle(event(EventKind::StreamLost));
+    events_.handle(event(EventKind::StreamEnded));
+    events_.handle(event(EventKind::Stopped));
     EXPECT_EQ(view_.lines, (std::vector<std::string>{
                                "0 Connecting to http://radio/stream",
                                "1 Connect error: 100% %s %n",  // a text is never a format
@@ -78,14 +72,14 @@ TEST_F(WindowEventsTest, PlayerEventsBecomeTheLogLinesAndStatusTexts) {
 }
 
 TEST_F(WindowEventsTest, PlaylistEventsKeepTheAddressUntilResolutionFails) {
-    events_.handle(event(event::kResolving, "http://host/list.pls"));
+    events_.handle(event(EventKind::Resolving, "http://host/list.pls"));
     EXPECT_EQ(view_.lines.back(), "0 Retrieving playlist, http://host/list.pls");
     EXPECT_EQ(view_.status[0], " Downloading..");
     EXPECT_EQ(view_.status[1], "http://host/list.pls");
-    events_.handle(event(event::kResolved));
+    events_.handle(event(EventKind::Resolved));
     EXPECT_EQ(view_.status[0], " Idling..");
     EXPECT_EQ(events_.playlistAddress(), "http://host/list.pls");
-    events_.handle(event(event::kResolveFailed));
+    events_.handle(event(EventKind::ResolveFailed));
     EXPECT_EQ(events_.playlistAddress(), "");
 }
 
@@ -95,10 +89,10 @@ TEST_F(WindowEventsTest, PlaylistEventsKeepTheAddressUntilResolutionFails) {
 // stored history there).
 TEST_F(WindowEventsTest, TheHistoryRecordsTheConnectedAddressEvenAfterTheInformationWasCleared) {
     app_.streamInfo()->reset();
-    events_.handle(event(event::kConnected, "http://radio/b"));
-    events_.handle(event(event::kConnected));
-    events_.handle(event(event::kResolving, "http://host/list.pls"));
-    events_.handle(event(event::kConnected, "http://radio/from-the-list"));
+    events_.handle(event(EventKind::Connected, "http://radio/b"));
+    events_.handle(event(EventKind::Connected));
+    events_.handle(event(EventKind::Resolving, "http://host/list.pls"));
+    events_.handle(event(EventKind::Connected, "http://radio/from-the-list"));
     const PlayHistory history = events_.history();
     ASSERT_EQ(history.entries().size(), 2u);
     EXPECT_EQ(history.entries()[0].source, "http://host/list.pls");
@@ -106,11 +100,11 @@ TEST_F(WindowEventsTest, TheHistoryRecordsTheConnectedAddressEvenAfterTheInforma
 }
 
 TEST_F(WindowEventsTest, MessagesPopUpUnlessDisabledButAreAlwaysLogged) {
-    events_.handle(event(event::kMessage, "All sources failed, giving up!"));
+    events_.handle(event(EventKind::Message, "All sources failed, giving up!"));
     EXPECT_EQ(view_.messages, (std::vector<std::string>{"Connection failure: All sources failed, giving up!"}));
     app_.settings().setBool("General/DisablePopups", true);
-    events_.handle(event(event::kMessage, "again"));
-    events_.handle(event(HttpClient::kEventPresetsUpdateFailed));
+    events_.handle(event(EventKind::Message, "again"));
+    events_.handle(event(EventKind::PresetsUpdateFailed));
     EXPECT_EQ(view_.messages.size(), 1u);
     EXPECT_EQ(view_.lines.back(), "0 Presets could not be updated from server, please try again later.");
     EXPECT_EQ(view_.lines[view_.lines.size() - 2], "1 again");
@@ -118,7 +112,7 @@ TEST_F(WindowEventsTest, MessagesPopUpUnlessDisabledButAreAlwaysLogged) {
 
 TEST_F(WindowEventsTest, StartedLoadsTheListsAndLogsTheProgram) {
     test::writeFile(home_.file("favorites.xml"), "<F><Station title=\"Mine\"><s>http://mine/</s></Station></F>");
-    events_.handle(event(event::kStarted));
+    events_.handle(event(EventKind::Started));
     EXPECT_EQ(view_.lines.front(), "0 Korvanel Radio v0.3.6 Started");
     EXPECT_TRUE(events_.favorites().loaded());
     EXPECT_FALSE(events_.presets().loaded());
@@ -130,7 +124,7 @@ TEST_F(WindowEventsTest, PresetDownloadReloadsTheListAndTellsTheUser) {
                     "<P><Station title=\"Fresh\"><s>http://fresh/</s></Station></P>");
     std::vector<PresetUpdater::Result> seen;
     events_.setPresetObserver([&seen](PresetUpdater::Result result) { seen.push_back(result); });
-    events_.handle(event(HttpClient::kEventPresetsUpdated));
+    events_.handle(event(EventKind::PresetsUpdated));
     EXPECT_EQ(seen, (std::vector<PresetUpdater::Result>{PresetUpdater::Result::Updated}));
     EXPECT_TRUE(events_.presets().loaded());
     EXPECT_EQ(events_.presets().lookup(1), (std::vector<std::string>{"http://fresh/"}));

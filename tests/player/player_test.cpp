@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/application.h"
-#include "base/event_codes.h"
+#include "base/window_event.h"
 #include "audio/output_channel.h"
 #include "stream/playlist_resolver.h"
 #include "tests/support/capturing_window.h"
@@ -18,18 +18,18 @@ using namespace std::chrono_literals;
 using test::FakeAudioLibrary;
 
 // One event as a short line: "Connecting http://a/", "Error Connect error: ...".
-std::string describe(const Job& event) {
-    static const std::map<std::uint32_t, std::string> names = {
-        {event::kConnecting, "Connecting"}, {event::kError, "Error"},
-        {event::kMessage, "Message"},       {event::kConnected, "Connected"},
-        {event::kStalled, "Stalled"},       {event::kResumed, "Resumed"},
-        {event::kStreamLost, "StreamLost"}, {event::kStreamEnded, "StreamEnded"},
-        {event::kStopped, "Stopped"},       {event::kInfoChanged, "InfoChanged"},
-        {event::kReconnecting, "Reconnecting"}, {event::kResolving, "Resolving"},
-        {event::kResolved, "Resolved"},     {event::kResolveFailed, "ResolveFailed"},
+std::string describe(const WindowEvent& event) {
+    static const std::map<EventKind, std::string> names = {
+        {EventKind::Connecting, "Connecting"}, {EventKind::Error, "Error"},
+        {EventKind::Message, "Message"},       {EventKind::Connected, "Connected"},
+        {EventKind::Stalled, "Stalled"},       {EventKind::Resumed, "Resumed"},
+        {EventKind::StreamLost, "StreamLost"}, {EventKind::StreamEnded, "StreamEnded"},
+        {EventKind::Stopped, "Stopped"},       {EventKind::InfoChanged, "InfoChanged"},
+        {EventKind::Reconnecting, "Reconnecting"}, {EventKind::Resolving, "Resolving"},
+        {EventKind::Resolved, "Resolved"},     {EventKind::ResolveFailed, "ResolveFailed"},
     };
-    const auto it = names.find(event.code);
-    std::string line = it == names.end() ? std::to_string(event.code) : it->second;
+    const auto it = names.find(event.kind);
+    std::string line = it == names.end() ? std::to_string(static_cast<int>(event.kind)) : it->second;
     if (!event.text.empty()) {
         line += " " + event.text;
     }
@@ -97,7 +97,7 @@ protected:
             if (!event) {
                 break;
             }
-            if (event->code == event::kInfoChanged) {
+            if (event->kind == EventKind::InfoChanged) {
                 continue;
             }
             seen.push_back(describe(*event));
@@ -208,7 +208,7 @@ TEST_F(PlayerTest, StopWhileConnectingAlsoDropsQueuedCommandsSoThePlayerEndsIdle
               (std::vector<std::string>{"Connecting", "Connecting http://live/one", "Stopped"}));
     std::vector<std::string> later;
     while (const auto event = window_->next(300ms)) {
-        if (event->code != event::kInfoChanged) {
+        if (event->kind != EventKind::InfoChanged) {
             later.push_back(describe(*event));
         }
     }
@@ -333,7 +333,7 @@ TEST(PlayerWithoutLibrary, EveryRunReportsTheInitError) {
         [] { return std::unique_ptr<AudioLibrary>(); });
     app.playlistResolver().setSources({"http://a/"});
     app.player().play();
-    const auto event = window->waitFor(event::kMessage);
+    const auto event = window->waitFor(EventKind::Message);
     ASSERT_TRUE(event);
     EXPECT_EQ(event->text, "Critical error! The audio engine could not be started: make sure FFmpeg (libavformat, libavcodec) and SDL2 (libSDL2-2.0.so.0) are installed..");
     EXPECT_EQ(app.player().channel(), nullptr);

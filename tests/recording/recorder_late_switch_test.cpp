@@ -49,7 +49,7 @@ protected:
     // Plays `stream` into the recorder in network-sized pieces that ignore
     // frame boundaries, turning the switch on after `switchAt` bytes.
     std::string recordWithSwitchAt(const std::string& stream, std::size_t switchAt) {
-        Recorder recorder(info_, [](Job) {});
+        Recorder recorder(info_, [](WindowEvent) {});
         std::vector<std::string> opened;  // told on the worker, read after waitUntilIdle
         recorder.setFileOpened([&opened](const std::string& path) { opened.push_back(path); });
         recorder.applySettings(store_);

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "base/event_codes.h"
+#include "base/window_event.h"
 #include "audio/stream_info.h"
 #include "recording/encoder_writer.h"
 #include "recording/recorder.h"
@@ -39,7 +39,7 @@ protected:
     // Made on demand so a test can change settings first.
     Recorder& recorder(const std::string& encoder = LameLibrary::kDefaultName) {
         if (!recorder_) {
-            recorder_ = std::make_unique<Recorder>(info_, [this](Job job) {
+            recorder_ = std::make_unique<Recorder>(info_, [this](WindowEvent job) {
                 std::lock_guard guard(eventsLock_);
                 events_.push_back(std::move(job));
             }, encoder);
@@ -71,12 +71,12 @@ protected:
         std::lock_guard guard(eventsLock_);
         return opened_;
     }
-    std::vector<Job> errors() {
+    std::vector<WindowEvent> errors() {
         recorder().waitUntilIdle();
         std::lock_guard guard(eventsLock_);
-        std::vector<Job> found;
-        for (Job& job : events_) {
-            if (job.code == event::kRecordingNotCreated || job.code == event::kRecordingNotWritten) {
+        std::vector<WindowEvent> found;
+        for (WindowEvent& job : events_) {
+            if (job.kind == EventKind::RecordingNotCreated || job.kind == EventKind::RecordingNotWritten) {
                 found.push_back(std::move(job));
             }
         }
@@ -89,7 +89,7 @@ protected:
     StreamInfo info_;
     std::unique_ptr<Recorder> recorder_;
     std::mutex eventsLock_;
-    std::vector<Job> events_;
+    std::vector<WindowEvent> events_;
     std::vector<std::string> opened_;
 };
 
@@ -184,7 +184,7 @@ TEST_F(RecorderTest, AFileThatCannotBeCreatedIsReportedOnce) {
     startStream(frames.substr(0, 5 * kFrame));
     send(frames.substr(5 * kFrame));
     send(frames);
-    const std::vector<Job> reported = errors();
+    const std::vector<WindowEvent> reported = errors();
     ASSERT_EQ(reported.size(), 1u);
     EXPECT_NE(reported[0].text.find("Radio X_ Live/A_B.mp3"), std::string::npos) << reported[0].text;
     EXPECT_TRUE(recorder().isCapturing()) << "the writer goes on buffering";

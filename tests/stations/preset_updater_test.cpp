@@ -63,15 +63,15 @@ protected:
     // One whole update as the window's worker would drive it.
     PresetUpdater::Result runUpdate() {
         updater_.check();
-        std::optional<Job> event = window_->next();
+        std::optional<WindowEvent> event = window_->next();
         if (!event) {
             ADD_FAILURE() << "no answer to the version check";
             return PresetUpdater::Result::CheckFailed;
         }
-        if (event->code == HttpClient::kEventPresetsCheckFailed) {
+        if (event->kind == EventKind::PresetsCheckFailed) {
             return updater_.onCheckFailed();
         }
-        EXPECT_EQ(event->code, HttpClient::kEventPresetsVersion);
+        EXPECT_EQ(event->kind, EventKind::PresetsVersion);
         const PresetUpdater::Result result = updater_.onVersion(event->text);
         if (result != PresetUpdater::Result::Downloading) {
             return result;
@@ -81,7 +81,7 @@ protected:
             ADD_FAILURE() << "no answer to the download";
             return PresetUpdater::Result::NothingDue;
         }
-        return event->code == HttpClient::kEventPresetsUpdated ? updater_.onDownloaded()
+        return event->kind == EventKind::PresetsUpdated ? updater_.onDownloaded()
                                                                 : updater_.onDownloadFailed();
     }
 

@@ -9,7 +9,7 @@
 
 #include <algorithm>
 
-#include "base/event_codes.h"
+#include "base/window_event.h"
 #include "settings/settings_store.h"
 #include "stream/http_client.h"
 #include "tests/stream/test_application.h"
@@ -163,7 +163,7 @@ TEST_F(StationDirectoryTest, OnlyWebAddressesAreOfferedAndABadElementIsSkippedAl
     EXPECT_EQ(result.stations.size(), 3u);
     EXPECT_EQ(result.skipped, 7u);
     const auto events = application_.window().waitForEvents(1);
-    EXPECT_NE(std::find(events.begin(), events.end(), event::kDirectorySkipped), events.end());
+    EXPECT_NE(std::find(events.begin(), events.end(), EventKind::DirectorySkipped), events.end());
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "base/event_codes.h"
+#include "base/window_event.h"
 #include "stream/chunked_decoder.h"
 #include "stream/http_address.h"
 #include "stream/http_client.h"
@@ -118,7 +118,7 @@ TEST_F(HttpClientSecureTest, AnotherHostsOrAnUnknownCertificateIsRefusedAndTheLo
     // Each refusal is told with its address; the reason goes as a word, for
     // the window to say in the user's language.
     const auto events = application_.window().waitForEvents(3);
-    ASSERT_EQ(std::count(events.begin(), events.end(), event::kSecureFailed), 3);
+    ASSERT_EQ(std::count(events.begin(), events.end(), EventKind::SecureFailed), 3);
     for (const std::string& text : application_.window().texts()) {
         EXPECT_EQ(text.rfind("https://", 0), 0u) << text;
     }

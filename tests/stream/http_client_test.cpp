@@ -225,17 +225,17 @@ TEST(HttpClientJobs, DownloadReplacesTheFileOnlyWhenAllArrived) {
     HttpTestServer missing(HttpTestServer::reply(HttpTestServer::okResponse("gone", "HTTP/1.1 404 Not Found")));
     client.post(HttpRequest::downloadToFile(missing.url("/update.php?fetch=presets"), target));
     EXPECT_EQ(application.window().waitForEvents(1),
-              std::vector<std::uint32_t>{HttpClient::kEventPresetsUpdateFailed});
+              std::vector<EventKind>{EventKind::PresetsUpdateFailed});
     EXPECT_EQ(test::readFile(target), "old presets");
 
     HttpTestServer found(HttpTestServer::reply(HttpTestServer::okResponse("<Presets/>")));
     client.post(HttpRequest::downloadToFile(found.url("/update.php?fetch=presets"), target));
-    EXPECT_EQ(application.window().waitForEvents(2).at(1), HttpClient::kEventPresetsUpdated);
+    EXPECT_EQ(application.window().waitForEvents(2).at(1), EventKind::PresetsUpdated);
     EXPECT_EQ(test::readFile(target), "<Presets/>");
 
     // A folder that does not exist cannot be written: the fetch alone is not success.
     client.post(HttpRequest::downloadToFile(found.url("/"), application.folder().file("no/such/presets.xml")));
-    EXPECT_EQ(application.window().waitForEvents(3).at(2), HttpClient::kEventPresetsUpdateFailed);
+    EXPECT_EQ(application.window().waitForEvents(3).at(2), EventKind::PresetsUpdateFailed);
 }
 
 TEST(HttpClientJobs, FetchToMemoryHandsTheBodyToTheWindow) {
@@ -250,8 +250,8 @@ TEST(HttpClientJobs, FetchToMemoryHandsTheBodyToTheWindow) {
 
     const auto events = application.window().waitForEvents(2);
     ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0], HttpClient::kEventPresetsVersion);
-    EXPECT_EQ(events[1], HttpClient::kEventPresetsCheckFailed);
+    EXPECT_EQ(events[0], EventKind::PresetsVersion);
+    EXPECT_EQ(events[1], EventKind::PresetsCheckFailed);
     EXPECT_EQ(application.window().texts().at(0), "20240105");
     EXPECT_EQ(server.requests().at(0), expectedRequest("/update.php?check=presets", "127.0.0.1"));
 }

@@ -18,15 +18,15 @@ public:
     void applySettings(SettingsStore&) override {}
     void collectSettings(SettingsStore&) override {}
     void run() override {}
-    void post(Job event) override {
+    void post(WindowEvent event) override {
         std::lock_guard<std::mutex> guard(lock_);
-        events_.push_back(event.code);
+        events_.push_back(event.kind);
         texts_.push_back(event.text);
         changed_.notify_all();
     }
 
-    // Waits (bounded) until count events arrived; returns their codes.
-    std::vector<std::uint32_t> waitForEvents(std::size_t count,
+    // Waits (bounded) until count events arrived; returns their kinds.
+    std::vector<EventKind> waitForEvents(std::size_t count,
                                              std::chrono::milliseconds bound = std::chrono::seconds(10)) {
         std::unique_lock<std::mutex> lock(lock_);
         changed_.wait_for(lock, bound, [&] { return events_.size() >= count; });
@@ -40,7 +40,7 @@ public:
 private:
     std::mutex lock_;
     std::condition_variable changed_;
-    std::vector<std::uint32_t> events_;
+    std::vector<EventKind> events_;
     std::vector<std::string> texts_;
 };
 

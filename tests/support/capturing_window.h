@@ -17,18 +17,18 @@ public:
     void applySettings(SettingsStore&) override {}
     void collectSettings(SettingsStore&) override {}
     void run() override {}
-    void post(Job event) override;
+    void post(WindowEvent event) override;
 
     // The oldest event not yet taken, waiting up to the bound for one.
-    std::optional<Job> next(std::chrono::milliseconds bound = std::chrono::seconds(10));
-    // Skips events until one with this code arrives within the bound.
-    std::optional<Job> waitFor(std::uint32_t code, std::chrono::milliseconds bound = std::chrono::seconds(10));
+    std::optional<WindowEvent> next(std::chrono::milliseconds bound = std::chrono::seconds(10));
+    // Skips events until one of this kind arrives within the bound.
+    std::optional<WindowEvent> waitFor(EventKind kind, std::chrono::milliseconds bound = std::chrono::seconds(10));
     std::size_t pending() const;
 
 private:
     mutable std::mutex lock_;
     std::condition_variable arrived_;
-    std::deque<Job> events_;
+    std::deque<WindowEvent> events_;
 };
 
 }  // namespace korvanel::test

@@ -18,7 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "app/application.h"
-#include "base/event_codes.h"
+#include "base/window_event.h"
 #include "frontend/play_history.h"
 #include "stream/playlist_resolver.h"
 #include "tests/support/fake_audio_library.h"
@@ -355,7 +355,7 @@ TEST_F(MainWindowTest, EscapeClosesTheWindowAsTheCloseBoxAndTheLogKeepsItsOwn) {
 TEST_F(MainWindowTest, ClosingWhileAMessageWaitsForTheUserEndsPromptly) {
     // The box is queued for the GUI thread, which does not run it here: the
     // event worker waits for an answer that never comes.
-    desktop_->post(makeJob(event::kMessage, "Connect error: nobody home"));
+    desktop_->post(makeEvent(EventKind::Message, "Connect error: nobody home"));
     std::this_thread::sleep_for(50ms);
     const auto start = std::chrono::steady_clock::now();
     app_.reset();
