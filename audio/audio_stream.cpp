@@ -86,11 +86,15 @@ ActiveState AudioStream::activity() const {
     return library_ != nullptr ? library_->channelIsActive(id_) : ActiveState::Stopped;
 }
 
-AudioResult<AudioSync> AudioStream::setSync(std::uint32_t type, std::uint64_t param, SyncCallback callback) {
+AudioResult<SyncId> AudioStream::addSync(std::uint32_t type, std::uint64_t param, SyncCallback callback) {
     if (library_ == nullptr) {
         return audioFailure(AudioError::Handle);
     }
-    AudioResult<SyncId> made = library_->channelSetSync(id_, type, param, std::move(callback));
+    return library_->channelSetSync(id_, type, param, std::move(callback));
+}
+
+AudioResult<AudioSync> AudioStream::setSync(std::uint32_t type, std::uint64_t param, SyncCallback callback) {
+    AudioResult<SyncId> made = addSync(type, param, std::move(callback));
     if (!made) {
         return fail(made.error());
     }
@@ -98,10 +102,7 @@ AudioResult<AudioSync> AudioStream::setSync(std::uint32_t type, std::uint64_t pa
 }
 
 AudioResult<void> AudioStream::setLifelongSync(std::uint32_t type, std::uint64_t param, SyncCallback callback) {
-    if (library_ == nullptr) {
-        return audioFailure(AudioError::Handle);
-    }
-    AudioResult<SyncId> made = library_->channelSetSync(id_, type, param, std::move(callback));
+    AudioResult<SyncId> made = addSync(type, param, std::move(callback));
     if (!made) {
         return fail(made.error());
     }

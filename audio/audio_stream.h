@@ -153,6 +153,7 @@ public:
 private:
     friend class AudioLibrary;
     AudioStream(AudioLibrary& library, StreamId stream) : library_(&library), id_(stream) {}
+    AudioResult<SyncId> addSync(std::uint32_t type, std::uint64_t param, SyncCallback callback);
 
     AudioLibrary* library_ = nullptr;
     StreamId id_;
