@@ -31,6 +31,11 @@ Failed<ChannelFailure> failedFor(AudioErrorKind kind) {
     return fail(ChannelFailure{OpenResult::Fatal, kind, AudioError::Unknown, {}});
 }
 
+// A library call that failed, and what that failure makes us do next.
+Failed<ChannelFailure> libraryFailed(const AudioFailure& failure, OpenResult next = OpenResult::Fatal) {
+    return fail(ChannelFailure{next, AudioErrorKind::LibraryCall, failure.kind, failure.detail});
+}
+
 }  // namespace
 
 std::string ChannelFailure::text() const {
@@ -49,8 +54,7 @@ ChannelResult OutputChannel::init() {
     loaded_ = true;
     const AudioResult<void> started = library_->init(audio::kNoSoundDevice, audio::kOutputFrequency);
     if (!started && started.error().kind != AudioError::Already) {
-        return fail(ChannelFailure{OpenResult::Fatal, AudioErrorKind::LibraryCall, started.error().kind,
-                                   started.error().detail});
+        return libraryFailed(started.error());
     }
     return {};
 }
@@ -122,8 +126,7 @@ ChannelResult OutputChannel::open(const std::string& address) {
     }
     if (decoding_) {
         // close() first; the playing stream stays as it is.
-        return fail(ChannelFailure{OpenResult::Fatal, AudioErrorKind::LibraryCall, AudioError::Already,
-                                   kStreamOpenText});
+        return libraryFailed(AudioFailure{AudioError::Already, kStreamOpenText});
     }
     if (info_ != nullptr) {
         info_->clearStream();
@@ -146,8 +149,7 @@ ChannelResult OutputChannel::open(const std::string& address) {
 
     AudioResult<AudioStream> opened = createDecodingStream(address);
     if (!opened) {
-        const AudioFailure& failure = opened.error();
-        return fail(ChannelFailure{classify(failure.kind), AudioErrorKind::LibraryCall, failure.kind, failure.detail});
+        return libraryFailed(opened.error(), classify(opened.error().kind));
     }
     auto made = std::make_unique<AudioStream>(std::move(opened).value());
     AudioStream& decoding = *made;
@@ -275,8 +277,7 @@ ChannelResult OutputChannel::startOutputs(AudioStream& decoding, const ChannelIn
             outputStream_ = &stream;
         });
     if (!made) {
-        return fail(
-            ChannelFailure{OpenResult::Fatal, AudioErrorKind::LibraryCall, made.error().kind, made.error().detail});
+        return libraryFailed(made.error());
     }
     // Syncs before playing, so not even a very short stream ends unnoticed.
     AudioStream& last = *made->back();
